@@ -1,0 +1,7 @@
+#pragma once
+
+#include <vyr/cld/platform.h>
+
+// Session context, sync control, filters and file lists.
+namespace VyrCldapiIntegration {
+} // namespace VyrCldapiIntegration

@@ -1,0 +1,180 @@
+#include "frame/text.h"
+
+#include "frame/failures.h"
+
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+
+#include <climits>
+#include <clocale>
+#include <cstring>
+#include <langinfo.h>
+#include <locale.h>
+#include <memory>
+#include <new>
+
+namespace vyr::cld::bridge {
+namespace {
+
+constexpr UChar32 replacement_character = 0xFFFD;
+
+// The narrow encoding of the calling thread: the codeset of its current C locale.
+struct thread_codeset {
+    const char* name;
+    bool utf8;
+};
+
+thread_codeset current_codeset() noexcept
+{
+    const locale_t current = uselocale(static_cast<locale_t>(nullptr));
+    const char* name = current == LC_GLOBAL_LOCALE ? nl_langinfo(CODESET) : nl_langinfo_l(CODESET, current);
+    // The "C" and "POSIX" locales report plain ASCII; they stand for UTF-8 here.
+    const bool utf8 = ucnv_compareNames(name, "UTF-8") == 0 || std::strcmp(name, "ANSI_X3.4-1968") == 0;
+    return {name, utf8};
+}
+
+struct converter_closer {
+    void operator()(UConverter* converter) const noexcept { ucnv_close(converter); }
+};
+using converter_ptr = std::unique_ptr<UConverter, converter_closer>;
+
+// A converter for a single-byte or multi-byte codeset, with no best-fit look-alikes and '?' for
+// characters the codeset lacks. Null if ICU does not know the codeset.
+converter_ptr open_converter(const char* codeset) noexcept
+{
+    UErrorCode status = U_ZERO_ERROR;
+    converter_ptr converter(ucnv_open(codeset, &status));
+    if (U_FAILURE(status)) {
+        return nullptr;
+    }
+    ucnv_setFallback(converter.get(), false);
+    ucnv_setSubstChars(converter.get(), "?", 1, &status);
+    return U_FAILURE(status) ? nullptr : std::move(converter);
+}
+
+bool preflight_ok(UErrorCode status) noexcept
+{
+    return status == U_BUFFER_OVERFLOW_ERROR || status == U_STRING_NOT_TERMINATED_WARNING || U_SUCCESS(status);
+}
+
+std::u16string allocate_wide(int32_t length)
+{
+    std::u16string buffer;
+    try {
+        buffer.resize(static_cast<std::size_t>(length));
+    }
+    catch (const std::bad_alloc&) {
+        // The UTF-16 buffer has a failure kind of its own.
+        raise_out_of_memory();
+    }
+    return buffer;
+}
+
+} // namespace
+
+VyrCldapi::String widen(std::string_view text)
+{
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
+        raise_size_limit();
+    }
+    if (text.empty()) {
+        return VyrCldapi::String(std::u16string());
+    }
+    const auto length = static_cast<int32_t>(text.size());
+    const auto codeset = current_codeset();
+
+    converter_ptr converter;
+    if (!codeset.utf8) {
+        converter = open_converter(codeset.name);
+        if (!converter) {
+            raise_widening();
+        }
+    }
+    const auto convert = [&](UChar* target, int32_t capacity, UErrorCode& status) {
+        if (codeset.utf8) {
+            int32_t written = 0;
+            u_strFromUTF8WithSub(target, capacity, &written, text.data(), length, replacement_character, nullptr,
+                                 &status);
+            return written;
+        }
+        return ucnv_toUChars(converter.get(), target, capacity, text.data(), length, &status);
+    };
+
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t wide_length = convert(nullptr, 0, status);
+    if (!preflight_ok(status) || wide_length <= 0) {
+        raise_widening();
+    }
+    if (wide_length == INT_MAX) {
+        raise_size_limit();
+    }
+    auto wide = allocate_wide(wide_length);
+    status = U_ZERO_ERROR;
+    if (convert(wide.data(), wide_length, status) != wide_length || U_FAILURE(status)) {
+        raise_widening();
+    }
+    return VyrCldapi::String(std::move(wide));
+}
+
+std::string narrow(const VyrCldapi::String& text)
+{
+    if (text.IsNull()) {
+        raise_null_text();
+    }
+    if (text.Length() > static_cast<std::size_t>(INT_MAX)) {
+        raise_size_limit();
+    }
+    if (text.Length() == 0) {
+        return std::string();
+    }
+    const auto length = static_cast<int32_t>(text.Length());
+    const auto codeset = current_codeset();
+
+    converter_ptr converter;
+    if (!codeset.utf8) {
+        converter = open_converter(codeset.name);
+        if (!converter) {
+            raise_narrowing();
+        }
+    }
+    const auto convert = [&](char* target, int32_t capacity, UErrorCode& status) {
+        if (codeset.utf8) {
+            int32_t written = 0;
+            u_strToUTF8WithSub(target, capacity, &written, text.Data(), length, replacement_character, nullptr,
+                               &status);
+            return written;
+        }
+        return ucnv_fromUChars(converter.get(), target, capacity, text.Data(), length, &status);
+    };
+
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t narrow_length = convert(nullptr, 0, status);
+    if (!preflight_ok(status) || narrow_length <= 0) {
+        raise_narrowing();
+    }
+    if (narrow_length == INT_MAX) {
+        raise_size_limit();
+    }
+    std::string bytes(static_cast<std::size_t>(narrow_length), '\0');
+    status = U_ZERO_ERROR;
+    if (convert(bytes.data(), narrow_length, status) != narrow_length || U_FAILURE(status)) {
+        raise_narrowing();
+    }
+    return bytes;
+}
+
+std::vector<std::string> marshaller<std::vector<std::string>, VyrCldapi::List<VyrCldapi::String>>::convert(
+    const VyrCldapi::List<VyrCldapi::String>& texts)
+{
+    if (texts.IsNull()) {
+        raise_null_reference();
+    }
+    std::vector<std::string> result;
+    result.reserve(texts.Count());
+    for (const auto& text : texts) {
+        result.push_back(narrow(text));
+    }
+    return result;
+}
+
+} // namespace vyr::cld::bridge

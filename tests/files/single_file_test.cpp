@@ -1,0 +1,3 @@
+#include "support/mock_service.h"
+#include <vyr/cld/files.h>
+TEST(Smoke, X) {}
