@@ -31,12 +31,16 @@ std::shared_ptr<ICld_Integration> Cld_Integration::Implementation()
 }
 
 // Session context
-void Cld_Integration::SetProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId, const String& partitionpath, const String& userDirPath, const String& importpath)
+void Cld_Integration::SetProjectAndPartition(const String& projectId, const String& projectpath,
+                                             const String& partitionId, const String& partitionpath,
+                                             const String& userDirPath, const String& importpath)
 {
-    Implementation()->SetProjectAndPartition(projectId, projectpath, partitionId, partitionpath, userDirPath, importpath);
+    Implementation()->SetProjectAndPartition(projectId, projectpath, partitionId, partitionpath, userDirPath,
+                                             importpath);
 }
 
-void Cld_Integration::SetOnlyProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId, const String& partitionpath)
+void Cld_Integration::SetOnlyProjectAndPartition(const String& projectId, const String& projectpath,
+                                                 const String& partitionId, const String& partitionpath)
 {
     Implementation()->SetOnlyProjectAndPartition(projectId, projectpath, partitionId, partitionpath);
 }
@@ -71,7 +75,6 @@ void Cld_Integration::Logout()
     Implementation()->Logout();
 }
 
-
 // Sync control, filters and file lists
 void Cld_Integration::StartSyncDir()
 {
@@ -98,7 +101,8 @@ std::int32_t Cld_Integration::WaitForAllTasks(TimeSpan sleepTime, int& responsec
     return Implementation()->WaitForAllTasks(sleepTime, responsecode);
 }
 
-void Cld_Integration::SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter, const List<String>& importFileFilter)
+void Cld_Integration::SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter,
+                                         const List<String>& importFileFilter)
 {
     Implementation()->SetDownloadFilters(projectFileFilter, userDirFilter, importFileFilter);
 }
@@ -122,7 +126,6 @@ bool Cld_Integration::GetUserDirectoryFiles(const List<String>& wildCardFilter, 
 {
     return Implementation()->GetUserDirectoryFiles(wildCardFilter, fileNameList);
 }
-
 
 // Single-file operations
 void Cld_Integration::LockFile(const String& file, int& responsecode)
@@ -165,13 +168,12 @@ void Cld_Integration::RenameFile(const String& originalFile, const String& renam
     Implementation()->RenameFile(originalFile, renamedFile, responsecode);
 }
 
-
 // Lock status
-LockStatus Cld_Integration::GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName, String& lockedByPrincipalName, String& lockTimeStamp)
+LockStatus Cld_Integration::GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName,
+                                          String& lockedByPrincipalName, String& lockTimeStamp)
 {
     return Implementation()->GetLockStatus(file, lockedby, lockedByDisplayName, lockedByPrincipalName, lockTimeStamp);
 }
-
 
 // Batch file operations
 List<String> Cld_Integration::LockFiles(const List<String>& filesToLock, int& responsecode)
@@ -189,11 +191,11 @@ List<String> Cld_Integration::UploadNewFiles(const List<String>& files, int& res
     return Implementation()->UploadNewFiles(files, responsecode);
 }
 
-void Cld_Integration::TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category, const String& tagName, int& responsecode)
+void Cld_Integration::TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category,
+                               const String& tagName, int& responsecode)
 {
     Implementation()->TagFiles(filesToTag, projectId, category, tagName, responsecode);
 }
-
 
 // File identity and sync state
 String Cld_Integration::GetFileId(const String& fileName)
@@ -221,7 +223,8 @@ Ref<FileSyncStatus> Cld_Integration::GetFileSyncStatus()
     return Implementation()->GetFileSyncStatus();
 }
 
-Ref<InfoForDownloadCopy> Cld_Integration::GetInfoForDownloadCopy(const String& projectId, const String& partitionId, int& responsecode)
+Ref<InfoForDownloadCopy> Cld_Integration::GetInfoForDownloadCopy(const String& projectId, const String& partitionId,
+                                                                 int& responsecode)
 {
     return Implementation()->GetInfoForDownloadCopy(projectId, partitionId, responsecode);
 }
@@ -236,13 +239,11 @@ List<String> Cld_Integration::CheckDownSyncFileExceptions()
     return Implementation()->CheckDownSyncFileExceptions();
 }
 
-
 // Status events
 List<Ref<StatusEvent>> Cld_Integration::GetStatusEvents()
 {
     return Implementation()->GetStatusEvents();
 }
-
 
 // Projects and tenants
 List<Ref<Project>> Cld_Integration::GetProjectList(int& responsecode)
@@ -270,16 +271,15 @@ Ref<Tenant> Cld_Integration::GetTenantInfo(int& responsecode)
     return Implementation()->GetTenantInfo(responsecode);
 }
 
-
 // Project metadata
 Ref<ApiModels::ProjectMetadata> Cld_Integration::GetProjectMetadata(int& responsecode)
 {
     return Implementation()->GetProjectMetadata(responsecode);
 }
 
-
 // Partitions and tags
-Ref<ApiModels::PartitionTag> Cld_Integration::GetPartitionInfo(const String& projectId, const String& partitionId, int& responsecode)
+Ref<ApiModels::PartitionTag> Cld_Integration::GetPartitionInfo(const String& projectId, const String& partitionId,
+                                                               int& responsecode)
 {
     return Implementation()->GetPartitionInfo(projectId, partitionId, responsecode);
 }
@@ -289,7 +289,8 @@ List<Ref<ApiModels::PartitionTag>> Cld_Integration::GetProjectPartitionTags(cons
     return Implementation()->GetProjectPartitionTags(projectId, responsecode);
 }
 
-Ref<ApiModels::PartitionTag> Cld_Integration::CreateProjectPartitionTag(const String& projectId, const String& name, int versionMajor, int& responsecode)
+Ref<ApiModels::PartitionTag> Cld_Integration::CreateProjectPartitionTag(const String& projectId, const String& name,
+                                                                        int versionMajor, int& responsecode)
 {
     return Implementation()->CreateProjectPartitionTag(projectId, name, versionMajor, responsecode);
 }
@@ -299,7 +300,8 @@ List<Ref<ApiModels::PartitionTagsInProject>> Cld_Integration::GetAllAccessiblePr
     return Implementation()->GetAllAccessibleProjectPartitions(responsecode);
 }
 
-void Cld_Integration::SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor, int& responsecode)
+void Cld_Integration::SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor,
+                                          int& responsecode)
 {
     Implementation()->SetPartitionVersion(projectId, partitionId, versionMajor, responsecode);
 }
@@ -319,7 +321,6 @@ Ref<ApiModels::Tag> Cld_Integration::CreateUserDirectoryTag(int versionMajor, in
     return Implementation()->CreateUserDirectoryTag(versionMajor, responsecode);
 }
 
-
 // Road database contracts
 Ref<ApiModels::NvdbContract> Cld_Integration::GetNvdbProject(int& responsecode)
 {
@@ -331,9 +332,10 @@ Ref<ApiModels::NvdbContracts> Cld_Integration::GetNvdbProjects(int& responsecode
     return Implementation()->GetNvdbProjects(responsecode);
 }
 
-
 // Online viewer model updates
-String Cld_Integration::NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description, const String& logicalId, int& responsecode)
+String Cld_Integration::NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId,
+                                                        const String& description, const String& logicalId,
+                                                        int& responsecode)
 {
     return Implementation()->NotifyOnlineViewer2dModelUpdate(files, epsgId, description, logicalId, responsecode);
 }
@@ -343,18 +345,19 @@ ApiModels::WorkflowStatus Cld_Integration::Get2dModelUpdateStatus(const String& 
     return Implementation()->Get2dModelUpdateStatus(updateId, responsecode);
 }
 
-void Cld_Integration::NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description, const String& logicalId, double offsetX, double offsetY, int& responsecode)
+void Cld_Integration::NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description,
+                                                      const String& logicalId, double offsetX, double offsetY,
+                                                      int& responsecode)
 {
-    Implementation()->NotifyOnlineViewer3dModelUpdate(files, epsgId, description, logicalId, offsetX, offsetY, responsecode);
+    Implementation()->NotifyOnlineViewer3dModelUpdate(files, epsgId, description, logicalId, offsetX, offsetY,
+                                                      responsecode);
 }
-
 
 // Progress callback
 void Cld_Integration::SetCallbacks(ProgressAction progressAction)
 {
     Implementation()->SetCallbacks(std::move(progressAction));
 }
-
 
 // File browser pane
 Ref<UI::FileBrowserUI> Cld_Integration::StartFileBrowserUi(Ref<UI::IFileBrowserUICallback> callback)
@@ -366,7 +369,6 @@ void Cld_Integration::StopFileBrowserUi()
 {
     Implementation()->StopFileBrowserUi();
 }
-
 
 // Dialogs
 bool Cld_Integration::ShowImportFilesDialog(ApiModels::TagCategory category, const String& header)
@@ -389,7 +391,9 @@ bool Cld_Integration::AreIncludeFoldersInModel(const List<String>& includeFolder
     return Implementation()->AreIncludeFoldersInModel(includeFolders);
 }
 
-List<Ref<FileToImport>> Cld_Integration::ShowFilesOverviewDialog(const List<String>& filesInCurrentModel, const List<String>& resultApplayers, String& importToThisLayer)
+List<Ref<FileToImport>> Cld_Integration::ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,
+                                                                 const List<String>& resultApplayers,
+                                                                 String& importToThisLayer)
 {
     return Implementation()->ShowFilesOverviewDialog(filesInCurrentModel, resultApplayers, importToThisLayer);
 }

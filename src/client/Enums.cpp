@@ -9,16 +9,15 @@
 namespace VyrCldapi::Enum {
 namespace {
 
-template <class E>
-struct Member {
+template <class E> struct Member {
     E value;
     std::u16string_view name;
 };
 
-template <class E, std::size_t N>
-String nameOf(const std::array<Member<E>, N>& members, E value)
+template <class E, std::size_t N> String nameOf(const std::array<Member<E>, N>& members, E value)
 {
-    const auto found = std::find_if(members.begin(), members.end(), [value](const auto& m) { return m.value == value; });
+    const auto found =
+        std::find_if(members.begin(), members.end(), [value](const auto& m) { return m.value == value; });
     if (found != members.end()) {
         return String(std::u16string(found->name));
     }
@@ -78,14 +77,28 @@ constexpr std::array tagCategoryMembers{
 
 } // namespace
 
-String ToString(LockStatus value) { return nameOf(lockStatusMembers, value); }
-String ToString(StatusEventType value) { return nameOf(statusEventTypeMembers, value); }
-String ToString(ProgressEventType value) { return nameOf(progressEventTypeMembers, value); }
-String ToString(ApiModels::WorkflowStatus value) { return nameOf(workflowStatusMembers, value); }
-String ToString(ApiModels::TagCategory value) { return nameOf(tagCategoryMembers, value); }
+String ToString(LockStatus value)
+{
+    return nameOf(lockStatusMembers, value);
+}
+String ToString(StatusEventType value)
+{
+    return nameOf(statusEventTypeMembers, value);
+}
+String ToString(ProgressEventType value)
+{
+    return nameOf(progressEventTypeMembers, value);
+}
+String ToString(ApiModels::WorkflowStatus value)
+{
+    return nameOf(workflowStatusMembers, value);
+}
+String ToString(ApiModels::TagCategory value)
+{
+    return nameOf(tagCategoryMembers, value);
+}
 
-template <>
-ApiModels::TagCategory Parse<ApiModels::TagCategory>(const String& name)
+template <> ApiModels::TagCategory Parse<ApiModels::TagCategory>(const String& name)
 {
     if (name.IsNull()) {
         throw Exception(ExceptionKind::ArgumentNull, "Value cannot be null.");

@@ -5,10 +5,10 @@
 
 #include <VyrCldapi/Cld_Integration.h>
 
-using VyrCldapi::Cld_Integration;
-using VyrCldapi::String;
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using VyrCldapi::Cld_Integration;
+using VyrCldapi::String;
 
 namespace VyrCldapiIntegration {
 

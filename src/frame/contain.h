@@ -8,13 +8,11 @@
 
 namespace vyr::cld::bridge {
 
-template <class R>
-struct failure_value {
+template <class R> struct failure_value {
     using type = R;
 };
 
-template <>
-struct failure_value<void> {
+template <> struct failure_value<void> {
     struct type {};
 };
 

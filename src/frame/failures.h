@@ -14,8 +14,7 @@ namespace vyr::cld::bridge {
 
 // A service object that the conversion must read; null is a failure, as reading a property of
 // a null reference is in the service's runtime.
-template <class T>
-[[nodiscard]] const T& deref(const VyrCldapi::Ref<T>& object)
+template <class T> [[nodiscard]] const T& deref(const VyrCldapi::Ref<T>& object)
 {
     if (!object) {
         raise_null_reference();

@@ -8,11 +8,9 @@ namespace vyr::cld::bridge {
 //     static To convert(const From& from);
 // Conversions raise failures and never catch them: a failure travels to the call frame, or,
 // inside a callback, back to the service that invoked it.
-template <class To, class From, class = void>
-struct marshaller;
+template <class To, class From, class = void> struct marshaller;
 
-template <class To, class From>
-[[nodiscard]] To marshal_as(const From& from)
+template <class To, class From> [[nodiscard]] To marshal_as(const From& from)
 {
     return marshaller<To, std::remove_cvref_t<From>>::convert(from);
 }

@@ -14,8 +14,7 @@
 namespace vyr::cld::bridge {
 
 // A null object is absence.
-template <class T, class S>
-struct marshaller<std::optional<T>, VyrCldapi::Ref<S>> {
+template <class T, class S> struct marshaller<std::optional<T>, VyrCldapi::Ref<S>> {
     static std::optional<T> convert(const VyrCldapi::Ref<S>& object)
     {
         if (!object) {
@@ -27,8 +26,7 @@ struct marshaller<std::optional<T>, VyrCldapi::Ref<S>> {
 
 // A null list is an empty vector; a null element fails the whole list. Order is kept, nothing
 // is skipped.
-template <class T, class S>
-struct marshaller<std::vector<T>, VyrCldapi::List<VyrCldapi::Ref<S>>> {
+template <class T, class S> struct marshaller<std::vector<T>, VyrCldapi::List<VyrCldapi::Ref<S>>> {
     static std::vector<T> convert(const VyrCldapi::List<VyrCldapi::Ref<S>>& objects)
     {
         std::vector<T> records;
@@ -44,8 +42,7 @@ struct marshaller<std::vector<T>, VyrCldapi::List<VyrCldapi::Ref<S>>> {
 };
 
 // A null list is absence; otherwise the list rule above.
-template <class T, class S>
-struct marshaller<std::optional<std::vector<T>>, VyrCldapi::List<VyrCldapi::Ref<S>>> {
+template <class T, class S> struct marshaller<std::optional<std::vector<T>>, VyrCldapi::List<VyrCldapi::Ref<S>>> {
     static std::optional<std::vector<T>> convert(const VyrCldapi::List<VyrCldapi::Ref<S>>& objects)
     {
         if (objects.IsNull()) {

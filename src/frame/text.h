@@ -21,24 +21,20 @@ namespace vyr::cld::bridge {
 // character.
 [[nodiscard]] std::string narrow(const VyrCldapi::String& text);
 
-template <>
-struct marshaller<VyrCldapi::String, std::string_view> {
+template <> struct marshaller<VyrCldapi::String, std::string_view> {
     static VyrCldapi::String convert(std::string_view text) { return widen(text); }
 };
 
-template <>
-struct marshaller<VyrCldapi::String, std::string> {
+template <> struct marshaller<VyrCldapi::String, std::string> {
     static VyrCldapi::String convert(const std::string& text) { return widen(text); }
 };
 
-template <>
-struct marshaller<std::string, VyrCldapi::String> {
+template <> struct marshaller<std::string, VyrCldapi::String> {
     static std::string convert(const VyrCldapi::String& text) { return narrow(text); }
 };
 
 // Null is absence, not a failure.
-template <>
-struct marshaller<std::optional<std::string>, VyrCldapi::String> {
+template <> struct marshaller<std::optional<std::string>, VyrCldapi::String> {
     static std::optional<std::string> convert(const VyrCldapi::String& text)
     {
         if (text.IsNull()) {
@@ -54,8 +50,7 @@ struct marshaller<std::optional<std::string>, VyrCldapi::String> {
     return text.IsNull() ? std::string() : narrow(text);
 }
 
-template <>
-struct marshaller<VyrCldapi::List<VyrCldapi::String>, std::vector<std::string>> {
+template <> struct marshaller<VyrCldapi::List<VyrCldapi::String>, std::vector<std::string>> {
     static VyrCldapi::List<VyrCldapi::String> convert(const std::vector<std::string>& texts)
     {
         auto list = VyrCldapi::List<VyrCldapi::String>::WithCapacity(texts.size());
@@ -67,8 +62,7 @@ struct marshaller<VyrCldapi::List<VyrCldapi::String>, std::vector<std::string>> 
 };
 
 // An absent vector reaches the service as null, an empty one as an empty list.
-template <>
-struct marshaller<VyrCldapi::List<VyrCldapi::String>, std::optional<std::vector<std::string>>> {
+template <> struct marshaller<VyrCldapi::List<VyrCldapi::String>, std::optional<std::vector<std::string>>> {
     static VyrCldapi::List<VyrCldapi::String> convert(const std::optional<std::vector<std::string>>& texts)
     {
         if (!texts) {
@@ -79,13 +73,11 @@ struct marshaller<VyrCldapi::List<VyrCldapi::String>, std::optional<std::vector<
 };
 
 // A null list or a null element fails the whole conversion; nothing partial is returned.
-template <>
-struct marshaller<std::vector<std::string>, VyrCldapi::List<VyrCldapi::String>> {
+template <> struct marshaller<std::vector<std::string>, VyrCldapi::List<VyrCldapi::String>> {
     static std::vector<std::string> convert(const VyrCldapi::List<VyrCldapi::String>& texts);
 };
 
-template <>
-struct marshaller<std::optional<std::uint64_t>, VyrCldapi::Nullable<std::uint64_t>> {
+template <> struct marshaller<std::optional<std::uint64_t>, VyrCldapi::Nullable<std::uint64_t>> {
     static std::optional<std::uint64_t> convert(const VyrCldapi::Nullable<std::uint64_t>& number) { return number; }
 };
 

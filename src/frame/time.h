@@ -17,14 +17,12 @@ using tick_time_point = std::chrono::time_point<std::chrono::system_clock, ticks
 inline constexpr std::int64_t unix_epoch_ticks = 621355968000000000;
 
 // Passed through unchanged, negative and zero spans included.
-template <>
-struct marshaller<VyrCldapi::TimeSpan, ticks> {
+template <> struct marshaller<VyrCldapi::TimeSpan, ticks> {
     static VyrCldapi::TimeSpan convert(ticks span) noexcept { return VyrCldapi::TimeSpan{span.count()}; }
 };
 
 // The date-time's kind is ignored: a local date-time reads as the same wall-clock time in UTC.
-template <>
-struct marshaller<tick_time_point, VyrCldapi::DateTime> {
+template <> struct marshaller<tick_time_point, VyrCldapi::DateTime> {
     static tick_time_point convert(const VyrCldapi::DateTime& time);
 };
 

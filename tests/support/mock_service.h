@@ -15,8 +15,10 @@ using VyrCldapi::ApiModels::TagCategory;
 class MockService : public ICld_Integration {
 public:
     // Session context
-    MOCK_METHOD(void, SetProjectAndPartition, (const String&, const String&, const String&, const String&, const String&, const String&), (override));
-    MOCK_METHOD(void, SetOnlyProjectAndPartition, (const String&, const String&, const String&, const String&), (override));
+    MOCK_METHOD(void, SetProjectAndPartition,
+                (const String&, const String&, const String&, const String&, const String&, const String&), (override));
+    MOCK_METHOD(void, SetOnlyProjectAndPartition, (const String&, const String&, const String&, const String&),
+                (override));
     MOCK_METHOD(void, SetUserDirectory, (const String&, const String&), (override));
     MOCK_METHOD(void, SetTenantUniqueId, (const String&), (override));
     MOCK_METHOD(void, SetCurrentAppLanguage, (const String&), (override));
@@ -53,7 +55,8 @@ public:
     MOCK_METHOD(List<String>, LockFiles, (const List<String>&, int&), (override));
     MOCK_METHOD(void, UnlockFiles, (const List<String>&, bool, int&), (override));
     MOCK_METHOD(List<String>, UploadNewFiles, (const List<String>&, int&), (override));
-    MOCK_METHOD(void, TagFiles, (const List<String>&, const String&, ApiModels::TagCategory, const String&, int&), (override));
+    MOCK_METHOD(void, TagFiles, (const List<String>&, const String&, ApiModels::TagCategory, const String&, int&),
+                (override));
 
     // File identity and sync state
     MOCK_METHOD(String, GetFileId, (const String&), (override));
@@ -81,7 +84,8 @@ public:
     // Partitions and tags
     MOCK_METHOD(Ref<ApiModels::PartitionTag>, GetPartitionInfo, (const String&, const String&, int&), (override));
     MOCK_METHOD(List<Ref<ApiModels::PartitionTag>>, GetProjectPartitionTags, (const String&, int&), (override));
-    MOCK_METHOD(Ref<ApiModels::PartitionTag>, CreateProjectPartitionTag, (const String&, const String&, int, int&), (override));
+    MOCK_METHOD(Ref<ApiModels::PartitionTag>, CreateProjectPartitionTag, (const String&, const String&, int, int&),
+                (override));
     MOCK_METHOD(List<Ref<ApiModels::PartitionTagsInProject>>, GetAllAccessibleProjectPartitions, (int&), (override));
     MOCK_METHOD(void, SetPartitionVersion, (const String&, const String&, int, int&), (override));
     MOCK_METHOD(List<Ref<ApiModels::Tag>>, GetUserDirectoryTags, (int&), (override));
@@ -93,9 +97,11 @@ public:
     MOCK_METHOD(Ref<ApiModels::NvdbContracts>, GetNvdbProjects, (int&), (override));
 
     // Online viewer model updates
-    MOCK_METHOD(String, NotifyOnlineViewer2dModelUpdate, (const List<String>&, int, const String&, const String&, int&), (override));
+    MOCK_METHOD(String, NotifyOnlineViewer2dModelUpdate, (const List<String>&, int, const String&, const String&, int&),
+                (override));
     MOCK_METHOD(ApiModels::WorkflowStatus, Get2dModelUpdateStatus, (const String&, int&), (override));
-    MOCK_METHOD(void, NotifyOnlineViewer3dModelUpdate, (const List<String>&, int, const String&, const String&, double, double, int&), (override));
+    MOCK_METHOD(void, NotifyOnlineViewer3dModelUpdate,
+                (const List<String>&, int, const String&, const String&, double, double, int&), (override));
 
     // Progress callback
     MOCK_METHOD(void, SetCallbacks, (ProgressAction), (override));
@@ -109,7 +115,8 @@ public:
     MOCK_METHOD(bool, ShowIncludeFolderDialog, (), (override));
     MOCK_METHOD(void, AddIncludeFoldersToProject, (const List<String>&), (override));
     MOCK_METHOD(bool, AreIncludeFoldersInModel, (const List<String>&), (override));
-    MOCK_METHOD(List<Ref<FileToImport>>, ShowFilesOverviewDialog, (const List<String>&, const List<String>&, String&), (override));
+    MOCK_METHOD(List<Ref<FileToImport>>, ShowFilesOverviewDialog, (const List<String>&, const List<String>&, String&),
+                (override));
 };
 
 // Installs a strict mock service for the length of each test, so that a call the test did not
@@ -119,7 +126,8 @@ protected:
     void SetUp() override { Cld_Integration::Install(service_); }
     void TearDown() override { Cld_Integration::Install(nullptr); }
 
-    std::shared_ptr<::testing::StrictMock<MockService>> service_ = std::make_shared<::testing::StrictMock<MockService>>();
+    std::shared_ptr<::testing::StrictMock<MockService>> service_ =
+        std::make_shared<::testing::StrictMock<MockService>>();
     ::testing::StrictMock<MockService>& service = *service_;
 };
 

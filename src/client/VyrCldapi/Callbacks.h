@@ -20,18 +20,15 @@ public:
     virtual void Dispose() = 0;
 };
 
-template <class Signature>
-class Delegate;
+template <class Signature> class Delegate;
 
 // A callable bound to one operation of a shared target object.
-template <class R, class... Args>
-class Delegate<R(Args...)> {
+template <class R, class... Args> class Delegate<R(Args...)> {
 public:
     Delegate() noexcept = default;
 
     // Binds `Method` of `target`; the delegate shares ownership of the target.
-    template <auto Method, class T>
-    [[nodiscard]] static Delegate Bind(std::shared_ptr<T> target)
+    template <auto Method, class T> [[nodiscard]] static Delegate Bind(std::shared_ptr<T> target)
     {
         Delegate delegate;
         delegate.invoke_ = [](void* self, Args... args) -> R {

@@ -20,8 +20,11 @@ public:
     virtual ~ICld_Integration();
 
     // Session context
-    virtual void SetProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId, const String& partitionpath, const String& userDirPath, const String& importpath) = 0;
-    virtual void SetOnlyProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId, const String& partitionpath) = 0;
+    virtual void SetProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId,
+                                        const String& partitionpath, const String& userDirPath,
+                                        const String& importpath) = 0;
+    virtual void SetOnlyProjectAndPartition(const String& projectId, const String& projectpath,
+                                            const String& partitionId, const String& partitionpath) = 0;
     virtual void SetUserDirectory(const String& tagId, const String& path) = 0;
     virtual void SetTenantUniqueId(const String& tenantUniqueId) = 0;
     virtual void SetCurrentAppLanguage(const String& language) = 0;
@@ -35,7 +38,8 @@ public:
     virtual void StartProjectsAndPartitionsTask() = 0;
     virtual void AbortProjectsAndPartitionsTask() = 0;
     virtual std::int32_t WaitForAllTasks(TimeSpan sleepTime, int& responsecode) = 0;
-    virtual void SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter, const List<String>& importFileFilter) = 0;
+    virtual void SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter,
+                                    const List<String>& importFileFilter) = 0;
     virtual void SetFileIgnoreFilter(const List<String>& wildCardFilter) = 0;
     virtual void SetDirectoryIgnoreFilter(const List<String>& wildCardFilter) = 0;
     virtual bool GetProjectFiles(const List<String>& wildCardFilter, const List<String>& fileNameList) = 0;
@@ -52,13 +56,15 @@ public:
     virtual void RenameFile(const String& originalFile, const String& renamedFile, int& responsecode) = 0;
 
     // Lock status
-    virtual LockStatus GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName, String& lockedByPrincipalName, String& lockTimeStamp) = 0;
+    virtual LockStatus GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName,
+                                     String& lockedByPrincipalName, String& lockTimeStamp) = 0;
 
     // Batch file operations
     virtual List<String> LockFiles(const List<String>& filesToLock, int& responsecode) = 0;
     virtual void UnlockFiles(const List<String>& filesToUnlock, bool uploadChanges, int& responsecode) = 0;
     virtual List<String> UploadNewFiles(const List<String>& files, int& responsecode) = 0;
-    virtual void TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category, const String& tagName, int& responsecode) = 0;
+    virtual void TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category,
+                          const String& tagName, int& responsecode) = 0;
 
     // File identity and sync state
     virtual String GetFileId(const String& fileName) = 0;
@@ -66,7 +72,8 @@ public:
     virtual bool FileExistsInProject(const String& fileName) = 0;
     virtual void FindFileInWebApp(const String& fileName) = 0;
     virtual Ref<FileSyncStatus> GetFileSyncStatus() = 0;
-    virtual Ref<InfoForDownloadCopy> GetInfoForDownloadCopy(const String& projectId, const String& partitionId, int& responsecode) = 0;
+    virtual Ref<InfoForDownloadCopy> GetInfoForDownloadCopy(const String& projectId, const String& partitionId,
+                                                            int& responsecode) = 0;
     virtual List<String> CheckPathTooLongExceptions() = 0;
     virtual List<String> CheckDownSyncFileExceptions() = 0;
 
@@ -84,11 +91,14 @@ public:
     virtual Ref<ApiModels::ProjectMetadata> GetProjectMetadata(int& responsecode) = 0;
 
     // Partitions and tags
-    virtual Ref<ApiModels::PartitionTag> GetPartitionInfo(const String& projectId, const String& partitionId, int& responsecode) = 0;
+    virtual Ref<ApiModels::PartitionTag> GetPartitionInfo(const String& projectId, const String& partitionId,
+                                                          int& responsecode) = 0;
     virtual List<Ref<ApiModels::PartitionTag>> GetProjectPartitionTags(const String& projectId, int& responsecode) = 0;
-    virtual Ref<ApiModels::PartitionTag> CreateProjectPartitionTag(const String& projectId, const String& name, int versionMajor, int& responsecode) = 0;
+    virtual Ref<ApiModels::PartitionTag> CreateProjectPartitionTag(const String& projectId, const String& name,
+                                                                   int versionMajor, int& responsecode) = 0;
     virtual List<Ref<ApiModels::PartitionTagsInProject>> GetAllAccessibleProjectPartitions(int& responsecode) = 0;
-    virtual void SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor, int& responsecode) = 0;
+    virtual void SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor,
+                                     int& responsecode) = 0;
     virtual List<Ref<ApiModels::Tag>> GetUserDirectoryTags(int& responsecode) = 0;
     virtual Ref<ApiModels::Tag> GetUserDirectoryTagInfo(int versionMajor, int& responsecode) = 0;
     virtual Ref<ApiModels::Tag> CreateUserDirectoryTag(int versionMajor, int& responsecode) = 0;
@@ -98,9 +108,12 @@ public:
     virtual Ref<ApiModels::NvdbContracts> GetNvdbProjects(int& responsecode) = 0;
 
     // Online viewer model updates
-    virtual String NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description, const String& logicalId, int& responsecode) = 0;
+    virtual String NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description,
+                                                   const String& logicalId, int& responsecode) = 0;
     virtual ApiModels::WorkflowStatus Get2dModelUpdateStatus(const String& updateId, int& responsecode) = 0;
-    virtual void NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description, const String& logicalId, double offsetX, double offsetY, int& responsecode) = 0;
+    virtual void NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description,
+                                                 const String& logicalId, double offsetX, double offsetY,
+                                                 int& responsecode) = 0;
 
     // Progress callback
     virtual void SetCallbacks(ProgressAction progressAction) = 0;
@@ -114,7 +127,9 @@ public:
     virtual bool ShowIncludeFolderDialog() = 0;
     virtual void AddIncludeFoldersToProject(const List<String>& includeFolders) = 0;
     virtual bool AreIncludeFoldersInModel(const List<String>& includeFolders) = 0;
-    virtual List<Ref<FileToImport>> ShowFilesOverviewDialog(const List<String>& filesInCurrentModel, const List<String>& resultApplayers, String& importToThisLayer) = 0;
+    virtual List<Ref<FileToImport>> ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,
+                                                            const List<String>& resultApplayers,
+                                                            String& importToThisLayer) = 0;
 };
 
 // The service facade. Every operation is static and forwards to the installed implementation;
@@ -128,8 +143,11 @@ public:
     static std::shared_ptr<ICld_Integration> Install(std::shared_ptr<ICld_Integration> implementation) noexcept;
 
     // Session context
-    static void SetProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId, const String& partitionpath, const String& userDirPath, const String& importpath);
-    static void SetOnlyProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId, const String& partitionpath);
+    static void SetProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId,
+                                       const String& partitionpath, const String& userDirPath,
+                                       const String& importpath);
+    static void SetOnlyProjectAndPartition(const String& projectId, const String& projectpath,
+                                           const String& partitionId, const String& partitionpath);
     static void SetUserDirectory(const String& tagId, const String& path);
     static void SetTenantUniqueId(const String& tenantUniqueId);
     static void SetCurrentAppLanguage(const String& language);
@@ -143,7 +161,8 @@ public:
     static void StartProjectsAndPartitionsTask();
     static void AbortProjectsAndPartitionsTask();
     static std::int32_t WaitForAllTasks(TimeSpan sleepTime, int& responsecode);
-    static void SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter, const List<String>& importFileFilter);
+    static void SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter,
+                                   const List<String>& importFileFilter);
     static void SetFileIgnoreFilter(const List<String>& wildCardFilter);
     static void SetDirectoryIgnoreFilter(const List<String>& wildCardFilter);
     static bool GetProjectFiles(const List<String>& wildCardFilter, const List<String>& fileNameList);
@@ -160,13 +179,15 @@ public:
     static void RenameFile(const String& originalFile, const String& renamedFile, int& responsecode);
 
     // Lock status
-    static LockStatus GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName, String& lockedByPrincipalName, String& lockTimeStamp);
+    static LockStatus GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName,
+                                    String& lockedByPrincipalName, String& lockTimeStamp);
 
     // Batch file operations
     static List<String> LockFiles(const List<String>& filesToLock, int& responsecode);
     static void UnlockFiles(const List<String>& filesToUnlock, bool uploadChanges, int& responsecode);
     static List<String> UploadNewFiles(const List<String>& files, int& responsecode);
-    static void TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category, const String& tagName, int& responsecode);
+    static void TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category,
+                         const String& tagName, int& responsecode);
 
     // File identity and sync state
     static String GetFileId(const String& fileName);
@@ -174,7 +195,8 @@ public:
     static bool FileExistsInProject(const String& fileName);
     static void FindFileInWebApp(const String& fileName);
     static Ref<FileSyncStatus> GetFileSyncStatus();
-    static Ref<InfoForDownloadCopy> GetInfoForDownloadCopy(const String& projectId, const String& partitionId, int& responsecode);
+    static Ref<InfoForDownloadCopy> GetInfoForDownloadCopy(const String& projectId, const String& partitionId,
+                                                           int& responsecode);
     static List<String> CheckPathTooLongExceptions();
     static List<String> CheckDownSyncFileExceptions();
 
@@ -192,11 +214,14 @@ public:
     static Ref<ApiModels::ProjectMetadata> GetProjectMetadata(int& responsecode);
 
     // Partitions and tags
-    static Ref<ApiModels::PartitionTag> GetPartitionInfo(const String& projectId, const String& partitionId, int& responsecode);
+    static Ref<ApiModels::PartitionTag> GetPartitionInfo(const String& projectId, const String& partitionId,
+                                                         int& responsecode);
     static List<Ref<ApiModels::PartitionTag>> GetProjectPartitionTags(const String& projectId, int& responsecode);
-    static Ref<ApiModels::PartitionTag> CreateProjectPartitionTag(const String& projectId, const String& name, int versionMajor, int& responsecode);
+    static Ref<ApiModels::PartitionTag> CreateProjectPartitionTag(const String& projectId, const String& name,
+                                                                  int versionMajor, int& responsecode);
     static List<Ref<ApiModels::PartitionTagsInProject>> GetAllAccessibleProjectPartitions(int& responsecode);
-    static void SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor, int& responsecode);
+    static void SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor,
+                                    int& responsecode);
     static List<Ref<ApiModels::Tag>> GetUserDirectoryTags(int& responsecode);
     static Ref<ApiModels::Tag> GetUserDirectoryTagInfo(int versionMajor, int& responsecode);
     static Ref<ApiModels::Tag> CreateUserDirectoryTag(int versionMajor, int& responsecode);
@@ -206,9 +231,12 @@ public:
     static Ref<ApiModels::NvdbContracts> GetNvdbProjects(int& responsecode);
 
     // Online viewer model updates
-    static String NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description, const String& logicalId, int& responsecode);
+    static String NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description,
+                                                  const String& logicalId, int& responsecode);
     static ApiModels::WorkflowStatus Get2dModelUpdateStatus(const String& updateId, int& responsecode);
-    static void NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description, const String& logicalId, double offsetX, double offsetY, int& responsecode);
+    static void NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description,
+                                                const String& logicalId, double offsetX, double offsetY,
+                                                int& responsecode);
 
     // Progress callback
     static void SetCallbacks(ProgressAction progressAction);
@@ -222,7 +250,9 @@ public:
     static bool ShowIncludeFolderDialog();
     static void AddIncludeFoldersToProject(const List<String>& includeFolders);
     static bool AreIncludeFoldersInModel(const List<String>& includeFolders);
-    static List<Ref<FileToImport>> ShowFilesOverviewDialog(const List<String>& filesInCurrentModel, const List<String>& resultApplayers, String& importToThisLayer);
+    static List<Ref<FileToImport>> ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,
+                                                           const List<String>& resultApplayers,
+                                                           String& importToThisLayer);
 
 private:
     static std::shared_ptr<ICld_Integration> Implementation();

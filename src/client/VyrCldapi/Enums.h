@@ -74,11 +74,9 @@ VYRCLDAPI_EXPORT String ToString(ApiModels::TagCategory value);
 
 // The member declared under exactly `name` (case-sensitive). Raises an Argument failure for a
 // null, empty or undeclared name.
-template <class E>
-E Parse(const String& name);
+template <class E> E Parse(const String& name);
 
-template <>
-VYRCLDAPI_EXPORT ApiModels::TagCategory Parse<ApiModels::TagCategory>(const String& name);
+template <> VYRCLDAPI_EXPORT ApiModels::TagCategory Parse<ApiModels::TagCategory>(const String& name);
 
 } // namespace Enum
 } // namespace VyrCldapi

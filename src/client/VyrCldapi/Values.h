@@ -17,12 +17,10 @@
 namespace VyrCldapi {
 
 // A shared reference to a model object; may be null.
-template <class T>
-using Ref = std::shared_ptr<T>;
+template <class T> using Ref = std::shared_ptr<T>;
 
 // A number that may be absent.
-template <class T>
-using Nullable = std::optional<T>;
+template <class T> using Nullable = std::optional<T>;
 
 // UTF-16 text or null. Null and empty are different values.
 class String {
@@ -45,8 +43,7 @@ private:
 };
 
 // An ordered list that may be null; its elements may be null where T can be.
-template <class T>
-class List {
+template <class T> class List {
 public:
     List() noexcept = default;
     List(std::nullptr_t) noexcept {}
