@@ -9,6 +9,10 @@ namespace vyr::cld::test {
 // main thread before starting other threads: building it sets LOCPATH.
 locale_t named_locale(const char* name);
 
+// A locale whose codeset the text conversions cannot open: under it every non-empty text
+// conversion fails, which lets a test prove what happens when an argument does not convert.
+inline constexpr const char* unconvertible_locale = "en_US.ISO-8859-16";
+
 // Makes `locale` the calling thread's locale until the end of the scope.
 class ThreadLocale {
 public:
