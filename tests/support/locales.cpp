@@ -9,16 +9,13 @@
 namespace vyr::cld::test {
 namespace {
 
-std::string private_locale_folder()
+std::string new_private_folder()
 {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/vyr-cld-locales-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            throw std::runtime_error("cannot create a folder for test locales");
-        }
-        return std::string(pattern);
-    }();
-    return folder;
+    char pattern[] = "/tmp/vyr-cld-locales-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        throw std::runtime_error("cannot create a folder for test locales");
+    }
+    return pattern;
 }
 
 locale_t build_locale(const std::string& name)
@@ -28,13 +25,17 @@ locale_t build_locale(const std::string& name)
     if (dot == std::string::npos) {
         throw std::runtime_error("cannot build locale " + name);
     }
-    const auto folder = private_locale_folder();
+    // A new folder for each locale: the C library remembers failed look-ups per folder, and the
+    // look-up before this build has just failed.
+    const auto folder = new_private_folder();
     const auto command = "localedef -i " + name.substr(0, dot) + " -f " + name.substr(dot + 1) + " " + folder + "/" +
                          name + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("localedef failed for " + name);
     }
-    setenv("LOCPATH", folder.c_str(), 1);
+    const char* previous = std::getenv("LOCPATH");
+    const auto path = previous && *previous ? folder + ":" + previous : folder;
+    setenv("LOCPATH", path.c_str(), 1);
     const locale_t locale = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
     if (locale == static_cast<locale_t>(nullptr)) {
         throw std::runtime_error("cannot load the built locale " + name);
@@ -46,10 +47,22 @@ locale_t build_locale(const std::string& name)
 
 locale_t named_locale(const char* name)
 {
-    static std::mutex mutex;
-    static std::map<std::string, locale_t> locales;
-    const std::lock_guard lock(mutex);
-    auto& locale = locales[name];
+    // Kept for the life of the test program, and freed at its end.
+    struct Locales {
+        std::mutex mutex;
+        std::map<std::string, locale_t> byName;
+        ~Locales()
+        {
+            for (const auto& [ignored, locale] : byName) {
+                if (locale != static_cast<locale_t>(nullptr)) {
+                    freelocale(locale);
+                }
+            }
+        }
+    };
+    static Locales locales;
+    const std::lock_guard lock(locales.mutex);
+    auto& locale = locales.byName[name];
     if (locale == static_cast<locale_t>(nullptr)) {
         locale = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
         if (locale == static_cast<locale_t>(nullptr)) {
