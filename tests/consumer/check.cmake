@@ -1,0 +1,28 @@
+# Installs the build into a scratch prefix, then builds and runs the consumer against it twice:
+# once through the CMake package, once through pkg-config.
+set(prefix ${WORK}/prefix)
+file(REMOVE_RECURSE ${WORK})
+
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "failed: ${ARGN}\n${out}")
+    endif()
+    message(STATUS "${out}")
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build -G Ninja -DCMAKE_CXX_COMPILER=${CXX}
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build ${WORK}/cmake-build)
+run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK}/cmake-build/consumer)
+
+execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig
+                        pkg-config --cflags --libs VyrCldapiIntegration
+                OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "pkg-config does not know VyrCldapiIntegration")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${CXX} ${SOURCE}/main.cpp ${flags} -o ${WORK}/pkg-config-consumer)
+run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK}/pkg-config-consumer)
