@@ -3,6 +3,7 @@
 #include "frame/failures.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ustring.h>
 
 #include <climits>
@@ -38,6 +39,18 @@ struct converter_closer {
 };
 using converter_ptr = std::unique_ptr<UConverter, converter_closer>;
 
+// Writes the substitution character for every character the codeset lacks. ICU's own substitute
+// callback drops default-ignorable characters instead, which would let a text of nothing but
+// such characters narrow to nothing, and so fail.
+void U_CALLCONV substitute_every_character(const void*, UConverterFromUnicodeArgs* arguments, const UChar*, int32_t,
+                                           UChar32, UConverterCallbackReason reason, UErrorCode* status)
+{
+    if (reason <= UCNV_IRREGULAR) {
+        *status = U_ZERO_ERROR;
+        ucnv_cbFromUWriteSub(arguments, 0, status);
+    }
+}
+
 // A converter for a single-byte or multi-byte codeset, with no best-fit look-alikes and '?' for
 // characters the codeset lacks. Null if ICU does not know the codeset.
 converter_ptr open_converter(const char* codeset) noexcept
@@ -49,6 +62,7 @@ converter_ptr open_converter(const char* codeset) noexcept
     }
     ucnv_setFallback(converter.get(), false);
     ucnv_setSubstChars(converter.get(), "?", 1, &status);
+    ucnv_setFromUCallBack(converter.get(), substitute_every_character, nullptr, nullptr, nullptr, &status);
     return U_FAILURE(status) ? nullptr : std::move(converter);
 }
 

@@ -79,6 +79,10 @@ TEST(Text, SingleByteCodesetConvertsWithoutLookAlikes)
     // ("A" for A-macron, say) and never a failure; so do lone surrogates.
     EXPECT_EQ(marshal_as<std::string>(String(u"\u0100\u6771\u20AC")), "???");
     EXPECT_EQ(marshal_as<std::string>(String(std::u16string{char16_t{0xDC00}})), "?");
+    // Default-ignorable characters (a right-to-left embedding, a zero-width joiner) are no
+    // exception: they too become the default character rather than vanish.
+    EXPECT_EQ(marshal_as<std::string>(String(u"\u202B")), "?");
+    EXPECT_EQ(marshal_as<std::string>(String(u"a\u200Db")), "a?b");
 }
 
 TEST(Text, EachThreadConvertsWithItsOwnLocale)

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "support/locales.h"
+
+#include <VyrCldapi/Values.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace vyr::cld::fuzz {
+
+// The first input byte picks the thread locale: even for UTF-8, odd for the single-byte
+// ISO-8859-1. Both are built before fuzzing starts.
+inline locale_t pick_locale(std::uint8_t selector, bool& utf8)
+{
+    utf8 = (selector & 1u) == 0;
+    return test::named_locale(utf8 ? "C.UTF-8" : "en_US.ISO-8859-1");
+}
+
+// Well-formed UTF-16: every high surrogate is followed by a low one, no low surrogate stands
+// alone.
+inline bool well_formed(std::u16string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                return false;
+            }
+            ++i;
+        }
+        else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Valid UTF-8 by the strict definition (no overlongs, no surrogates, nothing above U+10FFFF).
+bool valid_utf8(std::string_view bytes);
+
+} // namespace vyr::cld::fuzz
