@@ -1,0 +1,171 @@
+#include "sweep/allocation_faults.h"
+
+#include <unicode/uclean.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace vyr::cld::sweep::allocation {
+namespace {
+
+thread_local std::size_t armed_at = 0; // 0: not armed
+thread_local std::size_t counted = 0;
+thread_local bool reached = false;
+std::size_t failed = 0;
+
+// Counts one allocation; true if this is the one to fail.
+bool fail_this_one() noexcept
+{
+    if (armed_at == 0) {
+        return false;
+    }
+    if (++counted != armed_at) {
+        return false;
+    }
+    reached = true;
+    ++failed;
+    return true;
+}
+
+void* allocate(std::size_t size)
+{
+    if (fail_this_one()) {
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void* allocate_aligned(std::size_t size, std::align_val_t alignment)
+{
+    if (fail_this_one()) {
+        throw std::bad_alloc();
+    }
+    const auto align = static_cast<std::size_t>(alignment);
+    if (void* memory = std::aligned_alloc(align, (size + align - 1) / align * align)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void* U_CALLCONV icu_allocate(const void*, size_t size)
+{
+    return fail_this_one() ? nullptr : std::malloc(size);
+}
+
+void* U_CALLCONV icu_reallocate(const void*, void* memory, size_t size)
+{
+    return fail_this_one() ? nullptr : std::realloc(memory, size);
+}
+
+void U_CALLCONV icu_free(const void*, void* memory)
+{
+    std::free(memory);
+}
+
+// ICU takes its allocator only before its first allocation, so install it before main.
+[[maybe_unused]] const bool icu_hooked = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    u_setMemoryFunctions(nullptr, icu_allocate, icu_reallocate, icu_free, &status);
+    return U_SUCCESS(status);
+}();
+
+} // namespace
+
+void arm(std::size_t nth) noexcept
+{
+    counted = 0;
+    reached = false;
+    armed_at = nth;
+}
+
+bool disarm() noexcept
+{
+    armed_at = 0;
+    return reached;
+}
+
+std::size_t failed_total() noexcept
+{
+    return failed;
+}
+
+} // namespace vyr::cld::sweep::allocation
+
+using vyr::cld::sweep::allocation::allocate;
+using vyr::cld::sweep::allocation::allocate_aligned;
+
+void* operator new(std::size_t size)
+{
+    return allocate(size);
+}
+void* operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+void* operator new(std::size_t size, std::align_val_t alignment)
+{
+    return allocate_aligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment)
+{
+    return allocate_aligned(size, alignment);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    }
+    catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
+}
+
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void* memory, std::align_val_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory, std::align_val_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t&) noexcept
+{
+    std::free(memory);
+}

@@ -1,0 +1,205 @@
+// Every exported entry point, swept mechanically: each kind of service failure before and after
+// the service wrote the error code, each defective answer, and every allocation of the call
+// failed in turn. The promises checked each time: nothing escapes, the result is the entry's
+// failure value (or its valid result), the error code is the host's or the service's, and a
+// later normal call still works. Leaks are left to LeakSanitizer.
+#include "sweep/allocation_faults.h"
+#include "sweep/entry_points.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace vyr::cld::sweep {
+namespace {
+
+constexpr int host_code = -1;
+constexpr int service_code = 55;
+constexpr int failing_service_code = 77;
+
+struct Figures {
+    std::size_t entries = 0;
+    std::size_t cases = 0;
+    std::size_t escapes = 0;
+    ~Figures()
+    {
+        std::printf("sweep: %zu entries, %zu cases, %zu allocations failed, %zu escapes\n", entries, cases,
+                    allocation::failed_total(), escapes);
+    }
+};
+Figures figures;
+
+struct NotAnException {
+    int code;
+};
+
+// Each kind of failure a service operation can raise.
+const std::vector<std::function<void()>> raisers{
+    [] { throw Exception(ExceptionKind::ArgumentNull, "Value cannot be null."); },
+    [] { throw Exception(ExceptionKind::ArgumentOutOfRange, "out of range"); },
+    [] { throw Exception(ExceptionKind::Argument, "invalid"); },
+    [] { throw Exception(ExceptionKind::OutOfMemory, ""); },
+    [] { throw Exception(ExceptionKind::NullReference, "null reference"); },
+    [] { throw Exception(ExceptionKind::InvalidOperation, "invalid operation"); },
+    [] { throw std::bad_alloc(); },
+    [] { throw NotAnException{1}; },
+};
+
+class Sweep : public ::testing::TestWithParam<const EntryPoint*> {
+protected:
+    void SetUp() override { Cld_Integration::Install(service_); }
+    void TearDown() override { Cld_Integration::Install(nullptr); }
+
+    const EntryPoint& entry() const { return *GetParam(); }
+
+    // Runs the entry point once against `script`, failing the `fail_allocation`-th allocation of
+    // the call if asked; contains and counts anything that escapes.
+    Outcome run(Script script, int& responsecode, std::size_t fail_allocation = 0)
+    {
+        ++figures.cases;
+        service_->script = std::move(script);
+        service_->called = {};
+        service_->calls = 0;
+        Outcome outcome = Outcome::Wrong;
+        allocation::arm(fail_allocation);
+        try {
+            outcome = entry().call(responsecode);
+        }
+        catch (...) {
+            allocation::disarm();
+            ++figures.escapes;
+            ADD_FAILURE() << entry().name << ": a failure escaped";
+        }
+        reached_ = allocation::disarm();
+        return outcome;
+    }
+
+    Script valid(std::function<void(int*)> effect) const
+    {
+        auto script = entry().valid;
+        script.effect = std::move(effect);
+        return script;
+    }
+
+    static void write_service_code(int* responsecode)
+    {
+        if (responsecode) {
+            *responsecode = service_code;
+        }
+    }
+
+    std::shared_ptr<ScriptedService> service_ = std::make_shared<ScriptedService>();
+    bool reached_ = false;
+};
+
+bool is_void(Outcome outcome)
+{
+    return outcome == Outcome::Void;
+}
+
+TEST_P(Sweep, ValidCallCallsItsOperationOnceAndPassesTheCodeThrough)
+{
+    int responsecode = host_code;
+    const auto outcome = run(valid(write_service_code), responsecode);
+    EXPECT_TRUE(outcome == Outcome::Success || is_void(outcome)) << entry().name;
+    EXPECT_EQ(service_->called, entry().operation) << entry().name;
+    EXPECT_EQ(service_->calls, 1) << entry().name;
+    EXPECT_EQ(responsecode, entry().responsecode ? service_code : host_code) << entry().name;
+}
+
+TEST_P(Sweep, EveryServiceFailureIsContained)
+{
+    const bool returns_nothing = is_void(run(valid(nullptr), *std::make_unique<int>(host_code)));
+    for (const auto& raise : raisers) {
+        for (const bool after_writing : {false, true}) {
+            int responsecode = host_code;
+            const auto outcome = run(valid([&](int* rc) {
+                                         if (after_writing && rc) {
+                                             *rc = failing_service_code;
+                                         }
+                                         raise();
+                                     }),
+                                     responsecode);
+            EXPECT_EQ(outcome, returns_nothing ? Outcome::Void : Outcome::FailureValue) << entry().name;
+            const bool written = after_writing && entry().responsecode;
+            EXPECT_EQ(responsecode, written ? failing_service_code : host_code) << entry().name;
+        }
+    }
+}
+
+TEST_P(Sweep, DefectiveAnswersGiveTheDefinedResult)
+{
+    for (const auto& bad : entry().bad_answers) {
+        int responsecode = host_code;
+        EXPECT_EQ(run(bad.script, responsecode), bad.expected) << entry().name << ": " << bad.what;
+    }
+}
+
+TEST_P(Sweep, EveryAllocationFailureIsContained)
+{
+    std::size_t nth = 1;
+    for (;; ++nth) {
+        int responsecode = host_code;
+        const auto outcome = run(valid(write_service_code), responsecode, nth);
+        if (!reached_) {
+            // The call needed fewer allocations: it ran to completion.
+            EXPECT_TRUE(outcome == Outcome::Success || is_void(outcome)) << entry().name;
+            break;
+        }
+        EXPECT_TRUE(outcome == Outcome::FailureValue || is_void(outcome)) << entry().name << ": allocation " << nth;
+        EXPECT_TRUE(responsecode == host_code || responsecode == service_code) << entry().name;
+        ASSERT_LT(nth, 10000u) << entry().name << ": allocations never end";
+    }
+    // A normal call after all that still works.
+    int responsecode = host_code;
+    const auto outcome = run(valid(write_service_code), responsecode);
+    EXPECT_TRUE(outcome == Outcome::Success || is_void(outcome)) << entry().name;
+}
+
+std::vector<const EntryPoint*> entries()
+{
+    std::vector<const EntryPoint*> pointers;
+    for (const auto& entry : all_entry_points()) {
+        pointers.push_back(&entry);
+    }
+    figures.entries = pointers.size();
+    return pointers;
+}
+
+INSTANTIATE_TEST_SUITE_P(EntryPoints, Sweep, ::testing::ValuesIn(entries()), [](const auto& param) {
+    auto name = std::string(param.param->name);
+    const auto last = name.rfind("::");
+    name = name.substr(last == std::string::npos ? 0 : last + 2);
+    for (auto& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+});
+
+// The table covers exactly what the library exports, so no entry point escapes the sweep.
+TEST(SweepTable, ListsEveryExportedEntryPointOnce)
+{
+    const auto command = std::string("nm -DC --defined-only ") + VYR_CLD_LIBRARY_PATH;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    ASSERT_TRUE(pipe);
+    std::set<std::string> exported;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe.get())) {
+        std::string text(line);
+        const auto name_start = text.find(' ', text.find(' ') + 1) + 1;
+        exported.insert(text.substr(name_start, text.find('(') - name_start));
+    }
+    std::set<std::string> listed;
+    for (const auto& entry : all_entry_points()) {
+        EXPECT_TRUE(listed.insert(std::string(entry.name)).second) << entry.name << " is listed twice";
+    }
+    EXPECT_EQ(listed, exported);
+}
+
+} // namespace
+} // namespace vyr::cld::sweep
