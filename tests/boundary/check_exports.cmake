@@ -13,7 +13,10 @@ string(REPLACE "\n" ";" lines "${listing}")
 foreach(line IN LISTS lines)
     # "<address> <type> <name>(<parameters>)"; keep the qualified name.
     if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] ([^(]+)")
-        list(APPEND actual "${CMAKE_MATCH_1}")
+        # A function without parameters that returns a tagged type (std::string inside) carries
+        # the tag in its name, e.g. "[abi:cxx11]"; the entry point is the name without it.
+        string(REGEX REPLACE "\\[abi:[^]]*\\]" "" name "${CMAKE_MATCH_1}")
+        list(APPEND actual "${name}")
     endif()
 endforeach()
 

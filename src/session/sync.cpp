@@ -1,0 +1,82 @@
+#include <vyr/cld/session.h>
+
+#include "frame/contain.h"
+#include "frame/text.h"
+#include "frame/time.h"
+
+#include <VyrCldapi/Cld_Integration.h>
+
+using vyr::cld::bridge::contain;
+using vyr::cld::bridge::marshal_as;
+using VyrCldapi::Cld_Integration;
+using VyrCldapi::List;
+using VyrCldapi::String;
+using VyrCldapi::TimeSpan;
+
+namespace VyrCldapiIntegration {
+
+void StartSyncDir()
+{
+    contain([] { Cld_Integration::StartSyncDir(); });
+}
+
+void StopSyncDir()
+{
+    contain([] { Cld_Integration::StopSyncDir(); });
+}
+
+void StartProjectsAndPartitionsTask()
+{
+    contain([] { Cld_Integration::StartProjectsAndPartitionsTask(); });
+}
+
+void AbortProjectsAndPartitionsTask()
+{
+    contain([] { Cld_Integration::AbortProjectsAndPartitionsTask(); });
+}
+
+int WaitForAllTasks(std::chrono::duration<long long, std::ratio<1, 10000000>> sleepTime, int& responsecode)
+{
+    return contain([&] { return Cld_Integration::WaitForAllTasks(marshal_as<TimeSpan>(sleepTime), responsecode); });
+}
+
+void SetDownloadFilters(const std::optional<std::vector<std::string>>& projectFileFilter,
+                        const std::optional<std::vector<std::string>>& userDirFilter,
+                        const std::optional<std::vector<std::string>>& importFileFilter)
+{
+    contain([&] {
+        Cld_Integration::SetDownloadFilters(marshal_as<List<String>>(projectFileFilter),
+                                            marshal_as<List<String>>(userDirFilter),
+                                            marshal_as<List<String>>(importFileFilter));
+    });
+}
+
+void SetFileIgnoreFilter(const std::vector<std::string>& wildCardFilter)
+{
+    contain([&] { Cld_Integration::SetFileIgnoreFilter(marshal_as<List<String>>(wildCardFilter)); });
+}
+
+void SetDirectoryIgnoreFilter(const std::vector<std::string>& wildCardFilter)
+{
+    contain([&] { Cld_Integration::SetDirectoryIgnoreFilter(marshal_as<List<String>>(wildCardFilter)); });
+}
+
+bool GetProjectFiles(const std::optional<std::vector<std::string>>& wildCardFilter,
+                     const std::optional<std::vector<std::string>>& fileNameList)
+{
+    return contain([&] {
+        return Cld_Integration::GetProjectFiles(marshal_as<List<String>>(wildCardFilter),
+                                                marshal_as<List<String>>(fileNameList));
+    });
+}
+
+bool GetUserDirectoryFiles(const std::optional<std::vector<std::string>>& wildCardFilter,
+                           const std::optional<std::vector<std::string>>& fileNameList)
+{
+    return contain([&] {
+        return Cld_Integration::GetUserDirectoryFiles(marshal_as<List<String>>(wildCardFilter),
+                                                      marshal_as<List<String>>(fileNameList));
+    });
+}
+
+} // namespace VyrCldapiIntegration
