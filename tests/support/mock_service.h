@@ -49,7 +49,7 @@ public:
     MOCK_METHOD(void, RenameFile, (const String&, const String&, int&), (override));
 
     // Lock status
-    MOCK_METHOD(LockStatus, GetLockStatus, (const String&, String&, String&, String&, String&), (override));
+    MOCK_METHOD(VyrCldapi::LockStatus, GetLockStatus, (const String&, String&, String&, String&, String&), (override));
 
     // Batch file operations
     MOCK_METHOD(List<String>, LockFiles, (const List<String>&, int&), (override));
@@ -63,20 +63,22 @@ public:
     MOCK_METHOD(Nullable<std::uint64_t>, GetFileRevision, (const String&), (override));
     MOCK_METHOD(bool, FileExistsInProject, (const String&), (override));
     MOCK_METHOD(void, FindFileInWebApp, (const String&), (override));
-    MOCK_METHOD(Ref<FileSyncStatus>, GetFileSyncStatus, (), (override));
-    MOCK_METHOD(Ref<InfoForDownloadCopy>, GetInfoForDownloadCopy, (const String&, const String&, int&), (override));
+    MOCK_METHOD(Ref<VyrCldapi::FileSyncStatus>, GetFileSyncStatus, (), (override));
+    MOCK_METHOD(Ref<VyrCldapi::InfoForDownloadCopy>, GetInfoForDownloadCopy, (const String&, const String&, int&), (override));
     MOCK_METHOD(List<String>, CheckPathTooLongExceptions, (), (override));
     MOCK_METHOD(List<String>, CheckDownSyncFileExceptions, (), (override));
 
     // Status events
-    MOCK_METHOD(List<Ref<StatusEvent>>, GetStatusEvents, (), (override));
+    MOCK_METHOD(List<Ref<VyrCldapi::StatusEvent>>, GetStatusEvents, (), (override));
 
-    // Projects and tenants
-    MOCK_METHOD(List<Ref<Project>>, GetProjectList, (int&), (override));
-    MOCK_METHOD(Ref<Project>, GetProjectInfo, (const String&, int&), (override));
-    MOCK_METHOD(Ref<Project>, CreateProject, (const String&, const String&, int&), (override));
-    MOCK_METHOD(List<Ref<Tenant>>, GetTenants, (int&), (override));
-    MOCK_METHOD(Ref<Tenant>, GetTenantInfo, (int&), (override));
+    // Projects and tenants. Qualified: vyr::cld has records of the same names, and they would
+    // win the lookup here wherever the projects header comes first.
+    MOCK_METHOD(List<Ref<VyrProAdmModule::ApiModels::Project>>, GetProjectList, (int&), (override));
+    MOCK_METHOD(Ref<VyrProAdmModule::ApiModels::Project>, GetProjectInfo, (const String&, int&), (override));
+    MOCK_METHOD(Ref<VyrProAdmModule::ApiModels::Project>, CreateProject, (const String&, const String&, int&),
+                (override));
+    MOCK_METHOD(List<Ref<VyrProAdmModule::ApiModels::Tenant>>, GetTenants, (int&), (override));
+    MOCK_METHOD(Ref<VyrProAdmModule::ApiModels::Tenant>, GetTenantInfo, (int&), (override));
 
     // Project metadata
     MOCK_METHOD(Ref<ApiModels::ProjectMetadata>, GetProjectMetadata, (int&), (override));
@@ -115,7 +117,7 @@ public:
     MOCK_METHOD(bool, ShowIncludeFolderDialog, (), (override));
     MOCK_METHOD(void, AddIncludeFoldersToProject, (const List<String>&), (override));
     MOCK_METHOD(bool, AreIncludeFoldersInModel, (const List<String>&), (override));
-    MOCK_METHOD(List<Ref<FileToImport>>, ShowFilesOverviewDialog, (const List<String>&, const List<String>&, String&),
+    MOCK_METHOD(List<Ref<VyrCldapi::FileToImport>>, ShowFilesOverviewDialog, (const List<String>&, const List<String>&, String&),
                 (override));
 };
 

@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <new>
 
-namespace vyr::cld::sweep::allocation {
+namespace sweep::allocation {
 namespace {
 
-thread_local std::size_t armed_at = 0; // 0: not armed
+thread_local std::size_t pending = 0;  // the allocation to fail, 0 for none
+thread_local std::size_t armed_at = 0; // the same while inside an Armed scope, else 0
 thread_local std::size_t counted = 0;
 thread_local bool reached = false;
 std::size_t failed = 0;
@@ -78,13 +79,24 @@ void arm(std::size_t nth) noexcept
 {
     counted = 0;
     reached = false;
-    armed_at = nth;
+    pending = nth;
 }
 
 bool disarm() noexcept
 {
+    pending = 0;
     armed_at = 0;
     return reached;
+}
+
+Armed::Armed() noexcept
+{
+    armed_at = pending;
+}
+
+Armed::~Armed()
+{
+    armed_at = 0;
 }
 
 std::size_t failed_total() noexcept
@@ -92,10 +104,10 @@ std::size_t failed_total() noexcept
     return failed;
 }
 
-} // namespace vyr::cld::sweep::allocation
+} // namespace sweep::allocation
 
-using vyr::cld::sweep::allocation::allocate;
-using vyr::cld::sweep::allocation::allocate_aligned;
+using sweep::allocation::allocate;
+using sweep::allocation::allocate_aligned;
 
 void* operator new(std::size_t size)
 {

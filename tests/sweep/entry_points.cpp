@@ -1,12 +1,12 @@
 #include "sweep/entry_points.h"
 
-namespace vyr::cld::sweep {
+namespace sweep {
 
 const std::vector<EntryPoint>& all_entry_points()
 {
     static const auto entries = [] {
         std::vector<EntryPoint> all;
-        for (auto family : {file_entry_points}) {
+        for (auto family : {session_entry_points, file_entry_points}) {
             for (auto& entry : family()) {
                 all.push_back(std::move(entry));
             }
@@ -16,4 +16,4 @@ const std::vector<EntryPoint>& all_entry_points()
     return entries;
 }
 
-} // namespace vyr::cld::sweep
+} // namespace sweep

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "sweep/allocation_faults.h"
 #include "sweep/scripted_service.h"
+
+#include <vyr/cld/enums.h>
 
 #include <functional>
 #include <string_view>
 #include <vector>
 
-namespace vyr::cld::sweep {
+namespace sweep {
+
+namespace cld = vyr::cld;
 
 // How a call came back, judged by the entry itself against its valid answer and its failure
 // value (and, where it has them, against what its out-parameters must then hold).
@@ -25,7 +30,24 @@ struct BadAnswer {
     std::string_view what;
     Script script;
     Outcome expected = Outcome::FailureValue;
+    // Where the defined result is neither the valid one nor the failure value, a call that
+    // judges it instead of the entry's own.
+    std::function<Outcome(int& responsecode)> call = nullptr;
 };
+
+// Runs the library call `call` with the allocation fault that the sweep armed; the arguments and
+// expected values around it are built outside, so that only the library's allocations count.
+template <class Call> decltype(auto) library(Call&& call)
+{
+    const allocation::Armed armed;
+    return call();
+}
+
+// A script whose answer is `answer`.
+template <class T> Script answering(T answer, std::vector<String> outputs = {})
+{
+    return Script{nullptr, std::any(std::move(answer)), std::move(outputs)};
+}
 
 // One exported entry point: how to call it with valid arguments, and what the service answers.
 struct EntryPoint {
@@ -38,7 +60,8 @@ struct EntryPoint {
 };
 
 // The entries of each family; `all_entry_points` joins them.
+std::vector<EntryPoint> session_entry_points();
 std::vector<EntryPoint> file_entry_points();
 const std::vector<EntryPoint>& all_entry_points();
 
-} // namespace vyr::cld::sweep
+} // namespace sweep

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vyr::cld::sweep {
+namespace sweep {
 
 using namespace VyrCldapi;
 
@@ -242,4 +242,4 @@ private:
     }
 };
 
-} // namespace vyr::cld::sweep
+} // namespace sweep

@@ -16,6 +16,8 @@ struct FileSyncStatus {
     std::int64_t bytesLeftToDownload = 0;
     std::int64_t filesLeftToUpload = 0;
     std::int64_t bytesLeftToUpload = 0;
+
+    friend bool operator==(const FileSyncStatus&, const FileSyncStatus&) = default;
 };
 
 // The size of a downloadable copy of a partition.
@@ -23,6 +25,8 @@ struct InfoForDownloadCopy {
     std::int64_t byteSize = 0;
     std::int64_t filesInPartition = 0;
     std::int64_t filesLocked = 0;
+
+    friend bool operator==(const InfoForDownloadCopy&, const InfoForDownloadCopy&) = default;
 };
 
 // One event of the service's background work. `status` and `responseId` carry the service's own
@@ -31,6 +35,8 @@ struct StatusEvent {
     StatusEventType type{};
     std::int32_t status = 0;
     std::string responseId;
+
+    friend bool operator==(const StatusEvent&, const StatusEvent&) = default;
 };
 
 } // namespace vyr::cld
