@@ -1,5 +1,5 @@
 #include "failing_allocation.h"
-#include "service_values.h"
+#include "support/service_values.h"
 #include "support/locales.h"
 #include "support/mock_service.h"
 

@@ -1,4 +1,4 @@
-#include "service_values.h"
+#include "support/service_values.h"
 #include "support/locales.h"
 #include "support/mock_service.h"
 
