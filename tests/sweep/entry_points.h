@@ -52,7 +52,7 @@ template <class T> Script answering(T answer, std::vector<String> outputs = {})
 // One exported entry point: how to call it with valid arguments, and what the service answers.
 struct EntryPoint {
     std::string_view name;      // as the shared library exports it
-    std::string_view operation; // the service operation it must call
+    std::string_view operation; // the service operation it must call; empty for none
     bool responsecode = false;  // whether it takes one
     Script valid;               // a valid answer (the sweep sets the effect)
     std::function<Outcome(int& responsecode)> call;
@@ -62,6 +62,7 @@ struct EntryPoint {
 // The entries of each family; `all_entry_points` joins them.
 std::vector<EntryPoint> session_entry_points();
 std::vector<EntryPoint> file_entry_points();
+std::vector<EntryPoint> ui_entry_points();
 const std::vector<EntryPoint>& all_entry_points();
 
 } // namespace sweep

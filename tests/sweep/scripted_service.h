@@ -224,7 +224,6 @@ public:
         return run<List<Ref<FileToImport>>>("ShowFilesOverviewDialog", nullptr, {&importToThisLayer});
     }
 
-private:
     template <class R> R run(std::string_view operation, int* responsecode, std::initializer_list<String*> outputs = {})
     {
         called = operation;
@@ -240,6 +239,21 @@ private:
             return script.answer.has_value() ? std::any_cast<R>(script.answer) : R{};
         }
     }
+};
+
+// The service installed for the sweep now running.
+inline ScriptedService* installed_service = nullptr;
+
+// The service's pane, following the script of the service installed when it is asked.
+class ScriptedPane final : public UI::FileBrowserUI {
+public:
+    std::intptr_t get_HWND() override { return service().run<std::intptr_t>("FileBrowserUI.get_HWND", nullptr); }
+    bool get_PaneIsActive() override { return service().run<bool>("FileBrowserUI.get_PaneIsActive", nullptr); }
+    void set_PaneIsActive(bool) override { service().run<void>("FileBrowserUI.set_PaneIsActive", nullptr); }
+    void HandleEvents() override { service().run<void>("FileBrowserUI.HandleEvents", nullptr); }
+
+private:
+    static ScriptedService& service() { return *installed_service; }
 };
 
 } // namespace sweep

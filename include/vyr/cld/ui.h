@@ -18,6 +18,8 @@ struct FileToImport {
     std::string fileName;
     // Absent when the service names no vendor; an empty vendor is a vendor.
     std::optional<std::string> vendor;
+
+    friend bool operator==(const FileToImport&, const FileToImport&) = default;
 };
 
 // What the file-browser pane asks of the host while it runs. The host implements it and hands
