@@ -71,12 +71,14 @@ public:
     // Status events
     MOCK_METHOD(List<Ref<StatusEvent>>, GetStatusEvents, (), (override));
 
-    // Projects and tenants
-    MOCK_METHOD(List<Ref<Project>>, GetProjectList, (int&), (override));
-    MOCK_METHOD(Ref<Project>, GetProjectInfo, (const String&, int&), (override));
-    MOCK_METHOD(Ref<Project>, CreateProject, (const String&, const String&, int&), (override));
-    MOCK_METHOD(List<Ref<Tenant>>, GetTenants, (int&), (override));
-    MOCK_METHOD(Ref<Tenant>, GetTenantInfo, (int&), (override));
+    // Projects and tenants. Qualified: vyr::cld has records of the same names, and they would
+    // win the lookup here wherever the projects header comes first.
+    MOCK_METHOD(List<Ref<VyrProAdmModule::ApiModels::Project>>, GetProjectList, (int&), (override));
+    MOCK_METHOD(Ref<VyrProAdmModule::ApiModels::Project>, GetProjectInfo, (const String&, int&), (override));
+    MOCK_METHOD(Ref<VyrProAdmModule::ApiModels::Project>, CreateProject, (const String&, const String&, int&),
+                (override));
+    MOCK_METHOD(List<Ref<VyrProAdmModule::ApiModels::Tenant>>, GetTenants, (int&), (override));
+    MOCK_METHOD(Ref<VyrProAdmModule::ApiModels::Tenant>, GetTenantInfo, (int&), (override));
 
     // Project metadata
     MOCK_METHOD(Ref<ApiModels::ProjectMetadata>, GetProjectMetadata, (int&), (override));
