@@ -1,0 +1,177 @@
+#pragma once
+
+#include <vyr/cld/projects.h>
+
+#include "frame/failures.h"
+#include "frame/marshal.h"
+#include "frame/records.h"
+#include "frame/text.h"
+#include "frame/time.h"
+
+#include <VyrCldapi/Models.h>
+
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+// How each record of the projects family is read from its service object. Each conversion fails
+// on a null object; the optional, list and optional-list forms are the generic record rules.
+namespace vyr::cld::bridge {
+
+namespace service = VyrCldapi::ApiModels;
+namespace admin = VyrProAdmModule::ApiModels;
+
+using partitions_by_project = std::unordered_map<std::string, std::vector<ProjectPartition>>;
+
+static_assert(std::is_same_v<decltype(ProjectMetadata::sizeTimestamp), tick_time_point>);
+
+template <> struct marshaller<Project, VyrCldapi::Ref<admin::Project>> {
+    static Project convert(const VyrCldapi::Ref<admin::Project>& object)
+    {
+        const auto& project = deref(object);
+        Project record;
+        record.name = marshal_as<std::string>(project.Name);
+        record.projectNumber = marshal_as<std::string>(project.ProjectNumber);
+        record.id = marshal_as<std::string>(project.Id);
+        return record;
+    }
+};
+
+template <> struct marshaller<Tenant, VyrCldapi::Ref<admin::Tenant>> {
+    static Tenant convert(const VyrCldapi::Ref<admin::Tenant>& object)
+    {
+        const auto& tenant = deref(object);
+        Tenant record;
+        record.tenantDisplayName = marshal_as<std::string>(tenant.tenantDisplayName);
+        record.isEnabled = tenant.isEnabled;
+        record.providerSpecificTenantId = marshal_as<std::string>(tenant.providerSpecificTenantId);
+        record.organizationId = marshal_as<std::string>(tenant.organizationId);
+        record.tenantUniqueId = marshal_as<std::string>(tenant.tenantUniqueId);
+        return record;
+    }
+};
+
+// Metadata only describes the project: a null text in it reads as empty text instead of failing.
+template <> struct marshaller<AppTypeSize, VyrCldapi::Ref<service::AppTypeSize>> {
+    static AppTypeSize convert(const VyrCldapi::Ref<service::AppTypeSize>& object)
+    {
+        const auto& size = deref(object);
+        AppTypeSize record;
+        record.appType = text_or_empty(size.appType);
+        record.size = size.size;
+        return record;
+    }
+};
+
+template <> struct marshaller<ProjectMetadata, VyrCldapi::Ref<service::ProjectMetadata>> {
+    static ProjectMetadata convert(const VyrCldapi::Ref<service::ProjectMetadata>& object)
+    {
+        const auto& metadata = deref(object);
+        ProjectMetadata record;
+        record.id = text_or_empty(metadata.id);
+        record.size = metadata.size;
+        record.sizeStatus = text_or_empty(metadata.sizeStatus);
+        record.sizeTimestamp = marshal_as<tick_time_point>(metadata.sizeTimestamp);
+        record.coordinateReferenceSystem = text_or_empty(metadata.coordinateReferenceSystem);
+        record.canUpdateCoordinateReferenceSystem = metadata.canUpdateCoordinateReferenceSystem;
+        // A null list is no sizes; a null entry in it still fails.
+        record.appTypeSizes = marshal_as<std::vector<AppTypeSize>>(metadata.appTypeSizes);
+        return record;
+    }
+};
+
+template <> struct marshaller<ProjectTag, VyrCldapi::Ref<service::Tag>> {
+    static ProjectTag convert(const VyrCldapi::Ref<service::Tag>& object)
+    {
+        const auto& tag = deref(object);
+        ProjectTag record;
+        record.displayName = marshal_as<std::string>(tag.displayName);
+        record.id = marshal_as<std::string>(tag.id);
+        return record;
+    }
+};
+
+template <> struct marshaller<PartitionMetadata, VyrCldapi::Ref<service::PartitionMetadata>> {
+    static PartitionMetadata convert(const VyrCldapi::Ref<service::PartitionMetadata>& object)
+    {
+        return PartitionMetadata{deref(object).versionMajor};
+    }
+};
+
+template <> struct marshaller<ProjectPartition, VyrCldapi::Ref<service::PartitionTag>> {
+    static ProjectPartition convert(const VyrCldapi::Ref<service::PartitionTag>& object)
+    {
+        const auto& tag = deref(object);
+        ProjectPartition record;
+        record.displayName = marshal_as<std::string>(tag.displayName);
+        record.id = marshal_as<std::string>(tag.id);
+        // A partition without metadata is at version 0.
+        record.clientMetadata =
+            marshal_as<std::optional<PartitionMetadata>>(tag.clientMetadata).value_or(PartitionMetadata{});
+        return record;
+    }
+};
+
+template <> struct marshaller<NvdbProject, VyrCldapi::Ref<service::NvdbContract>> {
+    static NvdbProject convert(const VyrCldapi::Ref<service::NvdbContract>& object)
+    {
+        const auto& contract = deref(object);
+        NvdbProject record;
+        record.nvdbContractId = marshal_as<std::string>(contract.nvdbContractId);
+        record.nvdbContractName = marshal_as<std::string>(contract.nvdbContractName);
+        return record;
+    }
+};
+
+// The contracts come wrapped in an object. No wrapper means no contracts; a wrapper without its
+// list is a broken answer and fails.
+template <> struct marshaller<std::vector<NvdbProject>, VyrCldapi::Ref<service::NvdbContracts>> {
+    static std::vector<NvdbProject> convert(const VyrCldapi::Ref<service::NvdbContracts>& object)
+    {
+        if (!object) {
+            return {};
+        }
+        if (object->nvdbContracts.IsNull()) {
+            raise_null_reference();
+        }
+        return marshal_as<std::vector<NvdbProject>>(object->nvdbContracts);
+    }
+};
+
+// Partitions keyed by project id. A null list is an empty map, a project listed without tags
+// has no partitions, and a project listed twice keeps its later entry.
+template <> struct marshaller<partitions_by_project, VyrCldapi::List<VyrCldapi::Ref<service::PartitionTagsInProject>>> {
+    static partitions_by_project
+    convert(const VyrCldapi::List<VyrCldapi::Ref<service::PartitionTagsInProject>>& entries)
+    {
+        partitions_by_project partitions;
+        if (entries.IsNull()) {
+            return partitions;
+        }
+        // Buckets for every entry up front, so that inserting never rehashes.
+        partitions.reserve(entries.Count());
+        for (const auto& object : entries) {
+            const auto& entry = deref(object);
+            auto tags = marshal_as<std::vector<ProjectPartition>>(entry.tags);
+            partitions.insert_or_assign(marshal_as<std::string>(entry.projectId), std::move(tags));
+        }
+        return partitions;
+    }
+};
+
+template <>
+struct marshaller<std::optional<partitions_by_project>,
+                  VyrCldapi::List<VyrCldapi::Ref<service::PartitionTagsInProject>>> {
+    static std::optional<partitions_by_project>
+    convert(const VyrCldapi::List<VyrCldapi::Ref<service::PartitionTagsInProject>>& entries)
+    {
+        if (entries.IsNull()) {
+            return std::nullopt;
+        }
+        return marshal_as<partitions_by_project>(entries);
+    }
+};
+
+} // namespace vyr::cld::bridge
