@@ -62,6 +62,7 @@ struct EntryPoint {
 // The entries of each family; `all_entry_points` joins them.
 std::vector<EntryPoint> session_entry_points();
 std::vector<EntryPoint> file_entry_points();
+std::vector<EntryPoint> project_entry_points();
 std::vector<EntryPoint> ui_entry_points();
 const std::vector<EntryPoint>& all_entry_points();
 

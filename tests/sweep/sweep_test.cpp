@@ -5,6 +5,7 @@
 // later normal call still works. Leaks are left to LeakSanitizer.
 #include "sweep/allocation_faults.h"
 #include "sweep/entry_points.h"
+#include "support/locales.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,8 @@ protected:
         }
     }
 
+    void fail_each_allocation_in_turn();
+
     std::shared_ptr<ScriptedService> service_ = std::make_shared<ScriptedService>();
     bool reached_ = false;
 };
@@ -155,6 +158,16 @@ TEST_P(Sweep, DefectiveAnswersGiveTheDefinedResult)
 
 TEST_P(Sweep, EveryAllocationFailureIsContained)
 {
+    // Under a single-byte locale the text conversions open an ICU converter, whose allocations
+    // the sweep fails too.
+    for (const char* locale : {"C.UTF-8", "en_US.ISO-8859-1"}) {
+        const vyr::cld::test::ThreadLocale thread_locale(locale);
+        fail_each_allocation_in_turn();
+    }
+}
+
+void Sweep::fail_each_allocation_in_turn()
+{
     std::size_t nth = 1;
     for (;; ++nth) {
         int responsecode = host_code;
@@ -164,7 +177,9 @@ TEST_P(Sweep, EveryAllocationFailureIsContained)
             EXPECT_TRUE(outcome == Outcome::Success || is_void(outcome)) << entry().name;
             break;
         }
-        EXPECT_TRUE(outcome == Outcome::FailureValue || is_void(outcome)) << entry().name << ": allocation " << nth;
+        // A failed allocation gives the failure value, or none at all where the code that met it
+        // recovered on its own (ICU does for some of its caches).
+        EXPECT_NE(outcome, Outcome::Wrong) << entry().name << ": allocation " << nth;
         EXPECT_TRUE(responsecode == host_code || responsecode == service_code) << entry().name;
         ASSERT_LT(nth, 10000u) << entry().name << ": allocations never end";
     }

@@ -22,6 +22,8 @@ struct Project {
     std::string name;
     std::string projectNumber;
     std::string id;
+
+    friend bool operator==(const Project&, const Project&) = default;
 };
 
 struct Tenant {
@@ -30,12 +32,16 @@ struct Tenant {
     std::string providerSpecificTenantId;
     std::string organizationId;
     std::string tenantUniqueId;
+
+    friend bool operator==(const Tenant&, const Tenant&) = default;
 };
 
 // The size the project takes for one application type, in the service's units.
 struct AppTypeSize {
     std::string appType;
     std::int64_t size = 0;
+
+    friend bool operator==(const AppTypeSize&, const AppTypeSize&) = default;
 };
 
 struct ProjectMetadata {
@@ -48,28 +54,38 @@ struct ProjectMetadata {
     std::string coordinateReferenceSystem;
     bool canUpdateCoordinateReferenceSystem = false;
     std::vector<AppTypeSize> appTypeSizes;
+
+    friend bool operator==(const ProjectMetadata&, const ProjectMetadata&) = default;
 };
 
 // A user-directory tag, and the part of a partition that every tag has.
 struct ProjectTag {
     std::string displayName;
     std::string id;
+
+    friend bool operator==(const ProjectTag&, const ProjectTag&) = default;
 };
 
 struct PartitionMetadata {
     int versionMajor = 0;
+
+    friend bool operator==(const PartitionMetadata&, const PartitionMetadata&) = default;
 };
 
 // A partition is a tag with metadata; passed as a ProjectTag it keeps its name and id only.
 struct ProjectPartition : ProjectTag {
     // Version 0 also when the service has no metadata for the partition.
     PartitionMetadata clientMetadata;
+
+    friend bool operator==(const ProjectPartition&, const ProjectPartition&) = default;
 };
 
 // A road database contract.
 struct NvdbProject {
     std::string nvdbContractName;
     std::string nvdbContractId;
+
+    friend bool operator==(const NvdbProject&, const NvdbProject&) = default;
 };
 
 } // namespace vyr::cld
