@@ -1,4 +1,4 @@
-#include "failing_allocation.h"
+#include "support/allocation_faults.h"
 #include "support/service_values.h"
 #include "support/mock_service.h"
 

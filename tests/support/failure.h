@@ -7,8 +7,7 @@
 namespace vyr::cld::test {
 
 // Runs `call` and returns the service failure it raises; fails the test if it raises none.
-template <class Call>
-VyrCldapi::Exception failure_of(Call&& call)
+template <class Call> VyrCldapi::Exception failure_of(Call&& call)
 {
     try {
         call();

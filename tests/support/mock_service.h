@@ -64,7 +64,8 @@ public:
     MOCK_METHOD(bool, FileExistsInProject, (const String&), (override));
     MOCK_METHOD(void, FindFileInWebApp, (const String&), (override));
     MOCK_METHOD(Ref<VyrCldapi::FileSyncStatus>, GetFileSyncStatus, (), (override));
-    MOCK_METHOD(Ref<VyrCldapi::InfoForDownloadCopy>, GetInfoForDownloadCopy, (const String&, const String&, int&), (override));
+    MOCK_METHOD(Ref<VyrCldapi::InfoForDownloadCopy>, GetInfoForDownloadCopy, (const String&, const String&, int&),
+                (override));
     MOCK_METHOD(List<String>, CheckPathTooLongExceptions, (), (override));
     MOCK_METHOD(List<String>, CheckDownSyncFileExceptions, (), (override));
 
@@ -117,8 +118,8 @@ public:
     MOCK_METHOD(bool, ShowIncludeFolderDialog, (), (override));
     MOCK_METHOD(void, AddIncludeFoldersToProject, (const List<String>&), (override));
     MOCK_METHOD(bool, AreIncludeFoldersInModel, (const List<String>&), (override));
-    MOCK_METHOD(List<Ref<VyrCldapi::FileToImport>>, ShowFilesOverviewDialog, (const List<String>&, const List<String>&, String&),
-                (override));
+    MOCK_METHOD(List<Ref<VyrCldapi::FileToImport>>, ShowFilesOverviewDialog,
+                (const List<String>&, const List<String>&, String&), (override));
 };
 
 // Installs a strict mock service for the length of each test, so that a call the test did not

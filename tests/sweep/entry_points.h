@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sweep/allocation_faults.h"
+#include "support/allocation_faults.h"
 #include "sweep/scripted_service.h"
 
 #include <vyr/cld/enums.h>
@@ -39,7 +39,7 @@ struct BadAnswer {
 // expected values around it are built outside, so that only the library's allocations count.
 template <class Call> decltype(auto) library(Call&& call)
 {
-    const allocation::Armed armed;
+    const vyr::cld::test::allocation::Armed armed;
     return call();
 }
 

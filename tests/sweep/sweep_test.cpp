@@ -3,7 +3,7 @@
 // failed in turn. The promises checked each time: nothing escapes, the result is the entry's
 // failure value (or its valid result), the error code is the host's or the service's, and a
 // later normal call still works. Leaks are left to LeakSanitizer.
-#include "sweep/allocation_faults.h"
+#include "support/allocation_faults.h"
 #include "sweep/entry_points.h"
 #include "support/locales.h"
 
@@ -17,6 +17,8 @@
 #include <string>
 
 namespace sweep {
+
+namespace allocation = vyr::cld::test::allocation;
 namespace {
 
 constexpr int host_code = -1;

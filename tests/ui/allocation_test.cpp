@@ -1,5 +1,5 @@
 #include "census.h"
-#include "failing_allocation.h"
+#include "support/allocation_faults.h"
 
 #include "support/mock_service.h"
 

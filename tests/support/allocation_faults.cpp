@@ -1,22 +1,29 @@
-#include "sweep/allocation_faults.h"
+#include "support/allocation_faults.h"
 
 #include <unicode/uclean.h>
 
 #include <cstdlib>
 #include <new>
 
-namespace sweep::allocation {
+namespace vyr::cld::test::allocation {
 namespace {
 
 thread_local std::size_t pending = 0;  // the allocation to fail, 0 for none
 thread_local std::size_t armed_at = 0; // the same while inside an Armed scope, else 0
 thread_local std::size_t counted = 0;
 thread_local bool reached = false;
+thread_local std::size_t smallest_failing = 0; // fail every allocation this large, 0 for none
+thread_local int refused = 0;
 std::size_t failed = 0;
 
 // Counts one allocation; true if this is the one to fail.
-bool fail_this_one() noexcept
+bool fail_this_one(std::size_t size) noexcept
 {
+    if (smallest_failing != 0 && size >= smallest_failing) {
+        ++refused;
+        ++failed;
+        return true;
+    }
     if (armed_at == 0) {
         return false;
     }
@@ -30,7 +37,7 @@ bool fail_this_one() noexcept
 
 void* allocate(std::size_t size)
 {
-    if (fail_this_one()) {
+    if (fail_this_one(size)) {
         throw std::bad_alloc();
     }
     if (void* memory = std::malloc(size == 0 ? 1 : size)) {
@@ -41,7 +48,7 @@ void* allocate(std::size_t size)
 
 void* allocate_aligned(std::size_t size, std::align_val_t alignment)
 {
-    if (fail_this_one()) {
+    if (fail_this_one(size)) {
         throw std::bad_alloc();
     }
     const auto align = static_cast<std::size_t>(alignment);
@@ -53,12 +60,12 @@ void* allocate_aligned(std::size_t size, std::align_val_t alignment)
 
 void* U_CALLCONV icu_allocate(const void*, size_t size)
 {
-    return fail_this_one() ? nullptr : std::malloc(size);
+    return fail_this_one(size) ? nullptr : std::malloc(size);
 }
 
 void* U_CALLCONV icu_reallocate(const void*, void* memory, size_t size)
 {
-    return fail_this_one() ? nullptr : std::realloc(memory, size);
+    return fail_this_one(size) ? nullptr : std::realloc(memory, size);
 }
 
 void U_CALLCONV icu_free(const void*, void* memory)
@@ -104,10 +111,46 @@ std::size_t failed_total() noexcept
     return failed;
 }
 
-} // namespace sweep::allocation
+} // namespace vyr::cld::test::allocation
 
-using sweep::allocation::allocate;
-using sweep::allocation::allocate_aligned;
+namespace vyr::cld::test {
+
+FailingAllocation::FailingAllocation(int n) noexcept
+{
+    allocation::arm(static_cast<std::size_t>(n) + 1);
+    allocation::armed_at = allocation::pending;
+}
+
+FailingAllocation::~FailingAllocation()
+{
+    allocation::disarm();
+}
+
+bool FailingAllocation::fired() const noexcept
+{
+    return allocation::reached;
+}
+
+LargeAllocationFailure::~LargeAllocationFailure()
+{
+    allocation::smallest_failing = 0;
+}
+
+void LargeAllocationFailure::arm(std::size_t bytes) noexcept
+{
+    allocation::refused = 0;
+    allocation::smallest_failing = bytes;
+}
+
+int LargeAllocationFailure::refused() const noexcept
+{
+    return allocation::refused;
+}
+
+} // namespace vyr::cld::test
+
+using vyr::cld::test::allocation::allocate;
+using vyr::cld::test::allocation::allocate_aligned;
 
 void* operator new(std::size_t size)
 {
