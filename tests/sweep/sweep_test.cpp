@@ -4,8 +4,11 @@
 // failure value (or its valid result), the error code is the host's or the service's, and a
 // later normal call still works. Leaks are left to LeakSanitizer.
 #include "support/allocation_faults.h"
-#include "sweep/entry_points.h"
+#include "support/census.h"
 #include "support/locales.h"
+#include "sweep/entry_points.h"
+
+#include <vyr/cld/ui.h>
 
 #include <gtest/gtest.h>
 
@@ -234,6 +237,166 @@ TEST(SweepTable, ListsEveryExportedEntryPointOnce)
         EXPECT_TRUE(listed.insert(std::string(entry.name)).second) << entry.name << " is listed twice";
     }
     EXPECT_EQ(listed, exported);
+}
+
+// The callbacks, swept from the service's side: every failure of an invocation, bad values,
+// the host's own exceptions and each allocation failed in turn, goes back to the service's call,
+// and the host's objects are destroyed exactly once.
+class CallbackSweep : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        installed_service = service_.get();
+        Cld_Integration::Install(service_);
+    }
+    void TearDown() override
+    {
+        Cld_Integration::Install(nullptr);
+        installed_service = nullptr;
+    }
+
+    // Invokes `callback` as the service would: whatever it raises is the service's to see.
+    template <class Callback> bool went_back_to_the_service(Callback&& callback, std::size_t fail_allocation = 0)
+    {
+        ++figures.cases;
+        allocation::arm(fail_allocation);
+        bool raised = false;
+        try {
+            const allocation::Armed armed;
+            callback();
+        }
+        catch (...) {
+            raised = true;
+        }
+        reached_ = allocation::disarm();
+        return raised;
+    }
+
+    // Fails each allocation of `callback` in turn: each failure must go back to the service,
+    // unless the code that met it recovered on its own (ICU does for some of its caches).
+    template <class Callback> void sweep_allocations(const char* what, Callback&& callback)
+    {
+        for (std::size_t nth = 1;; ++nth) {
+            const bool raised = went_back_to_the_service(callback, nth);
+            if (!reached_) {
+                EXPECT_FALSE(raised) << what;
+                break;
+            }
+            recovered_ += raised ? 0 : 1;
+            ASSERT_LT(nth, 10000u) << what;
+        }
+    }
+
+    std::shared_ptr<ScriptedService> service_ = std::make_shared<ScriptedService>();
+    bool reached_ = false;
+    int recovered_ = 0;
+};
+
+TEST_F(CallbackSweep, ProgressNotifications)
+{
+    vyr::cld::test::Census census;
+    int calls = 0;
+    bool host_throws = false;
+    VyrCldapiIntegration::SetCallbacks([&calls, &host_throws, counted = vyr::cld::test::Counted(census)](
+                                           cld::ProgressEventType, double, const std::string&) {
+        ++calls;
+        if (host_throws) {
+            throw std::runtime_error("host");
+        }
+    });
+    auto progress = service_->progress;
+    ASSERT_TRUE(progress);
+    const String title(u"Downloading site/plan-with-a-long-name.dwg");
+
+    EXPECT_FALSE(went_back_to_the_service([&] { progress(ProgressEventType::Upload, 0.5, title); }));
+    EXPECT_TRUE(went_back_to_the_service([&] { progress(ProgressEventType::Upload, 0.5, String()); }));
+    EXPECT_TRUE(went_back_to_the_service([&] { progress(ProgressEventType::Indeterminate, 0.5, title); }));
+    host_throws = true;
+    EXPECT_TRUE(went_back_to_the_service([&] { progress(ProgressEventType::Download, 1.0, title); }));
+    host_throws = false;
+    EXPECT_EQ(calls, 2);
+    for (const char* locale : {"C.UTF-8", "en_US.ISO-8859-1"}) {
+        const vyr::cld::test::ThreadLocale thread_locale(locale);
+        sweep_allocations("progress", [&] { progress(ProgressEventType::Upload, 0.5, title); });
+    }
+
+    // The service lets go of the callback: the host's function goes exactly once.
+    EXPECT_EQ(census.live(), 1);
+    progress = {};
+    service_->progress = {};
+    EXPECT_EQ(census.live(), 0);
+    EXPECT_EQ(census.destroyed, census.created);
+}
+
+class CountingHost final : public cld::IFileBrowserUICallback {
+public:
+    explicit CountingHost(int& deletions) : deletions_(deletions) {}
+    ~CountingHost() override { ++deletions_; }
+
+    HWND getHwnd() override { return reinterpret_cast<HWND>(0x42); }
+    void showLockInfoPanelNearUi(const std::string&) override { maybe_throw(); }
+    bool promptSave(const std::string&) override { return maybe_throw(); }
+    std::vector<std::string> collectRelatedFiles(const std::string& fileName) override
+    {
+        maybe_throw();
+        return {fileName + ".bak", fileName + ".lock-information"};
+    }
+    bool isFileOperationsAllowed(const std::string&) override { return maybe_throw(); }
+    bool isUsingContractPosts() override { return maybe_throw(); }
+
+    bool throws = false;
+
+private:
+    bool maybe_throw() const
+    {
+        if (throws) {
+            throw std::runtime_error("host");
+        }
+        return true;
+    }
+    int& deletions_;
+};
+
+TEST_F(CallbackSweep, PaneQuestions)
+{
+    int deletions = 0;
+    auto owned = std::make_unique<CountingHost>(deletions);
+    auto& host = *owned;
+    service_->script = answering(Ref<UI::FileBrowserUI>(std::make_shared<ScriptedPane>()));
+    const auto pane = VyrCldapiIntegration::StartFileBrowserUi(std::move(owned));
+    ASSERT_TRUE(pane);
+    const auto adapter = service_->paneCallback;
+    ASSERT_TRUE(adapter);
+
+    const String name(u"site/plan-with-a-long-name.dwg");
+    const std::vector<std::pair<const char*, std::function<void(const String&)>>> questions{
+        {"HWND", [&](const String&) { (void)adapter->get_HWND(); }},
+        {"ShowLockInfoPanelNearUi", [&](const String& file) { adapter->ShowLockInfoPanelNearUi(file); }},
+        {"PromptSave", [&](const String& file) { (void)adapter->PromptSave(file); }},
+        {"CollectRelatedFiles", [&](const String& file) { (void)adapter->CollectRelatedFiles(file); }},
+        {"IsFileOperationsAllowed", [&](const String& file) { (void)adapter->IsFileOperationsAllowed(file); }},
+        {"IsUsingContractPosts", [&](const String&) { (void)adapter->IsUsingContractPosts(); }},
+    };
+    for (const auto& [what, ask] : questions) {
+        const bool takes_a_name = std::string_view(what) != "HWND" && std::string_view(what) != "IsUsingContractPosts";
+        EXPECT_FALSE(went_back_to_the_service([&] { ask(name); })) << what;
+        EXPECT_EQ(went_back_to_the_service([&] { ask(String()); }), takes_a_name) << what << ": null name";
+        host.throws = true;
+        EXPECT_EQ(went_back_to_the_service([&] { ask(name); }), std::string_view(what) != "HWND") << what;
+        host.throws = false;
+        for (const char* locale : {"C.UTF-8", "en_US.ISO-8859-1"}) {
+            const vyr::cld::test::ThreadLocale thread_locale(locale);
+            sweep_allocations(what, [&] { ask(name); });
+        }
+    }
+
+    // Released explicitly, then again, then dropped: the host's object goes exactly once.
+    EXPECT_EQ(deletions, 0);
+    adapter->Dispose();
+    EXPECT_EQ(deletions, 1);
+    adapter->Dispose();
+    service_->paneCallback = nullptr;
+    EXPECT_EQ(deletions, 1);
 }
 
 } // namespace

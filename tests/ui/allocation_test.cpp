@@ -1,4 +1,4 @@
-#include "census.h"
+#include "support/census.h"
 #include "support/allocation_faults.h"
 
 #include "support/mock_service.h"

@@ -1,4 +1,4 @@
-#include "census.h"
+#include "support/census.h"
 
 #include "support/failure.h"
 #include "support/locales.h"
