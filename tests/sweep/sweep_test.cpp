@@ -377,7 +377,10 @@ TEST_F(CallbackSweep, PaneQuestions)
         {"IsFileOperationsAllowed", [&](const String& file) { (void)adapter->IsFileOperationsAllowed(file); }},
         {"IsUsingContractPosts", [&](const String&) { (void)adapter->IsUsingContractPosts(); }},
     };
-    for (const auto& [what, ask] : questions) {
+    for (const auto& question : questions) {
+        // Named, not bound: lambdas may not capture structured bindings before C++20's fix.
+        const char* what = question.first;
+        const auto& ask = question.second;
         const bool takes_a_name = std::string_view(what) != "HWND" && std::string_view(what) != "IsUsingContractPosts";
         EXPECT_FALSE(went_back_to_the_service([&] { ask(name); })) << what;
         EXPECT_EQ(went_back_to_the_service([&] { ask(String()); }), takes_a_name) << what << ": null name";
