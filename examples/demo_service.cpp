@@ -428,9 +428,10 @@ void DemoService::SetPartitionVersion(const String&, const String& partitionId, 
 {
     const std::lock_guard lock(mutex_);
     responsecode = not_found;
-    for (const auto& tag : partitions_) {
+    for (auto& tag : partitions_) {
         if (tag->id == partitionId) {
-            tag->clientMetadata = make<ApiModels::PartitionMetadata>(versionMajor);
+            // A new object: callers may still be reading the one handed out before.
+            tag = partition(tag->displayName, tag->id, versionMajor);
             responsecode = ok;
         }
     }
@@ -545,6 +546,25 @@ List<Ref<FileToImport>> DemoService::ShowFilesOverviewDialog(const List<String>&
     importToThisLayer = resultApplayers.Count() ? resultApplayers[0] : String();
     return {make<FileToImport>(String(u"import/survey.xml"), String(u"Surveyor AS")),
             make<FileToImport>(String(u"import/points.csv"), String())};
+}
+
+void DemoService::PumpCallbacks()
+{
+    Ref<UI::IFileBrowserUICallback> pane_callback;
+    {
+        const std::lock_guard lock(mutex_);
+        pane_callback = paneCallback_;
+    }
+    notify(ProgressEventType::Download, 0.25, u"site/plan.dwg");
+    if (pane_callback) {
+        const String file(u"site/plan.dwg");
+        (void)pane_callback->get_HWND();
+        (void)pane_callback->IsFileOperationsAllowed(file);
+        (void)pane_callback->PromptSave(file);
+        (void)pane_callback->CollectRelatedFiles(file);
+        (void)pane_callback->IsUsingContractPosts();
+        pane_callback->ShowLockInfoPanelNearUi(file);
+    }
 }
 
 void DemoService::notify(ProgressEventType type, double progress, const String& title)

@@ -103,6 +103,10 @@ public:
                                                     const List<String>& resultApplayers,
                                                     String& importToThisLayer) override;
 
+    // Does what the service does on its own threads: reports progress and asks the open pane's
+    // host its questions.
+    void PumpCallbacks();
+
 private:
     struct File {
         std::uint64_t revision = 1;

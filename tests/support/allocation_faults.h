@@ -2,7 +2,8 @@
 
 #include <cstddef>
 
-// Allocation fault injection. A test program that links this replaces the global operator new,
+// Allocation fault injection. Not for ThreadSanitizer builds, whose runtime owns operator new.
+// A test program that links this replaces the global operator new,
 // and ICU's allocator: normally they just allocate; armed, they fail one chosen allocation of the
 // calling thread, or every allocation of at least a chosen size.
 namespace vyr::cld::test::allocation {
