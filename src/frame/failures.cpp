@@ -37,4 +37,14 @@ void raise_null_reference()
     throw Exception(ExceptionKind::NullReference, "Object reference not set to an instance of an object.");
 }
 
+void raise_released()
+{
+    throw Exception(ExceptionKind::InvalidOperation, "The callback object has been released.");
+}
+
+void raise_no_callback()
+{
+    throw Exception(ExceptionKind::ArgumentNull, "The host gave no callback object.");
+}
+
 } // namespace vyr::cld::bridge

@@ -1,6 +1,7 @@
 #include "ui/pane.h"
 
 #include "frame/contain.h"
+#include "frame/failures.h"
 #include "frame/text.h"
 #include "via/delegate.h"
 
@@ -17,14 +18,6 @@ using VyrCldapi::List;
 using VyrCldapi::String;
 
 namespace vyr::cld::bridge {
-namespace {
-
-[[noreturn]] void raise_no_callback()
-{
-    throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::ArgumentNull, "The host gave no callback object.");
-}
-
-} // namespace
 
 FileBrowserUiCallback::FileBrowserUiCallback(std::unique_ptr<vyr::cld::IFileBrowserUICallback> callback) noexcept
     : m_callback(std::move(callback))
@@ -34,7 +27,7 @@ FileBrowserUiCallback::FileBrowserUiCallback(std::unique_ptr<vyr::cld::IFileBrow
 vyr::cld::IFileBrowserUICallback& FileBrowserUiCallback::host() const
 {
     if (m_released) {
-        via::raise_released();
+        raise_released();
     }
     if (!m_callback) {
         raise_no_callback();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frame/failures.h"
+
 #include <VyrCldapi/Callbacks.h>
 
 #include <concepts>
@@ -10,10 +12,6 @@
 // Delegate bound to a heap copy of the callable; from then on the service alone decides how long
 // that copy lives.
 namespace via {
-
-// A callback object was called after the service had released it. Raised instead of touching
-// what the release destroyed.
-[[noreturn]] void raise_released();
 
 namespace detail {
 
@@ -33,7 +31,8 @@ public:
     template <class R, class... Args> R Call(Args... args)
     {
         if (!lambda_) {
-            raise_released();
+            // Called after the service released it: refuse rather than touch what was destroyed.
+            vyr::cld::bridge::raise_released();
         }
         return (*lambda_)(std::forward<Args>(args)...);
     }
