@@ -42,7 +42,8 @@ private:
     std::u16string text_;
 };
 
-// An ordered list that may be null; its elements may be null where T can be.
+// An ordered list that may be null; its elements may be null where T can be. Like every default
+// value here, List<T>() and List<T>{} are null; an empty list is List<T>::WithCapacity(0).
 template <class T> class List {
 public:
     List() noexcept = default;
