@@ -71,6 +71,41 @@ bool preflight_ok(UErrorCode status) noexcept
     return status == U_BUFFER_OVERFLOW_ERROR || status == U_STRING_NOT_TERMINATED_WARNING || U_SUCCESS(status);
 }
 
+// The converter for a codeset other than UTF-8, which needs none; `raise_failed` if ICU does not
+// know the codeset.
+converter_ptr converter_for(const thread_codeset& codeset, void (*raise_failed)())
+{
+    if (codeset.utf8) {
+        return nullptr;
+    }
+    auto converter = open_converter(codeset.name);
+    if (!converter) {
+        raise_failed();
+    }
+    return converter;
+}
+
+// Both directions: ask for the converted length, refuse what does not fit, then convert once
+// into storage of exactly that length.
+template <class Result, class Convert, class Allocate>
+Result convert_exactly(Convert&& convert, Allocate&& allocate, void (*raise_failed)())
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = convert(nullptr, 0, status);
+    if (!preflight_ok(status) || length <= 0) {
+        raise_failed();
+    }
+    if (length == INT_MAX) {
+        raise_size_limit();
+    }
+    Result result = allocate(length);
+    status = U_ZERO_ERROR;
+    if (convert(result.data(), length, status) != length || U_FAILURE(status)) {
+        raise_failed();
+    }
+    return result;
+}
+
 std::u16string allocate_wide(int32_t length)
 {
     std::u16string buffer;
@@ -96,38 +131,18 @@ VyrCldapi::String widen(std::string_view text)
     }
     const auto length = static_cast<int32_t>(text.size());
     const auto codeset = current_codeset();
-
-    converter_ptr converter;
-    if (!codeset.utf8) {
-        converter = open_converter(codeset.name);
-        if (!converter) {
-            raise_widening();
-        }
-    }
-    const auto convert = [&](UChar* target, int32_t capacity, UErrorCode& status) {
-        if (codeset.utf8) {
-            int32_t written = 0;
-            u_strFromUTF8WithSub(target, capacity, &written, text.data(), length, replacement_character, nullptr,
-                                 &status);
-            return written;
-        }
-        return ucnv_toUChars(converter.get(), target, capacity, text.data(), length, &status);
-    };
-
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t wide_length = convert(nullptr, 0, status);
-    if (!preflight_ok(status) || wide_length <= 0) {
-        raise_widening();
-    }
-    if (wide_length == INT_MAX) {
-        raise_size_limit();
-    }
-    auto wide = allocate_wide(wide_length);
-    status = U_ZERO_ERROR;
-    if (convert(wide.data(), wide_length, status) != wide_length || U_FAILURE(status)) {
-        raise_widening();
-    }
-    return VyrCldapi::String(std::move(wide));
+    const auto converter = converter_for(codeset, raise_widening);
+    return VyrCldapi::String(convert_exactly<std::u16string>(
+        [&](UChar* target, int32_t capacity, UErrorCode& status) {
+            if (codeset.utf8) {
+                int32_t written = 0;
+                u_strFromUTF8WithSub(target, capacity, &written, text.data(), length, replacement_character, nullptr,
+                                     &status);
+                return written;
+            }
+            return ucnv_toUChars(converter.get(), target, capacity, text.data(), length, &status);
+        },
+        allocate_wide, raise_widening));
 }
 
 std::string narrow(const VyrCldapi::String& text)
@@ -143,38 +158,18 @@ std::string narrow(const VyrCldapi::String& text)
     }
     const auto length = static_cast<int32_t>(text.Length());
     const auto codeset = current_codeset();
-
-    converter_ptr converter;
-    if (!codeset.utf8) {
-        converter = open_converter(codeset.name);
-        if (!converter) {
-            raise_narrowing();
-        }
-    }
-    const auto convert = [&](char* target, int32_t capacity, UErrorCode& status) {
-        if (codeset.utf8) {
-            int32_t written = 0;
-            u_strToUTF8WithSub(target, capacity, &written, text.Data(), length, replacement_character, nullptr,
-                               &status);
-            return written;
-        }
-        return ucnv_fromUChars(converter.get(), target, capacity, text.Data(), length, &status);
-    };
-
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t narrow_length = convert(nullptr, 0, status);
-    if (!preflight_ok(status) || narrow_length <= 0) {
-        raise_narrowing();
-    }
-    if (narrow_length == INT_MAX) {
-        raise_size_limit();
-    }
-    std::string bytes(static_cast<std::size_t>(narrow_length), '\0');
-    status = U_ZERO_ERROR;
-    if (convert(bytes.data(), narrow_length, status) != narrow_length || U_FAILURE(status)) {
-        raise_narrowing();
-    }
-    return bytes;
+    const auto converter = converter_for(codeset, raise_narrowing);
+    return convert_exactly<std::string>(
+        [&](char* target, int32_t capacity, UErrorCode& status) {
+            if (codeset.utf8) {
+                int32_t written = 0;
+                u_strToUTF8WithSub(target, capacity, &written, text.Data(), length, replacement_character, nullptr,
+                                   &status);
+                return written;
+            }
+            return ucnv_fromUChars(converter.get(), target, capacity, text.Data(), length, &status);
+        },
+        [](int32_t bytes) { return std::string(static_cast<std::size_t>(bytes), '\0'); }, raise_narrowing);
 }
 
 std::vector<std::string> marshaller<std::vector<std::string>, VyrCldapi::List<VyrCldapi::String>>::convert(
