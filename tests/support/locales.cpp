@@ -1,6 +1,8 @@
 #include "support/locales.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -37,6 +39,9 @@ locale_t build_locale(const std::string& name)
     const auto path = previous && *previous ? folder + ":" + previous : folder;
     setenv("LOCPATH", path.c_str(), 1);
     const locale_t locale = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+    // Loading maps the files in, so the folder is no longer needed; leave nothing behind.
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     if (locale == static_cast<locale_t>(nullptr)) {
         throw std::runtime_error("cannot load the built locale " + name);
     }
