@@ -1,6 +1,7 @@
 // The cost of the bridge around one service call: the same service operation called directly
 // with ready service values (the baseline), and through the exported function.
 #include <vyr/cld/files.h>
+#include <vyr/cld/projects.h>
 
 #include "demo_service.h"
 
@@ -52,3 +53,58 @@ void BM_Bridge_LockFileWithoutService(benchmark::State& state)
 BENCHMARK(BM_Baseline_ServiceLockFile);
 BENCHMARK(BM_Bridge_LockFile);
 BENCHMARK(BM_Bridge_LockFileWithoutService);
+
+namespace {
+
+// The demo service with a long project list, for the cost of converting records.
+class ManyProjects final : public demo::DemoService {
+public:
+    explicit ManyProjects(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            auto project = std::make_shared<VyrCldapi::Project>();
+            const auto digits = std::to_string(i);
+            project->Id = u"project-" + std::u16string(digits.begin(), digits.end());
+            project->Name = u"Ringroad section " + std::u16string(digits.begin(), digits.end());
+            project->ProjectNumber = u"2026-" + std::u16string(digits.begin(), digits.end());
+            projects_.Add(std::move(project));
+        }
+    }
+
+    VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> GetProjectList(int& responsecode) override
+    {
+        responsecode = 0;
+        return projects_;
+    }
+
+private:
+    VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> projects_ =
+        VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>>::WithCapacity(0);
+};
+
+void BM_Baseline_ServiceGetProjectList(benchmark::State& state)
+{
+    VyrCldapi::Cld_Integration::Install(std::make_shared<ManyProjects>(static_cast<int>(state.range(0))));
+    int responsecode = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(VyrCldapi::Cld_Integration::GetProjectList(responsecode));
+    }
+    VyrCldapi::Cld_Integration::Install(nullptr);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+void BM_Bridge_GetProjectList(benchmark::State& state)
+{
+    VyrCldapi::Cld_Integration::Install(std::make_shared<ManyProjects>(static_cast<int>(state.range(0))));
+    int responsecode = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(VyrCldapiIntegration::GetProjectList(responsecode));
+    }
+    VyrCldapi::Cld_Integration::Install(nullptr);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+} // namespace
+
+BENCHMARK(BM_Baseline_ServiceGetProjectList)->Arg(1)->Arg(1000);
+BENCHMARK(BM_Bridge_GetProjectList)->Arg(1)->Arg(1000);

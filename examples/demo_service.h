@@ -16,7 +16,7 @@ using namespace VyrCldapi;
 // A small in-memory stand-in for the cloud service: one tenant, a few projects, files that can
 // be locked, uploaded and tagged, and a queue of status events. Error codes: 0 for success,
 // 404 for an unknown file, 409 for a file locked by someone else.
-class DemoService final : public ICld_Integration {
+class DemoService : public ICld_Integration {
 public:
     DemoService();
 
