@@ -6,13 +6,16 @@
 #include <unicode/ucnv_cb.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <climits>
 #include <clocale>
+#include <cstdint>
 #include <cstring>
 #include <langinfo.h>
 #include <locale.h>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 namespace vyr::cld::bridge {
 namespace {
@@ -119,9 +122,18 @@ std::u16string allocate_wide(int32_t length)
     return buffer;
 }
 
-} // namespace
+// Whether every unit is ASCII, where UTF-8 and UTF-16 agree unit for unit and the length needs
+// no asking. Written to let the compiler vectorise it.
+template <class Unit> bool all_ascii(const Unit* units, std::size_t count) noexcept
+{
+    std::uint32_t seen = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        seen |= static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Unit>>(units[i]));
+    }
+    return seen < 0x80;
+}
 
-VyrCldapi::String widen(std::string_view text)
+VyrCldapi::String widen_general(std::string_view text)
 {
     if (text.size() > static_cast<std::size_t>(INT_MAX)) {
         raise_size_limit();
@@ -145,7 +157,7 @@ VyrCldapi::String widen(std::string_view text)
         allocate_wide, raise_widening));
 }
 
-std::string narrow(const VyrCldapi::String& text)
+std::string narrow_general(const VyrCldapi::String& text)
 {
     if (text.IsNull()) {
         raise_null_text();
@@ -171,6 +183,45 @@ std::string narrow(const VyrCldapi::String& text)
         },
         [](int32_t bytes) { return std::string(static_cast<std::size_t>(bytes), '\0'); }, raise_narrowing);
 }
+
+} // namespace
+
+VyrCldapi::String widen(std::string_view text)
+{
+    // ASCII under UTF-8: same length, unit for unit, no converter. Anything else, the size checks
+    // included, is the general path's.
+    if (!text.empty() && text.size() <= static_cast<std::size_t>(INT_MAX) - 1 && all_ascii(text.data(), text.size()) &&
+        current_codeset().utf8) {
+        auto wide = allocate_wide(static_cast<int32_t>(text.size()));
+        std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<char16_t>(c); });
+        return VyrCldapi::String(std::move(wide));
+    }
+    return widen_general(text);
+}
+
+std::string narrow(const VyrCldapi::String& text)
+{
+    if (!text.IsNull() && text.Length() != 0 && text.Length() <= static_cast<std::size_t>(INT_MAX) - 1 &&
+        all_ascii(text.Data(), text.Length()) && current_codeset().utf8) {
+        std::string bytes(text.Length(), '\0');
+        std::transform(text.View().begin(), text.View().end(), bytes.begin(),
+                       [](char16_t unit) { return static_cast<char>(unit); });
+        return bytes;
+    }
+    return narrow_general(text);
+}
+
+namespace reference {
+VyrCldapi::String widen(std::string_view text)
+{
+    return widen_general(text);
+}
+
+std::string narrow(const VyrCldapi::String& text)
+{
+    return narrow_general(text);
+}
+} // namespace reference
 
 std::vector<std::string> marshaller<std::vector<std::string>, VyrCldapi::List<VyrCldapi::String>>::convert(
     const VyrCldapi::List<VyrCldapi::String>& texts)

@@ -21,6 +21,13 @@ namespace vyr::cld::bridge {
 // character.
 [[nodiscard]] std::string narrow(const VyrCldapi::String& text);
 
+namespace reference {
+// The general conversions through ICU, without the shortcut that widen and narrow take for plain
+// ASCII under UTF-8; tests compare the two.
+[[nodiscard]] VyrCldapi::String widen(std::string_view text);
+[[nodiscard]] std::string narrow(const VyrCldapi::String& text);
+} // namespace reference
+
 template <> struct marshaller<VyrCldapi::String, std::string_view> {
     static VyrCldapi::String convert(std::string_view text) { return widen(text); }
 };

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,6 +62,28 @@ TEST_F(TextUnderUtf8, LoneSurrogateNarrowsToReplacementCharacter)
 {
     const std::u16string lone{u'x', char16_t{0xD800}, u'y'};
     EXPECT_EQ(marshal_as<std::string>(String(lone)), "x\xEF\xBF\xBDy");
+}
+
+// The ASCII shortcut must agree with the general conversion on every input, ASCII or not.
+TEST(Text, ShortcutAgreesWithTheGeneralConversion)
+{
+    std::mt19937 random(20261207);
+    for (const char* locale : {"C.UTF-8", "C", "en_US.ISO-8859-1"}) {
+        const ThreadLocale thread_locale{locale};
+        for (int round = 0; round < 2000; ++round) {
+            const auto length = static_cast<std::size_t>(random() % 300);
+            // Mostly ASCII; now and then one byte or unit beyond it, anywhere.
+            const unsigned limit = round % 4 == 0 ? 0x100u : 0x80u;
+            std::string bytes(length, '\0');
+            std::u16string units(length, u'\0');
+            for (std::size_t i = 0; i < length; ++i) {
+                bytes[i] = static_cast<char>(random() % limit);
+                units[i] = static_cast<char16_t>(random() % (limit == 0x80u ? 0x80u : 0x10000u));
+            }
+            ASSERT_EQ(marshal_as<String>(bytes), bridge::reference::widen(bytes)) << locale;
+            ASSERT_EQ(marshal_as<std::string>(String(units)), bridge::reference::narrow(String(units))) << locale;
+        }
+    }
 }
 
 TEST(Text, CLocaleStandsForUtf8)
