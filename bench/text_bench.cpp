@@ -14,9 +14,10 @@ namespace {
 using vyr::cld::bridge::narrow;
 using vyr::cld::bridge::widen;
 
-std::string sample(std::size_t length)
+std::string sample(std::size_t length, bool ascii = true)
 {
-    const std::string unit = "projects/Ringroad/drawings/plan-";
+    // Non-ASCII text takes the general conversion; ASCII under UTF-8 converts unit for unit.
+    const std::string unit = ascii ? "projects/Ringroad/drawings/plan-" : "prosjekter/Ringvei/tegninger/pl\xC3\xA5n-";
     std::string text;
     while (text.size() < length) {
         text += unit;
@@ -87,6 +88,16 @@ void BM_Widen(benchmark::State& state, const char* locale_name)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
+void BM_Widen_NonAscii(benchmark::State& state)
+{
+    const ThreadLocale locale("C.UTF-8");
+    const auto text = sample(static_cast<std::size_t>(state.range(0)), false);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(widen(text));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
 void BM_Narrow(benchmark::State& state, const char* locale_name)
 {
     const ThreadLocale locale(locale_name);
@@ -106,6 +117,7 @@ void BM_Narrow(benchmark::State& state, const char* locale_name)
 BENCHMARK(BM_Baseline_AsciiLoop)->Arg(16)->Arg(64)->Arg(4096);
 BENCHMARK(BM_Baseline_IcuUtf8IntoReusedBuffer)->Arg(16)->Arg(64)->Arg(4096);
 BENCHMARK_CAPTURE(BM_Widen, utf8, "C.UTF-8")->Arg(16)->Arg(64)->Arg(4096);
+BENCHMARK(BM_Widen_NonAscii)->Arg(16)->Arg(64)->Arg(4096);
 BENCHMARK_CAPTURE(BM_Widen, latin1, "en_US.ISO-8859-1")->Arg(16)->Arg(64)->Arg(4096);
 BENCHMARK_CAPTURE(BM_Narrow, utf8, "C.UTF-8")->Arg(16)->Arg(64)->Arg(4096);
 BENCHMARK_CAPTURE(BM_Narrow, latin1, "en_US.ISO-8859-1")->Arg(16)->Arg(64)->Arg(4096);
