@@ -18,6 +18,14 @@ inline locale_t pick_locale(std::uint8_t selector, bool& utf8)
     return test::named_locale(utf8 ? "C.UTF-8" : "en_US.ISO-8859-1");
 }
 
+// Builds both locales before fuzzing starts: building one sets LOCPATH.
+inline void prepare_locales()
+{
+    bool utf8 = false;
+    pick_locale(0, utf8);
+    pick_locale(1, utf8);
+}
+
 // Well-formed UTF-16: every high surrogate is followed by a low one, no low surrogate stands
 // alone.
 inline bool well_formed(std::u16string_view text)

@@ -11,9 +11,7 @@ using namespace vyr::cld;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    bool utf8 = false;
-    fuzz::pick_locale(0, utf8);
-    fuzz::pick_locale(1, utf8);
+    fuzz::prepare_locales();
     return 0;
 }
 

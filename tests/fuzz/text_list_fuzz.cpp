@@ -16,9 +16,7 @@ using VyrCldapi::String;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    bool utf8 = false;
-    fuzz::pick_locale(0, utf8);
-    fuzz::pick_locale(1, utf8);
+    fuzz::prepare_locales();
     return 0;
 }
 

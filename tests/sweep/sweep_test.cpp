@@ -56,7 +56,8 @@ const std::vector<std::function<void()>> raisers{
     [] { throw NotAnException{1}; },
 };
 
-class Sweep : public ::testing::TestWithParam<const EntryPoint*> {
+// Installs the scripted service for the length of each test.
+template <class Base> class WithScriptedService : public Base {
 protected:
     void SetUp() override
     {
@@ -69,6 +70,11 @@ protected:
         installed_service = nullptr;
     }
 
+    std::shared_ptr<ScriptedService> service_ = std::make_shared<ScriptedService>();
+};
+
+class Sweep : public WithScriptedService<::testing::TestWithParam<const EntryPoint*>> {
+protected:
     const EntryPoint& entry() const { return *GetParam(); }
 
     // Runs the entry point once against `script`, failing the `fail_allocation`-th allocation of
@@ -110,7 +116,6 @@ protected:
 
     void fail_each_allocation_in_turn();
 
-    std::shared_ptr<ScriptedService> service_ = std::make_shared<ScriptedService>();
     bool reached_ = false;
 };
 
@@ -242,19 +247,8 @@ TEST(SweepTable, ListsEveryExportedEntryPointOnce)
 // The callbacks, swept from the service's side: every failure of an invocation, bad values,
 // the host's own exceptions and each allocation failed in turn, goes back to the service's call,
 // and the host's objects are destroyed exactly once.
-class CallbackSweep : public ::testing::Test {
+class CallbackSweep : public WithScriptedService<::testing::Test> {
 protected:
-    void SetUp() override
-    {
-        installed_service = service_.get();
-        Cld_Integration::Install(service_);
-    }
-    void TearDown() override
-    {
-        Cld_Integration::Install(nullptr);
-        installed_service = nullptr;
-    }
-
     // Invokes `callback` as the service would: whatever it raises is the service's to see.
     template <class Callback> bool went_back_to_the_service(Callback&& callback, std::size_t fail_allocation = 0)
     {
@@ -287,7 +281,6 @@ protected:
         }
     }
 
-    std::shared_ptr<ScriptedService> service_ = std::make_shared<ScriptedService>();
     bool reached_ = false;
     int recovered_ = 0;
 };
