@@ -133,7 +133,7 @@ template <class Unit> bool all_ascii(const Unit* units, std::size_t count) noexc
     return seen < 0x80;
 }
 
-VyrCldapi::String widen_general(std::string_view text)
+VyrCldapi::String widen_general(std::string_view text, const thread_codeset& codeset)
 {
     if (text.size() > static_cast<std::size_t>(INT_MAX)) {
         raise_size_limit();
@@ -142,7 +142,6 @@ VyrCldapi::String widen_general(std::string_view text)
         return VyrCldapi::String(std::u16string());
     }
     const auto length = static_cast<int32_t>(text.size());
-    const auto codeset = current_codeset();
     const auto converter = converter_for(codeset, raise_widening);
     return VyrCldapi::String(convert_exactly<std::u16string>(
         [&](UChar* target, int32_t capacity, UErrorCode& status) {
@@ -157,7 +156,7 @@ VyrCldapi::String widen_general(std::string_view text)
         allocate_wide, raise_widening));
 }
 
-std::string narrow_general(const VyrCldapi::String& text)
+std::string narrow_general(const VyrCldapi::String& text, const thread_codeset& codeset)
 {
     if (text.IsNull()) {
         raise_null_text();
@@ -169,7 +168,6 @@ std::string narrow_general(const VyrCldapi::String& text)
         return std::string();
     }
     const auto length = static_cast<int32_t>(text.Length());
-    const auto codeset = current_codeset();
     const auto converter = converter_for(codeset, raise_narrowing);
     return convert_exactly<std::string>(
         [&](char* target, int32_t capacity, UErrorCode& status) {
@@ -190,36 +188,38 @@ VyrCldapi::String widen(std::string_view text)
 {
     // ASCII under UTF-8: same length, unit for unit, no converter. Anything else, the size checks
     // included, is the general path's.
-    if (!text.empty() && text.size() <= static_cast<std::size_t>(INT_MAX) - 1 && all_ascii(text.data(), text.size()) &&
-        current_codeset().utf8) {
+    const auto codeset = current_codeset();
+    if (codeset.utf8 && !text.empty() && text.size() <= static_cast<std::size_t>(INT_MAX) - 1 &&
+        all_ascii(text.data(), text.size())) {
         auto wide = allocate_wide(static_cast<int32_t>(text.size()));
         std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<char16_t>(c); });
         return VyrCldapi::String(std::move(wide));
     }
-    return widen_general(text);
+    return widen_general(text, codeset);
 }
 
 std::string narrow(const VyrCldapi::String& text)
 {
-    if (!text.IsNull() && text.Length() != 0 && text.Length() <= static_cast<std::size_t>(INT_MAX) - 1 &&
-        all_ascii(text.Data(), text.Length()) && current_codeset().utf8) {
+    const auto codeset = current_codeset();
+    if (codeset.utf8 && !text.IsNull() && text.Length() != 0 &&
+        text.Length() <= static_cast<std::size_t>(INT_MAX) - 1 && all_ascii(text.Data(), text.Length())) {
         std::string bytes(text.Length(), '\0');
         std::transform(text.View().begin(), text.View().end(), bytes.begin(),
                        [](char16_t unit) { return static_cast<char>(unit); });
         return bytes;
     }
-    return narrow_general(text);
+    return narrow_general(text, codeset);
 }
 
 namespace reference {
 VyrCldapi::String widen(std::string_view text)
 {
-    return widen_general(text);
+    return widen_general(text, current_codeset());
 }
 
 std::string narrow(const VyrCldapi::String& text)
 {
-    return narrow_general(text);
+    return narrow_general(text, current_codeset());
 }
 } // namespace reference
 

@@ -276,13 +276,11 @@ protected:
                 EXPECT_FALSE(raised) << what;
                 break;
             }
-            recovered_ += raised ? 0 : 1;
             ASSERT_LT(nth, 10000u) << what;
         }
     }
 
     bool reached_ = false;
-    int recovered_ = 0;
 };
 
 TEST_F(CallbackSweep, ProgressNotifications)
