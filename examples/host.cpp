@@ -4,6 +4,7 @@
 
 #include "demo_service.h"
 
+#include <chrono>
 #include <clocale>
 #include <iostream>
 #include <memory>
@@ -85,6 +86,12 @@ int main()
             std::cout << "  " << project.id << ' ' << project.name << " (" << project.projectNumber << ")\n";
         }
     }
+    if (const auto metadata = api::GetProjectMetadata(responsecode)) {
+        // A TimePoint is a system_clock time point, so the standard calendar types read it.
+        const auto day = std::chrono::year_month_day(std::chrono::floor<std::chrono::days>(metadata->sizeTimestamp));
+        std::cout << "  metadata " << metadata->id << ": " << metadata->size << " bytes on " << int(day.year()) << '-'
+                  << unsigned(day.month()) << '-' << unsigned(day.day()) << '\n';
+    }
     if (const auto partitions = api::GetAllAccessibleProjectPartitions(responsecode)) {
         for (const auto& [projectId, tags] : *partitions) {
             for (const auto& tag : tags) {
@@ -93,6 +100,10 @@ int main()
             }
         }
     }
+
+    std::cout << "Tasks\n";
+    const int waited = api::WaitForAllTasks(cld::Ticks(std::chrono::milliseconds(50)), responsecode);
+    std::cout << "  WaitForAllTasks 50 ms: " << waited << ", responsecode " << responsecode << '\n';
 
     std::cout << "File browser pane\n";
     auto pane = api::StartFileBrowserUi(std::make_unique<PaneHost>());

@@ -4,7 +4,7 @@
 
 namespace vyr::cld::bridge {
 
-tick_time_point marshaller<tick_time_point, VyrCldapi::DateTime>::convert(const VyrCldapi::DateTime& time)
+TimePoint marshaller<TimePoint, VyrCldapi::DateTime>::convert(const VyrCldapi::DateTime& time)
 {
     long long since_epoch = 0;
     // Only a date-time far outside the calendar's range can overflow; refuse it rather than wrap.
@@ -12,7 +12,7 @@ tick_time_point marshaller<tick_time_point, VyrCldapi::DateTime>::convert(const 
         throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::ArgumentOutOfRange,
                                    "The date-time is outside the range of a time point.");
     }
-    return tick_time_point(ticks(since_epoch));
+    return TimePoint(Ticks(since_epoch));
 }
 
 } // namespace vyr::cld::bridge

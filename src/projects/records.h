@@ -25,7 +25,7 @@ namespace admin = VyrProAdmModule::ApiModels;
 
 using partitions_by_project = std::unordered_map<std::string, std::vector<ProjectPartition>>;
 
-static_assert(std::is_same_v<decltype(ProjectMetadata::sizeTimestamp), tick_time_point>);
+static_assert(std::is_same_v<decltype(ProjectMetadata::sizeTimestamp), TimePoint>);
 
 template <> struct marshaller<Project, VyrCldapi::Ref<admin::Project>> {
     static Project convert(const VyrCldapi::Ref<admin::Project>& object)
@@ -73,7 +73,7 @@ template <> struct marshaller<ProjectMetadata, VyrCldapi::Ref<service::ProjectMe
         record.id = text_or_empty(metadata.id);
         record.size = metadata.size;
         record.sizeStatus = text_or_empty(metadata.sizeStatus);
-        record.sizeTimestamp = marshal_as<tick_time_point>(metadata.sizeTimestamp);
+        record.sizeTimestamp = marshal_as<TimePoint>(metadata.sizeTimestamp);
         record.coordinateReferenceSystem = text_or_empty(metadata.coordinateReferenceSystem);
         record.canUpdateCoordinateReferenceSystem = metadata.canUpdateCoordinateReferenceSystem;
         // A null list is no sizes; a null entry in it still fails.

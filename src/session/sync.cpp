@@ -35,7 +35,7 @@ void AbortProjectsAndPartitionsTask()
     contain([] { Cld_Integration::AbortProjectsAndPartitionsTask(); });
 }
 
-int WaitForAllTasks(std::chrono::duration<long long, std::ratio<1, 10000000>> sleepTime, int& responsecode)
+int WaitForAllTasks(vyr::cld::Ticks sleepTime, int& responsecode)
 {
     return contain([&] { return Cld_Integration::WaitForAllTasks(marshal_as<TimeSpan>(sleepTime), responsecode); });
 }

@@ -2,6 +2,7 @@
 // the error code alone.
 #include <vyr/cld/integration.h>
 
+#include <chrono>
 #include <cstdio>
 
 int main()
@@ -9,7 +10,9 @@ int main()
     int responsecode = 7;
     const bool locked = VyrCldapiIntegration::LockFile("plan.dwg", responsecode);
     VyrCldapiIntegration::UnlockAllFilesLockedByMe(responsecode);
-    if (locked || responsecode != 7) {
+    const int waited =
+        VyrCldapiIntegration::WaitForAllTasks(vyr::cld::Ticks(std::chrono::milliseconds(5)), responsecode);
+    if (locked || waited != 0 || responsecode != 7) {
         std::puts("consumer: unexpected result");
         return 1;
     }

@@ -8,8 +8,6 @@ namespace vyr::cld::test {
 namespace {
 
 using bridge::marshal_as;
-using bridge::tick_time_point;
-using bridge::ticks;
 using VyrCldapi::DateTime;
 using VyrCldapi::DateTimeKind;
 using VyrCldapi::TimeSpan;
@@ -17,7 +15,7 @@ using VyrCldapi::TimeSpan;
 TEST(TickSpan, PassesTheTickCountUnchanged)
 {
     for (const long long count : {0LL, -1LL, 1LL, LLONG_MIN, LLONG_MAX}) {
-        EXPECT_EQ(marshal_as<TimeSpan>(ticks(count)).Ticks, count);
+        EXPECT_EQ(marshal_as<TimeSpan>(Ticks(count)).Ticks, count);
     }
 }
 
@@ -35,15 +33,14 @@ TEST(TimePoint, CountsFromUnixEpochAndIgnoresTheKind)
     };
     for (const auto& c : cases) {
         for (const auto kind : {DateTimeKind::Unspecified, DateTimeKind::Utc, DateTimeKind::Local}) {
-            EXPECT_EQ(marshal_as<tick_time_point>(DateTime{c.service_ticks, kind}).time_since_epoch().count(),
-                      c.host_ticks);
+            EXPECT_EQ(marshal_as<TimePoint>(DateTime{c.service_ticks, kind}).time_since_epoch().count(), c.host_ticks);
         }
     }
 }
 
 TEST(TimePoint, ADateTimeThatWouldOverflowIsRefusedNotWrapped)
 {
-    EXPECT_THROW((void)marshal_as<tick_time_point>(DateTime{LLONG_MIN, DateTimeKind::Utc}), VyrCldapi::Exception);
+    EXPECT_THROW((void)marshal_as<TimePoint>(DateTime{LLONG_MIN, DateTimeKind::Utc}), VyrCldapi::Exception);
 }
 
 } // namespace

@@ -17,12 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(&ticks, data, sizeof ticks);
     const auto kind = static_cast<VyrCldapi::DateTimeKind>(data[8] % 3);
 
-    if (bridge::marshal_as<VyrCldapi::TimeSpan>(bridge::ticks(ticks)).Ticks != ticks) {
+    if (bridge::marshal_as<VyrCldapi::TimeSpan>(Ticks(ticks)).Ticks != ticks) {
         std::abort();
     }
     const bool representable = ticks >= LLONG_MIN + bridge::unix_epoch_ticks;
     try {
-        const auto point = bridge::marshal_as<bridge::tick_time_point>(VyrCldapi::DateTime{ticks, kind});
+        const auto point = bridge::marshal_as<TimePoint>(VyrCldapi::DateTime{ticks, kind});
         if (!representable || point.time_since_epoch().count() != ticks - bridge::unix_epoch_ticks) {
             std::abort();
         }

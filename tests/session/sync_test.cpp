@@ -25,7 +25,6 @@ using ::testing::Return;
 using ::testing::SetArgReferee;
 using ::testing::Throw;
 
-using Ticks = std::chrono::duration<long long, std::ratio<1, 10000000>>;
 using Texts = std::vector<std::string>;
 using OptionalTexts = std::optional<Texts>;
 

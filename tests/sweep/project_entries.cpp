@@ -95,7 +95,7 @@ cld::ProjectMetadata metadata_record(const std::string& text)
     record.id = text;
     record.size = 5'000'000'000;
     record.sizeStatus = text;
-    record.sizeTimestamp = decltype(record.sizeTimestamp)(decltype(record.sizeTimestamp)::duration(1));
+    record.sizeTimestamp = cld::TimePoint(cld::Ticks(1));
     record.coordinateReferenceSystem = text;
     record.canUpdateCoordinateReferenceSystem = true;
     record.appTypeSizes = {{"Drawings", 4'000'000'000}};

@@ -13,4 +13,5 @@
 #include <vyr/cld/projects.h>
 #include <vyr/cld/publishing.h>
 #include <vyr/cld/session.h>
+#include <vyr/cld/time.h>
 #include <vyr/cld/ui.h>
