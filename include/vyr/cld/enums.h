@@ -2,11 +2,12 @@
 
 #include <cstdint>
 
-// The boundary's enumerations. Their numbers are fixed here; the service maps to them by
-// enumerator name, so the names are part of the contract as well.
+/// @file
+/// The boundary's enumerations. Their numbers are fixed here; the service maps to them by
+/// enumerator name, so the names are part of the contract as well.
 namespace vyr::cld {
 
-// Who holds the lock on a project file.
+/// Who holds the lock on a project file.
 enum class LockStatus : std::int32_t {
     NotLocked = 0,
     LockedByMe = 1,
@@ -15,7 +16,7 @@ enum class LockStatus : std::int32_t {
     Unknown = 4,
 };
 
-// The kind of a status event.
+/// The kind of a status event.
 enum class StatusEventType : std::int32_t {
     HandlePendingTasks = 0,
     Download = 1,
@@ -31,14 +32,14 @@ enum class StatusEventType : std::int32_t {
     DirModelReloaded = 11,
 };
 
-// The kind of a progress notification.
+/// The kind of a progress notification.
 enum class ProgressEventType : std::int32_t {
     DeleteProgressBar = 0,
     Download = 1,
     Upload = 2,
 };
 
-// The state of an online viewer 2D model update.
+/// The state of an online viewer 2D model update.
 enum class WorkflowStatus : std::int32_t {
     Scheduled = 0,
     InProgress = 1,
@@ -46,7 +47,7 @@ enum class WorkflowStatus : std::int32_t {
     Failed = 3,
 };
 
-// The category of a tag.
+/// The category of a tag.
 enum class TagCategory : std::int32_t {
     Partition = 0,
     FieldPackage = 1,

@@ -12,7 +12,7 @@
 #else
 #define VYR_CLD_API __attribute__((visibility("default")))
 
-// A window handle: opaque, compared and passed on, never dereferenced.
+/// A window handle: opaque, compared and passed on, never dereferenced.
 struct HWND__;
 using HWND = HWND__*;
 #endif

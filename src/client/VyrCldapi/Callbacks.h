@@ -8,10 +8,11 @@
 #include <type_traits>
 #include <utility>
 
-// Callback objects that cross between the service and its callers. They follow the managed
-// runtime's lifetime rules: the service holds them by shared reference, dropping the last
-// reference runs the finaliser (the destructor), and an explicit Dispose runs the same clean-up
-// once and cancels the finaliser. Implementations keep that promise themselves.
+/// @file
+/// Callback objects that cross between the service and its callers. They follow the managed
+/// runtime's lifetime rules: the service holds them by shared reference, dropping the last
+/// reference runs the finaliser (the destructor), and an explicit Dispose runs the same clean-up
+/// once and cancels the finaliser. Implementations keep that promise themselves.
 namespace VyrCldapi {
 
 class IDisposable {
@@ -22,12 +23,12 @@ public:
 
 template <class Signature> class Delegate;
 
-// A callable bound to one operation of a shared target object.
+/// A callable bound to one operation of a shared target object.
 template <class R, class... Args> class Delegate<R(Args...)> {
 public:
     Delegate() noexcept = default;
 
-    // Binds `Method` of `target`; the delegate shares ownership of the target.
+    /// Binds `Method` of `target`; the delegate shares ownership of the target.
     template <auto Method, class T> [[nodiscard]] static Delegate Bind(std::shared_ptr<T> target)
     {
         Delegate delegate;
@@ -54,7 +55,7 @@ public:
     [[nodiscard]] explicit operator bool() const noexcept { return invoke_ != nullptr; }
     [[nodiscard]] const std::shared_ptr<void>& Target() const noexcept { return target_; }
 
-    // Explicit release of the bound target, where the target can be released.
+    /// Explicit release of the bound target, where the target can be released.
     void DisposeTarget() const
     {
         if (disposable_) {
@@ -72,7 +73,7 @@ using ProgressAction = Delegate<void(ProgressEventType type, double progress, co
 
 namespace UI {
 
-// The service's file-browser pane.
+/// The service's file-browser pane.
 class FileBrowserUI {
 public:
     virtual ~FileBrowserUI() = default;
@@ -82,7 +83,7 @@ public:
     virtual void HandleEvents() = 0;
 };
 
-// What the pane asks of its host while it runs.
+/// What the pane asks of its host while it runs.
 class IFileBrowserUICallback : public IDisposable {
 public:
     virtual std::intptr_t get_HWND() = 0;

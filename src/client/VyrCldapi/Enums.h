@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-// The service's own enumerations. Their numbers are the service's and differ from any other
-// party's; only the member names are shared with the outside.
+/// @file
+/// The service's own enumerations. Their numbers are the service's and differ from any other
+/// party's; only the member names are shared with the outside.
 namespace VyrCldapi {
 
 enum class LockStatus : std::int32_t {
@@ -64,16 +65,19 @@ enum class TagCategory : std::int32_t {
 
 namespace Enum {
 
-// The member name under which the enumeration declares `value`; an undeclared number gives its
-// decimal digits.
+/// @name Member names
+/// The member name under which the enumeration declares `value`; an undeclared number gives its
+/// decimal digits.
+///@{
 VYRCLDAPI_EXPORT String ToString(LockStatus value);
 VYRCLDAPI_EXPORT String ToString(StatusEventType value);
 VYRCLDAPI_EXPORT String ToString(ProgressEventType value);
 VYRCLDAPI_EXPORT String ToString(ApiModels::WorkflowStatus value);
 VYRCLDAPI_EXPORT String ToString(ApiModels::TagCategory value);
+///@}
 
-// The member declared under exactly `name` (case-sensitive). Raises an Argument failure for a
-// null, empty or undeclared name.
+/// The member declared under exactly `name` (case-sensitive). Raises an Argument failure for a
+/// null, empty or undeclared name.
 template <class E> E Parse(const String& name);
 
 template <> VYRCLDAPI_EXPORT ApiModels::TagCategory Parse<ApiModels::TagCategory>(const String& name);

@@ -5,8 +5,9 @@
 
 #include <cstdint>
 
-// Model objects of the service. They are plain property bags, handed out as shared references
-// that may be null.
+/// @file
+/// Model objects of the service. They are plain property bags, handed out as shared references
+/// that may be null.
 namespace VyrCldapi {
 
 struct StatusEvent {

@@ -12,17 +12,18 @@
 #include <utility>
 #include <vector>
 
-// The value types of the service client. They model a managed runtime: text is UTF-16 or null,
-// lists may be null, model objects are shared references that may be null.
+/// @file
+/// The value types of the service client. They model a managed runtime: text is UTF-16 or null,
+/// lists may be null, model objects are shared references that may be null.
 namespace VyrCldapi {
 
-// A shared reference to a model object; may be null.
+/// A shared reference to a model object; may be null.
 template <class T> using Ref = std::shared_ptr<T>;
 
-// A number that may be absent.
+/// A number that may be absent.
 template <class T> using Nullable = std::optional<T>;
 
-// UTF-16 text or null. Null and empty are different values.
+/// UTF-16 text or null. Null and empty are different values.
 class String {
 public:
     String() noexcept = default;
@@ -42,8 +43,8 @@ private:
     std::u16string text_;
 };
 
-// An ordered list that may be null; its elements may be null where T can be. Like every default
-// value here, List<T>() and List<T>{} are null; an empty list is List<T>::WithCapacity(0).
+/// An ordered list that may be null; its elements may be null where T can be. Like every default
+/// value here, List<T>() and List<T>{} are null; an empty list is List<T>::WithCapacity(0).
 template <class T> class List {
 public:
     List() noexcept = default;
@@ -51,7 +52,7 @@ public:
     List(std::initializer_list<T> items) : null_(false), items_(items) {}
     explicit List(std::vector<T> items) noexcept : null_(false), items_(std::move(items)) {}
 
-    // An empty, non-null list with room for `capacity` elements.
+    /// An empty, non-null list with room for `capacity` elements.
     [[nodiscard]] static List WithCapacity(std::size_t capacity)
     {
         List list{std::vector<T>{}};
@@ -75,7 +76,7 @@ private:
     std::vector<T> items_;
 };
 
-// A span of time in 100-nanosecond ticks.
+/// A span of time in 100-nanosecond ticks.
 struct TimeSpan {
     std::int64_t Ticks = 0;
     friend bool operator==(const TimeSpan&, const TimeSpan&) = default;
@@ -83,7 +84,7 @@ struct TimeSpan {
 
 enum class DateTimeKind : std::int32_t { Unspecified = 0, Utc = 1, Local = 2 };
 
-// A point in time: 100-nanosecond ticks since 0001-01-01 00:00:00, with a kind.
+/// A point in time: 100-nanosecond ticks since 0001-01-01 00:00:00, with a kind.
 struct DateTime {
     std::int64_t Ticks = 0;
     DateTimeKind Kind = DateTimeKind::Unspecified;
@@ -99,7 +100,7 @@ enum class ExceptionKind : std::int32_t {
     InvalidOperation,
 };
 
-// A failure raised by the service client or by the conversions around it.
+/// A failure raised by the service client or by the conversions around it.
 class VYRCLDAPI_EXPORT Exception : public std::exception {
 public:
     Exception(ExceptionKind kind, std::string_view message);
