@@ -32,6 +32,12 @@ bool present(const std::filesystem::path& path)
     return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error);
+}
+
 // The working copy still holds what it held when it last agreed with the store.
 bool unchanged(const std::filesystem::path& local, const WorkingRow& working)
 {
@@ -392,9 +398,12 @@ void LocalService::RenameFile(const String& originalFile, const String& renamedF
         if (from.space.id != to.space.id) {
             return static_cast<int>(bad_request);
         }
-        const bool caseOnly = from.path.key == to.path.key;
-        if (!caseOnly && present(to.path.local)) {
-            // Never over a local file the store does not know.
+        if (present(to.path.local) && !same_file(from.path.local, to.path.local)) {
+            // Never over a local file the store does not know. When the two names differ only by
+            // case, the two files could not both be stored, so the name itself is refused.
+            if (from.path.key == to.path.key) {
+                throw UnsafePath{};
+            }
             return static_cast<int>(conflict);
         }
         const int code = store_->writing([&](Records& records) {
@@ -501,13 +510,15 @@ List<String> LocalService::UploadNewFiles(const List<String>& files, int& respon
     const auto session = context();
     return batch(files, responsecode, created, [&](const String& file) {
         const auto place = target(session, file, true);
-        const bool known = store_->reading([&](Records& records) {
+        store_->read([&](Records& records) {
             const auto row = records.file(place.space.id, place.path.key);
-            return row && !row->deleted;
+            if (row && !row->deleted && row->path != place.path.relative) {
+                throw UnsafePath{};
+            }
+            if (row && !row->deleted) {
+                throw Refusal{conflict};
+            }
         });
-        if (known) {
-            throw Refusal{conflict};
-        }
         return upload(session, place, false);
     });
 }

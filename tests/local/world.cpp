@@ -82,6 +82,9 @@ std::map<std::string, std::string> World::snapshot() const
 {
     std::map<std::string, std::string> out;
     for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+        if (entry.path().string().ends_with("-shm")) {
+            continue; // readers mark their place in the shared-memory index; that is not content
+        }
         std::error_code error;
         const auto size = entry.is_regular_file() ? entry.file_size(error) : 0;
         out[entry.path().string()] = std::to_string(size) + "@" +
