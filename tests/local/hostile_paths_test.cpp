@@ -74,13 +74,7 @@ TEST_P(HostilePaths, AreRefusedWith400AndTouchNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, HostilePaths, testing::ValuesIn(hostile),
-                         [](const testing::TestParamInfo<Hostile>& row) {
-                             std::string name;
-                             for (const char c : std::string(row.param.name)) {
-                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+                         row_name<Hostile>);
 
 } // namespace
 } // namespace vyr::cld::local::test

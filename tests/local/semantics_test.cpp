@@ -257,13 +257,7 @@ TEST_P(Semantics, WritesTheResponseCodeOfTheOutcome)
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, Semantics, testing::ValuesIn(outcomes),
-                         [](const testing::TestParamInfo<Outcome>& row) {
-                             std::string name;
-                             for (const char c : std::string(row.param.name)) {
-                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+                         row_name<Outcome>);
 
 } // namespace
 } // namespace vyr::cld::local::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <vyr/cld/integration.h>
+#include <gtest/gtest.h>
 #include <vyr/cld/local/service.h>
 
 #include <filesystem>
@@ -47,5 +48,15 @@ public:
     std::map<std::string, std::shared_ptr<VyrCldapi::ICld_Integration>> services_;
     std::chrono::system_clock::time_point now_{std::chrono::sys_days{std::chrono::year{2026} / 12 / 7}};
 };
+
+// A test name made of a table row's name.
+template <class Row> std::string row_name(const testing::TestParamInfo<Row>& row)
+{
+    std::string name;
+    for (const char c : std::string(row.param.name)) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
 
 } // namespace vyr::cld::local::test
