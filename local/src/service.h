@@ -183,6 +183,7 @@ private:
                 const String& partitionpath, const String* userDirPath, const String* importpath);
     std::optional<Space> user_directory_space(const std::string& tagId, const std::filesystem::path& root);
     void stop_background();
+    Worker::Pass background(std::function<std::size_t(LocalService&, const std::function<bool()>&)> work);
 
     // Files
     Target target(const Context& context, const String& file, bool ask);

@@ -161,13 +161,25 @@ void LocalService::Logout()
     context_ = Context{};
 }
 
+Worker::Pass LocalService::background(
+    std::function<std::size_t(LocalService&, const std::function<bool()>&)> work)
+{
+    // The worker holds the service only while a pass runs, so the host can still let go of it.
+    return [self = weak_from_this(), work = std::move(work)](const std::function<bool()>& stopping) -> std::size_t {
+        const auto service = self.lock();
+        return service ? work(*service, stopping) : 0;
+    };
+}
+
 void LocalService::StartSyncDir()
 {
     if (!context().partition) {
         fail(ExceptionKind::InvalidOperation, "No project is selected.");
     }
-    sync_.start([this](const std::function<bool()>& stopping) { return sync_pass(stopping); }, options_.syncInterval,
-                true);
+    sync_.start(background([](LocalService& self, const std::function<bool()>& stopping) {
+                    return self.sync_pass(stopping);
+                }),
+                options_.syncInterval, true);
 }
 
 void LocalService::StopSyncDir()
@@ -179,8 +191,8 @@ void LocalService::StartProjectsAndPartitionsTask()
 {
     const auto tenant = context().tenant;
     projectsTask_.start(
-        [this, tenant](const std::function<bool()>& stopping) -> std::size_t {
-            store_->write([&](Records& records) {
+        background([tenant](LocalService& self, const std::function<bool()>& stopping) -> std::size_t {
+            self.store_->write([&](Records& records) {
                 const auto row = records.tenant(tenant);
                 // The refresh reads what GetAllAccessibleProjectPartitions answers, project by project,
                 // so that an abort stops it between two projects.
@@ -190,13 +202,13 @@ void LocalService::StartProjectsAndPartitionsTask()
                     }
                     static_cast<void>(records.partitions(project.id));
                 }
-                records.post(user_.id,
+                records.post(self.user_.id,
                              {static_cast<std::int32_t>(StatusEventType::ProjectCacheUpdated), row ? ok : not_found,
                               tenant},
-                             now());
+                             self.now());
             });
             return 0;
-        },
+        }),
         options_.syncInterval, false);
 }
 

@@ -1,6 +1,5 @@
 #include "sync_worker.h"
 
-#include <exception>
 #include <utility>
 
 namespace vyr::cld::local {
@@ -8,12 +7,15 @@ namespace vyr::cld::local {
 Worker::~Worker()
 {
     stop();
+    if (thread_.joinable()) {
+        thread_.detach(); // destroyed from its own thread: it ends by itself
+    }
 }
 
 void Worker::start(Pass pass, std::chrono::milliseconds interval, bool repeat)
 {
-    std::unique_lock lock(mutex_);
-    if (active_) {
+    std::unique_lock lock(state_->mutex);
+    if (state_->active) {
         return;
     }
     if (thread_.joinable()) {
@@ -21,19 +23,25 @@ void Worker::start(Pass pass, std::chrono::milliseconds interval, bool repeat)
         // collected before the next starts.
         auto old = std::move(thread_);
         lock.unlock();
-        old.join();
+        if (old.get_id() == std::this_thread::get_id()) {
+            old.detach();
+        } else {
+            old.join();
+        }
         lock.lock();
     }
-    active_ = true;
-    stop_ = false;
-    thread_ = std::thread([this, pass = std::move(pass), interval, repeat] { run(pass, interval, repeat); });
+    state_->active = true;
+    state_->stop = false;
+    thread_ = std::thread([state = state_, pass = std::move(pass), interval, repeat] {
+        run(state, pass, interval, repeat);
+    });
 }
 
 void Worker::stop()
 {
-    std::unique_lock lock(mutex_);
-    stop_ = true;
-    changed_.notify_all();
+    std::unique_lock lock(state_->mutex);
+    state_->stop = true;
+    state_->changed.notify_all();
     if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) {
         return;
     }
@@ -44,29 +52,32 @@ void Worker::stop()
 
 bool Worker::running() const
 {
-    const std::lock_guard lock(mutex_);
-    return active_;
+    const std::lock_guard lock(state_->mutex);
+    return state_->active;
 }
 
 bool Worker::wait_idle(std::chrono::steady_clock::time_point deadline)
 {
-    std::unique_lock lock(mutex_);
-    const auto target = started_ + 1;
-    wake_ = true;
-    changed_.notify_all();
-    return changed_.wait_until(lock, deadline, [&] { return !active_ || (finished_ >= target && left_ == 0); });
+    std::unique_lock lock(state_->mutex);
+    const auto target = state_->started + 1;
+    state_->wake = true;
+    state_->changed.notify_all();
+    return state_->changed.wait_until(lock, deadline, [&] {
+        return !state_->active || (state_->finished >= target && state_->left == 0);
+    });
 }
 
-void Worker::run(const Pass& pass, std::chrono::milliseconds interval, bool repeat)
+void Worker::run(const std::shared_ptr<State>& state, const Pass& pass, std::chrono::milliseconds interval,
+                 bool repeat)
 {
-    const auto stopping = [this] {
-        const std::lock_guard lock(mutex_);
-        return stop_;
+    const auto stopping = [&state] {
+        const std::lock_guard lock(state->mutex);
+        return state->stop;
     };
-    std::unique_lock lock(mutex_);
-    while (!stop_) {
-        ++started_;
-        wake_ = false;
+    std::unique_lock lock(state->mutex);
+    while (!state->stop) {
+        ++state->started;
+        state->wake = false;
         lock.unlock();
         std::size_t left = 1;
         try {
@@ -75,16 +86,16 @@ void Worker::run(const Pass& pass, std::chrono::milliseconds interval, bool repe
             // A pass that failed is tried again on the next round; nothing reaches the host.
         }
         lock.lock();
-        ++finished_;
-        left_ = left;
-        changed_.notify_all();
+        ++state->finished;
+        state->left = left;
+        state->changed.notify_all();
         if (!repeat) {
             break;
         }
-        changed_.wait_for(lock, interval, [this] { return stop_ || wake_; });
+        state->changed.wait_for(lock, interval, [&state] { return state->stop || state->wake; });
     }
-    active_ = false;
-    changed_.notify_all();
+    state->active = false;
+    state->changed.notify_all();
 }
 
 } // namespace vyr::cld::local

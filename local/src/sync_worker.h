@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -32,17 +33,23 @@ public:
     bool wait_idle(std::chrono::steady_clock::time_point deadline);
 
 private:
-    void run(const Pass& pass, std::chrono::milliseconds interval, bool repeat);
+    // Shared with the thread, so that a worker destroyed from its own thread (the last owner let
+    // go inside a callback) leaves the thread something to finish with.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool active = false;
+        bool stop = false;
+        bool wake = false;
+        std::size_t started = 0;
+        std::size_t finished = 0;
+        std::size_t left = 0;
+    };
+    static void run(const std::shared_ptr<State>& state, const Pass& pass, std::chrono::milliseconds interval,
+                    bool repeat);
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    std::shared_ptr<State> state_ = std::make_shared<State>();
     std::thread thread_;
-    bool active_ = false;
-    bool stop_ = false;
-    bool wake_ = false;
-    std::size_t started_ = 0;
-    std::size_t finished_ = 0;
-    std::size_t left_ = 0;
 };
 
 } // namespace vyr::cld::local

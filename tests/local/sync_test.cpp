@@ -318,3 +318,31 @@ TEST(Locks, ExactlyOneOfManyRacingUsersWins)
 
 } // namespace
 } // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+TEST(SyncWorker, SurvivesTheHostLettingGoOfTheServiceInsideACallback)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    std::weak_ptr<VyrCldapi::ICld_Integration> carl;
+    {
+        auto service = open_service(w.options("carl"));
+        carl = service;
+        VyrCldapi::Cld_Integration::Install(std::move(service));
+    }
+    ASSERT_TRUE(SetProjectAndPartition(w.projectId, "", w.partitionId, (w.root_ / "work-carl").string(), "", ""));
+    SetCallbacks([](vyr::cld::ProgressEventType, double, const std::string&) {
+        VyrCldapi::Cld_Integration::Install(nullptr); // the worker's pass now holds the last reference
+    });
+    StartSyncDir();
+    for (int i = 0; i < 500 && !carl.expired(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(carl.expired());
+    std::this_thread::sleep_for(50ms); // the worker thread ends on its own
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
