@@ -322,6 +322,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
         }
     }
     const auto adopt = [&](std::int64_t mtime, bool transferred) {
+        forget_exception(file.path);
         store_->write([&](Records& records) {
             records.set_working(user_.id, root, file.id, WorkingRow{file.path, file.revision, file.blob, file.size, mtime});
             if (transferred) {

@@ -89,6 +89,13 @@ void LocalService::record_exception(std::vector<std::string>& list, const std::s
     }
 }
 
+void LocalService::forget_exception(const std::string& path)
+{
+    const std::lock_guard lock(mutex_);
+    std::erase(downloadFailures_, path);
+    std::erase(tooLong_, path);
+}
+
 List<String> LocalService::exceptions(const std::vector<std::string>& list) const
 {
     const std::lock_guard lock(mutex_);

@@ -208,6 +208,7 @@ private:
     void progress(ProgressEventType type, double value, const std::string& title);
     [[nodiscard]] Ref<UI::IFileBrowserUICallback> pane_callback() const;
     void record_exception(std::vector<std::string>& list, const std::string& path);
+    void forget_exception(const std::string& path);
     [[nodiscard]] List<String> exceptions(const std::vector<std::string>& list) const;
 
     Options options_;

@@ -93,6 +93,13 @@ TEST(SyncWorker, NeverOverwritesALocalChangeAndReportsTheConflict)
     int code = 0;
     UploadFile("plan.dwg", code);
     EXPECT_EQ(code, 409) << "bert's copy was based on revision 1";
+
+    // Bert keeps his edit under another name; the next download clears the conflict.
+    fs::rename(w.folder() / "plan.dwg", w.folder() / "plan-bert.dwg");
+    DownloadFile("plan.dwg", code);
+    EXPECT_EQ(code, 200);
+    EXPECT_EQ(w.read("plan.dwg"), "revision 2");
+    EXPECT_TRUE(CheckDownSyncFileExceptions().empty());
 }
 
 TEST(SyncWorker, FollowsRenamesAndDeletions)
