@@ -267,7 +267,8 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
     const auto root = space.root.string();
     const auto path = place(space.root, file.path);
     if (!path) {
-        record_exception(tooLong_, file.path);
+        // Too long for this working folder, or led outside it by a local symbolic link.
+        record_exception(too_long(space.root, file.path) ? tooLong_ : downloadFailures_, file.path);
         return bad_request;
     }
     const auto refuse = [&](const std::string& at) {

@@ -35,6 +35,9 @@ WorkingPath resolve(const std::filesystem::path& root, std::string_view path);
 // too long for this user's working folder, which is told by the result being empty.
 std::optional<WorkingPath> place(const std::filesystem::path& root, std::string_view relative);
 
+// Whether a stored path is refused only for its length in this working folder.
+bool too_long(const std::filesystem::path& root, std::string_view relative);
+
 // Wildcards: `*` is any run of characters within one folder name, `**` any run across folders,
 // `?` one character; letters match regardless of case. A pattern without '/' is matched against
 // the file name alone, a pattern with '/' against the whole path below the working folder.

@@ -22,10 +22,10 @@ std::filesystem::path prepared_store(const std::filesystem::path& folder)
 
 LocalService::LocalService(const Options& options)
     : options_(options),
+      store_folder_(prepared_store(options.store)),
       user_{options.user.id, options.user.displayName, options.user.principalName},
-      store_(open_sqlite_store({(prepared_store(options.store) / "store.sqlite").string(),
-                                static_cast<int>(options.busyTimeout.count())})),
-      content_(prepared_store(options.store) / "blobs")
+      store_(open_sqlite_store({(store_folder_ / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count())})),
+      content_(store_folder_ / "blobs")
 {
     if (user_.id.empty()) {
         fail(ExceptionKind::Argument, "The user has no id.");

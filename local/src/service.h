@@ -212,6 +212,7 @@ private:
     [[nodiscard]] List<String> exceptions(const std::vector<std::string>& list) const;
 
     Options options_;
+    std::filesystem::path store_folder_;
     UserRow user_;
     std::unique_ptr<MetadataStore> store_;
     ContentStore content_;
