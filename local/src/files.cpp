@@ -471,15 +471,13 @@ namespace {
 // `success` when none did or else the first failure's code.
 template <class F> List<String> batch(const List<String>& files, int& responsecode, int success, F&& one)
 {
-    if (files.IsNull()) {
+    // A null anywhere fails the whole request before any file is touched.
+    if (files.IsNull() || std::any_of(files.begin(), files.end(), [](const String& file) { return file.IsNull(); })) {
         fail(ExceptionKind::ArgumentNull, "files");
     }
     auto failed = List<String>::WithCapacity(0);
     int first = success;
     for (const auto& file : files) {
-        if (file.IsNull()) {
-            fail(ExceptionKind::ArgumentNull, "files");
-        }
         int code = 0;
         respond(code, [&] { return one(file); });
         if (code != success && code != ok) {
