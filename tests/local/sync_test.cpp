@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <csignal>
+#include <fstream>
 #include <sys/resource.h>
 
 namespace vyr::cld::local::test {
@@ -399,6 +400,36 @@ TEST(FullDisk, AnUploadAnswers507AndLeavesTheStoreAsItWas)
     EXPECT_TRUE(fs::is_empty(w.store_ / "blobs" / "tmp"));
     UploadFile("big.bin", code);
     EXPECT_EQ(code, 201);
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+TEST(UserDirectory, HoldsAUsersOwnFilesAcrossWorkingFolders)
+{
+    World w;
+    int code = 0;
+    const auto tag = CreateUserDirectoryTag(1, code).value();
+    const auto mine = w.root_ / "mine-anna";
+    ASSERT_TRUE(SetUserDirectory(tag.id, mine.string()));
+    std::ofstream(mine / "draft.txt") << "draft";
+    UploadFile((mine / "draft.txt").string(), code);
+    EXPECT_EQ(code, 201);
+    EXPECT_FALSE(FileExistsInProject("draft.txt")) << "not a file of the partition";
+
+    w.as("bert");
+    EXPECT_TRUE(GetUserDirectoryTags(code)->empty());
+
+    w.services_["anna"] = open_service(w.options("anna")); // anna on another machine
+    w.select("anna");
+    const auto elsewhere = w.root_ / "mine-anna-2";
+    ASSERT_TRUE(SetUserDirectory(tag.id, elsewhere.string()));
+    EXPECT_TRUE(GetUserDirectoryFiles(std::nullopt, std::nullopt));
+    std::ifstream in(elsewhere / "draft.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "draft");
 }
 
 } // namespace
