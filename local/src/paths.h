@@ -13,7 +13,9 @@
 namespace vyr::cld::local {
 
 // A path that may not be used; the handler answers 400 and touches nothing.
-struct UnsafePath {};
+struct UnsafePath : VyrCldapi::Exception {
+    UnsafePath() : Exception(VyrCldapi::ExceptionKind::Argument, "The path may not be used.") {}
+};
 
 inline constexpr std::size_t max_name_bytes = 255;
 inline constexpr std::size_t max_path_bytes = 4095;

@@ -36,7 +36,8 @@ enum Code : int {
 };
 
 // An operation ends early with this code.
-struct Refusal {
+struct Refusal : Exception {
+    explicit Refusal(int answer) : Exception(ExceptionKind::InvalidOperation, "The service refused."), code(answer) {}
     int code;
 };
 
