@@ -468,7 +468,7 @@ LockStatus LocalService::GetLockStatus(const String& file, String& lockedby, Str
 namespace {
 
 // Runs `one` for every file of a batch. Answers the files that failed and, in `responsecode`,
-// `success` when none did or else the first failure's code.
+// the first failure's code; when none failed, 202 if any was only queued, else `success`.
 template <class F> List<String> batch(const List<String>& files, int& responsecode, int success, F&& one)
 {
     // A null anywhere fails the whole request before any file is touched.
@@ -476,16 +476,18 @@ template <class F> List<String> batch(const List<String>& files, int& responseco
         fail(ExceptionKind::ArgumentNull, "files");
     }
     auto failed = List<String>::WithCapacity(0);
-    int first = success;
+    std::optional<int> first;
+    bool queued = false;
     for (const auto& file : files) {
         int code = 0;
         respond(code, [&] { return one(file); });
-        if (code != success && code != ok) {
+        queued = queued || code == accepted;
+        if (code >= bad_request) {
             failed.Add(file);
-            first = first == success ? code : first;
+            first = first.value_or(code);
         }
     }
-    responsecode = first;
+    responsecode = first.value_or(queued ? accepted : success);
     return failed;
 }
 

@@ -108,6 +108,12 @@ const Outcome outcomes[] = {
          EXPECT_EQ(UploadNewFiles({"b.txt", "plan.dwg"}, c), std::vector<std::string>{"plan.dwg"});
      },
      409},
+    {"UploadNewFiles: in field mode, queued", [](World& w) { w.write("a.txt", "a"); },
+     [](World&, int& c) {
+         SetStartedInFieldMode(true);
+         EXPECT_TRUE(UploadNewFiles({"a.txt"}, c).empty());
+     },
+     202},
     {"LockFiles: one missing", plan,
      [](World&, int& c) { EXPECT_EQ(LockFiles({"plan.dwg", "gone.dwg"}, c), std::vector<std::string>{"gone.dwg"}); },
      404},
