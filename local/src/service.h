@@ -35,9 +35,8 @@ enum Code : int {
     no_space = 507,
 };
 
-// An operation ends early with this code.
-struct Refusal : Exception {
-    explicit Refusal(int answer) : Exception(ExceptionKind::InvalidOperation, "The service refused."), code(answer) {}
+// An operation ends early with this code. Only thrown inside `respond` and `or_empty`.
+struct Refusal {
     int code;
 };
 
