@@ -183,11 +183,12 @@ json to_json(const FileSyncStatus& status)
             {"bytesLeftToUpload", status.bytesLeftToUpload}};
 }
 
-std::string pending_text(const FileSyncStatus& status)
+Result answer_of(const FileSyncStatus& status)
 {
-    return fmt::format("pending: {} files ({} bytes) to download, {} files ({} bytes) to upload\n",
-                       status.filesLeftToDownload, status.bytesLeftToDownload, status.filesLeftToUpload,
-                       status.bytesLeftToUpload);
+    return answer({{"pending", to_json(status)}},
+                  fmt::format("pending: {} files ({} bytes) to download, {} files ({} bytes) to upload\n",
+                              status.filesLeftToDownload, status.bytesLeftToDownload, status.filesLeftToUpload,
+                              status.bytesLeftToUpload));
 }
 
 // The working folder's files, relative to it, without the host's own.
@@ -208,14 +209,12 @@ Result status(Context& context, std::vector<std::string> files)
 {
     context.connect();
     const State& state = context.state();
-    Result result;
-    result.text = fmt::format("{} ({}) in {}\n", state.user.displayName, state.user.id, state.folder.string());
+    Result result = answer_of(api::GetFileSyncStatus());
+    std::string heading = fmt::format("{} ({}) in {}\n", state.user.displayName, state.user.id, state.folder.string());
     if (state.project && state.partition) {
-        result.text += fmt::format("project {}, partition {}\n", state.project->name, state.partition->name);
+        heading += fmt::format("project {}, partition {}\n", state.project->name, state.partition->name);
     }
-    const FileSyncStatus pending = api::GetFileSyncStatus();
-    result.data["pending"] = to_json(pending);
-    result.text += pending_text(pending);
+    result.text = heading + result.text;
     if (files.empty()) {
         files = local_files(state.folder);
     }
@@ -267,13 +266,12 @@ Result sync(Context& context, bool wait, double seconds)
     const auto ticks = std::chrono::duration<long long, std::ratio<1, 10000000>>(
         static_cast<long long>(seconds * 10'000'000));
     const int answer = api::WaitForAllTasks(ticks, responsecode);
-    Result result = events_result(api::GetStatusEvents());
     api::StopSyncDir();
+    // The events stay with the service for `vyr-cld events`: waiting is not reading them.
     const FileSyncStatus pending = api::GetFileSyncStatus();
-    result.data["pending"] = to_json(pending);
+    Result result = answer_of(pending);
     result.data["responsecode"] = responsecode;
     result.data["result"] = answer;
-    result.text = pending_text(pending) + result.text;
     if (!succeeded(responsecode)) {
         result.errors = fmt::format("sync: not finished within {} s: {} ({})\n", seconds, describe(responsecode),
                                     responsecode);
