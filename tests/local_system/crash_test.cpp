@@ -114,21 +114,11 @@ TEST(CrashSafety, AKilledWriterLeavesEveryFileAtAWholeRevision)
 {
     TempFolder temp;
     const auto store = temp.path() / "store";
-    ASSERT_EQ(in_child([&] {
-                  Installed service(store, "setup");
-                  create_project("Crash");
-                  select_project("Crash", temp.path() / "setup");
-                  for (const std::string& name : {document(0), document(1), document(2), moving_a}) {
-                      write_file(temp.path() / "setup" / name, content(name, 0));
-                      int responsecode = 0;
-                      api::UploadFile(name, responsecode);
-                      if (responsecode != 201) {
-                          return name + ": upload answered " + std::to_string(responsecode);
-                      }
-                  }
-                  return std::string();
-              }),
-              "");
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const std::string& name : {document(0), document(1), document(2), moving_a}) {
+        files.emplace_back(name, content(name, 0));
+    }
+    ASSERT_EQ(seed_project(store, "setup", "Crash", temp.path() / "setup", files), "");
 
     std::mt19937 random(20261207);
     std::uniform_int_distribution<int> delay_ms(1, 40);

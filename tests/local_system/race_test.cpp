@@ -50,20 +50,11 @@ TEST(LockRace, ExactlyOneProcessWinsEachRoundAndTheOthersSeeTheWinner)
 {
     TempFolder temp;
     const auto store = temp.path() / "store";
-    ASSERT_EQ(in_child([&] {
-                  Installed service(store, "setup");
-                  create_project("Race");
-                  select_project("Race", temp.path() / "setup");
-                  for (int round = 0; round < rounds; ++round) {
-                      write_file(temp.path() / "setup" / round_file(round), "round " + std::to_string(round));
-                      int responsecode = 0;
-                      if (!api::UploadFile(round_file(round), responsecode) || responsecode != 201) {
-                          return "upload answered " + std::to_string(responsecode);
-                      }
-                  }
-                  return std::string();
-              }),
-              "");
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int round = 0; round < rounds; ++round) {
+        files.emplace_back(round_file(round), "round " + std::to_string(round));
+    }
+    ASSERT_EQ(seed_project(store, "setup", "Race", temp.path() / "setup", files), "");
 
     int answers[2];
     ASSERT_EQ(pipe(answers), 0);

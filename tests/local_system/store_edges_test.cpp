@@ -36,16 +36,7 @@ TEST_P(FullDisk, AnUploadThatCannotBeWrittenAnswersAnErrorAndLeavesTheStoreWhole
     const FullDiskCase& c = GetParam();
     TempFolder temp;
     const auto store = temp.path() / "store";
-    ASSERT_EQ(in_child([&] {
-                  Installed service(store, "writer");
-                  create_project("Disk");
-                  select_project("Disk", temp.path() / "writer");
-                  write_file(temp.path() / "writer" / "known.bin", first_revision);
-                  int responsecode = 0;
-                  api::UploadFile("known.bin", responsecode);
-                  return responsecode == 201 ? "" : "upload answered " + std::to_string(responsecode);
-              }),
-              "");
+    ASSERT_EQ(seed_project(store, "writer", "Disk", temp.path() / "writer", {{"known.bin", first_revision}}), "");
 
     const std::string answer = in_child([&] {
         Installed service(store, "writer");

@@ -159,6 +159,25 @@ void select_project(const std::string& name, const fs::path& folder)
     throw std::runtime_error("no project named " + name);
 }
 
+std::string seed_project(const fs::path& store, const std::string& user, const std::string& name,
+                         const fs::path& folder, const std::vector<std::pair<std::string, std::string>>& files)
+{
+    return in_child([&] {
+        Installed service(store, user);
+        create_project(name);
+        select_project(name, folder);
+        for (const auto& [file, content] : files) {
+            write_file(folder / file, content);
+            int responsecode = 0;
+            api::UploadFile(file, responsecode);
+            if (responsecode != 201) {
+                return file + ": upload answered " + std::to_string(responsecode);
+            }
+        }
+        return std::string();
+    });
+}
+
 void write_file(const fs::path& file, std::string_view content)
 {
     fs::create_directories(file.parent_path());

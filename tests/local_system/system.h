@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Support for the system tests of the local service: real stores in temporary folders, and child
@@ -49,6 +50,13 @@ public:
 void create_project(const std::string& name);
 // Selects the project named `name` and its first partition with `folder` as working folder.
 void select_project(const std::string& name, const std::filesystem::path& folder);
+
+// In a child process: opens `store` as `user`, creates the project `name` with its partition,
+// selects it with `folder` as working folder and uploads each of `files` (name, content) as a new
+// file. Answers as in_child does.
+std::string seed_project(const std::filesystem::path& store, const std::string& user, const std::string& name,
+                         const std::filesystem::path& folder,
+                         const std::vector<std::pair<std::string, std::string>>& files);
 
 void write_file(const std::filesystem::path& file, std::string_view content);
 std::string read_file(const std::filesystem::path& file);
