@@ -1,9 +1,10 @@
 #include "system.h"
 
+#include "support/sha256.h"
+
 #include <vyr/cld/integration.h>
 
 #include <SQLiteCpp/SQLiteCpp.h>
-#include <openssl/evp.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,20 +31,6 @@ void write_all(int fd, std::string_view text)
         }
         text.remove_prefix(static_cast<std::size_t>(written));
     }
-}
-
-std::string sha256_hex(const std::string& bytes)
-{
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int size = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-        constexpr const char* digits = "0123456789abcdef";
-        hex += digits[digest[i] >> 4];
-        hex += digits[digest[i] & 15];
-    }
-    return hex;
 }
 
 bool is_hash_name(const std::string& name)
