@@ -240,6 +240,14 @@ Result status(Context& context, std::vector<std::string> files)
     return result;
 }
 
+local::Options options_of(const State& state)
+{
+    local::Options options;
+    options.store = state.store;
+    options.user = state.user;
+    return options;
+}
+
 // Set by SIGINT or SIGTERM while `sync` watches; a lock-free atomic is safe to touch from a handler.
 std::atomic<bool> interrupted{false};
 
@@ -287,7 +295,7 @@ Result init(Context& context, const fs::path& folder, const fs::path& store, con
     State state{.folder = absolute, .store = fs::absolute(store).lexically_normal(), .user = user, .project = {}, .partition = {}};
     // Opening the store creates or migrates it, and proves it usable before anything is remembered.
     try {
-        static_cast<void>(local::open_service(local::Options{.store = state.store, .user = user, .clock = {}}));
+        static_cast<void>(local::open_service(options_of(state)));
     }
     catch (const std::exception& error) {
         throw Failure(fmt::format("cannot open the store {}: {}", state.store.string(), error.what()), exit_failed);
@@ -304,8 +312,9 @@ Result init(Context& context, const fs::path& folder, const fs::path& store, con
 Result use(Context& context, const std::string& project_name, const std::string& partition_name)
 {
     context.connect();
+    const auto all = projects();
     const Project& project =
-        find_named<Project>(projects(), project_name, "project", [](const Project& p) -> auto& { return p.name; });
+        find_named<Project>(all, project_name, "project", [](const Project& p) -> auto& { return p.name; });
     const auto tags = partitions(project.id);
     if (partition_name.empty() && tags.size() != 1) {
         throw Failure(fmt::format("project {} has {} partitions; name one", project.name, tags.size()), exit_usage);
@@ -473,7 +482,7 @@ void Context::connect()
     }
     const State& current = state();
     try {
-        service_ = local::open_service(local::Options{.store = current.store, .user = current.user, .clock = {}});
+        service_ = local::open_service(options_of(current));
     }
     catch (const std::exception& error) {
         throw Failure(fmt::format("cannot open the store {}: {}", current.store.string(), error.what()),

@@ -34,13 +34,13 @@ as bjorn sync --wait --timeout 10
 
 step "Anna locks the plan; Bjorn is refused and told who holds it"
 as anna lock plan.txt
-if refusal=$(as bjorn lock plan.txt 2>&1); then
-    echo "$refusal"
-    echo "tour: Bjorn's lock should have been refused" >&2
+status=0
+refusal=$(as bjorn lock plan.txt 2>&1) || status=$?
+printf '%s\n(exit status %d)\n' "$refusal" "$status"
+if ((status != 1)) || ! grep -q "(409).*Anna Berg" <<<"$refusal"; then
+    echo "tour: Bjorn's lock should have been refused with 409, naming Anna" >&2
     exit 1
 fi
-echo "$refusal"
-grep -q "(409).*Anna Berg" <<<"$refusal"
 
 step "Anna writes revision 2 (a few megabytes, so that progress shows), uploads it and unlocks"
 {
