@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+// File contents, named by the SHA-256 of their bytes. A blob is written under a temporary name,
+// flushed and renamed, so a blob that has its name is always whole.
+namespace vyr::cld::local {
+
+// The file system has no room (or the process may not write more).
+struct NoSpace {};
+// Any other input or output failure, with its errno.
+struct IoFailure {
+    int error = 0;
+};
+
+struct Blob {
+    std::string hash;
+    std::int64_t size = 0;
+};
+
+using Progress = std::function<void(double)>;
+
+class ContentStore {
+public:
+    explicit ContentStore(std::filesystem::path folder);
+
+    // Copies `source` into the store and names it by its hash.
+    Blob put(const std::filesystem::path& source, const Progress& progress) const;
+
+    // Replaces `target` with the blob's bytes in one rename, so a reader sees the old or the new
+    // file and never a part. Returns the target's modification time in nanoseconds.
+    std::int64_t copy_out(const std::string& hash, const std::filesystem::path& target,
+                          const Progress& progress) const;
+
+    [[nodiscard]] bool contains(const std::string& hash) const;
+
+    // The hash and size of a local file, without storing it.
+    static Blob hash_file(const std::filesystem::path& file);
+
+private:
+    [[nodiscard]] std::filesystem::path blob_path(const std::string& hash) const;
+
+    std::filesystem::path folder_;
+};
+
+// A file's modification time in nanoseconds, or -1 when it does not exist.
+std::int64_t modified_nanos(const std::filesystem::path& file);
+
+} // namespace vyr::cld::local

@@ -1,0 +1,192 @@
+#pragma once
+
+#include "text.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The metadata of the store: tenants, users, projects, spaces (partitions and user directories),
+// files with their revisions and locks, working copies, queued uploads, events and the records
+// of the publishing and road database operations. Handlers reach it only through this interface;
+// the SQLite implementation is one of its possible homes.
+namespace vyr::cld::local {
+
+struct TenantRow {
+    std::string id, uniqueId, displayName, providerId, organizationId;
+    bool enabled = true;
+};
+
+struct UserRow {
+    std::string id, displayName, principalName;
+};
+
+struct ProjectRow {
+    std::string id, tenantId, name, number, crs;
+};
+
+// A partition of a project, or a user's own directory: a place that holds files.
+struct SpaceRow {
+    enum class Kind { Partition, UserDirectory };
+    std::string id;
+    Kind kind = Kind::Partition;
+    std::string projectId; // empty for a user directory
+    std::string ownerId;   // empty for a partition
+    std::string name;
+    int versionMajor = 0;
+};
+
+struct LockRow {
+    UserRow holder;
+    Millis since = 0;
+};
+
+struct FileRow {
+    std::string id, spaceId, path;
+    std::int64_t revision = 0;
+    std::string blob;
+    std::int64_t size = 0;
+    bool deleted = false;
+    std::optional<LockRow> lock;
+};
+
+// What a user's working folder held when it last agreed with the store.
+struct WorkingRow {
+    std::string path;
+    std::int64_t revision = 0;
+    std::string blob;
+    std::int64_t size = 0;
+    std::int64_t mtime = 0;
+};
+
+struct QueuedUpload {
+    std::string spaceId, path;
+    bool unlock = false;
+};
+
+struct EventRow {
+    std::int32_t type = 0;
+    std::int32_t status = 0;
+    std::string responseId;
+};
+
+struct ModelUpdateRow {
+    std::string id, projectId;
+    int dimensions = 2;
+    int epsg = 0;
+    std::string description, logicalId;
+    double offsetX = 0, offsetY = 0;
+    std::vector<std::string> fileIds;
+    Millis created = 0;
+};
+
+struct ContractRow {
+    std::string projectId, id, name;
+};
+
+// The operations of one transaction. Each write is seen by later reads of the same transaction.
+class Records {
+public:
+    virtual ~Records() = default;
+
+    virtual std::vector<TenantRow> tenants() = 0;
+    virtual std::optional<TenantRow> tenant(const std::string& uniqueId) = 0;
+    virtual void put_user(const UserRow& user) = 0;
+
+    virtual std::vector<ProjectRow> projects(const std::string& tenantId) = 0;
+    virtual std::optional<ProjectRow> project(const std::string& id) = 0;
+    virtual bool project_number_taken(const std::string& tenantId, const std::string& number) = 0;
+    virtual void add_project(const ProjectRow& project, Millis created) = 0;
+
+    virtual std::vector<SpaceRow> partitions(const std::string& projectId) = 0;
+    virtual std::vector<SpaceRow> user_directories(const std::string& ownerId) = 0;
+    virtual std::optional<SpaceRow> space(const std::string& id) = 0;
+    virtual std::optional<SpaceRow> user_directory(const std::string& ownerId, int versionMajor) = 0;
+    virtual bool partition_name_taken(const std::string& projectId, const std::string& name) = 0;
+    virtual void add_space(const SpaceRow& space) = 0;
+    virtual void set_version(const std::string& spaceId, int versionMajor) = 0;
+
+    // Files, found by their case-folded path in a space. Deleted files keep their row.
+    virtual std::optional<FileRow> file(const std::string& spaceId, const std::string& pathKey) = 0;
+    virtual std::optional<FileRow> file_by_id(const std::string& id) = 0;
+    virtual std::vector<FileRow> files(const std::string& spaceId) = 0;
+    // Adds a revision: a new file (revision 1), new content, a new path or a deletion.
+    virtual void put_revision(const FileRow& file, const std::string& pathKey, const std::string& author,
+                              Millis time) = 0;
+    virtual void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) = 0;
+    // Clears the user's locks and returns the files they were on.
+    virtual std::vector<std::string> unlock_all(const std::string& holderId) = 0;
+    virtual void tag(const std::string& fileId, const std::string& projectId, const std::string& category,
+                     const std::string& name) = 0;
+    virtual std::vector<std::string> tags(const std::string& fileId) = 0;
+
+    virtual std::optional<WorkingRow> working(const std::string& userId, const std::string& root,
+                                              const std::string& fileId) = 0;
+    // The files of a space whose working copy is missing, older or elsewhere, and the deleted
+    // files the working folder still holds.
+    struct Behind {
+        FileRow file;
+        std::optional<WorkingRow> working;
+    };
+    virtual std::vector<Behind> behind(const std::string& userId, const std::string& root,
+                                       const std::string& spaceId) = 0;
+    virtual void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
+                             const std::optional<WorkingRow>& row) = 0;
+
+    virtual std::vector<QueuedUpload> queued(const std::string& userId) = 0;
+    virtual void queue(const std::string& userId, const QueuedUpload& upload) = 0;
+    virtual void unqueue(const std::string& userId, const QueuedUpload& upload) = 0;
+
+    virtual void post(const std::string& userId, const EventRow& event, Millis time) = 0;
+    // Removes and returns the user's events, oldest first.
+    virtual std::vector<EventRow> take_events(const std::string& userId) = 0;
+
+    virtual void add_model_update(const ModelUpdateRow& update, const std::string& userId) = 0;
+    virtual std::optional<ModelUpdateRow> model_update(const std::string& id) = 0;
+
+    virtual std::vector<ContractRow> contracts(const std::string& tenantId) = 0;
+    virtual void add_contract(const ContractRow& contract) = 0;
+
+    virtual void add_include_folder(const std::string& projectId, const std::string& folder) = 0;
+    virtual bool has_include_folder(const std::string& projectId, const std::string& folder) = 0;
+};
+
+// The store failed because the disk is full.
+struct StoreFull {};
+
+class MetadataStore {
+public:
+    virtual ~MetadataStore() = default;
+
+    // Runs `body` in one transaction: committed when it returns, rolled back when it raises.
+    // A write transaction holds the store's write lock from its first statement, so two
+    // processes never both decide on the same row.
+    virtual void read(const std::function<void(Records&)>& body) = 0;
+    virtual void write(const std::function<void(Records&)>& body) = 0;
+
+    template <class F> auto reading(F&& body)
+    {
+        std::invoke_result_t<F, Records&> result{};
+        read([&](Records& records) { result = body(records); });
+        return result;
+    }
+    template <class F> auto writing(F&& body)
+    {
+        std::invoke_result_t<F, Records&> result{};
+        write([&](Records& records) { result = body(records); });
+        return result;
+    }
+};
+
+struct StoreSettings {
+    std::string path;
+    int busyTimeoutMs = 10000;
+};
+
+std::unique_ptr<MetadataStore> open_sqlite_store(const StoreSettings& settings);
+int sqlite_schema_version();
+
+} // namespace vyr::cld::local

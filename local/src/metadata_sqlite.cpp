@@ -1,0 +1,505 @@
+#include "metadata.h"
+
+#include <SQLiteCpp/SQLiteCpp.h>
+#include <SQLiteCpp/VariadicBind.h>
+#include <sqlite3.h>
+
+#include <array>
+#include <mutex>
+#include <string_view>
+#include <utility>
+
+namespace vyr::cld::local {
+namespace {
+
+// Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
+// has shipped; add one.
+constexpr std::array<const char*, 1> migrations{
+    R"sql(
+CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
+    enabled INTEGER NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
+CREATE TABLE users(id TEXT PRIMARY KEY, display_name TEXT NOT NULL, principal_name TEXT NOT NULL);
+CREATE TABLE projects(id TEXT PRIMARY KEY, tenant_id TEXT NOT NULL REFERENCES tenants(id), name TEXT NOT NULL,
+    number TEXT NOT NULL, crs TEXT NOT NULL, created INTEGER NOT NULL, UNIQUE(tenant_id, number));
+CREATE TABLE spaces(id TEXT PRIMARY KEY, kind INTEGER NOT NULL, project_id TEXT REFERENCES projects(id),
+    owner_id TEXT REFERENCES users(id), name TEXT NOT NULL, version_major INTEGER NOT NULL);
+CREATE UNIQUE INDEX spaces_partition_name ON spaces(project_id, name) WHERE kind = 0;
+CREATE UNIQUE INDEX spaces_user_directory ON spaces(owner_id, version_major) WHERE kind = 1;
+CREATE TABLE files(id TEXT PRIMARY KEY, space_id TEXT NOT NULL REFERENCES spaces(id), path TEXT NOT NULL,
+    path_key TEXT NOT NULL, revision INTEGER NOT NULL, blob TEXT NOT NULL, size INTEGER NOT NULL,
+    deleted INTEGER NOT NULL, lock_user TEXT REFERENCES users(id), lock_time INTEGER);
+CREATE UNIQUE INDEX files_live_path ON files(space_id, path_key) WHERE deleted = 0;
+CREATE INDEX files_path ON files(space_id, path_key);
+CREATE TABLE revisions(file_id TEXT NOT NULL REFERENCES files(id), revision INTEGER NOT NULL, path TEXT NOT NULL,
+    blob TEXT NOT NULL, size INTEGER NOT NULL, deleted INTEGER NOT NULL, author TEXT NOT NULL REFERENCES users(id),
+    time INTEGER NOT NULL, PRIMARY KEY(file_id, revision));
+CREATE TABLE file_tags(file_id TEXT NOT NULL REFERENCES files(id), project_id TEXT NOT NULL REFERENCES projects(id),
+    category TEXT NOT NULL, name TEXT NOT NULL, PRIMARY KEY(file_id, project_id, category, name));
+CREATE TABLE working(user_id TEXT NOT NULL REFERENCES users(id), root TEXT NOT NULL,
+    file_id TEXT NOT NULL REFERENCES files(id), path TEXT NOT NULL, revision INTEGER NOT NULL, blob TEXT NOT NULL,
+    size INTEGER NOT NULL, mtime INTEGER NOT NULL, PRIMARY KEY(user_id, root, file_id));
+CREATE TABLE upload_queue(user_id TEXT NOT NULL REFERENCES users(id), space_id TEXT NOT NULL REFERENCES spaces(id),
+    path TEXT NOT NULL, unlock INTEGER NOT NULL, PRIMARY KEY(user_id, space_id, path));
+CREATE TABLE events(seq INTEGER PRIMARY KEY AUTOINCREMENT, user_id TEXT NOT NULL, type INTEGER NOT NULL,
+    status INTEGER NOT NULL, response_id TEXT NOT NULL, time INTEGER NOT NULL);
+CREATE INDEX events_user ON events(user_id, seq);
+CREATE TABLE road_contracts(project_id TEXT NOT NULL REFERENCES projects(id), contract_id TEXT NOT NULL,
+    name TEXT NOT NULL, PRIMARY KEY(project_id, contract_id));
+CREATE TABLE model_updates(id TEXT PRIMARY KEY, project_id TEXT NOT NULL REFERENCES projects(id),
+    user_id TEXT NOT NULL REFERENCES users(id), dimensions INTEGER NOT NULL, epsg INTEGER NOT NULL,
+    description TEXT NOT NULL, logical_id TEXT NOT NULL, offset_x REAL NOT NULL, offset_y REAL NOT NULL,
+    created INTEGER NOT NULL);
+CREATE TABLE model_update_files(update_id TEXT NOT NULL REFERENCES model_updates(id),
+    file_id TEXT NOT NULL REFERENCES files(id), PRIMARY KEY(update_id, file_id));
+CREATE TABLE include_folders(project_id TEXT NOT NULL REFERENCES projects(id), folder TEXT NOT NULL,
+    PRIMARY KEY(project_id, folder));
+INSERT INTO tenants VALUES('local', 'local', 'Local tenant', 1, 'local', 'local');
+)sql",
+};
+
+template <class... Args> SQLite::Statement statement(SQLite::Database& db, const char* sql, const Args&... args)
+{
+    SQLite::Statement query(db, sql);
+    if constexpr (sizeof...(Args) > 0) {
+        SQLite::bind(query, args...);
+    }
+    return query;
+}
+
+template <class... Args> void execute(SQLite::Database& db, const char* sql, const Args&... args)
+{
+    auto query = statement(db, sql, args...);
+    query.exec();
+}
+
+// Every row of a query, each read by `read`.
+template <class Row, class Read, class... Args>
+std::vector<Row> rows(SQLite::Database& db, const char* sql, Read&& read, const Args&... args)
+{
+    auto query = statement(db, sql, args...);
+    std::vector<Row> out;
+    while (query.executeStep()) {
+        out.push_back(read(query));
+    }
+    return out;
+}
+
+template <class Row, class Read, class... Args>
+std::optional<Row> row(SQLite::Database& db, const char* sql, Read&& read, const Args&... args)
+{
+    auto all = rows<Row>(db, sql, std::forward<Read>(read), args...);
+    if (all.empty()) {
+        return std::nullopt;
+    }
+    return std::move(all.front());
+}
+
+std::string text(const SQLite::Statement& query, int column)
+{
+    return query.getColumn(column).getString();
+}
+
+TenantRow read_tenant(const SQLite::Statement& q)
+{
+    return {text(q, 0), text(q, 1), text(q, 2), text(q, 4), text(q, 5), q.getColumn(3).getInt() != 0};
+}
+constexpr const char* tenant_columns = "SELECT id, unique_id, display_name, enabled, provider_id, organization_id FROM tenants";
+
+ProjectRow read_project(const SQLite::Statement& q)
+{
+    return {text(q, 0), text(q, 1), text(q, 2), text(q, 3), text(q, 4)};
+}
+
+SpaceRow read_space(const SQLite::Statement& q)
+{
+    SpaceRow space;
+    space.id = text(q, 0);
+    space.kind = q.getColumn(1).getInt() == 0 ? SpaceRow::Kind::Partition : SpaceRow::Kind::UserDirectory;
+    space.projectId = text(q, 2);
+    space.ownerId = text(q, 3);
+    space.name = text(q, 4);
+    space.versionMajor = q.getColumn(5).getInt();
+    return space;
+}
+
+#define VYR_SPACE_COLUMNS "SELECT id, kind, coalesce(project_id, ''), coalesce(owner_id, ''), name, version_major FROM spaces "
+#define VYR_FILE_COLUMNS_ONLY                                                                                        \
+    "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "          \
+    "u.principal_name, f.lock_time"
+#define VYR_FILE_COLUMNS VYR_FILE_COLUMNS_ONLY " FROM files f LEFT JOIN users u ON u.id = f.lock_user "
+
+FileRow read_file(const SQLite::Statement& q)
+{
+    FileRow file;
+    file.id = text(q, 0);
+    file.spaceId = text(q, 1);
+    file.path = text(q, 2);
+    file.revision = q.getColumn(3).getInt64();
+    file.blob = text(q, 4);
+    file.size = q.getColumn(5).getInt64();
+    file.deleted = q.getColumn(6).getInt() != 0;
+    if (!q.isColumnNull(7)) {
+        file.lock = LockRow{{text(q, 7), text(q, 8), text(q, 9)}, q.getColumn(10).getInt64()};
+    }
+    return file;
+}
+
+WorkingRow read_working(const SQLite::Statement& q, int first = 0)
+{
+    return WorkingRow{text(q, first), q.getColumn(first + 1).getInt64(), text(q, first + 2),
+                      q.getColumn(first + 3).getInt64(), q.getColumn(first + 4).getInt64()};
+}
+
+class SqliteRecords final : public Records {
+public:
+    explicit SqliteRecords(SQLite::Database& db) : db_(db) {}
+
+    std::vector<TenantRow> tenants() override
+    {
+        return rows<TenantRow>(db_, (std::string(tenant_columns) + " ORDER BY display_name").c_str(), read_tenant);
+    }
+    std::optional<TenantRow> tenant(const std::string& uniqueId) override
+    {
+        return row<TenantRow>(db_, (std::string(tenant_columns) + " WHERE unique_id = ?").c_str(), read_tenant,
+                              uniqueId);
+    }
+    void put_user(const UserRow& user) override
+    {
+        execute(db_,
+                "INSERT INTO users VALUES(?, ?, ?) ON CONFLICT(id) DO UPDATE SET display_name = excluded.display_name, "
+                "principal_name = excluded.principal_name",
+                user.id, user.displayName, user.principalName);
+    }
+
+    std::vector<ProjectRow> projects(const std::string& tenantId) override
+    {
+        return rows<ProjectRow>(db_,
+                                "SELECT id, tenant_id, name, number, crs FROM projects WHERE tenant_id = ? "
+                                "ORDER BY created, id",
+                                read_project, tenantId);
+    }
+    std::optional<ProjectRow> project(const std::string& id) override
+    {
+        return row<ProjectRow>(db_, "SELECT id, tenant_id, name, number, crs FROM projects WHERE id = ?", read_project,
+                               id);
+    }
+    bool project_number_taken(const std::string& tenantId, const std::string& number) override
+    {
+        return !rows<int>(db_, "SELECT 1 FROM projects WHERE tenant_id = ? AND number = ?",
+                          [](const SQLite::Statement&) { return 1; }, tenantId, number)
+                    .empty();
+    }
+    void add_project(const ProjectRow& p, Millis created) override
+    {
+        execute(db_, "INSERT INTO projects VALUES(?, ?, ?, ?, ?, ?)", p.id, p.tenantId, p.name, p.number, p.crs,
+                created);
+    }
+
+    std::vector<SpaceRow> partitions(const std::string& projectId) override
+    {
+        return rows<SpaceRow>(db_, VYR_SPACE_COLUMNS "WHERE kind = 0 AND project_id = ? ORDER BY name", read_space,
+                              projectId);
+    }
+    std::vector<SpaceRow> user_directories(const std::string& ownerId) override
+    {
+        return rows<SpaceRow>(db_, VYR_SPACE_COLUMNS "WHERE kind = 1 AND owner_id = ? ORDER BY version_major",
+                              read_space, ownerId);
+    }
+    std::optional<SpaceRow> space(const std::string& id) override
+    {
+        return row<SpaceRow>(db_, VYR_SPACE_COLUMNS "WHERE id = ?", read_space, id);
+    }
+    std::optional<SpaceRow> user_directory(const std::string& ownerId, int versionMajor) override
+    {
+        return row<SpaceRow>(db_, VYR_SPACE_COLUMNS "WHERE kind = 1 AND owner_id = ? AND version_major = ?",
+                             read_space, ownerId, versionMajor);
+    }
+    bool partition_name_taken(const std::string& projectId, const std::string& name) override
+    {
+        return !rows<int>(db_, "SELECT 1 FROM spaces WHERE kind = 0 AND project_id = ? AND name = ?",
+                          [](const SQLite::Statement&) { return 1; }, projectId, name)
+                    .empty();
+    }
+    void add_space(const SpaceRow& s) override
+    {
+        const bool partition = s.kind == SpaceRow::Kind::Partition;
+        auto query = statement(db_, "INSERT INTO spaces VALUES(?, ?, ?, ?, ?, ?)", s.id, partition ? 0 : 1);
+        if (partition) {
+            query.bind(3, s.projectId);
+            query.bind(4);
+        } else {
+            query.bind(3);
+            query.bind(4, s.ownerId);
+        }
+        query.bind(5, s.name);
+        query.bind(6, s.versionMajor);
+        query.exec();
+    }
+    void set_version(const std::string& spaceId, int versionMajor) override
+    {
+        execute(db_, "UPDATE spaces SET version_major = ? WHERE id = ?", versionMajor, spaceId);
+    }
+
+    std::optional<FileRow> file(const std::string& spaceId, const std::string& pathKey) override
+    {
+        return row<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? AND f.path_key = ? ORDER BY f.deleted, f.revision DESC LIMIT 1", read_file, spaceId,
+                            pathKey);
+    }
+    std::optional<FileRow> file_by_id(const std::string& id) override
+    {
+        return row<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.id = ?", read_file, id);
+    }
+    std::vector<FileRow> files(const std::string& spaceId) override
+    {
+        return rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? ORDER BY f.path", read_file, spaceId);
+    }
+    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time) override
+    {
+        execute(db_,
+                "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted) "
+                "VALUES(?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(id) DO UPDATE SET path = excluded.path, "
+                "path_key = excluded.path_key, revision = excluded.revision, blob = excluded.blob, "
+                "size = excluded.size, deleted = excluded.deleted",
+                f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0);
+        execute(db_, "INSERT INTO revisions VALUES(?, ?, ?, ?, ?, ?, ?, ?)", f.id, f.revision, f.path, f.blob, f.size,
+                f.deleted ? 1 : 0, author, time);
+    }
+    void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
+    {
+        if (holderId) {
+            execute(db_, "UPDATE files SET lock_user = ?, lock_time = ? WHERE id = ?", *holderId, since, fileId);
+        } else {
+            execute(db_, "UPDATE files SET lock_user = NULL, lock_time = NULL WHERE id = ?", fileId);
+        }
+    }
+    std::vector<std::string> unlock_all(const std::string& holderId) override
+    {
+        auto paths = rows<std::string>(db_, "SELECT path FROM files WHERE lock_user = ? ORDER BY path",
+                                       [](const SQLite::Statement& q) { return text(q, 0); }, holderId);
+        execute(db_, "UPDATE files SET lock_user = NULL, lock_time = NULL WHERE lock_user = ?", holderId);
+        return paths;
+    }
+    void tag(const std::string& fileId, const std::string& projectId, const std::string& category,
+             const std::string& name) override
+    {
+        execute(db_, "INSERT OR IGNORE INTO file_tags VALUES(?, ?, ?, ?)", fileId, projectId, category, name);
+    }
+    std::vector<std::string> tags(const std::string& fileId) override
+    {
+        return rows<std::string>(db_, "SELECT category || ':' || name FROM file_tags WHERE file_id = ? ORDER BY 1",
+                                 [](const SQLite::Statement& q) { return text(q, 0); }, fileId);
+    }
+
+    std::optional<WorkingRow> working(const std::string& userId, const std::string& root,
+                                      const std::string& fileId) override
+    {
+        return row<WorkingRow>(
+            db_, "SELECT path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ? AND file_id = ?",
+            [](const SQLite::Statement& q) { return read_working(q); },
+            userId, root, fileId);
+    }
+    std::vector<Behind> behind(const std::string& userId, const std::string& root, const std::string& spaceId) override
+    {
+        return rows<Behind>(
+            db_,
+            VYR_FILE_COLUMNS_ONLY ", w.path, w.revision, w.blob, w.size, w.mtime FROM files f "
+            "LEFT JOIN users u ON u.id = f.lock_user "
+            "LEFT JOIN working w ON w.file_id = f.id AND w.user_id = ? AND w.root = ? "
+            "WHERE f.space_id = ? AND ((f.deleted = 0 AND (w.revision IS NULL OR w.revision < f.revision "
+            "OR w.path <> f.path)) OR (f.deleted = 1 AND w.revision IS NOT NULL)) ORDER BY f.path",
+            [](const SQLite::Statement& q) {
+                Behind out{read_file(q), std::nullopt};
+                if (!q.isColumnNull(12)) {
+                    out.working = read_working(q, 11);
+                }
+                return out;
+            },
+            userId, root, spaceId);
+    }
+    void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
+                     const std::optional<WorkingRow>& w) override
+    {
+        if (!w) {
+            execute(db_, "DELETE FROM working WHERE user_id = ? AND root = ? AND file_id = ?", userId, root, fileId);
+            return;
+        }
+        execute(db_, "INSERT OR REPLACE INTO working VALUES(?, ?, ?, ?, ?, ?, ?, ?)", userId, root, fileId, w->path, w->revision,
+                w->blob, w->size, w->mtime);
+    }
+
+    std::vector<QueuedUpload> queued(const std::string& userId) override
+    {
+        return rows<QueuedUpload>(
+            db_, "SELECT space_id, path, unlock FROM upload_queue WHERE user_id = ? ORDER BY rowid",
+            [](const SQLite::Statement& q) { return QueuedUpload{text(q, 0), text(q, 1), q.getColumn(2).getInt() != 0}; },
+            userId);
+    }
+    void queue(const std::string& userId, const QueuedUpload& u) override
+    {
+        execute(db_,
+                "INSERT INTO upload_queue VALUES(?, ?, ?, ?) ON CONFLICT DO UPDATE SET unlock = max(unlock, "
+                "excluded.unlock)",
+                userId, u.spaceId, u.path, u.unlock ? 1 : 0);
+    }
+    void unqueue(const std::string& userId, const QueuedUpload& u) override
+    {
+        execute(db_, "DELETE FROM upload_queue WHERE user_id = ? AND space_id = ? AND path = ?", userId, u.spaceId,
+                u.path);
+    }
+
+    void post(const std::string& userId, const EventRow& e, Millis time) override
+    {
+        execute(db_, "INSERT INTO events(user_id, type, status, response_id, time) VALUES(?, ?, ?, ?, ?)", userId,
+                e.type, e.status, e.responseId, time);
+    }
+    std::vector<EventRow> take_events(const std::string& userId) override
+    {
+        auto events = rows<EventRow>(
+            db_, "SELECT type, status, response_id FROM events WHERE user_id = ? ORDER BY seq",
+            [](const SQLite::Statement& q) { return EventRow{q.getColumn(0).getInt(), q.getColumn(1).getInt(), text(q, 2)}; },
+            userId);
+        execute(db_, "DELETE FROM events WHERE user_id = ?", userId);
+        return events;
+    }
+
+    void add_model_update(const ModelUpdateRow& u, const std::string& userId) override
+    {
+        execute(db_, "INSERT INTO model_updates VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", u.id, u.projectId, userId,
+                u.dimensions, u.epsg, u.description, u.logicalId, u.offsetX, u.offsetY, u.created);
+        for (const auto& fileId : u.fileIds) {
+            execute(db_, "INSERT OR IGNORE INTO model_update_files VALUES(?, ?)", u.id, fileId);
+        }
+    }
+    std::optional<ModelUpdateRow> model_update(const std::string& id) override
+    {
+        auto update = row<ModelUpdateRow>(
+            db_,
+            "SELECT id, project_id, dimensions, epsg, description, logical_id, offset_x, offset_y, created "
+            "FROM model_updates WHERE id = ?",
+            [](const SQLite::Statement& q) {
+                return ModelUpdateRow{text(q, 0),
+                                      text(q, 1),
+                                      q.getColumn(2).getInt(),
+                                      q.getColumn(3).getInt(),
+                                      text(q, 4),
+                                      text(q, 5),
+                                      q.getColumn(6).getDouble(),
+                                      q.getColumn(7).getDouble(),
+                                      {},
+                                      q.getColumn(8).getInt64()};
+            },
+            id);
+        if (update) {
+            update->fileIds = rows<std::string>(db_, "SELECT file_id FROM model_update_files WHERE update_id = ?",
+                                                [](const SQLite::Statement& q) { return text(q, 0); }, id);
+        }
+        return update;
+    }
+
+    std::vector<ContractRow> contracts(const std::string& tenantId) override
+    {
+        return rows<ContractRow>(
+            db_,
+            "SELECT c.project_id, c.contract_id, c.name FROM road_contracts c JOIN projects p ON p.id = c.project_id "
+            "WHERE p.tenant_id = ? ORDER BY p.created, c.contract_id",
+            [](const SQLite::Statement& q) { return ContractRow{text(q, 0), text(q, 1), text(q, 2)}; }, tenantId);
+    }
+    void add_contract(const ContractRow& c) override
+    {
+        execute(db_, "INSERT OR REPLACE INTO road_contracts VALUES(?, ?, ?)", c.projectId, c.id, c.name);
+    }
+
+    void add_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        execute(db_, "INSERT OR IGNORE INTO include_folders VALUES(?, ?)", projectId, folder);
+    }
+    bool has_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        return !rows<int>(db_, "SELECT 1 FROM include_folders WHERE project_id = ? AND folder = ?",
+                          [](const SQLite::Statement&) { return 1; }, projectId, folder)
+                    .empty();
+    }
+
+private:
+    SQLite::Database& db_;
+};
+
+// SQLite failures leave the store as the exception kinds of the client, except a full disk,
+// which the handlers answer with an error code.
+template <class F> void translated(F&& body)
+{
+    try {
+        body();
+    } catch (const SQLite::Exception& e) {
+        if (e.getErrorCode() == SQLITE_FULL) {
+            throw StoreFull{};
+        }
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                   std::string("The store cannot be used: ") + e.what());
+    }
+}
+
+class SqliteStore final : public MetadataStore {
+public:
+    explicit SqliteStore(const StoreSettings& settings)
+        : db_(settings.path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOFOLLOW,
+              settings.busyTimeoutMs)
+    {
+        db_.exec("PRAGMA journal_mode = WAL");
+        db_.exec("PRAGMA synchronous = FULL");
+        db_.exec("PRAGMA foreign_keys = ON");
+        migrate();
+    }
+
+    void read(const std::function<void(Records&)>& body) override { run(body, SQLite::TransactionBehavior::DEFERRED); }
+    void write(const std::function<void(Records&)>& body) override
+    {
+        run(body, SQLite::TransactionBehavior::IMMEDIATE);
+    }
+
+private:
+    void run(const std::function<void(Records&)>& body, SQLite::TransactionBehavior behavior)
+    {
+        const std::lock_guard lock(mutex_);
+        translated([&] {
+            SQLite::Transaction transaction(db_, behavior);
+            SqliteRecords records(db_);
+            body(records);
+            transaction.commit();
+        });
+    }
+
+    void migrate()
+    {
+        SQLite::Transaction transaction(db_, SQLite::TransactionBehavior::IMMEDIATE);
+        auto version = db_.execAndGet("PRAGMA user_version").getInt();
+        if (version > static_cast<int>(migrations.size())) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                       "The store was written by a newer version of the local service.");
+        }
+        for (; version < static_cast<int>(migrations.size()); ++version) {
+            db_.exec(migrations[static_cast<std::size_t>(version)]);
+            db_.exec("PRAGMA user_version = " + std::to_string(version + 1));
+        }
+        transaction.commit();
+    }
+
+    std::mutex mutex_;
+    SQLite::Database db_;
+};
+
+} // namespace
+
+std::unique_ptr<MetadataStore> open_sqlite_store(const StoreSettings& settings)
+{
+    std::unique_ptr<MetadataStore> store;
+    translated([&] { store = std::make_unique<SqliteStore>(settings); });
+    return store;
+}
+
+int sqlite_schema_version()
+{
+    return static_cast<int>(migrations.size());
+}
+
+} // namespace vyr::cld::local

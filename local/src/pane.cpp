@@ -1,0 +1,105 @@
+#include "pane.h"
+
+#include "service.h"
+
+namespace vyr::cld::local {
+
+Ref<UI::FileBrowserUI> LocalService::StartFileBrowserUi(Ref<UI::IFileBrowserUICallback> callback)
+{
+    if (!callback) {
+        fail(ExceptionKind::ArgumentNull, "callback");
+    }
+    Ref<UI::IFileBrowserUICallback> previous;
+    std::shared_ptr<Pane> pane;
+    {
+        const std::lock_guard lock(mutex_);
+        previous = std::exchange(callback_, std::move(callback));
+        pane_ = std::make_shared<Pane>();
+        pane = pane_;
+    }
+    if (previous) {
+        previous->Dispose();
+    }
+    return pane;
+}
+
+void LocalService::StopFileBrowserUi()
+{
+    Ref<UI::IFileBrowserUICallback> previous;
+    {
+        const std::lock_guard lock(mutex_);
+        previous = std::exchange(callback_, nullptr);
+        pane_.reset();
+    }
+    if (previous) {
+        // Released now, not whenever the last reference goes: the host may unload its code next.
+        previous->Dispose();
+    }
+}
+
+bool LocalService::ShowImportFilesDialog(ApiModels::TagCategory category, const String& header)
+{
+    static_cast<void>(category);
+    utf8(header, "header");
+    return options_.dialogs.importFiles.value_or(false);
+}
+
+bool LocalService::ShowIncludeFolderDialog()
+{
+    return options_.dialogs.includeFolder.value_or(false);
+}
+
+void LocalService::AddIncludeFoldersToProject(const List<String>& includeFolders)
+{
+    const auto folders = utf8_list(includeFolders, "includeFolders");
+    const auto project = context().projectId;
+    if (!folders) {
+        fail(ExceptionKind::ArgumentNull, "includeFolders");
+    }
+    if (!project) {
+        fail(ExceptionKind::InvalidOperation, "No project is selected.");
+    }
+    store_->write([&](Records& records) {
+        for (const auto& folder : *folders) {
+            records.add_include_folder(*project, folder);
+        }
+    });
+}
+
+bool LocalService::AreIncludeFoldersInModel(const List<String>& includeFolders)
+{
+    const auto folders = utf8_list(includeFolders, "includeFolders");
+    const auto project = context().projectId;
+    if (!folders) {
+        fail(ExceptionKind::ArgumentNull, "includeFolders");
+    }
+    if (!project) {
+        return false;
+    }
+    return store_->reading([&](Records& records) {
+        return std::all_of(folders->begin(), folders->end(),
+                           [&](const std::string& folder) { return records.has_include_folder(*project, folder); });
+    });
+}
+
+List<Ref<FileToImport>> LocalService::ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,
+                                                              const List<String>& resultApplayers,
+                                                              String& importToThisLayer)
+{
+    utf8_list(filesInCurrentModel, "filesInCurrentModel");
+    utf8_list(resultApplayers, "resultApplayers");
+    const auto& answer = options_.dialogs.filesToImport;
+    if (!answer) {
+        // Cancelled: nothing to import and no layer chosen.
+        return List<Ref<FileToImport>>::WithCapacity(0);
+    }
+    auto out = List<Ref<FileToImport>>::WithCapacity(answer->size());
+    for (const auto& file : *answer) {
+        out.Add(std::make_shared<FileToImport>(
+            FileToImport{service_text(file.fileName), file.vendor ? service_text(*file.vendor) : String{}}));
+    }
+    importToThisLayer = service_text(options_.dialogs.importLayer);
+    return out;
+}
+
+} // namespace vyr::cld::local

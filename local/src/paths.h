@@ -1,0 +1,56 @@
+#pragma once
+
+#include <VyrCldapi/Values.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Paths from the host are hostile input: they are resolved against one working folder and
+// refused unless they name something inside it.
+namespace vyr::cld::local {
+
+// A path that may not be used; the handler answers 400 and touches nothing.
+struct UnsafePath {};
+
+inline constexpr std::size_t max_name_bytes = 255;
+inline constexpr std::size_t max_path_bytes = 4095;
+
+// Prefix of the names this library writes while replacing a file; never a project file.
+inline constexpr std::string_view temporary_prefix = ".vyrcld-";
+
+struct WorkingPath {
+    std::string relative; // '/'-separated UTF-8, never empty, no "." or ".." parts
+    std::string key;      // case-folded `relative`: two files may not share it
+    std::filesystem::path local;
+};
+
+// `path` (UTF-8) relative to `root`, or absolute inside it. Backslashes separate folders too.
+// Raises UnsafePath.
+WorkingPath resolve(const std::filesystem::path& root, std::string_view path);
+
+// The same check for a path that comes from the store: a file another user stored may still be
+// too long for this user's working folder, which is told by the result being empty.
+std::optional<WorkingPath> place(const std::filesystem::path& root, std::string_view relative);
+
+// Wildcards: `*` is any run of characters within one folder name, `**` any run across folders,
+// `?` one character; letters match regardless of case. A pattern without '/' is matched against
+// the file name alone, a pattern with '/' against the whole path below the working folder.
+bool wildcard_match(std::string_view pattern, std::string_view relative);
+
+// Which stored files the sync worker brings into the working folder.
+struct Filters {
+    std::optional<std::vector<std::string>> download; // null: every file; empty: none
+    std::vector<std::string> ignoreFiles;
+    std::vector<std::string> ignoreFolders;
+
+    [[nodiscard]] bool wanted(std::string_view relative) const;
+};
+
+// The elements of a service list as UTF-8, or null for a null list.
+std::optional<std::vector<std::string>> utf8_list(const VyrCldapi::List<VyrCldapi::String>& list,
+                                                  std::string_view argument);
+
+} // namespace vyr::cld::local

@@ -1,0 +1,145 @@
+#include "service.h"
+
+#include "pane.h"
+
+namespace vyr::cld::local {
+namespace {
+
+std::filesystem::path prepared_store(const std::filesystem::path& folder)
+{
+    if (folder.empty()) {
+        fail(ExceptionKind::Argument, "The store folder is empty.");
+    }
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder)) {
+        fail(ExceptionKind::InvalidOperation, "The store folder cannot be created.");
+    }
+    return std::filesystem::canonical(folder);
+}
+
+} // namespace
+
+LocalService::LocalService(const Options& options)
+    : options_(options),
+      user_{options.user.id, options.user.displayName, options.user.principalName},
+      store_(open_sqlite_store({(prepared_store(options.store) / "store.sqlite").string(),
+                                static_cast<int>(options.busyTimeout.count())})),
+      content_(prepared_store(options.store) / "blobs")
+{
+    if (user_.id.empty()) {
+        fail(ExceptionKind::Argument, "The user has no id.");
+    }
+    if (!options_.clock) {
+        options_.clock = [] { return std::chrono::system_clock::now(); };
+    }
+    store_->write([&](Records& records) { records.put_user(user_); });
+}
+
+LocalService::~LocalService()
+{
+    stop_background();
+}
+
+void LocalService::stop_background()
+{
+    sync_.stop();
+    projectsTask_.stop();
+}
+
+Context LocalService::context() const
+{
+    const std::lock_guard lock(mutex_);
+    return context_;
+}
+
+Millis LocalService::now() const
+{
+    return to_millis(options_.clock());
+}
+
+void LocalService::progress(ProgressEventType type, double value, const std::string& title)
+{
+    ProgressAction action;
+    {
+        const std::lock_guard lock(mutex_);
+        action = progress_;
+    }
+    if (!action) {
+        return;
+    }
+    try {
+        action(type, value, service_text(title));
+    } catch (...) {
+        // The host's failure comes back to us; the transfer goes on without a progress bar.
+    }
+}
+
+void LocalService::SetCallbacks(ProgressAction progressAction)
+{
+    const std::lock_guard lock(mutex_);
+    progress_ = std::move(progressAction);
+}
+
+void LocalService::record_exception(std::vector<std::string>& list, const std::string& path)
+{
+    const std::lock_guard lock(mutex_);
+    if (std::find(list.begin(), list.end(), path) == list.end()) {
+        list.push_back(path);
+    }
+}
+
+List<String> LocalService::exceptions(const std::vector<std::string>& list) const
+{
+    const std::lock_guard lock(mutex_);
+    auto out = List<String>::WithCapacity(list.size());
+    for (const auto& path : list) {
+        out.Add(service_text(path));
+    }
+    return out;
+}
+
+List<String> LocalService::CheckPathTooLongExceptions()
+{
+    return exceptions(tooLong_);
+}
+
+List<String> LocalService::CheckDownSyncFileExceptions()
+{
+    return exceptions(downloadFailures_);
+}
+
+List<Ref<StatusEvent>> LocalService::GetStatusEvents()
+{
+    const auto events = store_->writing([&](Records& records) { return records.take_events(user_.id); });
+    auto out = List<Ref<StatusEvent>>::WithCapacity(events.size());
+    for (const auto& event : events) {
+        out.Add(std::make_shared<StatusEvent>(
+            StatusEvent{static_cast<StatusEventType>(event.type), event.status, service_text(event.responseId)}));
+    }
+    return out;
+}
+
+std::shared_ptr<ICld_Integration> open_service(const Options& options)
+{
+    return std::make_shared<LocalService>(options);
+}
+
+void add_road_database_contract(const std::filesystem::path& store, const std::string& projectId,
+                                const std::string& contractId, const std::string& contractName)
+{
+    auto metadata = open_sqlite_store({(prepared_store(store) / "store.sqlite").string(), 10000});
+    metadata->write([&](Records& records) {
+        if (!records.project(projectId)) {
+            fail(ExceptionKind::Argument, "No project has that id.");
+        }
+        records.add_contract({projectId, contractId, contractName});
+    });
+}
+
+int store_schema_version()
+{
+    return sqlite_schema_version();
+}
+
+} // namespace vyr::cld::local

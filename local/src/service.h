@@ -1,0 +1,268 @@
+#pragma once
+
+#include "content_store.h"
+#include "metadata.h"
+#include "paths.h"
+#include "sync_worker.h"
+
+#include <vyr/cld/local/service.h>
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// The operation handlers: each validates its arguments, does its work through the metadata and
+// content stores, and chooses the response code.
+namespace vyr::cld::local {
+
+using namespace VyrCldapi;
+
+// The response codes, HTTP-like.
+enum Code : int {
+    ok = 200,
+    created = 201,
+    accepted = 202,
+    bad_request = 400,
+    forbidden = 403,
+    not_found = 404,
+    timed_out = 408,
+    conflict = 409,
+    no_project = 412,
+    failed = 500,
+    no_space = 507,
+};
+
+// An operation ends early with this code.
+struct Refusal {
+    int code;
+};
+
+// A folder that holds files of one space of the store.
+struct Space {
+    std::string id;
+    std::filesystem::path root;
+};
+
+// The session: what the host selected, kept per service instance (that is, per process).
+struct Context {
+    std::string tenant = "local";
+    std::string language;
+    bool fieldMode = false;
+    std::optional<std::string> projectId;
+    std::optional<Space> partition;
+    std::optional<std::string> userDirectoryTag;
+    std::filesystem::path userDirectoryPath;
+    std::optional<Space> userDirectory;
+    std::filesystem::path importPath;
+    Filters partitionFilters;
+    Filters userDirectoryFilters;
+    std::optional<std::vector<std::string>> importFilter;
+};
+
+// One file of a working folder, resolved.
+struct Target {
+    Space space;
+    WorkingPath path;
+    String name; // as the host wrote it, for the pane and events
+};
+
+class Pane;
+
+class LocalService final : public ICld_Integration, public std::enable_shared_from_this<LocalService> {
+public:
+    explicit LocalService(const Options& options);
+    ~LocalService() override;
+    LocalService(const LocalService&) = delete;
+    LocalService& operator=(const LocalService&) = delete;
+
+    void SetProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId,
+                                const String& partitionpath, const String& userDirPath,
+                                const String& importpath) override;
+    void SetOnlyProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId,
+                                    const String& partitionpath) override;
+    void SetUserDirectory(const String& tagId, const String& path) override;
+    void SetTenantUniqueId(const String& tenantUniqueId) override;
+    void SetCurrentAppLanguage(const String& language) override;
+    void SetStartedInFieldMode(bool fieldMode) override;
+    void CloseProject() override;
+    void Logout() override;
+
+    void StartSyncDir() override;
+    void StopSyncDir() override;
+    void StartProjectsAndPartitionsTask() override;
+    void AbortProjectsAndPartitionsTask() override;
+    std::int32_t WaitForAllTasks(TimeSpan sleepTime, int& responsecode) override;
+    void SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter,
+                            const List<String>& importFileFilter) override;
+    void SetFileIgnoreFilter(const List<String>& wildCardFilter) override;
+    void SetDirectoryIgnoreFilter(const List<String>& wildCardFilter) override;
+    bool GetProjectFiles(const List<String>& wildCardFilter, const List<String>& fileNameList) override;
+    bool GetUserDirectoryFiles(const List<String>& wildCardFilter, const List<String>& fileNameList) override;
+
+    void LockFile(const String& file, int& responsecode) override;
+    void UnlockFile(const String& file, bool uploadchanges, int& responsecode) override;
+    void UnlockFileForced(const String& file, int& responsecode) override;
+    void UnlockAllFilesLockedByMe(int& responsecode) override;
+    void UploadFile(const String& file, int& responsecode) override;
+    void DownloadFile(const String& file, int& responsecode) override;
+    void DeleteFile(const String& file, int& responsecode) override;
+    void RenameFile(const String& originalFile, const String& renamedFile, int& responsecode) override;
+
+    LockStatus GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName,
+                             String& lockedByPrincipalName, String& lockTimeStamp) override;
+
+    List<String> LockFiles(const List<String>& filesToLock, int& responsecode) override;
+    void UnlockFiles(const List<String>& filesToUnlock, bool uploadChanges, int& responsecode) override;
+    List<String> UploadNewFiles(const List<String>& files, int& responsecode) override;
+    void TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category,
+                  const String& tagName, int& responsecode) override;
+
+    String GetFileId(const String& fileName) override;
+    Nullable<std::uint64_t> GetFileRevision(const String& fileName) override;
+    bool FileExistsInProject(const String& fileName) override;
+    void FindFileInWebApp(const String& fileName) override;
+    Ref<FileSyncStatus> GetFileSyncStatus() override;
+    Ref<InfoForDownloadCopy> GetInfoForDownloadCopy(const String& projectId, const String& partitionId,
+                                                    int& responsecode) override;
+    List<String> CheckPathTooLongExceptions() override;
+    List<String> CheckDownSyncFileExceptions() override;
+
+    List<Ref<StatusEvent>> GetStatusEvents() override;
+
+    List<Ref<Project>> GetProjectList(int& responsecode) override;
+    Ref<Project> GetProjectInfo(const String& projectId, int& responsecode) override;
+    Ref<Project> CreateProject(const String& projectName, const String& projectNumber, int& responsecode) override;
+    List<Ref<Tenant>> GetTenants(int& responsecode) override;
+    Ref<Tenant> GetTenantInfo(int& responsecode) override;
+
+    Ref<ApiModels::ProjectMetadata> GetProjectMetadata(int& responsecode) override;
+
+    Ref<ApiModels::PartitionTag> GetPartitionInfo(const String& projectId, const String& partitionId,
+                                                  int& responsecode) override;
+    List<Ref<ApiModels::PartitionTag>> GetProjectPartitionTags(const String& projectId, int& responsecode) override;
+    Ref<ApiModels::PartitionTag> CreateProjectPartitionTag(const String& projectId, const String& name,
+                                                           int versionMajor, int& responsecode) override;
+    List<Ref<ApiModels::PartitionTagsInProject>> GetAllAccessibleProjectPartitions(int& responsecode) override;
+    void SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor,
+                             int& responsecode) override;
+    List<Ref<ApiModels::Tag>> GetUserDirectoryTags(int& responsecode) override;
+    Ref<ApiModels::Tag> GetUserDirectoryTagInfo(int versionMajor, int& responsecode) override;
+    Ref<ApiModels::Tag> CreateUserDirectoryTag(int versionMajor, int& responsecode) override;
+
+    Ref<ApiModels::NvdbContract> GetNvdbProject(int& responsecode) override;
+    Ref<ApiModels::NvdbContracts> GetNvdbProjects(int& responsecode) override;
+
+    String NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description,
+                                           const String& logicalId, int& responsecode) override;
+    ApiModels::WorkflowStatus Get2dModelUpdateStatus(const String& updateId, int& responsecode) override;
+    void NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description,
+                                         const String& logicalId, double offsetX, double offsetY,
+                                         int& responsecode) override;
+
+    void SetCallbacks(ProgressAction progressAction) override;
+
+    Ref<UI::FileBrowserUI> StartFileBrowserUi(Ref<UI::IFileBrowserUICallback> callback) override;
+    void StopFileBrowserUi() override;
+
+    bool ShowImportFilesDialog(ApiModels::TagCategory category, const String& header) override;
+    bool ShowIncludeFolderDialog() override;
+    void AddIncludeFoldersToProject(const List<String>& includeFolders) override;
+    bool AreIncludeFoldersInModel(const List<String>& includeFolders) override;
+    List<Ref<FileToImport>> ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,
+                                                    const List<String>& resultApplayers,
+                                                    String& importToThisLayer) override;
+
+private:
+    // Session
+    [[nodiscard]] Context context() const;
+    [[nodiscard]] Millis now() const;
+    void select(const String& projectId, const String& projectpath, const String& partitionId,
+                const String& partitionpath, const String* userDirPath, const String* importpath);
+    std::optional<Space> user_directory_space(const std::string& tagId, const std::filesystem::path& root);
+    void stop_background();
+    Worker::Pass background(std::function<std::size_t(LocalService&, const std::function<bool()>&)> work);
+
+    // Files
+    Target target(const Context& context, const String& file, bool ask);
+    int upload(const Context& context, const Target& target, bool unlockAfter);
+    int unlock(const Target& target, bool uploadchanges, const Context& context);
+    int lock(const Target& target);
+    int bring(const Space& space, const FileRow& file, const std::optional<WorkingRow>& working,
+              const String& name, bool ask);
+    std::size_t sync_space(const Space& space, const Filters& filters, const std::function<bool()>& stopping);
+    std::size_t sync_pass(const std::function<bool()>& stopping);
+    bool fetch(const std::optional<Space>& space, const List<String>& wildCardFilter, const List<String>& fileNameList);
+    void flush_queue();
+
+    // Projects
+    [[nodiscard]] TenantRow current_tenant(Records& records, const Context& context) const;
+    [[nodiscard]] ProjectRow project_of(Records& records, const String& projectId) const;
+    [[nodiscard]] SpaceRow partition_of(Records& records, const ProjectRow& project, const String& partitionId) const;
+    String notify_viewer(const List<String>& files, int epsgId, const String& description, const String& logicalId,
+                         int dimensions, double offsetX, double offsetY, int& responsecode);
+
+    // Callbacks
+    void progress(ProgressEventType type, double value, const std::string& title);
+    [[nodiscard]] Ref<UI::IFileBrowserUICallback> pane_callback() const;
+    void record_exception(std::vector<std::string>& list, const std::string& path);
+    [[nodiscard]] List<String> exceptions(const std::vector<std::string>& list) const;
+
+    Options options_;
+    UserRow user_;
+    std::unique_ptr<MetadataStore> store_;
+    ContentStore content_;
+
+    mutable std::mutex mutex_;
+    Context context_;
+    ProgressAction progress_;
+    std::shared_ptr<Pane> pane_;
+    Ref<UI::IFileBrowserUICallback> callback_;
+    std::vector<std::string> tooLong_;
+    std::vector<std::string> downloadFailures_;
+    // Conflicts already posted, so that every pass does not post them again.
+    std::set<std::pair<std::string, std::int64_t>> conflicts_;
+
+    Worker sync_;
+    Worker projectsTask_;
+};
+
+// Runs a handler body that returns its response code, and turns the refusals of the layers below
+// into codes: an unsafe path or malformed text is 400, a full disk 507, other I/O 500.
+template <class F> void respond(int& responsecode, F&& body)
+{
+    try {
+        responsecode = body();
+    } catch (const Refusal& refusal) {
+        responsecode = refusal.code;
+    } catch (const UnsafePath&) {
+        responsecode = bad_request;
+    } catch (const InvalidText&) {
+        responsecode = bad_request;
+    } catch (const StoreFull&) {
+        responsecode = no_space;
+    } catch (const NoSpace&) {
+        responsecode = no_space;
+    } catch (const IoFailure&) {
+        responsecode = failed;
+    } catch (const std::filesystem::filesystem_error& error) {
+        const auto code = error.code().value();
+        responsecode = code == ENOSPC || code == EFBIG || code == EDQUOT ? no_space : failed;
+    }
+}
+
+// For queries without a response code: a refusal gives the empty answer.
+template <class R, class F> R or_empty(R empty, F&& body)
+{
+    int code = 0;
+    R result = std::move(empty);
+    respond(code, [&] {
+        result = body();
+        return ok;
+    });
+    return result;
+}
+
+} // namespace vyr::cld::local

@@ -1,0 +1,286 @@
+#include "service.h"
+
+namespace vyr::cld::local {
+namespace {
+
+// A working folder: created when missing, named by its real path so that every later check
+// compares like with like.
+std::filesystem::path working_folder(const std::string& path)
+{
+    if (path.empty()) {
+        fail(ExceptionKind::Argument, "A working folder path is empty.");
+    }
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path), error);
+    auto real = std::filesystem::canonical(std::filesystem::path(path), error);
+    if (error || !std::filesystem::is_directory(real)) {
+        fail(ExceptionKind::InvalidOperation, "A working folder cannot be created.");
+    }
+    return real;
+}
+
+} // namespace
+
+std::optional<Space> LocalService::user_directory_space(const std::string& tagId, const std::filesystem::path& root)
+{
+    if (root.empty()) {
+        return std::nullopt;
+    }
+    auto spaces = store_->reading([&](Records& records) { return records.user_directories(user_.id); });
+    if (!tagId.empty()) {
+        std::erase_if(spaces, [&](const SpaceRow& space) { return space.id != tagId; });
+    }
+    if (spaces.empty()) {
+        return std::nullopt;
+    }
+    return Space{spaces.back().id, root};
+}
+
+void LocalService::select(const String& projectId, const String& projectpath, const String& partitionId,
+                          const String& partitionpath, const String* userDirPath, const String* importpath)
+{
+    const auto project = utf8(projectId, "projectId");
+    const auto projectFolder = utf8(projectpath, "projectpath");
+    const auto partition = utf8(partitionId, "partitionId");
+    auto partitionFolder = utf8(partitionpath, "partitionpath");
+    const auto userFolder = userDirPath ? utf8(*userDirPath, "userDirPath") : std::string();
+    const auto importFolder = importpath ? utf8(*importpath, "importpath") : std::string();
+
+    const auto space = store_->reading([&](Records& records) { return records.space(partition); });
+    if (!space || space->kind != SpaceRow::Kind::Partition || space->projectId != project) {
+        fail(ExceptionKind::Argument, "The project has no partition with that id.");
+    }
+    if (partitionFolder.empty() && !projectFolder.empty()) {
+        partitionFolder = (std::filesystem::path(projectFolder) / space->name).string();
+    }
+    const auto root = working_folder(partitionFolder);
+    const auto userRoot = userFolder.empty() ? std::filesystem::path() : working_folder(userFolder);
+
+    const bool syncing = sync_.running();
+    sync_.stop();
+    {
+        const std::lock_guard lock(mutex_);
+        context_.projectId = project;
+        context_.partition = Space{partition, root};
+        if (userDirPath) {
+            context_.userDirectoryPath = userRoot;
+        }
+        if (importpath) {
+            context_.importPath = importFolder;
+        }
+        tooLong_.clear();
+        downloadFailures_.clear();
+    }
+    const auto tag = context().userDirectoryTag.value_or("");
+    const auto userSpace = user_directory_space(tag, context().userDirectoryPath);
+    {
+        const std::lock_guard lock(mutex_);
+        context_.userDirectory = userSpace;
+    }
+    if (syncing) {
+        StartSyncDir();
+    }
+}
+
+void LocalService::SetProjectAndPartition(const String& projectId, const String& projectpath,
+                                          const String& partitionId, const String& partitionpath,
+                                          const String& userDirPath, const String& importpath)
+{
+    select(projectId, projectpath, partitionId, partitionpath, &userDirPath, &importpath);
+}
+
+void LocalService::SetOnlyProjectAndPartition(const String& projectId, const String& projectpath,
+                                              const String& partitionId, const String& partitionpath)
+{
+    select(projectId, projectpath, partitionId, partitionpath, nullptr, nullptr);
+}
+
+void LocalService::SetUserDirectory(const String& tagId, const String& path)
+{
+    const auto tag = utf8(tagId, "tagId");
+    const auto folder = utf8(path, "path");
+    const auto space = store_->reading([&](Records& records) { return records.space(tag); });
+    if (!space || space->kind != SpaceRow::Kind::UserDirectory || space->ownerId != user_.id) {
+        fail(ExceptionKind::Argument, "The user has no user directory with that id.");
+    }
+    const auto root = working_folder(folder);
+    const std::lock_guard lock(mutex_);
+    context_.userDirectoryTag = tag;
+    context_.userDirectoryPath = root;
+    context_.userDirectory = Space{tag, root};
+}
+
+void LocalService::SetTenantUniqueId(const String& tenantUniqueId)
+{
+    const auto tenant = utf8(tenantUniqueId, "tenantUniqueId");
+    const auto selected = context().projectId;
+    const auto project = selected ? store_->reading([&](Records& records) { return records.project(*selected); })
+                                  : std::nullopt;
+    const auto row = store_->reading([&](Records& records) { return records.tenant(tenant); });
+    if (project && (!row || row->id != project->tenantId)) {
+        // The selected project belongs to the tenant being left.
+        CloseProject();
+    }
+    const std::lock_guard lock(mutex_);
+    context_.tenant = tenant;
+}
+
+void LocalService::SetCurrentAppLanguage(const String& language)
+{
+    const auto text = utf8(language, "language");
+    const std::lock_guard lock(mutex_);
+    context_.language = text;
+}
+
+void LocalService::SetStartedInFieldMode(bool fieldMode)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        context_.fieldMode = fieldMode;
+    }
+    if (!fieldMode) {
+        flush_queue();
+    }
+}
+
+void LocalService::CloseProject()
+{
+    stop_background();
+    const std::lock_guard lock(mutex_);
+    context_.projectId.reset();
+    context_.partition.reset();
+    context_.userDirectory.reset();
+    tooLong_.clear();
+    downloadFailures_.clear();
+}
+
+void LocalService::Logout()
+{
+    CloseProject();
+    const std::lock_guard lock(mutex_);
+    context_ = Context{};
+}
+
+Worker::Pass LocalService::background(
+    std::function<std::size_t(LocalService&, const std::function<bool()>&)> work)
+{
+    // The worker holds the service only while a pass runs, so the host can still let go of it.
+    return [self = weak_from_this(), work = std::move(work)](const std::function<bool()>& stopping) -> std::size_t {
+        const auto service = self.lock();
+        return service ? work(*service, stopping) : 0;
+    };
+}
+
+void LocalService::StartSyncDir()
+{
+    if (!context().partition) {
+        fail(ExceptionKind::InvalidOperation, "No project is selected.");
+    }
+    sync_.start(background([](LocalService& self, const std::function<bool()>& stopping) {
+                    return self.sync_pass(stopping);
+                }),
+                options_.syncInterval, true);
+}
+
+void LocalService::StopSyncDir()
+{
+    sync_.stop();
+}
+
+void LocalService::StartProjectsAndPartitionsTask()
+{
+    const auto tenant = context().tenant;
+    projectsTask_.start(
+        background([tenant](LocalService& self, const std::function<bool()>& stopping) -> std::size_t {
+            self.store_->write([&](Records& records) {
+                const auto row = records.tenant(tenant);
+                // The refresh reads what GetAllAccessibleProjectPartitions answers, project by project,
+                // so that an abort stops it between two projects.
+                for (const auto& project : row ? records.projects(row->id) : std::vector<ProjectRow>{}) {
+                    if (stopping()) {
+                        return;
+                    }
+                    static_cast<void>(records.partitions(project.id));
+                }
+                records.post(self.user_.id,
+                             {static_cast<std::int32_t>(StatusEventType::ProjectCacheUpdated), row ? ok : not_found,
+                              tenant},
+                             self.now());
+            });
+            return 0;
+        }),
+        options_.syncInterval, false);
+}
+
+void LocalService::AbortProjectsAndPartitionsTask()
+{
+    projectsTask_.stop();
+}
+
+std::int32_t LocalService::WaitForAllTasks(TimeSpan sleepTime, int& responsecode)
+{
+    if (sleepTime.Ticks < 0) {
+        fail(ExceptionKind::ArgumentOutOfRange, "sleepTime is negative.");
+    }
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>(sleepTime.Ticks));
+    std::int32_t busy = 0;
+    for (Worker* worker : {&sync_, &projectsTask_}) {
+        busy += worker->wait_idle(deadline) ? 0 : 1;
+    }
+    responsecode = busy == 0 ? ok : timed_out;
+    return busy;
+}
+
+void LocalService::SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter,
+                                      const List<String>& importFileFilter)
+{
+    auto project = utf8_list(projectFileFilter, "projectFileFilter");
+    auto user = utf8_list(userDirFilter, "userDirFilter");
+    auto import = utf8_list(importFileFilter, "importFileFilter");
+    const std::lock_guard lock(mutex_);
+    context_.partitionFilters.download = std::move(project);
+    context_.userDirectoryFilters.download = std::move(user);
+    context_.importFilter = std::move(import);
+}
+
+namespace {
+
+// The ignore filters are lists the host cannot pass as null.
+std::vector<std::string> patterns_of(const List<String>& wildCardFilter)
+{
+    auto patterns = utf8_list(wildCardFilter, "wildCardFilter");
+    if (!patterns) {
+        fail(ExceptionKind::ArgumentNull, "wildCardFilter");
+    }
+    return std::move(*patterns);
+}
+
+} // namespace
+
+void LocalService::SetFileIgnoreFilter(const List<String>& wildCardFilter)
+{
+    const auto patterns = patterns_of(wildCardFilter);
+    const std::lock_guard lock(mutex_);
+    context_.partitionFilters.ignoreFiles = context_.userDirectoryFilters.ignoreFiles = patterns;
+}
+
+void LocalService::SetDirectoryIgnoreFilter(const List<String>& wildCardFilter)
+{
+    const auto patterns = patterns_of(wildCardFilter);
+    const std::lock_guard lock(mutex_);
+    context_.partitionFilters.ignoreFolders = context_.userDirectoryFilters.ignoreFolders = patterns;
+}
+
+bool LocalService::GetProjectFiles(const List<String>& wildCardFilter, const List<String>& fileNameList)
+{
+    return fetch(context().partition, wildCardFilter, fileNameList);
+}
+
+bool LocalService::GetUserDirectoryFiles(const List<String>& wildCardFilter, const List<String>& fileNameList)
+{
+    return fetch(context().userDirectory, wildCardFilter, fileNameList);
+}
+
+} // namespace vyr::cld::local

@@ -1,0 +1,80 @@
+#include "world.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+namespace vyr::cld::local::test {
+namespace {
+
+using namespace VyrCldapiIntegration;
+
+// A path a host might be tricked into passing, made from the scratch world.
+struct Hostile {
+    const char* name;
+    std::function<std::string(const World&)> path;
+};
+
+std::string deep_path()
+{
+    std::string path;
+    for (int i = 0; i < 20; ++i) {
+        path += std::string(250, 'd') + "/";
+    }
+    return path + "f.dwg";
+}
+
+const Hostile hostile[] = {
+    {"parent folder", [](const World&) { return "../outside/secret.txt"; }},
+    {"parent folder after a subfolder", [](const World&) { return "sub/../../outside/secret.txt"; }},
+    {"parent folder that stays inside", [](const World&) { return "sub/../Plan.dwg"; }},
+    {"absolute path outside", [](const World& w) { return (w.root_ / "outside" / "secret.txt").string(); }},
+    {"absolute path of the working folder itself", [](const World& w) { return w.folder().string(); }},
+    {"symbolic link that leads outside", [](const World&) { return "link/secret.txt"; }},
+    {"NUL inside the name", [](const World&) { return std::string("Plan\0.dwg", 9); }},
+    {"control character", [](const World&) { return "Plan\x01.dwg"; }},
+    {"name longer than a folder entry", [](const World&) { return std::string(300, 'x') + ".dwg"; }},
+    {"path longer than the system takes", [](const World&) { return deep_path(); }},
+    {"differs from a stored name only by case", [](const World&) { return "PLAN.DWG"; }},
+    {"the name of a transfer in progress", [](const World&) { return ".vyrcld-transfer"; }},
+    {"empty", [](const World&) { return ""; }},
+};
+
+class HostilePaths : public testing::TestWithParam<Hostile> {};
+
+TEST_P(HostilePaths, AreRefusedWith400AndTouchNothing)
+{
+    World w;
+    w.stored("Plan.dwg", "revision 1");
+    w.write("PLAN.DWG", "a local file whose name differs by case");
+    fs::create_directories(w.root_ / "outside");
+    std::ofstream(w.root_ / "outside" / "secret.txt") << "secret";
+    fs::create_directory_symlink(w.root_ / "outside", w.folder() / "link");
+    GetStatusEvents();
+
+    const auto path = GetParam().path(w);
+    const auto before = w.snapshot();
+    const std::function<void(int&)> operations[] = {
+        [&](int& c) { UploadFile(path, c); },
+        [&](int& c) { LockFile(path, c); },
+        [&](int& c) { DownloadFile(path, c); },
+        [&](int& c) { RemoveFile(path, c); },
+        [&](int& c) { RenameFile("Plan.dwg", path, c); },
+        [&](int& c) { UploadNewFiles({path}, c); },
+    };
+    for (std::size_t i = 0; i < std::size(operations); ++i) {
+        int code = -1;
+        operations[i](code);
+        EXPECT_EQ(code, 400) << "operation " << i;
+    }
+    EXPECT_EQ(w.snapshot(), before);
+    EXPECT_TRUE(GetStatusEvents().empty());
+    EXPECT_EQ(GetFileRevision("Plan.dwg"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, HostilePaths, testing::ValuesIn(hostile),
+                         row_name<Hostile>);
+
+} // namespace
+} // namespace vyr::cld::local::test

@@ -1,0 +1,348 @@
+#include "world.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace vyr::cld::local::test {
+namespace {
+
+using namespace VyrCldapiIntegration;
+using vyr::cld::StatusEvent;
+using vyr::cld::StatusEventType;
+using namespace std::chrono_literals;
+
+bool has_event(const std::vector<StatusEvent>& events, StatusEventType type, int status, const std::string& id)
+{
+    return std::find(events.begin(), events.end(), StatusEvent{type, status, id}) != events.end();
+}
+
+int wait()
+{
+    int code = 0;
+    const int busy = WaitForAllTasks(5s, code);
+    EXPECT_EQ(code, 200);
+    return busy;
+}
+
+TEST(TwoUsers, ShareALockAndARevisionThroughTheSyncWorker)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    int code = 0;
+    LockFile("plan.dwg", code);
+
+    w.as("bert");
+    LockFile("plan.dwg", code);
+    EXPECT_EQ(code, 409);
+    std::string by, name, principal, since;
+    EXPECT_EQ(GetLockStatus("plan.dwg", by, name, principal, since), vyr::cld::LockStatus::LockedByOther);
+    EXPECT_EQ(std::vector<std::string>({by, name, principal, since}),
+              std::vector<std::string>({"anna-id", "anna display", "anna@example.org", "2026-12-07T00:00:00.000Z"}));
+
+    w.as("anna");
+    w.write("plan.dwg", "revision 2");
+    UnlockFile("plan.dwg", true, code);
+    EXPECT_EQ(code, 200);
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 2u);
+    EXPECT_EQ(GetLockStatus("plan.dwg", by, name, principal, since), vyr::cld::LockStatus::NotLocked);
+
+    w.as("bert");
+    std::mutex mutex;
+    std::vector<std::pair<vyr::cld::ProgressEventType, std::string>> progress;
+    SetCallbacks([&](vyr::cld::ProgressEventType type, double, const std::string& title) {
+        const std::lock_guard lock(mutex);
+        progress.emplace_back(type, title);
+    });
+    StartSyncDir();
+    EXPECT_EQ(wait(), 0);
+    StopSyncDir();
+    EXPECT_EQ(w.read("plan.dwg"), "revision 2");
+    EXPECT_TRUE(has_event(GetStatusEvents(), StatusEventType::Download, 200, "plan.dwg"));
+    const std::lock_guard lock(mutex);
+    EXPECT_NE(std::find(progress.begin(), progress.end(), std::pair{vyr::cld::ProgressEventType::Download,
+                                                                     std::string("plan.dwg")}),
+              progress.end());
+    EXPECT_EQ(progress.back().first, vyr::cld::ProgressEventType::DeleteProgressBar);
+}
+
+TEST(SyncWorker, NeverOverwritesALocalChangeAndReportsTheConflict)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    w.as("bert");
+    StartSyncDir();
+    wait();
+    w.write("plan.dwg", "bert's edit");
+    w.as("anna");
+    w.stored("plan.dwg", "revision 2");
+    w.as("bert");
+    wait();
+    StopSyncDir();
+    EXPECT_EQ(w.read("plan.dwg"), "bert's edit");
+    EXPECT_TRUE(has_event(GetStatusEvents(), StatusEventType::Download, 409, "plan.dwg"));
+    EXPECT_EQ(CheckDownSyncFileExceptions(), std::vector<std::string>{"plan.dwg"});
+    EXPECT_EQ(GetFileSyncStatus(), (vyr::cld::FileSyncStatus{1, 10, 0, 0}));
+    int code = 0;
+    UploadFile("plan.dwg", code);
+    EXPECT_EQ(code, 409) << "bert's copy was based on revision 1";
+}
+
+TEST(SyncWorker, FollowsRenamesAndDeletions)
+{
+    World w;
+    w.stored("a.txt", "a");
+    w.stored("b.txt", "b");
+    w.as("bert");
+    StartSyncDir();
+    wait();
+    w.as("anna");
+    int code = 0;
+    RenameFile("a.txt", "docs/a.txt", code);
+    RemoveFile("b.txt", code);
+    w.as("bert");
+    wait();
+    EXPECT_EQ(w.read("docs/a.txt"), "a");
+    EXPECT_FALSE(fs::exists(w.folder() / "a.txt"));
+    EXPECT_FALSE(fs::exists(w.folder() / "b.txt"));
+    CloseProject(); // stops the worker
+    const auto events = GetStatusEvents();
+    EXPECT_TRUE(has_event(events, StatusEventType::Rename, 200, "docs/a.txt"));
+    EXPECT_TRUE(has_event(events, StatusEventType::Deleted, 200, "b.txt"));
+}
+
+// Which of the stored files a request with these patterns brings into the working folder.
+struct Selection {
+    std::optional<std::vector<std::string>> patterns;
+    std::set<std::string> expected;
+};
+
+const Selection selections[] = {
+    {std::vector<std::string>{"*.dwg"}, {"plan.dwg", "site/Plan.DWG"}},
+    {std::vector<std::string>{"site/*"}, {"site/Plan.DWG"}},
+    {std::vector<std::string>{"site/**"}, {"site/Plan.DWG", "site/deep/notes.txt"}},
+    {std::vector<std::string>{"readme.??"}, {"readme.md"}},
+    {std::vector<std::string>{"*.md", "notes.*"}, {"readme.md", "site/deep/notes.txt"}},
+    {std::vector<std::string>{}, {}},
+    {std::nullopt, {"plan.dwg", "readme.md", "site/Plan.DWG", "site/deep/notes.txt"}},
+};
+
+class Wildcards : public testing::TestWithParam<Selection> {};
+
+TEST_P(Wildcards, ChooseTheFilesToFetch)
+{
+    World w;
+    for (const std::string file : {"plan.dwg", "readme.md", "site/Plan.DWG", "site/deep/notes.txt"}) {
+        w.stored(file, file);
+    }
+    w.as("bert");
+    EXPECT_TRUE(GetProjectFiles(GetParam().patterns, std::nullopt));
+    std::set<std::string> fetched;
+    for (const auto& entry : fs::recursive_directory_iterator(w.folder())) {
+        if (entry.is_regular_file()) {
+            fetched.insert(entry.path().lexically_relative(w.folder()).string());
+        }
+    }
+    EXPECT_EQ(fetched, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Patterns, Wildcards, testing::ValuesIn(selections));
+
+TEST(SyncWorker, HonoursTheDownloadAndIgnoreFilters)
+{
+    World w;
+    for (const std::string file : {"plan.dwg", "readme.md", "site/Plan.DWG", "site/deep/notes.txt"}) {
+        w.stored(file, file);
+    }
+    w.as("bert");
+    SetDownloadFilters(std::vector<std::string>{"*.dwg", "*.txt", "*.md"}, std::nullopt, std::nullopt);
+    SetFileIgnoreFilter({"readme*"});
+    SetDirectoryIgnoreFilter({"deep"});
+    StartSyncDir();
+    wait();
+    StopSyncDir();
+    EXPECT_TRUE(fs::exists(w.folder() / "plan.dwg"));
+    EXPECT_TRUE(fs::exists(w.folder() / "site/Plan.DWG"));
+    EXPECT_FALSE(fs::exists(w.folder() / "readme.md"));
+    EXPECT_FALSE(fs::exists(w.folder() / "site/deep/notes.txt"));
+    EXPECT_EQ(GetFileSyncStatus(), (vyr::cld::FileSyncStatus{}));
+}
+
+TEST(FieldMode, QueuesUploadsUntilItEnds)
+{
+    World w;
+    w.write("notes.txt", "notes");
+    SetStartedInFieldMode(true);
+    int code = 0;
+    UploadFile("notes.txt", code);
+    EXPECT_EQ(code, 202);
+    EXPECT_FALSE(FileExistsInProject("notes.txt"));
+    EXPECT_EQ(GetFileSyncStatus(), (vyr::cld::FileSyncStatus{0, 0, 1, 5}));
+    SetStartedInFieldMode(false);
+    EXPECT_TRUE(FileExistsInProject("notes.txt"));
+    EXPECT_EQ(GetFileSyncStatus(), (vyr::cld::FileSyncStatus{}));
+}
+
+// The host's side of the pane, recording what it was asked.
+struct Host final : vyr::cld::IFileBrowserUICallback {
+    std::vector<std::string>* asked;
+    bool allowSave = true;
+    HWND getHwnd() override { return nullptr; }
+    void showLockInfoPanelNearUi(const std::string& file) override { asked->push_back("lock panel " + file); }
+    bool promptSave(const std::string& file) override
+    {
+        asked->push_back("save " + file);
+        return allowSave;
+    }
+    std::vector<std::string> collectRelatedFiles(const std::string& file) override
+    {
+        return file == "plan.dwg" ? std::vector<std::string>{"plan.xref"} : std::vector<std::string>{};
+    }
+    bool isFileOperationsAllowed(const std::string& file) override { return file != "secret.dwg"; }
+    bool isUsingContractPosts() override { return false; }
+};
+
+TEST(Pane, AsksTheHostAtTheMomentsARealPaneWould)
+{
+    World w;
+    std::vector<std::string> asked;
+    auto host = std::make_unique<Host>();
+    host->asked = &asked;
+    host->allowSave = false;
+    w.as("bert");
+    const auto pane = StartFileBrowserUi(std::move(host));
+    ASSERT_TRUE(pane);
+
+    w.write("plan.xref", "reference");
+    w.stored("plan.dwg", "revision 1");
+    EXPECT_TRUE(FileExistsInProject("plan.xref")) << "a related file goes with the file";
+    int code = 0;
+    w.write("secret.dwg", "x");
+    UploadFile("secret.dwg", code);
+    EXPECT_EQ(code, 403);
+
+    w.as("anna");
+    DownloadFile("plan.dwg", code);
+    LockFile("plan.dwg", code);
+    w.as("bert");
+    LockFile("plan.dwg", code);
+    EXPECT_EQ(code, 409);
+    w.as("anna");
+    w.write("plan.dwg", "revision 2");
+    UnlockFile("plan.dwg", true, code);
+    w.as("bert");
+    DownloadFile("plan.dwg", code);
+    EXPECT_EQ(code, 409) << "the host declined to save";
+    EXPECT_EQ(w.read("plan.dwg"), "revision 1");
+    EXPECT_EQ(asked, (std::vector<std::string>{"lock panel plan.dwg", "save plan.dwg"}));
+    StopFileBrowserUi();
+    DownloadFile("plan.dwg", code);
+    EXPECT_EQ(code, 200);
+    EXPECT_EQ(w.read("plan.dwg"), "revision 2");
+}
+
+TEST(Dialogs, AnswerFromTheOptionsOrAsCancelled)
+{
+    World w;
+    EXPECT_FALSE(ShowImportFilesDialog(vyr::cld::TagCategory::Import, "Import"));
+    std::string layer = "unchanged";
+    EXPECT_TRUE(ShowFilesOverviewDialog({}, {}, layer).empty());
+
+    auto options = w.options("anna");
+    options.dialogs.importFiles = true;
+    options.dialogs.filesToImport = {{{"a.dwg", "acme"}, {"b.dwg", std::nullopt}}};
+    options.dialogs.importLayer = "L1";
+    VyrCldapi::Cld_Integration::Install(open_service(options));
+    EXPECT_TRUE(ShowImportFilesDialog(vyr::cld::TagCategory::Import, "Import"));
+    EXPECT_EQ(ShowFilesOverviewDialog({}, {}, layer),
+              (std::vector<vyr::cld::FileToImport>{{"a.dwg", "acme"}, {"b.dwg", std::nullopt}}));
+    EXPECT_EQ(layer, "L1");
+}
+
+TEST(Tasks, TheProjectsTaskPostsItsEvent)
+{
+    World w;
+    StartProjectsAndPartitionsTask();
+    EXPECT_EQ(wait(), 0);
+    EXPECT_TRUE(has_event(GetStatusEvents(), StatusEventType::ProjectCacheUpdated, 200, "local"));
+}
+
+TEST(OnlineViewer, TheUpdateWorkflowAdvancesWithTime)
+{
+    World w;
+    w.stored("plan.dwg", "x");
+    int code = 0;
+    const auto id = NotifyOnlineViewer2dModelUpdate({"plan.dwg"}, 25833, "plan", "L-1", code).value();
+    const std::pair<std::chrono::milliseconds, vyr::cld::WorkflowStatus> steps[] = {
+        {0ms, vyr::cld::WorkflowStatus::Scheduled},
+        {1500ms, vyr::cld::WorkflowStatus::InProgress},
+        {2000ms, vyr::cld::WorkflowStatus::Success},
+    };
+    for (const auto& [later, status] : steps) {
+        w.now_ += later;
+        EXPECT_EQ(Get2dModelUpdateStatus(id, code), status);
+    }
+}
+
+TEST(Locks, ExactlyOneOfManyRacingUsersWins)
+{
+    World w;
+    w.stored("plan.dwg", "x");
+    // Each racer has a service of its own on the same store, as separate processes would.
+    std::vector<std::shared_ptr<VyrCldapi::ICld_Integration>> racers;
+    for (int i = 0; i < 6; ++i) {
+        auto service = open_service(w.options("racer" + std::to_string(i)));
+        VyrCldapi::Cld_Integration::Install(service);
+        ASSERT_TRUE(SetProjectAndPartition(w.projectId, "", w.partitionId, w.folder("anna").string(), "", ""));
+        racers.push_back(service);
+    }
+    std::atomic<int> winners{0};
+    std::vector<std::thread> threads;
+    for (auto& racer : racers) {
+        threads.emplace_back([&, racer] {
+            int code = 0;
+            racer->LockFile(u"plan.dwg", code);
+            winners += code == 200 ? 1 : 0;
+            EXPECT_TRUE(code == 200 || code == 409) << code;
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(winners.load(), 1);
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+TEST(SyncWorker, SurvivesTheHostLettingGoOfTheServiceInsideACallback)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    std::weak_ptr<VyrCldapi::ICld_Integration> carl;
+    {
+        auto service = open_service(w.options("carl"));
+        carl = service;
+        VyrCldapi::Cld_Integration::Install(std::move(service));
+    }
+    ASSERT_TRUE(SetProjectAndPartition(w.projectId, "", w.partitionId, (w.root_ / "work-carl").string(), "", ""));
+    SetCallbacks([](vyr::cld::ProgressEventType, double, const std::string&) {
+        VyrCldapi::Cld_Integration::Install(nullptr); // the worker's pass now holds the last reference
+    });
+    StartSyncDir();
+    for (int i = 0; i < 500 && !carl.expired(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(carl.expired());
+    std::this_thread::sleep_for(50ms); // the worker thread ends on its own
+}
+
+} // namespace
+} // namespace vyr::cld::local::test

@@ -1,0 +1,96 @@
+#include "world.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace vyr::cld::local::test {
+
+World::World()
+{
+    std::string pattern = (fs::temp_directory_path() / "vyr-local-XXXXXX").string();
+    root_ = ::mkdtemp(pattern.data());
+    store_ = root_ / "store";
+    for (const std::string user : {"anna", "bert"}) {
+        services_[user] = open_service(options(user));
+    }
+    as("anna");
+    int code = 0;
+    projectId = VyrCldapiIntegration::CreateProject("Ringroad", "2026-17", code).value().id;
+    partitionId = VyrCldapiIntegration::CreateProjectPartitionTag(projectId, "Design", 1, code).value().id;
+    for (const std::string user : {"bert", "anna"}) {
+        select(user);
+    }
+}
+
+World::~World()
+{
+    VyrCldapi::Cld_Integration::Install(nullptr);
+    services_.clear();
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+Options World::options(const std::string& user) const
+{
+    Options options;
+    options.store = store_;
+    options.user = {user + "-id", user + " display", user + "@example.org"};
+    options.clock = [this] { return now_; };
+    options.syncInterval = std::chrono::milliseconds(10);
+    return options;
+}
+
+void World::as(const std::string& user)
+{
+    current_ = user;
+    VyrCldapi::Cld_Integration::Install(services_.at(user));
+}
+
+void World::select(const std::string& user)
+{
+    as(user);
+    ASSERT_TRUE(VyrCldapiIntegration::SetProjectAndPartition(projectId, "", partitionId, folder(user).string(), "", ""));
+}
+
+void World::write(const std::string& file, const std::string& text) const
+{
+    const auto path = folder() / file;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string World::read(const std::string& file) const
+{
+    std::ifstream in(folder() / file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void World::stored(const std::string& file, const std::string& text)
+{
+    write(file, text);
+    int code = 0;
+    ASSERT_TRUE(VyrCldapiIntegration::UploadFile(file, code));
+    ASSERT_TRUE(code == 200 || code == 201) << file << " " << code;
+}
+
+std::map<std::string, std::string> World::snapshot() const
+{
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+        if (entry.path().string().ends_with("-shm")) {
+            continue; // readers mark their place in the shared-memory index; that is not content
+        }
+        std::error_code error;
+        const auto size = entry.is_regular_file() ? entry.file_size(error) : 0;
+        out[entry.path().string()] = std::to_string(size) + "@" +
+            std::to_string(fs::last_write_time(entry.path(), error).time_since_epoch().count());
+    }
+    return out;
+}
+
+} // namespace vyr::cld::local::test

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <vyr/cld/integration.h>
+#include <gtest/gtest.h>
+#include <vyr/cld/local/service.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace vyr::cld::local::test {
+
+namespace fs = std::filesystem;
+
+// Two users, anna and bert, each with a service of their own on one store in a scratch folder,
+// sharing the project "Ringroad" and its partition "Design". Each works in a folder of their own.
+class World {
+public:
+    World();
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    // Makes `user` the one the bridge's calls reach.
+    void as(const std::string& user);
+
+    // Writes `text` into the current user's working folder as `file`.
+    void write(const std::string& file, const std::string& text) const;
+    [[nodiscard]] std::string read(const std::string& file) const;
+    [[nodiscard]] fs::path folder(const std::string& user) const { return root_ / ("work-" + user); }
+    [[nodiscard]] fs::path folder() const { return folder(current_); }
+
+    // The current user writes `file` and uploads it; the test fails unless the store took it.
+    void stored(const std::string& file, const std::string& text);
+
+    // Everything below the scratch folder: path, size and modification time.
+    [[nodiscard]] std::map<std::string, std::string> snapshot() const;
+
+    Options options(const std::string& user) const;
+    void select(const std::string& user);
+
+    fs::path root_;
+    fs::path store_;
+    std::string projectId;
+    std::string partitionId;
+    std::string current_;
+    std::map<std::string, std::shared_ptr<VyrCldapi::ICld_Integration>> services_;
+    std::chrono::system_clock::time_point now_{std::chrono::sys_days{std::chrono::year{2026} / 12 / 7}};
+};
+
+// A test name made of a table row's name.
+template <class Row> std::string row_name(const testing::TestParamInfo<Row>& row)
+{
+    std::string name;
+    for (const char c : std::string(row.param.name)) {
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return name;
+}
+
+} // namespace vyr::cld::local::test
