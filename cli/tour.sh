@@ -23,13 +23,13 @@ step "Anna and Bjorn each get a working folder on one store"
 
 step "Anna creates a project with a partition and puts revision 1 of the plan in it"
 as anna project create Bridge --number P-100
-as anna partition create --project Bridge Design
-as anna use Bridge Design
+as anna partition create --project Bridge Drawings
+as anna use Bridge Drawings
 printf 'plan, revision 1\n' >anna/plan.txt
 as anna upload plan.txt
 
 step "Bjorn selects the same project and syncs"
-as bjorn use Bridge Design
+as bjorn use Bridge Drawings
 as bjorn sync --wait --timeout 10
 
 step "Anna locks the plan; Bjorn is refused and told who holds it"
