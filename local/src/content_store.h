@@ -1,5 +1,7 @@
 #pragma once
 
+#include <VyrCldapi/Values.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -10,9 +12,15 @@
 namespace vyr::cld::local {
 
 // The file system has no room (or the process may not write more).
-struct NoSpace {};
+struct NoSpace : VyrCldapi::Exception {
+    NoSpace() : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The disk is full.") {}
+};
 // Any other input or output failure, with its errno.
-struct IoFailure {
+struct IoFailure : VyrCldapi::Exception {
+    explicit IoFailure(int code)
+        : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "A file could not be read or written."), error(code)
+    {
+    }
     int error = 0;
 };
 

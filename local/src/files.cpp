@@ -267,7 +267,8 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
     const auto root = space.root.string();
     const auto path = place(space.root, file.path);
     if (!path) {
-        record_exception(tooLong_, file.path);
+        // Too long for this working folder, or led outside it by a local symbolic link.
+        record_exception(too_long(space.root, file.path) ? tooLong_ : downloadFailures_, file.path);
         return bad_request;
     }
     const auto refuse = [&](const std::string& at) {
@@ -322,6 +323,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
         }
     }
     const auto adopt = [&](std::int64_t mtime, bool transferred) {
+        forget_exception(file.path);
         store_->write([&](Records& records) {
             records.set_working(user_.id, root, file.id, WorkingRow{file.path, file.revision, file.blob, file.size, mtime});
             if (transferred) {
@@ -469,15 +471,13 @@ namespace {
 // `success` when none did or else the first failure's code.
 template <class F> List<String> batch(const List<String>& files, int& responsecode, int success, F&& one)
 {
-    if (files.IsNull()) {
+    // A null anywhere fails the whole request before any file is touched.
+    if (files.IsNull() || std::any_of(files.begin(), files.end(), [](const String& file) { return file.IsNull(); })) {
         fail(ExceptionKind::ArgumentNull, "files");
     }
     auto failed = List<String>::WithCapacity(0);
     int first = success;
     for (const auto& file : files) {
-        if (file.IsNull()) {
-            fail(ExceptionKind::ArgumentNull, "files");
-        }
         int code = 0;
         respond(code, [&] { return one(file); });
         if (code != success && code != ok) {

@@ -155,7 +155,9 @@ public:
 };
 
 // The store failed because the disk is full.
-struct StoreFull {};
+struct StoreFull : VyrCldapi::Exception {
+    StoreFull() : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The store's disk is full.") {}
+};
 
 class MetadataStore {
 public:

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <cerrno>
 #include <mutex>
 #include <string_view>
 #include <utility>
@@ -425,13 +426,16 @@ private:
 };
 
 // SQLite failures leave the store as the exception kinds of the client, except a full disk,
-// which the handlers answer with an error code.
-template <class F> void translated(F&& body)
+// which the handlers answer with an error code. SQLite reports a write refused for the process's
+// file-size limit as an I/O error; the system's errno tells it from a failing disk.
+template <class F> void translated(F&& body, sqlite3* db = nullptr)
 {
     try {
         body();
     } catch (const SQLite::Exception& e) {
-        if (e.getErrorCode() == SQLITE_FULL) {
+        const int error = db ? sqlite3_system_errno(db) : 0;
+        if (e.getErrorCode() == SQLITE_FULL ||
+            (e.getErrorCode() == SQLITE_IOERR && (error == ENOSPC || error == EFBIG || error == EDQUOT))) {
             throw StoreFull{};
         }
         throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
@@ -466,7 +470,7 @@ private:
             SqliteRecords records(db_);
             body(records);
             transaction.commit();
-        });
+        }, db_.getHandle());
     }
 
     void migrate()

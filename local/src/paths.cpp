@@ -95,6 +95,13 @@ std::optional<WorkingPath> place(const std::filesystem::path& root, std::string_
     }
 }
 
+bool too_long(const std::filesystem::path& root, std::string_view relative)
+{
+    const auto parts = split(relative);
+    return (root / std::filesystem::path(relative)).native().size() > max_path_bytes ||
+           std::any_of(parts.begin(), parts.end(), [](const std::string& part) { return part.size() > max_name_bytes; });
+}
+
 bool wildcard_match(std::string_view pattern, std::string_view relative)
 {
     const bool whole = pattern.find('/') != std::string_view::npos;

@@ -13,7 +13,9 @@
 namespace vyr::cld::local {
 
 // A path that may not be used; the handler answers 400 and touches nothing.
-struct UnsafePath {};
+struct UnsafePath : VyrCldapi::Exception {
+    UnsafePath() : Exception(VyrCldapi::ExceptionKind::Argument, "The path may not be used.") {}
+};
 
 inline constexpr std::size_t max_name_bytes = 255;
 inline constexpr std::size_t max_path_bytes = 4095;
@@ -34,6 +36,9 @@ WorkingPath resolve(const std::filesystem::path& root, std::string_view path);
 // The same check for a path that comes from the store: a file another user stored may still be
 // too long for this user's working folder, which is told by the result being empty.
 std::optional<WorkingPath> place(const std::filesystem::path& root, std::string_view relative);
+
+// Whether a stored path is refused only for its length in this working folder.
+bool too_long(const std::filesystem::path& root, std::string_view relative);
 
 // Wildcards: `*` is any run of characters within one folder name, `**` any run across folders,
 // `?` one character; letters match regardless of case. A pattern without '/' is matched against

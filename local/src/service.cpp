@@ -22,10 +22,10 @@ std::filesystem::path prepared_store(const std::filesystem::path& folder)
 
 LocalService::LocalService(const Options& options)
     : options_(options),
+      store_folder_(prepared_store(options.store)),
       user_{options.user.id, options.user.displayName, options.user.principalName},
-      store_(open_sqlite_store({(prepared_store(options.store) / "store.sqlite").string(),
-                                static_cast<int>(options.busyTimeout.count())})),
-      content_(prepared_store(options.store) / "blobs")
+      store_(open_sqlite_store({(store_folder_ / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count())})),
+      content_(store_folder_ / "blobs")
 {
     if (user_.id.empty()) {
         fail(ExceptionKind::Argument, "The user has no id.");
@@ -87,6 +87,13 @@ void LocalService::record_exception(std::vector<std::string>& list, const std::s
     if (std::find(list.begin(), list.end(), path) == list.end()) {
         list.push_back(path);
     }
+}
+
+void LocalService::forget_exception(const std::string& path)
+{
+    const std::lock_guard lock(mutex_);
+    std::erase(downloadFailures_, path);
+    std::erase(tooLong_, path);
 }
 
 List<String> LocalService::exceptions(const std::vector<std::string>& list) const

@@ -36,7 +36,8 @@ enum Code : int {
 };
 
 // An operation ends early with this code.
-struct Refusal {
+struct Refusal : Exception {
+    explicit Refusal(int answer) : Exception(ExceptionKind::InvalidOperation, "The service refused."), code(answer) {}
     int code;
 };
 
@@ -208,9 +209,11 @@ private:
     void progress(ProgressEventType type, double value, const std::string& title);
     [[nodiscard]] Ref<UI::IFileBrowserUICallback> pane_callback() const;
     void record_exception(std::vector<std::string>& list, const std::string& path);
+    void forget_exception(const std::string& path);
     [[nodiscard]] List<String> exceptions(const std::vector<std::string>& list) const;
 
     Options options_;
+    std::filesystem::path store_folder_;
     UserRow user_;
     std::unique_ptr<MetadataStore> store_;
     ContentStore content_;

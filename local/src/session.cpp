@@ -5,7 +5,7 @@ namespace {
 
 // A working folder: created when missing, named by its real path so that every later check
 // compares like with like.
-std::filesystem::path working_folder(const std::string& path)
+std::filesystem::path working_folder(const std::string& path, const std::filesystem::path& store)
 {
     if (path.empty()) {
         fail(ExceptionKind::Argument, "A working folder path is empty.");
@@ -15,6 +15,15 @@ std::filesystem::path working_folder(const std::string& path)
     auto real = std::filesystem::canonical(std::filesystem::path(path), error);
     if (error || !std::filesystem::is_directory(real)) {
         fail(ExceptionKind::InvalidOperation, "A working folder cannot be created.");
+    }
+    // Files of a working folder are written and removed on the store's word; the store's own
+    // files must never be among them.
+    const auto overlaps = [](const std::filesystem::path& a, const std::filesystem::path& b) {
+        const auto relative = a.lexically_relative(b);
+        return !relative.empty() && *relative.begin() != "..";
+    };
+    if (overlaps(real, store) || overlaps(store, real)) {
+        fail(ExceptionKind::Argument, "A working folder may not hold the store or lie inside it.");
     }
     return real;
 }
@@ -53,8 +62,8 @@ void LocalService::select(const String& projectId, const String& projectpath, co
     if (partitionFolder.empty() && !projectFolder.empty()) {
         partitionFolder = (std::filesystem::path(projectFolder) / space->name).string();
     }
-    const auto root = working_folder(partitionFolder);
-    const auto userRoot = userFolder.empty() ? std::filesystem::path() : working_folder(userFolder);
+    const auto root = working_folder(partitionFolder, store_folder_);
+    const auto userRoot = userFolder.empty() ? std::filesystem::path() : working_folder(userFolder, store_folder_);
 
     const bool syncing = sync_.running();
     sync_.stop();
@@ -103,7 +112,7 @@ void LocalService::SetUserDirectory(const String& tagId, const String& path)
     if (!space || space->kind != SpaceRow::Kind::UserDirectory || space->ownerId != user_.id) {
         fail(ExceptionKind::Argument, "The user has no user directory with that id.");
     }
-    const auto root = working_folder(folder);
+    const auto root = working_folder(folder, store_folder_);
     const std::lock_guard lock(mutex_);
     context_.userDirectoryTag = tag;
     context_.userDirectoryPath = root;

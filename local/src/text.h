@@ -10,8 +10,13 @@
 // Text and time as the store keeps them: UTF-8 text, Unix milliseconds.
 namespace vyr::cld::local {
 
-// Null service text; the caller decides whether null is an argument failure or a refusal.
-struct InvalidText {};
+// The failures of the layers below the handlers are service failures, so that one which leaves
+// the library is still the client's failure; a handler answers each with its response code.
+
+// Text that is not well-formed UTF-16.
+struct InvalidText : VyrCldapi::Exception {
+    InvalidText() : Exception(VyrCldapi::ExceptionKind::Argument, "The text is not well-formed UTF-16.") {}
+};
 
 // UTF-8 of a service string. Raises ArgumentNull for null and InvalidText for text that is not
 // well-formed UTF-16 (an unpaired surrogate).

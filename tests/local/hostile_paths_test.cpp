@@ -78,3 +78,30 @@ INSTANTIATE_TEST_SUITE_P(Paths, HostilePaths, testing::ValuesIn(hostile),
 
 } // namespace
 } // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+TEST(HostileFolders, AStoredFileIsNeverWrittenThroughALinkThatLeadsOutside)
+{
+    World w;
+    w.stored("linked/x.txt", "x");
+    w.as("bert");
+    fs::create_directories(w.root_ / "outside");
+    fs::create_directory_symlink(w.root_ / "outside", w.folder() / "linked");
+    EXPECT_FALSE(GetProjectFiles(std::nullopt, std::nullopt));
+    EXPECT_FALSE(fs::exists(w.root_ / "outside" / "x.txt"));
+    EXPECT_EQ(CheckDownSyncFileExceptions(), std::vector<std::string>{"linked/x.txt"});
+    EXPECT_TRUE(CheckPathTooLongExceptions().empty());
+}
+
+TEST(HostileFolders, AWorkingFolderMayNotHoldTheStoreOrLieInsideIt)
+{
+    World w;
+    for (const auto& folder : {w.store_, w.store_ / "blobs", w.root_}) {
+        EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, folder.string(), "", "")) << folder;
+    }
+}
+
+} // namespace
+} // namespace vyr::cld::local::test

@@ -261,3 +261,81 @@ INSTANTIATE_TEST_SUITE_P(Operations, Semantics, testing::ValuesIn(outcomes),
 
 } // namespace
 } // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+using VyrCldapi::ExceptionKind;
+using VyrCldapi::ICld_Integration;
+using VyrCldapi::List;
+using VyrCldapi::String;
+
+// What the service raises where the cloud client would. Called on the service itself: the
+// bridge cannot pass a null.
+struct Failure {
+    const char* name;
+    std::function<void(ICld_Integration&, World&)> call;
+    ExceptionKind expected;
+};
+
+const Failure failures[] = {
+    {"LockFile: null file", [](ICld_Integration& s, World&) { int c = 0; s.LockFile(String{}, c); },
+     ExceptionKind::ArgumentNull},
+    {"LockFiles: a null among the files",
+     [](ICld_Integration& s, World&) {
+         int c = 0;
+         s.LockFiles(List<String>{u"plan.dwg", String{}}, c);
+     },
+     ExceptionKind::ArgumentNull},
+    {"GetProjectInfo: null id", [](ICld_Integration& s, World&) { int c = 0; s.GetProjectInfo(String{}, c); },
+     ExceptionKind::ArgumentNull},
+    {"CreateProjectPartitionTag: negative version",
+     [](ICld_Integration& s, World& w) {
+         int c = 0;
+         s.CreateProjectPartitionTag(String(std::u16string(w.projectId.begin(), w.projectId.end())), u"x", -1, c);
+     },
+     ExceptionKind::ArgumentOutOfRange},
+    {"WaitForAllTasks: negative time", [](ICld_Integration& s, World&) { int c = 0; s.WaitForAllTasks({-1}, c); },
+     ExceptionKind::ArgumentOutOfRange},
+    {"NotifyOnlineViewer2dModelUpdate: no coordinate system",
+     [](ICld_Integration& s, World&) {
+         int c = 0;
+         s.NotifyOnlineViewer2dModelUpdate(List<String>{u"plan.dwg"}, 0, u"", u"", c);
+     },
+     ExceptionKind::ArgumentOutOfRange},
+    {"SetProjectAndPartition: unknown partition",
+     [](ICld_Integration& s, World& w) {
+         s.SetProjectAndPartition(u"nope", u"", u"nope", String(w.folder().u16string()), u"", u"");
+     },
+     ExceptionKind::Argument},
+    {"FindFileInWebApp: not in the project", [](ICld_Integration& s, World&) { s.FindFileInWebApp(u"none.dwg"); },
+     ExceptionKind::Argument},
+    {"StartSyncDir: no project selected",
+     [](ICld_Integration& s, World&) {
+         s.CloseProject();
+         s.StartSyncDir();
+     },
+     ExceptionKind::InvalidOperation},
+};
+
+class ServiceFailures : public testing::TestWithParam<Failure> {};
+
+TEST_P(ServiceFailures, AreRaisedAndTouchNothing)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    auto& service = *w.services_.at("anna");
+    try {
+        GetParam().call(service, w);
+        ADD_FAILURE() << "nothing raised";
+    } catch (const VyrCldapi::Exception& e) {
+        EXPECT_EQ(e.Kind(), GetParam().expected) << e.what();
+    }
+    std::string by, name, principal, since;
+    EXPECT_NE(GetLockStatus("plan.dwg", by, name, principal, since), vyr::cld::LockStatus::LockedByMe);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, ServiceFailures, testing::ValuesIn(failures), row_name<Failure>);
+
+} // namespace
+} // namespace vyr::cld::local::test

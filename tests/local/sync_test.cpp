@@ -8,6 +8,10 @@
 #include <set>
 #include <thread>
 
+#include <csignal>
+#include <fstream>
+#include <sys/resource.h>
+
 namespace vyr::cld::local::test {
 namespace {
 
@@ -90,6 +94,13 @@ TEST(SyncWorker, NeverOverwritesALocalChangeAndReportsTheConflict)
     int code = 0;
     UploadFile("plan.dwg", code);
     EXPECT_EQ(code, 409) << "bert's copy was based on revision 1";
+
+    // Bert keeps his edit under another name; the next download clears the conflict.
+    fs::rename(w.folder() / "plan.dwg", w.folder() / "plan-bert.dwg");
+    DownloadFile("plan.dwg", code);
+    EXPECT_EQ(code, 200);
+    EXPECT_EQ(w.read("plan.dwg"), "revision 2");
+    EXPECT_TRUE(CheckDownSyncFileExceptions().empty());
 }
 
 TEST(SyncWorker, FollowsRenamesAndDeletions)
@@ -342,6 +353,83 @@ TEST(SyncWorker, SurvivesTheHostLettingGoOfTheServiceInsideACallback)
     }
     EXPECT_TRUE(carl.expired());
     std::this_thread::sleep_for(50ms); // the worker thread ends on its own
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+// Lowers the process's file-size limit for its scope; a write past it fails with EFBIG instead
+// of ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = saved_;
+        lower.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(FullDisk, AnUploadAnswers507AndLeavesTheStoreAsItWas)
+{
+    World w;
+    w.write("big.bin", std::string(2 << 20, 'x'));
+    int code = 0;
+    {
+        const FileSizeLimit limit(1 << 20);
+        UploadFile("big.bin", code);
+    }
+    EXPECT_EQ(code, 507);
+    EXPECT_FALSE(FileExistsInProject("big.bin"));
+    EXPECT_TRUE(fs::is_empty(w.store_ / "blobs" / "tmp"));
+    UploadFile("big.bin", code);
+    EXPECT_EQ(code, 201);
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+TEST(UserDirectory, HoldsAUsersOwnFilesAcrossWorkingFolders)
+{
+    World w;
+    int code = 0;
+    const auto tag = CreateUserDirectoryTag(1, code).value();
+    const auto mine = w.root_ / "mine-anna";
+    ASSERT_TRUE(SetUserDirectory(tag.id, mine.string()));
+    std::ofstream(mine / "draft.txt") << "draft";
+    UploadFile((mine / "draft.txt").string(), code);
+    EXPECT_EQ(code, 201);
+    EXPECT_FALSE(FileExistsInProject("draft.txt")) << "not a file of the partition";
+
+    w.as("bert");
+    EXPECT_TRUE(GetUserDirectoryTags(code)->empty());
+
+    w.services_["anna"] = open_service(w.options("anna")); // anna on another machine
+    w.select("anna");
+    const auto elsewhere = w.root_ / "mine-anna-2";
+    ASSERT_TRUE(SetUserDirectory(tag.id, elsewhere.string()));
+    EXPECT_TRUE(GetUserDirectoryFiles(std::nullopt, std::nullopt));
+    std::ifstream in(elsewhere / "draft.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "draft");
 }
 
 } // namespace

@@ -1,0 +1,62 @@
+#include "world.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+namespace vyr::cld::local::test {
+namespace {
+
+using namespace VyrCldapiIntegration;
+
+void set_schema_version(const fs::path& database, int version)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    const auto sql = "PRAGMA user_version = " + std::to_string(version);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+TEST(Store, AnotherInstanceOfAUserSeesWhatTheFirstStored)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    int code = 0;
+    LockFile("plan.dwg", code);
+    w.services_["anna"] = open_service(w.options("anna")); // as a second process of anna would
+    w.select("anna");
+    std::string by, name, principal, since;
+    EXPECT_EQ(GetLockStatus("plan.dwg", by, name, principal, since), vyr::cld::LockStatus::LockedByMe);
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 1u);
+    EXPECT_EQ(GetProjectList(code)->size(), 1u);
+}
+
+TEST(Store, OneWrittenByANewerVersionIsRefusedAsUnusable)
+{
+    World w;
+    set_schema_version(w.store_ / "store.sqlite", store_schema_version() + 1);
+    try {
+        static_cast<void>(open_service(w.options("carl")));
+        FAIL() << "opened";
+    } catch (const VyrCldapi::Exception& e) {
+        EXPECT_EQ(e.Kind(), VyrCldapi::ExceptionKind::InvalidOperation);
+    }
+}
+
+TEST(Store, AFileTooLongForThisWorkingFolderIsListedNotFetched)
+{
+    World w;
+    const std::string name = std::string(200, 'n') + "/" + std::string(200, 'm') + ".dwg";
+    w.stored(name, "x");
+    auto deep = w.root_ / "work-bert";
+    for (int i = 0; i < 15; ++i) {
+        deep /= std::string(245, 'd');
+    }
+    w.as("bert");
+    ASSERT_TRUE(SetProjectAndPartition(w.projectId, "", w.partitionId, deep.string(), "", ""));
+    EXPECT_FALSE(GetProjectFiles(std::nullopt, std::nullopt));
+    EXPECT_EQ(CheckPathTooLongExceptions(), std::vector<std::string>{name});
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
