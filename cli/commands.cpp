@@ -1,0 +1,618 @@
+#include "commands.h"
+
+#include <vyr/cld/integration.h>
+
+#include <fmt/format.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace vyr::cld::cli {
+namespace {
+
+namespace api = VyrCldapiIntegration;
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// The files the host keeps for itself in the working folder; the service must not sync them.
+const std::vector<std::string> own_files{state_file_name, std::string(state_file_name) + ".tmp"};
+
+Failure refused(const std::string& what, int responsecode, json detail = json::object())
+{
+    return Failure(fmt::format("{}: {} ({})", what, describe(responsecode), responsecode), exit_refused,
+                   responsecode, std::move(detail));
+}
+
+Failure request_failed(const std::string& what)
+{
+    return Failure(fmt::format("{}: the request failed (is the store usable?)", what), exit_failed);
+}
+
+// Who holds the lock on `path`, when anybody does.
+std::optional<json> lock_holder(const std::string& path)
+{
+    std::string id, displayName, principalName, since;
+    const LockStatus status = api::GetLockStatus(path, id, displayName, principalName, since);
+    if (status != LockStatus::LockedByMe && status != LockStatus::LockedByOther) {
+        return std::nullopt;
+    }
+    return json{{"status", name(status)}, {"id", id},       {"displayName", displayName},
+                {"principalName", principalName}, {"since", since}};
+}
+
+std::string holder_text(const json& holder)
+{
+    return fmt::format("locked by {} <{}> since {}", holder.at("displayName").get<std::string>(),
+                       holder.at("principalName").get<std::string>(), holder.at("since").get<std::string>());
+}
+
+// Runs `operation` on each file in turn, so that one refusal does not hide the others' outcome.
+// A conflict names the lock holder, or else the newer revision in the store.
+Result each_file(std::string_view verb, const std::vector<std::string>& files,
+                 const std::function<bool(const std::string&, int&)>& operation)
+{
+    Result result;
+    result.data["files"] = json::array();
+    for (const std::string& file : files) {
+        const std::string path = service_path(file);
+        int responsecode = 0;
+        json entry{{"file", file}};
+        std::string line;
+        if (!operation(path, responsecode)) {
+            line = fmt::format("{} {}: the request failed (is the store usable?)\n", verb, file);
+            result.exit_code = std::max(result.exit_code, exit_failed);
+        }
+        else if (entry["responsecode"] = responsecode; succeeded(responsecode)) {
+            result.text += fmt::format("{} {}: {}\n", verb, file, describe(responsecode));
+        }
+        else {
+            line = fmt::format("{} {}: {} ({})", verb, file, describe(responsecode), responsecode);
+            if (responsecode == 409) {
+                if (const auto holder = lock_holder(path); holder && holder->at("status") == "LockedByOther") {
+                    entry["lock"] = *holder;
+                    line += ": " + holder_text(*holder);
+                }
+                else {
+                    line += ": the store has a newer revision than your copy; download it first";
+                }
+            }
+            line += '\n';
+            result.exit_code = std::max(result.exit_code, exit_refused);
+        }
+        entry["ok"] = line.empty();
+        result.errors += line;
+        result.data["files"].push_back(std::move(entry));
+    }
+    return result;
+}
+
+// A project or partition named on the command line, by id or else by name.
+template <class Record>
+const Record& find_named(const std::vector<Record>& records, const std::string& wanted, std::string_view kind,
+                         const std::function<const std::string&(const Record&)>& record_name)
+{
+    const auto by_id = std::find_if(records.begin(), records.end(), [&](const Record& r) { return r.id == wanted; });
+    if (by_id != records.end()) {
+        return *by_id;
+    }
+    const auto named = [&](const Record& r) { return record_name(r) == wanted; };
+    const auto found = std::find_if(records.begin(), records.end(), named);
+    if (found == records.end()) {
+        throw Failure(fmt::format("no {} has the id or name '{}'", kind, wanted), exit_usage);
+    }
+    if (std::count_if(records.begin(), records.end(), named) > 1) {
+        throw Failure(fmt::format("several {}s are named '{}'; give the id", kind, wanted), exit_usage);
+    }
+    return *found;
+}
+
+std::vector<Project> projects()
+{
+    int responsecode = 0;
+    auto list = api::GetProjectList(responsecode);
+    if (!succeeded(responsecode)) {
+        throw refused("list projects", responsecode);
+    }
+    if (!list) {
+        throw request_failed("list projects");
+    }
+    return std::move(*list);
+}
+
+std::vector<ProjectPartition> partitions(const std::string& projectId)
+{
+    int responsecode = 0;
+    auto list = api::GetProjectPartitionTags(projectId, responsecode);
+    if (!succeeded(responsecode)) {
+        throw refused("list partitions", responsecode);
+    }
+    if (!list) {
+        throw request_failed("list partitions");
+    }
+    return std::move(*list);
+}
+
+// The project a partition command works on: the one named, else the selected one.
+std::string project_id(Context& context, const std::string& named)
+{
+    if (!named.empty()) {
+        return find_named<Project>(projects(), named, "project", [](const Project& p) -> auto& { return p.name; }).id;
+    }
+    if (!context.state().project) {
+        throw Failure("no project selected; give --project or run `vyr-cld use PROJECT PARTITION`", exit_usage);
+    }
+    return context.state().project->id;
+}
+
+json to_json(const StatusEvent& event)
+{
+    return {{"type", name(event.type)}, {"status", event.status}, {"responseId", event.responseId}};
+}
+
+std::string event_line(const StatusEvent& event)
+{
+    return fmt::format("  {:<20} {:>4}  {}\n", name(event.type), event.status, event.responseId);
+}
+
+Result events_result(const std::vector<StatusEvent>& events)
+{
+    Result result;
+    result.data["events"] = json::array();
+    result.text = events.empty() ? "no status events\n" : "status events:\n";
+    for (const StatusEvent& event : events) {
+        result.data["events"].push_back(to_json(event));
+        result.text += event_line(event);
+    }
+    return result;
+}
+
+json to_json(const FileSyncStatus& status)
+{
+    return {{"filesLeftToDownload", status.filesLeftToDownload},
+            {"bytesLeftToDownload", status.bytesLeftToDownload},
+            {"filesLeftToUpload", status.filesLeftToUpload},
+            {"bytesLeftToUpload", status.bytesLeftToUpload}};
+}
+
+Result answer_of(const FileSyncStatus& status)
+{
+    return answer({{"pending", to_json(status)}},
+                  fmt::format("pending: {} files ({} bytes) to download, {} files ({} bytes) to upload\n",
+                              status.filesLeftToDownload, status.bytesLeftToDownload, status.filesLeftToUpload,
+                              status.bytesLeftToUpload));
+}
+
+// The working folder's files, relative to it, without the host's own.
+std::vector<std::string> local_files(const fs::path& folder)
+{
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && std::find(own_files.begin(), own_files.end(), name) == own_files.end()) {
+            files.push_back(fs::relative(entry.path(), fs::current_path()).string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+Result status(Context& context, std::vector<std::string> files)
+{
+    context.connect();
+    const State& state = context.state();
+    Result result = answer_of(api::GetFileSyncStatus());
+    std::string heading = fmt::format("{} ({}) in {}\n", state.user.displayName, state.user.id, state.folder.string());
+    if (state.project && state.partition) {
+        heading += fmt::format("project {}, partition {}\n", state.project->name, state.partition->name);
+    }
+    result.text = heading + result.text;
+    if (files.empty()) {
+        files = local_files(state.folder);
+    }
+    result.data["files"] = json::array();
+    for (const std::string& file : files) {
+        const std::string path = service_path(file);
+        json entry{{"file", file}, {"inProject", api::FileExistsInProject(path)}};
+        std::string line = fmt::format("  {}", file);
+        if (const auto revision = api::GetFileRevision(path)) {
+            entry["revision"] = *revision;
+            line += fmt::format("  revision {}", *revision);
+        }
+        else {
+            line += "  not in project";
+        }
+        if (const auto holder = lock_holder(path)) {
+            entry["lock"] = *holder;
+            line += "  " + holder_text(*holder);
+        }
+        result.text += line + '\n';
+        result.data["files"].push_back(std::move(entry));
+    }
+    return result;
+}
+
+local::Options options_of(const State& state)
+{
+    local::Options options;
+    options.store = state.store;
+    options.user = state.user;
+    return options;
+}
+
+// Set by SIGINT or SIGTERM while `sync` watches; a lock-free atomic is safe to touch from a handler.
+std::atomic<bool> interrupted{false};
+
+Result sync(Context& context, bool wait, double seconds)
+{
+    context.connect();
+    api::StartSyncDir();
+    if (!wait) {
+        // Watching: report events as the worker posts them, until interrupted.
+        interrupted = false;
+        std::signal(SIGINT, [](int) { interrupted = true; });
+        std::signal(SIGTERM, [](int) { interrupted = true; });
+        std::cout << "syncing " << context.state().folder.string() << "; Ctrl-C stops\n" << std::flush;
+        while (!interrupted) {
+            for (const StatusEvent& event : api::GetStatusEvents()) {
+                std::cout << (context.json() ? to_json(event).dump() + '\n' : event_line(event)) << std::flush;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        api::StopSyncDir();
+        return Result{};
+    }
+    int responsecode = 0;
+    const auto ticks = std::chrono::duration<long long, std::ratio<1, 10000000>>(
+        static_cast<long long>(seconds * 10'000'000));
+    const int answer = api::WaitForAllTasks(ticks, responsecode);
+    api::StopSyncDir();
+    // The events stay with the service for `vyr-cld events`: waiting is not reading them.
+    const FileSyncStatus pending = api::GetFileSyncStatus();
+    Result result = answer_of(pending);
+    result.data["responsecode"] = responsecode;
+    result.data["result"] = answer;
+    if (!succeeded(responsecode)) {
+        result.errors = fmt::format("sync: not finished within {} s: {} ({})\n", seconds, describe(responsecode),
+                                    responsecode);
+        result.exit_code = exit_refused;
+    }
+    return result;
+}
+
+Result init(Context& context, const fs::path& folder, const fs::path& store, const local::Identity& user)
+{
+    const fs::path absolute = fs::absolute(folder).lexically_normal();
+    fs::create_directories(absolute);
+    State state{.folder = absolute, .store = fs::absolute(store).lexically_normal(), .user = user, .project = {}, .partition = {}};
+    // Opening the store creates or migrates it, and proves it usable before anything is remembered.
+    try {
+        static_cast<void>(local::open_service(options_of(state)));
+    }
+    catch (const std::exception& error) {
+        throw Failure(fmt::format("cannot open the store {}: {}", state.store.string(), error.what()), exit_failed);
+    }
+    write_state(state);
+    context.replace_state(state);
+    Result result;
+    result.data = {{"folder", state.folder.string()}, {"store", state.store.string()}, {"user", user.id}};
+    result.text = fmt::format("{} works in {} on the store {}\n", user.displayName, state.folder.string(),
+                              state.store.string());
+    return result;
+}
+
+Result use(Context& context, const std::string& project_name, const std::string& partition_name)
+{
+    context.connect();
+    const auto all = projects();
+    const Project& project =
+        find_named<Project>(all, project_name, "project", [](const Project& p) -> auto& { return p.name; });
+    const auto tags = partitions(project.id);
+    if (partition_name.empty() && tags.size() != 1) {
+        throw Failure(fmt::format("project {} has {} partitions; name one", project.name, tags.size()), exit_usage);
+    }
+    const ProjectPartition& partition =
+        partition_name.empty() ? tags.front()
+                               : find_named<ProjectPartition>(tags, partition_name, "partition",
+                                                              [](const ProjectPartition& p) -> auto& {
+                                                                  return p.displayName;
+                                                              });
+    State state = context.state();
+    state.project = Selection{project.id, project.name};
+    state.partition = Selection{partition.id, partition.displayName};
+    write_state(state);
+    Result result;
+    result.data = {{"project", {{"id", project.id}, {"name", project.name}}},
+                   {"partition", {{"id", partition.id}, {"name", partition.displayName}}}};
+    result.text = fmt::format("using project {} ({}), partition {} ({}) in {}\n", project.name, project.id,
+                              partition.displayName, partition.id, state.folder.string());
+    return result;
+}
+
+void add_project_commands(CLI::App& app, Command& command)
+{
+    auto* group = app.add_subcommand("project", "Create and list projects")->require_subcommand(1);
+
+    auto* create = group->add_subcommand("create", "Create a project");
+    auto name = std::make_shared<std::string>();
+    auto number = std::make_shared<std::string>();
+    create->add_option("name", *name, "Project name")->required();
+    create->add_option("--number", *number, "Project number");
+    create->callback([&command, name, number] {
+        command = [name, number](Context& context) {
+            context.connect();
+            int responsecode = 0;
+            const auto project = api::CreateProject(*name, *number, responsecode);
+            if (!succeeded(responsecode)) {
+                throw refused("create project " + *name, responsecode);
+            }
+            if (!project) {
+                throw request_failed("create project " + *name);
+            }
+            return answer({{"id", project->id}, {"name", project->name}, {"projectNumber", project->projectNumber}},
+                          fmt::format("created project {} ({})\n", project->name, project->id));
+        };
+    });
+
+    group->add_subcommand("list", "List the projects")->callback([&command] {
+        command = [](Context& context) {
+            context.connect();
+            const auto& selected = context.state().project;
+            Result result;
+            result.data["projects"] = json::array();
+            for (const Project& project : projects()) {
+                const bool in_use = selected && selected->id == project.id;
+                result.data["projects"].push_back(
+                    {{"id", project.id}, {"name", project.name}, {"projectNumber", project.projectNumber}});
+                result.text += fmt::format("{} {:<24} {:<12} {}\n", in_use ? '*' : ' ', project.name,
+                                           project.projectNumber, project.id);
+            }
+            return result;
+        };
+    });
+}
+
+void add_partition_commands(CLI::App& app, Command& command)
+{
+    auto* group = app.add_subcommand("partition", "Create and list partitions")->require_subcommand(1);
+    auto project = std::make_shared<std::string>();
+
+    auto* create = group->add_subcommand("create", "Create a partition");
+    auto name = std::make_shared<std::string>();
+    auto version = std::make_shared<int>(1);
+    create->add_option("name", *name, "Partition name")->required();
+    create->add_option("--version", *version, "Major version")->capture_default_str();
+    create->add_option("--project", *project, "Project id or name (default: the selected one)");
+    create->callback([&command, project, name, version] {
+        command = [project, name, version](Context& context) {
+            context.connect();
+            const std::string id = project_id(context, *project);
+            int responsecode = 0;
+            const auto partition = api::CreateProjectPartitionTag(id, *name, *version, responsecode);
+            if (!succeeded(responsecode)) {
+                throw refused("create partition " + *name, responsecode);
+            }
+            if (!partition) {
+                throw request_failed("create partition " + *name);
+            }
+            return answer({{"id", partition->id},
+                           {"name", partition->displayName},
+                           {"versionMajor", partition->clientMetadata.versionMajor}},
+                          fmt::format("created partition {} ({})\n", partition->displayName, partition->id));
+        };
+    });
+
+    auto* list = group->add_subcommand("list", "List the partitions of a project");
+    list->add_option("--project", *project, "Project id or name (default: the selected one)");
+    list->callback([&command, project] {
+        command = [project](Context& context) {
+            context.connect();
+            const auto& selected = context.state().partition;
+            Result result;
+            result.data["partitions"] = json::array();
+            for (const ProjectPartition& partition : partitions(project_id(context, *project))) {
+                const bool in_use = selected && selected->id == partition.id;
+                result.data["partitions"].push_back({{"id", partition.id},
+                                                     {"name", partition.displayName},
+                                                     {"versionMajor", partition.clientMetadata.versionMajor}});
+                result.text += fmt::format("{} {:<24} v{:<4} {}\n", in_use ? '*' : ' ', partition.displayName,
+                                           partition.clientMetadata.versionMajor, partition.id);
+            }
+            return result;
+        };
+    });
+}
+
+// A subcommand that applies one bridge operation to each file named.
+void add_file_command(CLI::App& app, Command& command, const std::string& verb, const std::string& help,
+                      std::function<bool(const std::string&, int&)> operation)
+{
+    auto files = std::make_shared<std::vector<std::string>>();
+    auto* sub = app.add_subcommand(verb, help);
+    sub->add_option("files", *files, "Files in the working folder")->required();
+    sub->callback([&command, verb, files, operation] {
+        command = [verb, files, operation](Context& context) {
+            context.connect();
+            return each_file(verb, *files, operation);
+        };
+    });
+}
+
+} // namespace
+
+std::string service_path(const std::string& argument)
+{
+    return fs::absolute(argument).lexically_normal().string();
+}
+
+Context::Context(std::optional<State> state, bool json)
+    : state_(std::move(state)), json_(json), progress_(stderr, !json && isatty(STDERR_FILENO) == 1)
+{
+}
+
+Context::~Context()
+{
+    if (service_) {
+        VyrCldapi::Cld_Integration::Install(nullptr);
+    }
+}
+
+State& Context::state()
+{
+    if (!state_) {
+        throw Failure(fmt::format("{} is not a working folder; run `vyr-cld init --store STORE --user USER` first",
+                                  fs::current_path().string()),
+                      exit_usage);
+    }
+    return *state_;
+}
+
+void Context::connect()
+{
+    if (service_) {
+        return;
+    }
+    const State& current = state();
+    try {
+        service_ = local::open_service(options_of(current));
+    }
+    catch (const std::exception& error) {
+        throw Failure(fmt::format("cannot open the store {}: {}", current.store.string(), error.what()),
+                      exit_failed);
+    }
+    VyrCldapi::Cld_Integration::Install(service_);
+    if (!json_) {
+        api::SetCallbacks([this](ProgressEventType type, double progress, const std::string& title) {
+            progress_(type, progress, title);
+        });
+    }
+    api::SetFileIgnoreFilter(own_files);
+    if (current.project && current.partition) {
+        const std::string folder = current.folder.string();
+        api::SetOnlyProjectAndPartition(current.project->id, folder, current.partition->id, folder);
+    }
+}
+
+void add_commands(CLI::App& app, Command& command)
+{
+    {
+        auto* sub = app.add_subcommand("init", "Make a folder a working folder on a store, for one user");
+        auto folder = std::make_shared<std::string>(".");
+        auto store = std::make_shared<std::string>();
+        auto user = std::make_shared<local::Identity>();
+        sub->add_option("folder", *folder, "The working folder")->capture_default_str();
+        sub->add_option("--store", *store, "The store folder, shared by all users")->required();
+        sub->add_option("--user", user->id, "Your user id")->required();
+        sub->add_option("--name", user->displayName, "Your display name (default: the id)");
+        sub->add_option("--principal", user->principalName, "Your principal name (default: ID@local)");
+        sub->callback([&command, folder, store, user] {
+            command = [folder, store, user](Context& context) {
+                local::Identity identity = *user;
+                identity.displayName = identity.displayName.empty() ? identity.id : identity.displayName;
+                identity.principalName = identity.principalName.empty() ? identity.id + "@local"
+                                                                         : identity.principalName;
+                return init(context, *folder, *store, identity);
+            };
+        });
+    }
+    add_project_commands(app, command);
+    add_partition_commands(app, command);
+    {
+        auto* sub = app.add_subcommand("use", "Select the project and partition of the working folder");
+        auto project = std::make_shared<std::string>();
+        auto partition = std::make_shared<std::string>();
+        sub->add_option("project", *project, "Project id or name")->required();
+        sub->add_option("partition", *partition, "Partition id or name (default: the project's only one)");
+        sub->callback([&command, project, partition] {
+            command = [project, partition](Context& context) { return use(context, *project, *partition); };
+        });
+    }
+    add_file_command(app, command, "lock", "Lock files", api::LockFile);
+    {
+        auto files = std::make_shared<std::vector<std::string>>();
+        auto upload = std::make_shared<bool>(false);
+        auto force = std::make_shared<bool>(false);
+        auto all = std::make_shared<bool>(false);
+        auto* sub = app.add_subcommand("unlock", "Unlock files");
+        sub->add_option("files", *files, "Files in the working folder");
+        sub->add_flag("--upload", *upload, "Upload the changes before unlocking");
+        sub->add_flag("--force", *force, "Unlock even where another user holds the lock");
+        sub->add_flag("--all", *all, "Unlock every file you hold");
+        sub->callback([&command, files, upload, force, all] {
+            command = [files, upload, force, all](Context& context) {
+                context.connect();
+                if (*all) {
+                    int responsecode = 0;
+                    api::UnlockAllFilesLockedByMe(responsecode);
+                    if (!succeeded(responsecode)) {
+                        throw refused("unlock all", responsecode);
+                    }
+                    return answer({{"responsecode", responsecode}}, "unlocked every file you held\n");
+                }
+                if (files->empty()) {
+                    throw Failure("unlock: name the files, or give --all", exit_usage);
+                }
+                if (*force) {
+                    return each_file("unlock", *files, api::UnlockFileForced);
+                }
+                return each_file("unlock", *files, [upload](const std::string& file, int& responsecode) {
+                    return api::UnlockFile(file, *upload, responsecode);
+                });
+            };
+        });
+    }
+    add_file_command(app, command, "upload", "Upload files as their next revision", api::UploadFile);
+    add_file_command(app, command, "download", "Download the latest revision of files", api::DownloadFile);
+    add_file_command(app, command, "rm", "Delete files from the project", api::RemoveFile);
+    {
+        auto from = std::make_shared<std::string>();
+        auto to = std::make_shared<std::string>();
+        auto* sub = app.add_subcommand("mv", "Rename a file in the project");
+        sub->add_option("from", *from, "The file")->required();
+        sub->add_option("to", *to, "Its new name")->required();
+        sub->callback([&command, from, to] {
+            command = [from, to](Context& context) {
+                context.connect();
+                Result result = each_file("mv", {*from}, [to](const std::string& file, int& responsecode) {
+                    return api::RenameFile(file, service_path(*to), responsecode);
+                });
+                result.data["to"] = *to;
+                return result;
+            };
+        });
+    }
+    {
+        auto files = std::make_shared<std::vector<std::string>>();
+        auto* sub = app.add_subcommand("status", "Show what is pending, and each file's revision and lock");
+        sub->add_option("files", *files, "Files (default: every file of the working folder)");
+        sub->callback([&command, files] {
+            command = [files](Context& context) { return status(context, *files); };
+        });
+    }
+    {
+        auto wait = std::make_shared<bool>(false);
+        auto seconds = std::make_shared<double>(60);
+        auto* sub = app.add_subcommand("sync", "Bring other users' revisions into the working folder");
+        sub->add_flag("--wait", *wait, "Return once nothing is left to bring (else watch until Ctrl-C)");
+        sub->add_option("--timeout", *seconds, "Seconds --wait waits at most")->capture_default_str();
+        sub->callback([&command, wait, seconds] {
+            command = [wait, seconds](Context& context) { return sync(context, *wait, *seconds); };
+        });
+    }
+    app.add_subcommand("events", "List the pending status events")->callback([&command] {
+        command = [](Context& context) {
+            context.connect();
+            return events_result(api::GetStatusEvents());
+        };
+    });
+}
+
+} // namespace vyr::cld::cli

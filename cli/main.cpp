@@ -1,0 +1,75 @@
+// vyr-cld: a command-line host of the bridge, on the local service.
+#include "commands.h"
+
+#include <fmt/format.h>
+
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+namespace {
+
+using namespace vyr::cld::cli;
+
+int print(const Result& result, bool json)
+{
+    if (json) {
+        nlohmann::json document = result.data;
+        document["ok"] = result.exit_code == 0;
+        std::cout << document.dump(2) << '\n';
+    }
+    else {
+        std::cout << result.text;
+        std::cerr << result.errors;
+    }
+    return result.exit_code;
+}
+
+int print(const Failure& failure, bool json)
+{
+    nlohmann::json detail = failure.detail;
+    detail["error"] = failure.what();
+    if (failure.responsecode != 0) {
+        detail["responsecode"] = failure.responsecode;
+    }
+    std::string errors = fmt::format("vyr-cld: {}\n", failure.what());
+    return print(Result{std::move(detail), "", std::move(errors), failure.exit_code}, json);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Host text is in the environment's encoding, as for any desktop host.
+    std::setlocale(LC_ALL, "");
+
+    CLI::App app{"vyr-cld: work with projects and files of a local service store"};
+    app.require_subcommand(1);
+    bool json = false;
+    std::string folder;
+    app.add_flag("--json", json, "Answer with one JSON object on standard output");
+    app.add_option("-C", folder, "Run as if started in this folder");
+    Command command;
+    add_commands(app, command);
+    try {
+        app.parse(argc, argv);
+    }
+    catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? 0 : exit_usage;
+    }
+
+    try {
+        if (!folder.empty()) {
+            std::filesystem::current_path(folder);
+        }
+        Context context(find_state(std::filesystem::current_path()), json);
+        return print(command(context), json);
+    }
+    catch (const Failure& failure) {
+        return print(failure, json);
+    }
+    catch (const std::exception& error) {
+        return print(Failure(error.what(), exit_failed), json);
+    }
+}
