@@ -99,12 +99,13 @@ void BM_Baseline_NarrowCopy(benchmark::State& state)
 {
     const auto wide = wide_sample(static_cast<std::size_t>(state.range(0)), ascii);
     for (auto _ : state) {
-        // Through plain pointers: a char store through the string itself could alias its own
-        // pointer, which would keep the compiler from vectorising the copy.
-        std::string text(wide.size(), '\0');
+        // Through plain pointers and a local length: a char store through the string itself could
+        // alias its own pointer and size, which would keep the compiler from vectorising the copy.
+        const std::size_t length = wide.size();
+        std::string text(length, '\0');
         const char16_t* from = wide.data();
         char* to = text.data();
-        for (std::size_t i = 0; i < wide.size(); ++i) {
+        for (std::size_t i = 0; i < length; ++i) {
             to[i] = static_cast<char>(from[i]);
         }
         benchmark::DoNotOptimize(text.data());

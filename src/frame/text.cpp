@@ -183,7 +183,7 @@ VyrCldapi::String widen(std::string_view text)
         const auto length = utf8::utf16_length(text);
         if (length != utf8::invalid) {
             auto wide = allocate_wide(static_cast<int32_t>(length));
-            utf8::to_utf16(text, wide.data());
+            utf8::to_utf16(text, wide);
             return VyrCldapi::String(std::move(wide));
         }
     }
@@ -198,7 +198,7 @@ std::string narrow(const VyrCldapi::String& text)
         const auto length = utf8::utf8_length(text.View());
         if (length < static_cast<std::size_t>(INT_MAX)) {
             std::string bytes(length, '\0');
-            utf8::to_utf8(text.View(), bytes.data());
+            utf8::to_utf8(text.View(), bytes);
             return bytes;
         }
     }

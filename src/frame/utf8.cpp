@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 namespace vyr::cld::bridge::utf8 {
 namespace {
@@ -11,13 +12,23 @@ namespace {
 // block's tallies still fit in the lane type.
 constexpr std::size_t block = 32;
 
-template <class Unit> bool all_ascii(const Unit* units) noexcept
+// Whether a block holds only ASCII, tested eight bytes at a time.
+template <std::size_t Count, class Unit> bool all_ascii(const Unit* units) noexcept
 {
-    Unit seen = 0;
-    for (std::size_t k = 0; k < block; ++k) {
-        seen = static_cast<Unit>(seen | units[k]);
+    constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
+    constexpr std::size_t words = Count * sizeof(Unit) / 8;
+    std::uint64_t seen = 0;
+    for (std::size_t k = 0; k < words; ++k) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, units + k * 8 / sizeof(Unit), sizeof word);
+        seen |= word;
     }
-    return seen < 0x80;
+    return (seen & high_bits) == 0;
+}
+
+template <class Unit> constexpr Unit mask(bool condition) noexcept
+{
+    return static_cast<Unit>(-static_cast<int>(condition));
 }
 
 // Well-formed UTF-8, judged at each byte from the byte itself and the three before it.
@@ -32,30 +43,60 @@ struct utf8_rules {
     }
 
     // The UTF-16 units of the block that follows `behind` bytes of `window`; sets `wrong` for any
-    // byte that breaks the rules.
+    // byte that breaks the rules. Conditions are byte masks (all ones or zero), which map one to
+    // one onto vector compares.
     static std::size_t scan(const unit* window, unit& wrong) noexcept
     {
-        unit units = 0;
+        unit top = 0;
+        for (std::size_t k = 0; k < behind + block; ++k) {
+            top = window[k] > top ? window[k] : top;
+        }
+        return top < 0xE0 ? scan_short(window, wrong) : scan_any(window, wrong);
+    }
+
+    // Text of one- and two-byte characters only (Latin, Greek, Cyrillic, ...) needs fewer rules.
+    static std::size_t scan_short(const unit* window, unit& wrong) noexcept
+    {
+        unit continuations = 0;
+        unit bad = 0;
+        for (std::size_t k = 0; k < block; ++k) {
+            const unit b = window[k + 3];
+            const unit continuation = mask<unit>((b & 0xC0) == 0x80);
+            const unit wanted = mask<unit>((window[k + 2] & 0xC0) == 0xC0);
+            bad = static_cast<unit>(bad | (continuation ^ wanted) | mask<unit>((b & 0xFE) == 0xC0));
+            continuations = static_cast<unit>(continuations - continuation);
+        }
+        wrong = static_cast<unit>(wrong | bad);
+        return block - continuations;
+    }
+
+    static std::size_t scan_any(const unit* window, unit& wrong) noexcept
+    {
+        unit continuations = 0;
+        unit beyond = 0;
         unit bad = 0;
         for (std::size_t k = 0; k < block; ++k) {
             const unit b = window[k + 3];
             const unit p1 = window[k + 2];
             const unit p2 = window[k + 1];
             const unit p3 = window[k];
-            const bool continuation = (b & 0xC0) == 0x80;
+            const unit continuation = mask<unit>((b & 0xC0) == 0x80);
             // A continuation byte is right exactly where a lead byte before it wants one.
-            const bool wanted = (p1 >= 0xC0) | (p2 >= 0xE0) | (p3 >= 0xF0);
+            const unit wanted =
+                mask<unit>((p1 & 0xC0) == 0xC0) | mask<unit>((p2 & 0xE0) == 0xE0) | mask<unit>((p3 & 0xF0) == 0xF0);
             // Lead bytes of overlong two-byte forms and of anything above U+10FFFF.
-            const bool never = ((b & 0xFE) == 0xC0) | (b >= 0xF5);
+            const unit never = mask<unit>((b & 0xFE) == 0xC0) | mask<unit>(b >= 0xF5);
             // Second bytes that make an overlong form, a surrogate or a code point above U+10FFFF.
-            const bool second = ((p1 == 0xE0) & (b < 0xA0)) | ((p1 == 0xED) & (b >= 0xA0)) |
-                                ((p1 == 0xF0) & (b < 0x90)) | ((p1 == 0xF4) & (b >= 0x90));
-            bad = static_cast<unit>(bad | ((continuation != wanted) | never | second));
-            // One unit per character, two for those beyond U+FFFF.
-            units = static_cast<unit>(units + !continuation + (b >= 0xF0));
+            const unit second =
+                (mask<unit>(p1 == 0xE0) & mask<unit>(b < 0xA0)) | (mask<unit>(p1 == 0xED) & mask<unit>(b >= 0xA0)) |
+                (mask<unit>(p1 == 0xF0) & mask<unit>(b < 0x90)) | (mask<unit>(p1 == 0xF4) & mask<unit>(b >= 0x90));
+            bad = static_cast<unit>(bad | (continuation ^ wanted) | never | second);
+            continuations = static_cast<unit>(continuations - continuation);
+            beyond = static_cast<unit>(beyond - mask<unit>(b >= 0xF0));
         }
         wrong = static_cast<unit>(wrong | bad);
-        return units;
+        // One unit per character, two for those beyond U+FFFF.
+        return block - continuations + beyond;
     }
 };
 
@@ -71,18 +112,17 @@ struct utf16_rules {
     // The UTF-8 bytes of the block; a surrogate counts two, so a pair counts four.
     static std::size_t scan(const unit* window, unit& wrong) noexcept
     {
-        unit bytes = 0;
+        unit extra = 0;
         unit bad = 0;
         for (std::size_t k = 0; k < block; ++k) {
             const unit u = window[k + 1];
-            const bool low = (u & 0xFC00) == 0xDC00;
-            const bool surrogate = (u & 0xF800) == 0xD800;
             // A low surrogate is right exactly where a high one precedes it.
-            bad = static_cast<unit>(bad | (high(window[k]) != low));
-            bytes = static_cast<unit>(bytes + 1 + (u >= 0x80) + (u >= 0x800) - surrogate);
+            bad = static_cast<unit>(bad | (mask<unit>(high(window[k])) ^ mask<unit>((u & 0xFC00) == 0xDC00)));
+            extra = static_cast<unit>(extra - mask<unit>(u >= 0x80) - mask<unit>(u >= 0x800) +
+                                      mask<unit>((u & 0xF800) == 0xD800));
         }
         wrong = static_cast<unit>(wrong | bad);
-        return bytes;
+        return block + extra;
     }
 };
 
@@ -93,14 +133,19 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
 {
     using unit = typename Rules::unit;
     constexpr std::size_t behind = Rules::behind;
-    if (size == 0) {
-        return 0;
-    }
     unit wrong = 0;
     const auto edge = [&](std::size_t from) {
+        const std::size_t taken = size - from < block ? size - from : block;
+        // Short texts are mostly plain names: ASCII with nothing pending needs no window.
+        unit seen = 0;
+        for (std::size_t k = 0; k < taken; ++k) {
+            seen = static_cast<unit>(seen | text[from + k]);
+        }
+        if (seen < 0x80 && (from == 0 || Rules::nothing_pending(text + from))) {
+            return taken;
+        }
         unit window[behind + block] = {};
         const std::size_t first = from < behind ? behind - from : 0;
-        const std::size_t taken = size - from < block ? size - from : block;
         std::memcpy(window + first, text + from + first - behind, (behind - first + taken) * sizeof(unit));
         // Each zero of padding counted as one unit.
         return Rules::scan(window, wrong) - (block - taken);
@@ -109,41 +154,75 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
     std::size_t at = 0;
     if (size >= block) {
         length += edge(0);
-        for (at = block; size - at >= block && wrong == 0; at += block) {
-            const unit* start = text + at;
-            if (all_ascii(start) && Rules::nothing_pending(start)) {
+        at = block;
+        while (size - at >= block && wrong == 0) {
+            if (all_ascii<block>(text + at) && Rules::nothing_pending(text + at)) {
+                // A run of ASCII needs no look-behind until it ends; take it in longer strides.
+                at += block;
                 length += block;
+                while (size - at >= 2 * block && all_ascii<2 * block>(text + at)) {
+                    at += 2 * block;
+                    length += 2 * block;
+                }
+                continue;
             }
-            else {
-                length += Rules::scan(start - behind, wrong);
-            }
+            length += Rules::scan(text + at - behind, wrong);
+            at += block;
+        }
+        // Text that ends on a block boundary is cut short exactly where something is pending.
+        if (at == size) {
+            return wrong == 0 && Rules::nothing_pending(text + at) ? length : invalid;
         }
     }
     length += edge(at);
     return wrong == 0 ? length : invalid;
 }
 
-// The conversions copy runs of ASCII a chunk at a time through a local buffer, which the compiler
-// knows aliases nothing, and convert anything else a character at a time.
+// The conversions copy runs of ASCII a chunk at a time. A chunk that is not all ASCII is converted a character at a
+// time, to its end or a little past it, so that mixed text pays for one test per chunk, not per character.
 constexpr std::size_t chunk = 16;
 
-template <class To, class From> bool copy_ascii_chunk(const From* from, To* to) noexcept
+// `__restrict`, which every compiler we build with understands, tells the compiler that the two
+// sides do not overlap; without it a char store could alias anything and the copy would not be
+// vectorised.
+template <class To, class From> void copy_chunk(const From* __restrict from, To* __restrict to) noexcept
 {
-    From units[chunk];
-    std::memcpy(units, from, sizeof units);
-    From seen = 0;
     for (std::size_t k = 0; k < chunk; ++k) {
-        seen = static_cast<From>(seen | units[k]);
+        to[k] = static_cast<To>(from[k]);
     }
-    if (seen >= 0x80) {
-        return false;
+}
+
+// Converts text[at, size): chunks of ASCII at once, anything else through `one`, which converts the
+// character at `at`, advances `at` past it and `out` past what it wrote. A result as long as the
+// text means the text is all ASCII, which needs no test at all.
+template <class From, class To, class One>
+void convert(const From* text, std::size_t size, std::span<To> result, One&& one) noexcept
+{
+    To* out = result.data();
+    std::size_t at = 0;
+    if (result.size() == size) {
+        for (; size - at >= chunk; at += chunk) {
+            copy_chunk(text + at, out + at);
+        }
+        for (; at < size; ++at) {
+            out[at] = static_cast<To>(text[at]);
+        }
+        return;
     }
-    To copied[chunk];
-    for (std::size_t k = 0; k < chunk; ++k) {
-        copied[k] = static_cast<To>(units[k]);
+    while (size - at >= chunk) {
+        if (all_ascii<chunk>(text + at)) {
+            copy_chunk(text + at, out);
+            at += chunk;
+            out += chunk;
+            continue;
+        }
+        for (const std::size_t end = at + chunk; at < end;) {
+            one(text, at, out);
+        }
     }
-    std::memcpy(to, copied, sizeof copied);
-    return true;
+    while (at < size) {
+        one(text, at, out);
+    }
 }
 
 } // namespace
@@ -153,39 +232,33 @@ std::size_t utf16_length(std::string_view bytes) noexcept
     return measure<utf8_rules>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-void to_utf16(std::string_view bytes, char16_t* out) noexcept
+void to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
 {
-    const auto* text = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const std::size_t size = bytes.size();
-    std::size_t at = 0;
-    while (at < size) {
-        if (size - at >= chunk && copy_ascii_chunk(text + at, out)) {
-            at += chunk;
-            out += chunk;
-            continue;
-        }
-        const unsigned lead = text[at];
-        if (lead < 0x80) {
-            *out++ = static_cast<char16_t>(lead);
-            at += 1;
-        }
-        else if (lead < 0xE0) {
-            *out++ = static_cast<char16_t>((lead & 0x1Fu) << 6 | (text[at + 1] & 0x3Fu));
-            at += 2;
-        }
-        else if (lead < 0xF0) {
-            *out++ = static_cast<char16_t>((lead & 0x0Fu) << 12 | (text[at + 1] & 0x3Fu) << 6 | (text[at + 2] & 0x3Fu));
-            at += 3;
-        }
-        else {
-            const unsigned code = ((lead & 0x07u) << 18 | (text[at + 1] & 0x3Fu) << 12 | (text[at + 2] & 0x3Fu) << 6 |
-                                   (text[at + 3] & 0x3Fu)) -
-                                  0x10000u;
-            *out++ = static_cast<char16_t>(0xD800u | code >> 10);
-            *out++ = static_cast<char16_t>(0xDC00u | (code & 0x3FFu));
-            at += 4;
-        }
-    }
+    convert(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out,
+            [](const std::uint8_t* text, std::size_t& at, char16_t*& to) {
+                const unsigned lead = text[at];
+                if (lead < 0x80) {
+                    *to++ = static_cast<char16_t>(lead);
+                    at += 1;
+                }
+                else if (lead < 0xE0) {
+                    *to++ = static_cast<char16_t>((lead & 0x1Fu) << 6 | (text[at + 1] & 0x3Fu));
+                    at += 2;
+                }
+                else if (lead < 0xF0) {
+                    *to++ = static_cast<char16_t>((lead & 0x0Fu) << 12 | (text[at + 1] & 0x3Fu) << 6 |
+                                                  (text[at + 2] & 0x3Fu));
+                    at += 3;
+                }
+                else {
+                    const unsigned code = ((lead & 0x07u) << 18 | (text[at + 1] & 0x3Fu) << 12 |
+                                           (text[at + 2] & 0x3Fu) << 6 | (text[at + 3] & 0x3Fu)) -
+                                          0x10000u;
+                    *to++ = static_cast<char16_t>(0xD800u | code >> 10);
+                    *to++ = static_cast<char16_t>(0xDC00u | (code & 0x3FFu));
+                    at += 4;
+                }
+            });
 }
 
 std::size_t utf8_length(std::u16string_view units) noexcept
@@ -193,43 +266,36 @@ std::size_t utf8_length(std::u16string_view units) noexcept
     return measure<utf16_rules>(reinterpret_cast<const std::uint16_t*>(units.data()), units.size());
 }
 
-void to_utf8(std::u16string_view units, char* out) noexcept
+void to_utf8(std::u16string_view units, std::span<char> out) noexcept
 {
-    const auto* text = reinterpret_cast<const std::uint16_t*>(units.data());
-    const std::size_t size = units.size();
-    std::size_t at = 0;
-    const auto put = [&out](unsigned byte) { *out++ = static_cast<char>(byte); };
-    while (at < size) {
-        if (size - at >= chunk && copy_ascii_chunk(text + at, out)) {
-            at += chunk;
-            out += chunk;
-            continue;
-        }
-        const unsigned unit = text[at];
-        if (unit < 0x80) {
-            put(unit);
-            at += 1;
-        }
-        else if (unit < 0x800) {
-            put(0xC0u | unit >> 6);
-            put(0x80u | (unit & 0x3Fu));
-            at += 1;
-        }
-        else if ((unit & 0xFC00u) == 0xD800u) {
-            const unsigned code = 0x10000u + ((unit & 0x3FFu) << 10 | (text[at + 1] & 0x3FFu));
-            put(0xF0u | code >> 18);
-            put(0x80u | (code >> 12 & 0x3Fu));
-            put(0x80u | (code >> 6 & 0x3Fu));
-            put(0x80u | (code & 0x3Fu));
-            at += 2;
-        }
-        else {
-            put(0xE0u | unit >> 12);
-            put(0x80u | (unit >> 6 & 0x3Fu));
-            put(0x80u | (unit & 0x3Fu));
-            at += 1;
-        }
-    }
+    convert(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out,
+            [](const std::uint16_t* text, std::size_t& at, char*& to) {
+                const auto put = [&to](unsigned byte) { *to++ = static_cast<char>(byte); };
+                const unsigned unit = text[at];
+                if (unit < 0x80) {
+                    put(unit);
+                    at += 1;
+                }
+                else if (unit < 0x800) {
+                    put(0xC0u | unit >> 6);
+                    put(0x80u | (unit & 0x3Fu));
+                    at += 1;
+                }
+                else if ((unit & 0xFC00u) == 0xD800u) {
+                    const unsigned code = 0x10000u + ((unit & 0x3FFu) << 10 | (text[at + 1] & 0x3FFu));
+                    put(0xF0u | code >> 18);
+                    put(0x80u | (code >> 12 & 0x3Fu));
+                    put(0x80u | (code >> 6 & 0x3Fu));
+                    put(0x80u | (code & 0x3Fu));
+                    at += 2;
+                }
+                else {
+                    put(0xE0u | unit >> 12);
+                    put(0x80u | (unit >> 6 & 0x3Fu));
+                    put(0x80u | (unit & 0x3Fu));
+                    at += 1;
+                }
+            });
 }
 
 } // namespace vyr::cld::bridge::utf8
