@@ -51,7 +51,10 @@ struct utf8_rules {
         for (std::size_t k = 0; k < behind + block; ++k) {
             top = window[k] > top ? window[k] : top;
         }
-        return top < 0xE0 ? scan_short(window, wrong) : scan_any(window, wrong);
+        if (top < 0xE0) {
+            return scan_short(window, wrong);
+        }
+        return top < 0xF0 ? scan_long<false>(window, wrong) : scan_long<true>(window, wrong);
     }
 
     // Text of one- and two-byte characters only (Latin, Greek, Cyrillic, ...) needs fewer rules.
@@ -70,7 +73,8 @@ struct utf8_rules {
         return block - continuations;
     }
 
-    static std::size_t scan_any(const unit* window, unit& wrong) noexcept
+    // Up to three bytes a character (CJK), or four where `Four`.
+    template <bool Four> static std::size_t scan_long(const unit* window, unit& wrong) noexcept
     {
         unit continuations = 0;
         unit beyond = 0;
@@ -79,20 +83,24 @@ struct utf8_rules {
             const unit b = window[k + 3];
             const unit p1 = window[k + 2];
             const unit p2 = window[k + 1];
-            const unit p3 = window[k];
             const unit continuation = mask<unit>((b & 0xC0) == 0x80);
             // A continuation byte is right exactly where a lead byte before it wants one.
-            const unit wanted =
-                mask<unit>((p1 & 0xC0) == 0xC0) | mask<unit>((p2 & 0xE0) == 0xE0) | mask<unit>((p3 & 0xF0) == 0xF0);
-            // Lead bytes of overlong two-byte forms and of anything above U+10FFFF.
-            const unit never = mask<unit>((b & 0xFE) == 0xC0) | mask<unit>(b >= 0xF5);
-            // Second bytes that make an overlong form, a surrogate or a code point above U+10FFFF.
-            const unit second =
-                (mask<unit>(p1 == 0xE0) & mask<unit>(b < 0xA0)) | (mask<unit>(p1 == 0xED) & mask<unit>(b >= 0xA0)) |
-                (mask<unit>(p1 == 0xF0) & mask<unit>(b < 0x90)) | (mask<unit>(p1 == 0xF4) & mask<unit>(b >= 0x90));
+            unit wanted = mask<unit>((p1 & 0xC0) == 0xC0) | mask<unit>((p2 & 0xE0) == 0xE0);
+            // Lead bytes of overlong two-byte forms.
+            unit never = mask<unit>((b & 0xFE) == 0xC0);
+            // Second bytes that make an overlong form or a surrogate.
+            unit second =
+                (mask<unit>(p1 == 0xE0) & mask<unit>(b < 0xA0)) | (mask<unit>(p1 == 0xED) & mask<unit>(b >= 0xA0));
+            if constexpr (Four) {
+                wanted = static_cast<unit>(wanted | mask<unit>((window[k] & 0xF0) == 0xF0));
+                // Overlong four-byte forms and anything above U+10FFFF.
+                never = static_cast<unit>(never | mask<unit>(b >= 0xF5));
+                second = static_cast<unit>(second | (mask<unit>(p1 == 0xF0) & mask<unit>(b < 0x90)) |
+                                           (mask<unit>(p1 == 0xF4) & mask<unit>(b >= 0x90)));
+                beyond = static_cast<unit>(beyond - mask<unit>(b >= 0xF0));
+            }
             bad = static_cast<unit>(bad | (continuation ^ wanted) | never | second);
             continuations = static_cast<unit>(continuations - continuation);
-            beyond = static_cast<unit>(beyond - mask<unit>(b >= 0xF0));
         }
         wrong = static_cast<unit>(wrong | bad);
         // One unit per character, two for those beyond U+FFFF.
