@@ -27,13 +27,25 @@ struct thread_codeset {
     bool utf8;
 };
 
+// The name UTF-8 locales report, compared in line: a library call here costs as much as
+// converting a short text.
+bool reports_utf8(const char* name) noexcept
+{
+    constexpr std::string_view utf8 = "UTF-8";
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (name[i] != utf8[i]) {
+            return false;
+        }
+    }
+    return name[utf8.size()] == '\0';
+}
+
 thread_codeset current_codeset() noexcept
 {
     const locale_t current = uselocale(static_cast<locale_t>(nullptr));
     const char* name = current == LC_GLOBAL_LOCALE ? nl_langinfo(CODESET) : nl_langinfo_l(CODESET, current);
     // The "C" and "POSIX" locales report plain ASCII; they stand for UTF-8 here.
-    // The exact name first: it is what UTF-8 locales report, and far cheaper to compare.
-    const bool utf8 = std::strcmp(name, "UTF-8") == 0 || ucnv_compareNames(name, "UTF-8") == 0 ||
+    const bool utf8 = reports_utf8(name) || ucnv_compareNames(name, "UTF-8") == 0 ||
                       std::strcmp(name, "ANSI_X3.4-1968") == 0;
     return {name, utf8};
 }
