@@ -26,6 +26,8 @@ template <std::size_t Count, class Unit> bool all_ascii(const Unit* units) noexc
     return (seen & high_bits) == 0;
 }
 
+// All ones for true, zero for false: the form a vector compare yields, so the kernels below combine
+// conditions without branches.
 template <class Unit> constexpr Unit mask(bool condition) noexcept
 {
     return static_cast<Unit>(-static_cast<int>(condition));
@@ -186,8 +188,9 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
     return wrong == 0 ? length : invalid;
 }
 
-// The conversions copy runs of ASCII a chunk at a time. A chunk that is not all ASCII is converted a character at a
-// time, to its end or a little past it, so that mixed text pays for one test per chunk, not per character.
+// The conversions copy runs of ASCII a chunk at a time. A chunk that is not all ASCII is converted
+// a character at a time, to its end or a little past it, so that mixed text pays for one test per
+// chunk, not per character.
 constexpr std::size_t chunk = 16;
 
 // `__restrict`, which every compiler we build with understands, tells the compiler that the two

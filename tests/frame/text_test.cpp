@@ -1,4 +1,5 @@
 #include "frame/text.h"
+#include "frame/utf8.h"
 
 #include "support/failure.h"
 #include "support/locales.h"
@@ -185,21 +186,29 @@ template <class Text> auto placed(std::size_t offset, Text middle, std::size_t a
 
 TEST_F(TextUnderUtf8, SequencesAtTheEdgesOfValidityConvertAsTheGeneralConversionDoes)
 {
+    // None of the valid cases holds U+FFFD itself, so a replacement in the result marks the invalid.
     for (const auto& [bytes, units] : utf8_cases) {
         EXPECT_EQ(marshal_as<String>(std::string(bytes)).View(), units);
+        const bool valid = units.find(u'\uFFFD') == std::u16string_view::npos;
         for (std::size_t offset = 0; offset < 70; ++offset) {
             for (const std::size_t after : {0u, 1u, 33u}) {
                 const auto text = placed(offset, bytes, after);
                 ASSERT_EQ(marshal_as<String>(text), bridge::reference::widen(text)) << offset << " " << after;
+                // Exactly the well-formed texts take the hand-written path.
+                ASSERT_EQ(bridge::utf8::utf16_length(text),
+                          valid ? offset + units.size() + after : bridge::utf8::invalid);
             }
         }
     }
     for (const auto& [units, bytes] : utf16_cases) {
         EXPECT_EQ(marshal_as<std::string>(String(std::u16string(units))), bytes);
+        const bool valid = bytes.find("\xEF\xBF\xBD") == std::string_view::npos;
         for (std::size_t offset = 0; offset < 70; ++offset) {
             for (const std::size_t after : {0u, 1u, 33u}) {
                 const String text(placed(offset, units, after));
                 ASSERT_EQ(marshal_as<std::string>(text), bridge::reference::narrow(text)) << offset << " " << after;
+                ASSERT_EQ(bridge::utf8::utf8_length(text.View()),
+                          valid ? offset + bytes.size() + after : bridge::utf8::invalid);
             }
         }
     }
