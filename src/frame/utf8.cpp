@@ -12,18 +12,27 @@ namespace {
 // block's tallies still fit in the lane type.
 constexpr std::size_t block = 32;
 
-// Whether a block holds only ASCII, tested eight bytes at a time.
+// Whether `Count` units are all ASCII. A few are tested eight bytes at a time; many, as one loop
+// the compiler turns into full-width vector loads.
 template <std::size_t Count, class Unit> bool all_ascii(const Unit* units) noexcept
 {
-    constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
-    constexpr std::size_t words = Count * sizeof(Unit) / 8;
-    std::uint64_t seen = 0;
-    for (std::size_t k = 0; k < words; ++k) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, units + k * 8 / sizeof(Unit), sizeof word);
-        seen |= word;
+    if constexpr (Count * sizeof(Unit) <= 64) {
+        constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
+        std::uint64_t seen = 0;
+        for (std::size_t k = 0; k < Count * sizeof(Unit) / 8; ++k) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, units + k * 8 / sizeof(Unit), sizeof word);
+            seen |= word;
+        }
+        return (seen & high_bits) == 0;
     }
-    return (seen & high_bits) == 0;
+    else {
+        Unit seen = 0;
+        for (std::size_t k = 0; k < Count; ++k) {
+            seen = static_cast<Unit>(seen | units[k]);
+        }
+        return seen < 0x80;
+    }
 }
 
 // All ones for true, zero for false: the form a vector compare yields, so the kernels below combine
@@ -170,9 +179,10 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
                 // A run of ASCII needs no look-behind until it ends; take it in longer strides.
                 at += block;
                 length += block;
-                while (size - at >= 2 * block && all_ascii<2 * block>(text + at)) {
-                    at += 2 * block;
-                    length += 2 * block;
+                constexpr std::size_t stride = 256 / sizeof(unit);
+                while (size - at >= stride && all_ascii<stride>(text + at)) {
+                    at += stride;
+                    length += stride;
                 }
                 continue;
             }
