@@ -2,18 +2,31 @@
 // a fresh string of the right length (what no conversion of ASCII can beat), and ICU's single
 // UTF-8 call into a reused buffer (one conversion, no length pass, no allocation).
 #include "frame/text.h"
+#include "support/locales.h"
 
 #include <benchmark/benchmark.h>
 #include <unicode/ustring.h>
 
-#include <clocale>
-#include <locale.h>
+#include <exception>
 #include <string>
 
 namespace {
 
 using vyr::cld::bridge::narrow;
 using vyr::cld::bridge::widen;
+using vyr::cld::test::named_locale;
+using vyr::cld::test::ThreadLocale;
+
+// The locale by name, built first if the machine lacks it; null if it cannot be had.
+locale_t locale_or_null(const char* name)
+{
+    try {
+        return named_locale(name);
+    }
+    catch (const std::exception&) {
+        return static_cast<locale_t>(nullptr);
+    }
+}
 
 // Path-like texts: a repeated unit cut to `length` bytes on a character boundary.
 std::string sample(std::size_t length, std::string_view unit)
@@ -51,29 +64,6 @@ std::u16string wide_sample(std::size_t length, std::string_view unit)
     wide.resize(static_cast<std::size_t>(written));
     return wide;
 }
-
-class ThreadLocale {
-public:
-    explicit ThreadLocale(const char* name)
-        : locale_(newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr))),
-          previous_(uselocale(locale_ ? locale_ : LC_GLOBAL_LOCALE))
-    {
-    }
-    ~ThreadLocale()
-    {
-        uselocale(previous_);
-        if (locale_) {
-            freelocale(locale_);
-        }
-    }
-    ThreadLocale(const ThreadLocale&) = delete;
-    ThreadLocale& operator=(const ThreadLocale&) = delete;
-    [[nodiscard]] bool ok() const { return locale_ != static_cast<locale_t>(nullptr); }
-
-private:
-    locale_t locale_;
-    locale_t previous_;
-};
 
 void processed(benchmark::State& state, std::size_t bytes)
 {
@@ -145,11 +135,12 @@ void BM_Baseline_IcuNarrowIntoReusedBuffer(benchmark::State& state, std::string_
 
 void BM_Widen(benchmark::State& state, const char* locale_name, std::string_view unit)
 {
-    const ThreadLocale locale(locale_name);
-    if (!locale.ok()) {
+    const locale_t chosen = locale_or_null(locale_name);
+    if (chosen == static_cast<locale_t>(nullptr)) {
         state.SkipWithError("locale not available");
         return;
     }
+    const ThreadLocale locale(chosen);
     const auto text = sample(static_cast<std::size_t>(state.range(0)), unit);
     for (auto _ : state) {
         benchmark::DoNotOptimize(widen(text));
@@ -159,11 +150,12 @@ void BM_Widen(benchmark::State& state, const char* locale_name, std::string_view
 
 void BM_Narrow(benchmark::State& state, const char* locale_name, std::string_view unit)
 {
-    const ThreadLocale locale(locale_name);
-    if (!locale.ok()) {
+    const locale_t chosen = locale_or_null(locale_name);
+    if (chosen == static_cast<locale_t>(nullptr)) {
         state.SkipWithError("locale not available");
         return;
     }
+    const ThreadLocale locale(chosen);
     const VyrCldapi::String wide(wide_sample(static_cast<std::size_t>(state.range(0)), unit));
     for (auto _ : state) {
         benchmark::DoNotOptimize(narrow(wide));
