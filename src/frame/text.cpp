@@ -124,15 +124,15 @@ Result convert_exactly(Convert&& convert, Allocate&& allocate, void (*raise_fail
 
 std::u16string allocate_wide(int32_t length)
 {
-    std::u16string buffer;
     try {
-        buffer.resize(static_cast<std::size_t>(length));
+        // Constructed at its length: growing an empty string by resize costs as much again for
+        // a short text.
+        return std::u16string(static_cast<std::size_t>(length), u'\0');
     }
     catch (const std::bad_alloc&) {
         // The UTF-16 buffer has a failure kind of its own.
         raise_out_of_memory();
     }
-    return buffer;
 }
 
 VyrCldapi::String widen_general(std::string_view text, const thread_codeset& codeset)
