@@ -1,12 +1,12 @@
 #include "frame/text.h"
 
 #include "frame/failures.h"
+#include "frame/utf8.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 #include <unicode/ustring.h>
 
-#include <algorithm>
 #include <climits>
 #include <clocale>
 #include <cstdint>
@@ -15,7 +15,6 @@
 #include <locale.h>
 #include <memory>
 #include <new>
-#include <type_traits>
 
 namespace vyr::cld::bridge {
 namespace {
@@ -28,12 +27,26 @@ struct thread_codeset {
     bool utf8;
 };
 
+// The name UTF-8 locales report, compared in line: a library call here costs as much as
+// converting a short text.
+bool reports_utf8(const char* name) noexcept
+{
+    constexpr std::string_view utf8 = "UTF-8";
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (name[i] != utf8[i]) {
+            return false;
+        }
+    }
+    return name[utf8.size()] == '\0';
+}
+
 thread_codeset current_codeset() noexcept
 {
     const locale_t current = uselocale(static_cast<locale_t>(nullptr));
     const char* name = current == LC_GLOBAL_LOCALE ? nl_langinfo(CODESET) : nl_langinfo_l(CODESET, current);
     // The "C" and "POSIX" locales report plain ASCII; they stand for UTF-8 here.
-    const bool utf8 = ucnv_compareNames(name, "UTF-8") == 0 || std::strcmp(name, "ANSI_X3.4-1968") == 0;
+    const bool utf8 = reports_utf8(name) || ucnv_compareNames(name, "UTF-8") == 0 ||
+                      std::strcmp(name, "ANSI_X3.4-1968") == 0;
     return {name, utf8};
 }
 
@@ -111,26 +124,15 @@ Result convert_exactly(Convert&& convert, Allocate&& allocate, void (*raise_fail
 
 std::u16string allocate_wide(int32_t length)
 {
-    std::u16string buffer;
     try {
-        buffer.resize(static_cast<std::size_t>(length));
+        // Constructed at its length: growing an empty string by resize costs as much again for
+        // a short text.
+        return std::u16string(static_cast<std::size_t>(length), u'\0');
     }
     catch (const std::bad_alloc&) {
         // The UTF-16 buffer has a failure kind of its own.
         raise_out_of_memory();
     }
-    return buffer;
-}
-
-// Whether every unit is ASCII, where UTF-8 and UTF-16 agree unit for unit and the length needs
-// no asking. Written to let the compiler vectorise it.
-template <class Unit> bool all_ascii(const Unit* units, std::size_t count) noexcept
-{
-    std::uint32_t seen = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        seen |= static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Unit>>(units[i]));
-    }
-    return seen < 0x80;
 }
 
 VyrCldapi::String widen_general(std::string_view text, const thread_codeset& codeset)
@@ -186,14 +188,16 @@ std::string narrow_general(const VyrCldapi::String& text, const thread_codeset& 
 
 VyrCldapi::String widen(std::string_view text)
 {
-    // ASCII under UTF-8: same length, unit for unit, no converter. Anything else, the size checks
-    // included, is the general path's.
+    // Well-formed UTF-8 under UTF-8 converts by hand, its length known before allocating.
+    // Anything else, the size checks and invalid bytes included, is the general path's.
     const auto codeset = current_codeset();
-    if (codeset.utf8 && !text.empty() && text.size() <= static_cast<std::size_t>(INT_MAX) - 1 &&
-        all_ascii(text.data(), text.size())) {
-        auto wide = allocate_wide(static_cast<int32_t>(text.size()));
-        std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<char16_t>(c); });
-        return VyrCldapi::String(std::move(wide));
+    if (codeset.utf8 && !text.empty() && text.size() < static_cast<std::size_t>(INT_MAX)) {
+        const auto length = utf8::utf16_length(text);
+        if (length != utf8::invalid) {
+            auto wide = allocate_wide(static_cast<int32_t>(length));
+            utf8::to_utf16(text, wide);
+            return VyrCldapi::String(std::move(wide));
+        }
     }
     return widen_general(text, codeset);
 }
@@ -201,12 +205,14 @@ VyrCldapi::String widen(std::string_view text)
 std::string narrow(const VyrCldapi::String& text)
 {
     const auto codeset = current_codeset();
-    if (codeset.utf8 && !text.IsNull() && text.Length() != 0 &&
-        text.Length() <= static_cast<std::size_t>(INT_MAX) - 1 && all_ascii(text.Data(), text.Length())) {
-        std::string bytes(text.Length(), '\0');
-        std::transform(text.View().begin(), text.View().end(), bytes.begin(),
-                       [](char16_t unit) { return static_cast<char>(unit); });
-        return bytes;
+    if (codeset.utf8 && !text.IsNull() && text.Length() != 0 && text.Length() < static_cast<std::size_t>(INT_MAX)) {
+        // Lone surrogates (utf8::invalid) and results too long to count are the general path's.
+        const auto length = utf8::utf8_length(text.View());
+        if (length < static_cast<std::size_t>(INT_MAX)) {
+            std::string bytes(length, '\0');
+            utf8::to_utf8(text.View(), bytes);
+            return bytes;
+        }
     }
     return narrow_general(text, codeset);
 }

@@ -22,8 +22,8 @@ namespace vyr::cld::bridge {
 [[nodiscard]] std::string narrow(const VyrCldapi::String& text);
 
 namespace reference {
-// The general conversions through ICU, without the shortcut that widen and narrow take for plain
-// ASCII under UTF-8; tests compare the two.
+// The general conversions through ICU, without the hand-written path that widen and narrow take
+// for well-formed text under UTF-8; tests compare the two.
 [[nodiscard]] VyrCldapi::String widen(std::string_view text);
 [[nodiscard]] std::string narrow(const VyrCldapi::String& text);
 } // namespace reference

@@ -1,4 +1,5 @@
 #include "frame/text.h"
+#include "frame/utf8.h"
 
 #include "support/failure.h"
 #include "support/locales.h"
@@ -64,24 +65,151 @@ TEST_F(TextUnderUtf8, LoneSurrogateNarrowsToReplacementCharacter)
     EXPECT_EQ(marshal_as<std::string>(String(lone)), "x\xEF\xBF\xBDy");
 }
 
-// The ASCII shortcut must agree with the general conversion on every input, ASCII or not.
-TEST(Text, ShortcutAgreesWithTheGeneralConversion)
+// Random text for the comparisons below: mostly ASCII, with characters of every UTF-8 length and
+// UTF-16 units of every kind mixed in, so that both the hand-written path and the general one run.
+struct generated {
+    std::string bytes;
+    std::u16string units;
+};
+
+generated generate(std::mt19937& random)
+{
+    generated text;
+    const auto length = static_cast<std::size_t>(random() % 300);
+    const unsigned kind = random() % 4;
+    while (text.units.size() < length) {
+        // 0: ASCII; 1: up to U+07FF; 2: the whole BMP, surrogates included; 3: beyond it as a pair.
+        const unsigned width = kind == 0 ? 0 : random() % 8 < 5 ? 0 : random() % 4;
+        const char32_t code = width == 0   ? random() % 0x80
+                              : width == 1 ? 0x80 + random() % 0x780
+                              : width == 2 ? 0x800 + random() % 0xF800
+                                           : 0x10000 + random() % 0x100000;
+        if (code < 0x10000) {
+            text.units += static_cast<char16_t>(code);
+        }
+        else {
+            text.units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            text.units += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        }
+        if (code < 0x80) {
+            text.bytes += static_cast<char>(code);
+        }
+        else if (code < 0x800) {
+            text.bytes += {static_cast<char>(0xC0 | code >> 6), static_cast<char>(0x80 | (code & 0x3F))};
+        }
+        else if (code < 0x10000) {
+            text.bytes += {static_cast<char>(0xE0 | code >> 12), static_cast<char>(0x80 | (code >> 6 & 0x3F)),
+                           static_cast<char>(0x80 | (code & 0x3F))};
+        }
+        else {
+            text.bytes += {static_cast<char>(0xF0 | code >> 18), static_cast<char>(0x80 | (code >> 12 & 0x3F)),
+                           static_cast<char>(0x80 | (code >> 6 & 0x3F)), static_cast<char>(0x80 | (code & 0x3F))};
+        }
+    }
+    // Now and then one byte or unit anywhere, which mostly breaks the text.
+    if (kind == 3 && length != 0) {
+        text.bytes[random() % text.bytes.size()] = static_cast<char>(random());
+        text.units[random() % text.units.size()] = static_cast<char16_t>(random());
+    }
+    return text;
+}
+
+// The hand-written path must agree with the general conversion on every input, valid or not.
+TEST(Text, FastPathAgreesWithTheGeneralConversion)
 {
     std::mt19937 random(20261207);
     for (const char* locale : {"C.UTF-8", "C", "en_US.ISO-8859-1"}) {
         const ThreadLocale thread_locale{locale};
-        for (int round = 0; round < 2000; ++round) {
-            const auto length = static_cast<std::size_t>(random() % 300);
-            // Mostly ASCII; now and then one byte or unit beyond it, anywhere.
-            const unsigned limit = round % 4 == 0 ? 0x100u : 0x80u;
-            std::string bytes(length, '\0');
-            std::u16string units(length, u'\0');
-            for (std::size_t i = 0; i < length; ++i) {
-                bytes[i] = static_cast<char>(random() % limit);
-                units[i] = static_cast<char16_t>(random() % (limit == 0x80u ? 0x80u : 0x10000u));
+        for (int round = 0; round < 3000; ++round) {
+            const auto text = generate(random);
+            ASSERT_EQ(marshal_as<String>(text.bytes), bridge::reference::widen(text.bytes)) << locale;
+            ASSERT_EQ(marshal_as<std::string>(String(text.units)), bridge::reference::narrow(String(text.units)))
+                << locale;
+        }
+    }
+}
+
+// Sequences at the edges of what is valid, each alone and then placed at every offset of a longer
+// ASCII text, so that it also falls across the blocks the length pass works in and at its end.
+struct utf8_case {
+    std::string_view bytes;
+    std::u16string_view units;
+};
+
+constexpr utf8_case utf8_cases[] = {
+    {"a\0b"sv, u"a\0b"sv},
+    {"\xC2\x80"sv, u"\u0080"sv},                       // smallest of each length
+    {"\xE0\xA0\x80"sv, u"\u0800"sv},
+    {"\xF0\x90\x80\x80"sv, u"\U00010000"sv},
+    {"\xF4\x8F\xBF\xBF"sv, u"\U0010FFFF"sv},            // largest code point
+    {"\xED\x9F\xBF\xEE\x80\x80"sv, u"\uD7FF\uE000"sv}, // either side of the surrogates
+    {"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xB7\x90"sv, u"\uFFFE\uFFFF\uFDD0"sv}, // noncharacters are valid
+    {"\xF4\x90\x80\x80"sv, u"\uFFFD\uFFFD\uFFFD\uFFFD"sv}, // above U+10FFFF
+    {"\xF5\x80\x80\x80"sv, u"\uFFFD\uFFFD\uFFFD\uFFFD"sv},
+    {"\xED\xA0\x80"sv, u"\uFFFD\uFFFD\uFFFD"sv},             // a surrogate
+    {"\xED\xBF\xBF"sv, u"\uFFFD\uFFFD\uFFFD"sv},
+    {"\xC0\x80"sv, u"\uFFFD\uFFFD"sv},                     // overlong forms
+    {"\xC1\xBF"sv, u"\uFFFD\uFFFD"sv},
+    {"\xE0\x9F\xBF"sv, u"\uFFFD\uFFFD\uFFFD"sv},
+    {"\xF0\x8F\xBF\xBF"sv, u"\uFFFD\uFFFD\uFFFD\uFFFD"sv},
+    {"\xFF"sv, u"\uFFFD"sv},
+    {"\x80"sv, u"\uFFFD"sv},                             // a continuation byte alone
+    {"\xC3"sv, u"\uFFFD"sv},                             // cut short
+    {"\xE6\x9D"sv, u"\uFFFD"sv},
+    {"\xF0\x9F\x98"sv, u"\uFFFD"sv},
+    {"\xF0\x9F\x98" "a"sv, u"\uFFFDa"sv},
+    {"\xC3\xA9\xA9"sv, u"\u00E9\uFFFD"sv},                  // one continuation too many
+};
+
+struct utf16_case {
+    std::u16string_view units;
+    std::string_view bytes;
+};
+
+constexpr utf16_case utf16_cases[] = {
+    {u"a\0b"sv, "a\0b"sv},
+    {u"\u007F\u0080\u07FF\u0800\uFFFF"sv, "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"sv},
+    {u"\U0001F600\U0010FFFF"sv, "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"sv},
+    {u"\xD800"sv, "\xEF\xBF\xBD"sv},                    // lone high surrogate
+    {u"\xDC00" "a"sv, "\xEF\xBF\xBD" "a"sv},                // lone low surrogate
+    {u"\xDC00\xD800"sv, "\xEF\xBF\xBD\xEF\xBF\xBD"sv},      // a pair the wrong way round
+    {u"\xD800\xD800\xDC00"sv, "\xEF\xBF\xBD\xF0\x90\x80\x80"sv}, // a high one too many
+    {u"\xD83D\xDE00\xDC00"sv, "\xF0\x9F\x98\x80\xEF\xBF\xBD"sv}, // a low one too many
+};
+
+template <class Text> auto placed(std::size_t offset, Text middle, std::size_t after)
+{
+    using unit = typename Text::value_type;
+    return std::basic_string<unit>(offset, unit{'x'}) + std::basic_string<unit>(middle) +
+           std::basic_string<unit>(after, unit{'y'});
+}
+
+TEST_F(TextUnderUtf8, SequencesAtTheEdgesOfValidityConvertAsTheGeneralConversionDoes)
+{
+    // None of the valid cases holds U+FFFD itself, so a replacement in the result marks the invalid.
+    for (const auto& [bytes, units] : utf8_cases) {
+        EXPECT_EQ(marshal_as<String>(std::string(bytes)).View(), units);
+        const bool valid = units.find(u'\uFFFD') == std::u16string_view::npos;
+        for (std::size_t offset = 0; offset < 70; ++offset) {
+            for (const std::size_t after : {0u, 1u, 33u}) {
+                const auto text = placed(offset, bytes, after);
+                ASSERT_EQ(marshal_as<String>(text), bridge::reference::widen(text)) << offset << " " << after;
+                // Exactly the well-formed texts take the hand-written path.
+                ASSERT_EQ(bridge::utf8::utf16_length(text),
+                          valid ? offset + units.size() + after : bridge::utf8::invalid);
             }
-            ASSERT_EQ(marshal_as<String>(bytes), bridge::reference::widen(bytes)) << locale;
-            ASSERT_EQ(marshal_as<std::string>(String(units)), bridge::reference::narrow(String(units))) << locale;
+        }
+    }
+    for (const auto& [units, bytes] : utf16_cases) {
+        EXPECT_EQ(marshal_as<std::string>(String(std::u16string(units))), bytes);
+        const bool valid = bytes.find("\xEF\xBF\xBD") == std::string_view::npos;
+        for (std::size_t offset = 0; offset < 70; ++offset) {
+            for (const std::size_t after : {0u, 1u, 33u}) {
+                const String text(placed(offset, units, after));
+                ASSERT_EQ(marshal_as<std::string>(text), bridge::reference::narrow(text)) << offset << " " << after;
+                ASSERT_EQ(bridge::utf8::utf8_length(text.View()),
+                          valid ? offset + bytes.size() + after : bridge::utf8::invalid);
+            }
         }
     }
 }

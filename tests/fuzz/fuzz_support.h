@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace vyr::cld::fuzz {
@@ -43,6 +44,17 @@ inline bool well_formed(std::u16string_view text)
         }
     }
     return true;
+}
+
+// Input bytes read as little-endian UTF-16 code units, unpaired surrogates and all; an odd last
+// byte is left out.
+inline std::u16string as_units(const std::uint8_t* data, std::size_t size)
+{
+    std::u16string units(size / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    }
+    return units;
 }
 
 // Valid UTF-8 by the strict definition (no overlongs, no surrogates, nothing above U+10FFFF).

@@ -34,11 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
 
-    // The same bytes read as UTF-16 code units, unpaired surrogates and all.
-    std::u16string units((size - 1) / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(data[1 + 2 * i] | (data[2 + 2 * i] << 8));
-    }
+    // The same bytes read as UTF-16 code units.
+    const auto units = fuzz::as_units(data + 1, size - 1);
     const auto narrowed = bridge::narrow(VyrCldapi::String(units));
     if (units.empty() != narrowed.empty() || (utf8 && !fuzz::valid_utf8(narrowed))) {
         std::abort();

@@ -1,0 +1,322 @@
+#include "frame/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+namespace vyr::cld::bridge::utf8 {
+namespace {
+
+// The length passes judge text a block at a time. Every loop over a block has a fixed trip count
+// and works on narrow lanes without branches, which is what lets the compiler vectorise it; a
+// block's tallies still fit in the lane type.
+constexpr std::size_t block = 32;
+
+// Whether `Count` units are all ASCII. A few are tested eight bytes at a time; many, as one loop
+// the compiler turns into full-width vector loads.
+template <std::size_t Count, class Unit> bool all_ascii(const Unit* units) noexcept
+{
+    if constexpr (Count * sizeof(Unit) <= 64) {
+        constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
+        std::uint64_t seen = 0;
+        for (std::size_t k = 0; k < Count * sizeof(Unit) / 8; ++k) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, units + k * 8 / sizeof(Unit), sizeof word);
+            seen |= word;
+        }
+        return (seen & high_bits) == 0;
+    }
+    else {
+        Unit seen = 0;
+        for (std::size_t k = 0; k < Count; ++k) {
+            seen = static_cast<Unit>(seen | units[k]);
+        }
+        return seen < 0x80;
+    }
+}
+
+// All ones for true, zero for false: the form a vector compare yields, so the kernels below combine
+// conditions without branches.
+template <class Unit> constexpr Unit mask(bool condition) noexcept
+{
+    return static_cast<Unit>(-static_cast<int>(condition));
+}
+
+// Well-formed UTF-8, judged at each byte from the byte itself and the three before it.
+struct utf8_rules {
+    using unit = std::uint8_t;
+    static constexpr std::size_t behind = 3;
+
+    // No sequence that starts before `start` wants continuation bytes at or after it.
+    static bool nothing_pending(const unit* start) noexcept
+    {
+        return start[-1] < 0xC0 && start[-2] < 0xE0 && start[-3] < 0xF0;
+    }
+
+    // The UTF-16 units of the block that follows `behind` bytes of `window`; sets `wrong` for any
+    // byte that breaks the rules. Conditions are byte masks (all ones or zero), which map one to
+    // one onto vector compares.
+    static std::size_t scan(const unit* window, unit& wrong) noexcept
+    {
+        unit top = 0;
+        for (std::size_t k = 0; k < behind + block; ++k) {
+            top = window[k] > top ? window[k] : top;
+        }
+        if (top < 0xE0) {
+            return scan_short(window, wrong);
+        }
+        return top < 0xF0 ? scan_long<false>(window, wrong) : scan_long<true>(window, wrong);
+    }
+
+    // Text of one- and two-byte characters only (Latin, Greek, Cyrillic, ...) needs fewer rules.
+    static std::size_t scan_short(const unit* window, unit& wrong) noexcept
+    {
+        unit continuations = 0;
+        unit bad = 0;
+        for (std::size_t k = 0; k < block; ++k) {
+            const unit b = window[k + 3];
+            const unit continuation = mask<unit>((b & 0xC0) == 0x80);
+            const unit wanted = mask<unit>((window[k + 2] & 0xC0) == 0xC0);
+            bad = static_cast<unit>(bad | (continuation ^ wanted) | mask<unit>((b & 0xFE) == 0xC0));
+            continuations = static_cast<unit>(continuations - continuation);
+        }
+        wrong = static_cast<unit>(wrong | bad);
+        return block - continuations;
+    }
+
+    // Up to three bytes a character (CJK), or four where `Four`.
+    template <bool Four> static std::size_t scan_long(const unit* window, unit& wrong) noexcept
+    {
+        unit continuations = 0;
+        unit beyond = 0;
+        unit bad = 0;
+        for (std::size_t k = 0; k < block; ++k) {
+            const unit b = window[k + 3];
+            const unit p1 = window[k + 2];
+            const unit p2 = window[k + 1];
+            const unit continuation = mask<unit>((b & 0xC0) == 0x80);
+            // A continuation byte is right exactly where a lead byte before it wants one.
+            unit wanted = mask<unit>((p1 & 0xC0) == 0xC0) | mask<unit>((p2 & 0xE0) == 0xE0);
+            // Lead bytes of overlong two-byte forms.
+            unit never = mask<unit>((b & 0xFE) == 0xC0);
+            // Second bytes that make an overlong form or a surrogate.
+            unit second =
+                (mask<unit>(p1 == 0xE0) & mask<unit>(b < 0xA0)) | (mask<unit>(p1 == 0xED) & mask<unit>(b >= 0xA0));
+            if constexpr (Four) {
+                wanted = static_cast<unit>(wanted | mask<unit>((window[k] & 0xF0) == 0xF0));
+                // Overlong four-byte forms and anything above U+10FFFF.
+                never = static_cast<unit>(never | mask<unit>(b >= 0xF5));
+                second = static_cast<unit>(second | (mask<unit>(p1 == 0xF0) & mask<unit>(b < 0x90)) |
+                                           (mask<unit>(p1 == 0xF4) & mask<unit>(b >= 0x90)));
+                beyond = static_cast<unit>(beyond - mask<unit>(b >= 0xF0));
+            }
+            bad = static_cast<unit>(bad | (continuation ^ wanted) | never | second);
+            continuations = static_cast<unit>(continuations - continuation);
+        }
+        wrong = static_cast<unit>(wrong | bad);
+        // One unit per character, two for those beyond U+FFFF.
+        return block - continuations + beyond;
+    }
+};
+
+// Well-formed UTF-16, judged at each unit from the unit itself and the one before it.
+struct utf16_rules {
+    using unit = std::uint16_t;
+    static constexpr std::size_t behind = 1;
+
+    static bool high(unit u) noexcept { return (u & 0xFC00) == 0xD800; }
+
+    static bool nothing_pending(const unit* start) noexcept { return !high(start[-1]); }
+
+    // The UTF-8 bytes of the block; a surrogate counts two, so a pair counts four.
+    static std::size_t scan(const unit* window, unit& wrong) noexcept
+    {
+        unit extra = 0;
+        unit bad = 0;
+        for (std::size_t k = 0; k < block; ++k) {
+            const unit u = window[k + 1];
+            // A low surrogate is right exactly where a high one precedes it.
+            bad = static_cast<unit>(bad | (mask<unit>(high(window[k])) ^ mask<unit>((u & 0xFC00) == 0xDC00)));
+            extra = static_cast<unit>(extra - mask<unit>(u >= 0x80) - mask<unit>(u >= 0x800) +
+                                      mask<unit>((u & 0xF800) == 0xD800));
+        }
+        wrong = static_cast<unit>(wrong | bad);
+        return block + extra;
+    }
+};
+
+// One length pass for both directions. The first block and the last, partial one are judged in a
+// copy between zeros: a zero before the text wants nothing, and a zero after it is no
+// continuation, so a sequence cut short at the end is caught like any other.
+template <class Rules> std::size_t measure(const typename Rules::unit* text, std::size_t size) noexcept
+{
+    using unit = typename Rules::unit;
+    constexpr std::size_t behind = Rules::behind;
+    unit wrong = 0;
+    const auto edge = [&](std::size_t from) {
+        const std::size_t taken = size - from < block ? size - from : block;
+        // Short texts are mostly plain names: ASCII with nothing pending needs no window.
+        unit seen = 0;
+        for (std::size_t k = 0; k < taken; ++k) {
+            seen = static_cast<unit>(seen | text[from + k]);
+        }
+        if (seen < 0x80 && (from == 0 || Rules::nothing_pending(text + from))) {
+            return taken;
+        }
+        unit window[behind + block] = {};
+        const std::size_t first = from < behind ? behind - from : 0;
+        std::memcpy(window + first, text + from + first - behind, (behind - first + taken) * sizeof(unit));
+        // Each zero of padding counted as one unit.
+        return Rules::scan(window, wrong) - (block - taken);
+    };
+    std::size_t length = 0;
+    std::size_t at = 0;
+    if (size >= block) {
+        length += edge(0);
+        at = block;
+        while (size - at >= block && wrong == 0) {
+            if (all_ascii<block>(text + at) && Rules::nothing_pending(text + at)) {
+                // A run of ASCII needs no look-behind until it ends; take it in longer strides.
+                at += block;
+                length += block;
+                constexpr std::size_t stride = 256 / sizeof(unit);
+                while (size - at >= stride && all_ascii<stride>(text + at)) {
+                    at += stride;
+                    length += stride;
+                }
+                continue;
+            }
+            length += Rules::scan(text + at - behind, wrong);
+            at += block;
+        }
+        // Text that ends on a block boundary is cut short exactly where something is pending.
+        if (at == size) {
+            return wrong == 0 && Rules::nothing_pending(text + at) ? length : invalid;
+        }
+    }
+    length += edge(at);
+    return wrong == 0 ? length : invalid;
+}
+
+// The conversions copy runs of ASCII a chunk at a time. A chunk that is not all ASCII is converted
+// a character at a time, to its end or a little past it, so that mixed text pays for one test per
+// chunk, not per character.
+constexpr std::size_t chunk = 16;
+
+// `__restrict`, which every compiler we build with understands, tells the compiler that the two
+// sides do not overlap; without it a char store could alias anything and the copy would not be
+// vectorised.
+template <class To, class From> void copy_chunk(const From* __restrict from, To* __restrict to) noexcept
+{
+    for (std::size_t k = 0; k < chunk; ++k) {
+        to[k] = static_cast<To>(from[k]);
+    }
+}
+
+// Converts text[at, size): chunks of ASCII at once, anything else through `one`, which converts the
+// character at `at`, advances `at` past it and `out` past what it wrote. A result as long as the
+// text means the text is all ASCII, which needs no test at all.
+template <class From, class To, class One>
+void convert(const From* text, std::size_t size, std::span<To> result, One&& one) noexcept
+{
+    To* out = result.data();
+    std::size_t at = 0;
+    if (result.size() == size) {
+        for (; size - at >= chunk; at += chunk) {
+            copy_chunk(text + at, out + at);
+        }
+        for (; at < size; ++at) {
+            out[at] = static_cast<To>(text[at]);
+        }
+        return;
+    }
+    while (size - at >= chunk) {
+        if (all_ascii<chunk>(text + at)) {
+            copy_chunk(text + at, out);
+            at += chunk;
+            out += chunk;
+            continue;
+        }
+        for (const std::size_t end = at + chunk; at < end;) {
+            one(text, at, out);
+        }
+    }
+    while (at < size) {
+        one(text, at, out);
+    }
+}
+
+} // namespace
+
+std::size_t utf16_length(std::string_view bytes) noexcept
+{
+    return measure<utf8_rules>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+void to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
+{
+    convert(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out,
+            [](const std::uint8_t* text, std::size_t& at, char16_t*& to) {
+                const unsigned lead = text[at];
+                if (lead < 0x80) {
+                    *to++ = static_cast<char16_t>(lead);
+                    at += 1;
+                }
+                else if (lead < 0xE0) {
+                    *to++ = static_cast<char16_t>((lead & 0x1Fu) << 6 | (text[at + 1] & 0x3Fu));
+                    at += 2;
+                }
+                else if (lead < 0xF0) {
+                    *to++ = static_cast<char16_t>((lead & 0x0Fu) << 12 | (text[at + 1] & 0x3Fu) << 6 |
+                                                  (text[at + 2] & 0x3Fu));
+                    at += 3;
+                }
+                else {
+                    const unsigned code = ((lead & 0x07u) << 18 | (text[at + 1] & 0x3Fu) << 12 |
+                                           (text[at + 2] & 0x3Fu) << 6 | (text[at + 3] & 0x3Fu)) -
+                                          0x10000u;
+                    *to++ = static_cast<char16_t>(0xD800u | code >> 10);
+                    *to++ = static_cast<char16_t>(0xDC00u | (code & 0x3FFu));
+                    at += 4;
+                }
+            });
+}
+
+std::size_t utf8_length(std::u16string_view units) noexcept
+{
+    return measure<utf16_rules>(reinterpret_cast<const std::uint16_t*>(units.data()), units.size());
+}
+
+void to_utf8(std::u16string_view units, std::span<char> out) noexcept
+{
+    convert(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out,
+            [](const std::uint16_t* text, std::size_t& at, char*& to) {
+                const auto put = [&to](unsigned byte) { *to++ = static_cast<char>(byte); };
+                const unsigned unit = text[at];
+                if (unit < 0x80) {
+                    put(unit);
+                    at += 1;
+                }
+                else if (unit < 0x800) {
+                    put(0xC0u | unit >> 6);
+                    put(0x80u | (unit & 0x3Fu));
+                    at += 1;
+                }
+                else if ((unit & 0xFC00u) == 0xD800u) {
+                    const unsigned code = 0x10000u + ((unit & 0x3FFu) << 10 | (text[at + 1] & 0x3FFu));
+                    put(0xF0u | code >> 18);
+                    put(0x80u | (code >> 12 & 0x3Fu));
+                    put(0x80u | (code >> 6 & 0x3Fu));
+                    put(0x80u | (code & 0x3Fu));
+                    at += 2;
+                }
+                else {
+                    put(0xE0u | unit >> 12);
+                    put(0x80u | (unit >> 6 & 0x3Fu));
+                    put(0x80u | (unit & 0x3Fu));
+                    at += 1;
+                }
+            });
+}
+
+} // namespace vyr::cld::bridge::utf8

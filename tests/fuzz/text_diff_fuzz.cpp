@@ -1,0 +1,66 @@
+// The hand-written UTF-8 path against the general conversion through ICU, both directions, under
+// each locale the fuzz support prepares. Properties: widen and narrow give exactly what the
+// general conversion gives, or raise the same failure; the hand-written length passes accept
+// exactly the well-formed texts, so nothing valid is left to the slower path by mistake.
+#include "frame/text.h"
+#include "frame/utf8.h"
+#include "fuzz/fuzz_support.h"
+
+#include <cstdlib>
+#include <string>
+#include <variant>
+
+using namespace vyr::cld;
+
+namespace {
+
+// A conversion's value, or the kind and message of the failure it raised.
+template <class Result> using outcome = std::variant<Result, std::pair<VyrCldapi::ExceptionKind, std::string>>;
+
+template <class Result, class Call> outcome<Result> run(Call&& call)
+{
+    try {
+        return call();
+    }
+    catch (const VyrCldapi::Exception& failure) {
+        return std::pair{failure.Kind(), std::string(failure.what())};
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    fuzz::prepare_locales();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0) {
+        return 0;
+    }
+    bool utf8 = false;
+    const test::ThreadLocale locale(fuzz::pick_locale(data[0], utf8));
+    const std::string host(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    if (run<VyrCldapi::String>([&] { return bridge::widen(host); }) !=
+        run<VyrCldapi::String>([&] { return bridge::reference::widen(host); })) {
+        std::abort();
+    }
+    if ((bridge::utf8::utf16_length(host) != bridge::utf8::invalid) != fuzz::valid_utf8(host)) {
+        std::abort();
+    }
+
+    // The same bytes read as UTF-16 code units.
+    const auto units = fuzz::as_units(data + 1, size - 1);
+    const VyrCldapi::String service(units);
+    if (run<std::string>([&] { return bridge::narrow(service); }) !=
+        run<std::string>([&] { return bridge::reference::narrow(service); })) {
+        std::abort();
+    }
+    if ((bridge::utf8::utf8_length(units) != bridge::utf8::invalid) != fuzz::well_formed(units)) {
+        std::abort();
+    }
+    return 0;
+}
