@@ -1,7 +1,18 @@
 # Installs the build into a scratch prefix, then builds and runs the consumer against it twice:
-# once through the CMake package, once through pkg-config.
+# once through the CMake package, once through pkg-config. A cross build passes its toolchain file
+# and the emulator that runs its programs ("|" between the emulator's words).
 set(prefix ${WORK}/prefix)
 file(REMOVE_RECURSE ${WORK})
+
+if(EMULATOR)
+    # The installed DLLs are where a Windows program looks for them: beside it, or on its path.
+    string(REPLACE "|" ";" emulator "${EMULATOR}")
+    set(launch ${CMAKE_COMMAND} -E env WINEPATH=Z:${prefix}/bin ${emulator})
+    set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+else()
+    set(launch ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib)
+    set(toolchain)
+endif()
 
 function(run)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -12,10 +23,10 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
-run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build -G Ninja -DCMAKE_CXX_COMPILER=${CXX}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build -G Ninja -DCMAKE_CXX_COMPILER=${CXX} ${toolchain}
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_ROOT_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK}/cmake-build)
-run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK}/cmake-build/consumer)
+run(${launch} ${WORK}/cmake-build/consumer${SUFFIX})
 
 execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig
                         pkg-config --cflags --libs VyrCldapiIntegration
@@ -24,5 +35,5 @@ if(NOT status EQUAL 0)
     message(FATAL_ERROR "pkg-config does not know VyrCldapiIntegration")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${CXX} ${SOURCE}/main.cpp ${flags} -o ${WORK}/pkg-config-consumer)
-run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK}/pkg-config-consumer)
+run(${CXX} ${SOURCE}/main.cpp ${flags} -o ${WORK}/pkg-config-consumer${SUFFIX})
+run(${launch} ${WORK}/pkg-config-consumer${SUFFIX})

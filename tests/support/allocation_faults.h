@@ -24,6 +24,10 @@ public:
     Armed& operator=(const Armed&) = delete;
 };
 
+// Counts one allocation made outside operator new, by a library with an allocator of its own;
+// true if it is the one to fail.
+bool fail_this_one(std::size_t size) noexcept;
+
 // Allocations failed so far in the program.
 std::size_t failed_total() noexcept;
 
