@@ -8,7 +8,9 @@ if(EMULATOR)
     # The installed DLLs are where a Windows program looks for them: beside it, or on its path.
     string(REPLACE "|" ";" emulator "${EMULATOR}")
     set(launch ${CMAKE_COMMAND} -E env WINEPATH=Z:${prefix}/bin ${emulator})
-    set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+    # The toolchain keeps package searches inside the target's root; name the package's folder.
+    set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+        -DVyrCldapiIntegration_DIR=${prefix}/lib/cmake/VyrCldapiIntegration)
 else()
     set(launch ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib)
     set(toolchain)
@@ -24,7 +26,7 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build -G Ninja -DCMAKE_CXX_COMPILER=${CXX} ${toolchain}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_ROOT_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK}/cmake-build)
 run(${launch} ${WORK}/cmake-build/consumer${SUFFIX})
 

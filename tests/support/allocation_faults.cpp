@@ -129,6 +129,11 @@ bool FailingAllocation::fired() const noexcept
     return allocation::reached;
 }
 
+LargeAllocationFailure::LargeAllocationFailure() noexcept
+{
+    allocation::refused = 0;
+}
+
 LargeAllocationFailure::~LargeAllocationFailure()
 {
     allocation::smallest_failing = 0;

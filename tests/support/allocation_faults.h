@@ -52,14 +52,14 @@ public:
 // allocations the code around it makes.
 class LargeAllocationFailure {
 public:
-    LargeAllocationFailure() = default;
+    LargeAllocationFailure() noexcept;
     ~LargeAllocationFailure();
     LargeAllocationFailure(const LargeAllocationFailure&) = delete;
     LargeAllocationFailure& operator=(const LargeAllocationFailure&) = delete;
 
     void arm(std::size_t bytes) noexcept;
 
-    // How many allocations were refused since it was armed.
+    // How many allocations were refused since it was armed; none while it is not.
     [[nodiscard]] int refused() const noexcept;
 };
 
