@@ -29,6 +29,9 @@ run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build -G Ninja -DCMAKE_CXX_CO
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK}/cmake-build)
 run(${launch} ${WORK}/cmake-build/consumer${SUFFIX})
+if(EMULATOR)
+    run(${launch} ${WORK}/cmake-build/windows_host${SUFFIX})
+endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig
                         pkg-config --cflags --libs VyrCldapiIntegration

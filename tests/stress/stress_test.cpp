@@ -152,7 +152,7 @@ TEST(Stress, ManyHostThreadsAndServiceCallbacksAtOnce)
 {
     // Built before any thread starts: building a locale sets LOCPATH.
     const vyr::cld::test::Locale locales[] = {vyr::cld::test::named_locale("C.UTF-8"),
-                                              vyr::cld::test::named_locale("en_US.CP1252")};
+                                              vyr::cld::test::named_locale(vyr::cld::test::single_byte_locale)};
     auto service = std::make_shared<demo::DemoService>();
     VyrCldapi::Cld_Integration::Install(service);
 

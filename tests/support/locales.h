@@ -18,6 +18,16 @@ struct Locale {
 };
 Locale named_locale(const char* name);
 
+// The single-byte locale of the sweeps and the stress test. Linux keeps Latin-1: with a table
+// converter such as CP1252, a failed allocation while ICU first loads the table leaves ICU unable
+// to open that converter for the rest of the process, which a sweep that fails every allocation
+// in turn would then see as failures of the calls after it.
+#if defined(_WIN32)
+inline constexpr const char* single_byte_locale = "en_US.CP1252";
+#else
+inline constexpr const char* single_byte_locale = "en_US.ISO-8859-1";
+#endif
+
 // A locale whose codeset the text conversions cannot open: under it every non-empty text
 // conversion fails, which lets a test prove what happens when an argument does not convert.
 // Linux only: every ANSI code page a Windows thread can have converts, so the tests that need

@@ -170,7 +170,7 @@ TEST_P(Sweep, EveryAllocationFailureIsContained)
 {
     // Under a single-byte locale the text conversions open an ICU converter, whose allocations
     // the sweep fails too.
-    for (const char* locale : {"C.UTF-8", "en_US.CP1252"}) {
+    for (const char* locale : {"C.UTF-8", vyr::cld::test::single_byte_locale}) {
         const vyr::cld::test::ThreadLocale thread_locale(locale);
         fail_each_allocation_in_turn();
     }
@@ -296,7 +296,7 @@ TEST_F(CallbackSweep, ProgressNotifications)
     EXPECT_TRUE(went_back_to_the_service([&] { progress(ProgressEventType::Download, 1.0, title); }));
     host_throws = false;
     EXPECT_EQ(calls, 2);
-    for (const char* locale : {"C.UTF-8", "en_US.CP1252"}) {
+    for (const char* locale : {"C.UTF-8", vyr::cld::test::single_byte_locale}) {
         const vyr::cld::test::ThreadLocale thread_locale(locale);
         sweep_allocations("progress", [&] { progress(ProgressEventType::Upload, 0.5, title); });
     }
@@ -368,7 +368,7 @@ TEST_F(CallbackSweep, PaneQuestions)
         host.throws = true;
         EXPECT_EQ(went_back_to_the_service([&] { ask(name); }), std::string_view(what) != "HWND") << what;
         host.throws = false;
-        for (const char* locale : {"C.UTF-8", "en_US.CP1252"}) {
+        for (const char* locale : {"C.UTF-8", vyr::cld::test::single_byte_locale}) {
             const vyr::cld::test::ThreadLocale thread_locale(locale);
             sweep_allocations(what, [&] { ask(name); });
         }
