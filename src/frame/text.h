@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-// Text and text lists. Host text is bytes in the calling thread's locale encoding; service text
-// is UTF-16 or null.
+// Text and text lists. Host text is bytes in the calling thread's encoding (its locale's codeset on
+// Linux, its ANSI code page on Windows); service text is UTF-16 or null.
 namespace vyr::cld::bridge {
 
 // Host bytes to service text, never null. Invalid bytes are replaced, not rejected.
@@ -22,8 +22,8 @@ namespace vyr::cld::bridge {
 [[nodiscard]] std::string narrow(const VyrCldapi::String& text);
 
 namespace reference {
-// The general conversions through ICU, without the hand-written path that widen and narrow take
-// for well-formed text under UTF-8; tests compare the two.
+// The general conversions through the platform's engine, without the hand-written path that
+// widen and narrow take for well-formed UTF-8 and plain ASCII; tests compare the two.
 [[nodiscard]] VyrCldapi::String widen(std::string_view text);
 [[nodiscard]] std::string narrow(const VyrCldapi::String& text);
 } // namespace reference

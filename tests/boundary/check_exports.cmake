@@ -1,38 +1,70 @@
-# Compares the names of the library's defined dynamic symbols with the expected entry points.
-execute_process(
-    COMMAND ${NM} -DC --defined-only ${LIBRARY}
-    OUTPUT_VARIABLE listing
-    RESULT_VARIABLE status
-)
-if(NOT status EQUAL 0)
-    message(FATAL_ERROR "nm failed on ${LIBRARY}")
-endif()
+# The names of the library's exported functions, read from its dynamic symbol table (ELF, with
+# NM) or its export table (a DLL, with OBJDUMP and CXXFILT), with parameters and ABI tags removed.
+# With OUTPUT, writes them as C++ string literals, one a line, for a program to include; without,
+# compares them with the expected entry points of the EXPECTED lists.
+function(run_tool output)
+    execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "failed: ${ARGN}")
+    endif()
+    set(${output} "${listing}" PARENT_SCOPE)
+endfunction()
 
 set(actual "")
-string(REPLACE "\n" ";" lines "${listing}")
-foreach(line IN LISTS lines)
-    # "<address> <type> <name>(<parameters>)"; keep the qualified name.
-    if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] ([^(]+)")
-        # A function without parameters that returns a tagged type (std::string inside) carries
-        # the tag in its name, e.g. "[abi:cxx11]"; the entry point is the name without it.
+if(OBJDUMP)
+    # The name pointers of the export table: "\t[   3] <mangled name>".
+    run_tool(table ${OBJDUMP} -p ${LIBRARY})
+    string(REGEX REPLACE ".*\\[Ordinal/Name Pointer\\] Table[^\n]*\n" "" table "${table}")
+    string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" entries "${table}")
+    set(mangled "")
+    foreach(entry IN LISTS entries)
+        string(REGEX REPLACE ".*\\] " "" name "${entry}")
+        list(APPEND mangled "${name}")
+    endforeach()
+    run_tool(listing ${CXXFILT} ${mangled})
+    string(REPLACE "\n" ";" names "${listing}")
+else()
+    # "<address> <type> <name>(<parameters>)"
+    run_tool(listing ${NM} -DC --defined-only ${LIBRARY})
+    string(REPLACE "\n" ";" lines "${listing}")
+    set(names "")
+    foreach(line IN LISTS lines)
+        if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)")
+            list(APPEND names "${CMAKE_MATCH_1}")
+        endif()
+    endforeach()
+endif()
+foreach(name IN LISTS names)
+    # Keep the qualified name. A function without parameters that returns a tagged type
+    # (std::string inside) carries the tag in its name, e.g. "[abi:cxx11]"; the entry point is
+    # the name without it.
+    if(name MATCHES "^([^(]+)")
         string(REGEX REPLACE "\\[abi:[^]]*\\]" "" name "${CMAKE_MATCH_1}")
         list(APPEND actual "${name}")
     endif()
 endforeach()
+list(SORT actual)
+list(LENGTH actual count)
+
+if(OUTPUT)
+    list(TRANSFORM actual REPLACE "(.+)" "\"\\1\",")
+    string(REPLACE ";" "\n" literals "${actual}")
+    file(WRITE ${OUTPUT}.new "${literals}\n")
+    file(COPY_FILE ${OUTPUT}.new ${OUTPUT} ONLY_IF_DIFFERENT)
+    file(REMOVE ${OUTPUT}.new)
+    return()
+endif()
 
 set(expected "")
 foreach(file IN LISTS EXPECTED)
     file(STRINGS ${file} names REGEX "^[^#].*")
     list(APPEND expected ${names})
 endforeach()
-
-list(SORT actual)
 list(SORT expected)
 set(missing ${expected})
 list(REMOVE_ITEM missing ${actual})
 set(unexpected ${actual})
 list(REMOVE_ITEM unexpected ${expected})
-list(LENGTH actual count)
 
 if(missing OR unexpected)
     string(REPLACE ";" "\n  " missing "${missing}")

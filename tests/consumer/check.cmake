@@ -1,11 +1,25 @@
 # Installs the build into a scratch prefix, then builds and runs the consumer against it twice:
 # once through the CMake package, once through pkg-config. Also checks what the version promises:
-# both libraries carry a soname of major.minor, and the package refuses another major or minor.
+# both libraries carry a soname of major.minor, and the package refuses another major or minor;
+# a cross build passes its toolchain file and the emulator that runs its programs ("|" between
+# the emulator's words).
 set(prefix ${WORK}/prefix)
 file(REMOVE_RECURSE ${WORK})
 string(REGEX MATCH "^([0-9]+)\\.([0-9]+)" ignored ${VERSION})
 set(major ${CMAKE_MATCH_1})
 set(minor ${CMAKE_MATCH_2})
+
+if(EMULATOR)
+    # The installed DLLs are where a Windows program looks for them: beside it, or on its path.
+    string(REPLACE "|" ";" emulator "${EMULATOR}")
+    set(launch ${CMAKE_COMMAND} -E env WINEPATH=Z:${prefix}/bin ${emulator})
+    # The toolchain keeps package searches inside the target's root; name the package's folder.
+    set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+        -DVyrCldapiIntegration_DIR=${prefix}/lib/cmake/VyrCldapiIntegration)
+else()
+    set(launch ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib)
+    set(toolchain)
+endif()
 
 function(run)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -17,16 +31,19 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 
-foreach(library VyrCldapiIntegration VyrCldapi)
-    set(file ${prefix}/lib/lib${library}.so.${major}.${minor})
-    if(NOT EXISTS ${file})
-        message(FATAL_ERROR "${file} is not installed")
-    endif()
-    execute_process(COMMAND readelf -d ${file} OUTPUT_VARIABLE dynamic)
-    if(NOT dynamic MATCHES "Library soname: \\[lib${library}\\.so\\.${major}\\.${minor}\\]")
-        message(FATAL_ERROR "lib${library} does not carry the soname lib${library}.so.${major}.${minor}")
-    endif()
-endforeach()
+# A DLL carries no soname; its import library and the package version stand for it.
+if(NOT EMULATOR)
+    foreach(library VyrCldapiIntegration VyrCldapi)
+        set(file ${prefix}/lib/lib${library}.so.${major}.${minor})
+        if(NOT EXISTS ${file})
+            message(FATAL_ERROR "${file} is not installed")
+        endif()
+        execute_process(COMMAND readelf -d ${file} OUTPUT_VARIABLE dynamic)
+        if(NOT dynamic MATCHES "Library soname: \\[lib${library}\\.so\\.${major}\\.${minor}\\]")
+            message(FATAL_ERROR "lib${library} does not carry the soname lib${library}.so.${major}.${minor}")
+        endif()
+    endforeach()
+endif()
 
 # A host written for another major, or before 1.0 another minor, is refused. The version file
 # refuses before the package's targets load, so plain script mode can ask.
@@ -49,10 +66,13 @@ foreach(requested IN LISTS refused)
     endif()
 endforeach()
 
-run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build -G Ninja -DCMAKE_CXX_COMPILER=${CXX}
+run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/cmake-build -G Ninja -DCMAKE_CXX_COMPILER=${CXX} ${toolchain}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DVYR_CLD_VERSION=${major}.${minor})
 run(${CMAKE_COMMAND} --build ${WORK}/cmake-build)
-run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK}/cmake-build/consumer)
+run(${launch} ${WORK}/cmake-build/consumer${SUFFIX})
+if(EMULATOR)
+    run(${launch} ${WORK}/cmake-build/windows_host${SUFFIX})
+endif()
 
 set(pkg_config ${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig pkg-config)
 execute_process(COMMAND ${pkg_config} --exact-version=${VERSION} VyrCldapiIntegration RESULT_VARIABLE status)
@@ -62,5 +82,5 @@ endif()
 execute_process(COMMAND ${pkg_config} --cflags --libs VyrCldapiIntegration
                 OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${CXX} ${SOURCE}/main.cpp ${flags} -o ${WORK}/pkg-config-consumer)
-run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/lib ${WORK}/pkg-config-consumer)
+run(${CXX} ${SOURCE}/main.cpp ${flags} -o ${WORK}/pkg-config-consumer${SUFFIX})
+run(${launch} ${WORK}/pkg-config-consumer${SUFFIX})

@@ -122,7 +122,7 @@ TEST_F(LockStatusQuery, AServiceFailureGivesUnknownAndLeavesTheHostsTexts)
     host.expect_untouched();
 }
 
-TEST_F(LockStatusQuery, APathThatDoesNotConvertGivesUnknownWithoutCallingTheService)
+TEST_F(LockStatusQuery, APathThatDoesNotConvertGivesUnknownWithoutCallingTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     const ThreadLocale locale(unconvertible_locale);
     HostTexts host;

@@ -118,7 +118,7 @@ TEST_P(SingleFileOperations, ReturnFalseAndKeepTheServicesCodeWhenTheServiceFail
     }
 }
 
-TEST_P(SingleFileOperations, NeverCallTheServiceWhenThePathDoesNotConvert)
+TEST_P(SingleFileOperations, NeverCallTheServiceWhenThePathDoesNotConvertUnderAnUnusableCodesetLinuxOnly)
 {
     const ThreadLocale locale{unconvertible_locale};
     int responsecode = -5;

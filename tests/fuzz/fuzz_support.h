@@ -13,7 +13,7 @@ namespace vyr::cld::fuzz {
 
 // The first input byte picks the thread locale: even for UTF-8, odd for the single-byte
 // ISO-8859-1. Both are built before fuzzing starts.
-inline locale_t pick_locale(std::uint8_t selector, bool& utf8)
+inline test::Locale pick_locale(std::uint8_t selector, bool& utf8)
 {
     utf8 = (selector & 1u) == 0;
     return test::named_locale(utf8 ? "C.UTF-8" : "en_US.ISO-8859-1");

@@ -98,7 +98,7 @@ struct Unconvertible {
 
 class ArgumentConversionFailure : public ServiceTest, public ::testing::WithParamInterface<Unconvertible> {};
 
-TEST_P(ArgumentConversionFailure, StopsTheCallBeforeTheService)
+TEST_P(ArgumentConversionFailure, StopsTheCallBeforeTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     int responsecode = 77;
     {

@@ -104,7 +104,7 @@ TEST_F(ProjectMetadataQuery, NullAppTypeSizeEntryLosesTheWholeRecord)
 }
 
 // Null reads as empty, but a text that fails to convert still fails the call.
-TEST_F(ProjectMetadataQuery, UnconvertibleTextIsStillAFailure)
+TEST_F(ProjectMetadataQuery, UnconvertibleTextIsStillAFailureUnderAnUnusableCodesetLinuxOnly)
 {
     EXPECT_CALL(service, GetProjectMetadata(_)).WillOnce(Return(metadata()));
     int responsecode = 0;

@@ -174,7 +174,7 @@ struct Unconvertible {
 
 class PublishingArgumentFailure : public ServiceTest, public ::testing::WithParamInterface<Unconvertible> {};
 
-TEST_P(PublishingArgumentFailure, StopsTheCallBeforeTheService)
+TEST_P(PublishingArgumentFailure, StopsTheCallBeforeTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     int responsecode = 77;
     {

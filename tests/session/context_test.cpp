@@ -86,7 +86,7 @@ TEST_F(SessionContext, AServiceFailureGivesFalseOrIsSwallowed)
 
 // Under this locale only non-empty text fails to convert, so making one argument non-empty at a
 // time shows that each one is converted before the service is called.
-TEST_F(SessionContext, ATextThatDoesNotConvertKeepsTheCallFromTheService)
+TEST_F(SessionContext, ATextThatDoesNotConvertKeepsTheCallFromTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     const ThreadLocale locale(unconvertible_locale);
 

@@ -145,7 +145,7 @@ TEST_F(Filters, AServiceFailureIsSwallowed)
     api::SetDirectoryIgnoreFilter({"a"});
 }
 
-TEST_F(Filters, APatternThatDoesNotConvertKeepsTheFilterFromTheService)
+TEST_F(Filters, APatternThatDoesNotConvertKeepsTheFilterFromTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     const ThreadLocale locale(unconvertible_locale);
     // One bad element anywhere, in any of the lists, and the strict mock sees no call.
@@ -210,7 +210,7 @@ TEST_F(FileLists, TheServicesAnswerComesBackUnchangedAndAFailureAsFalse)
     }
 }
 
-TEST_F(FileLists, ANameThatDoesNotConvertGivesFalseWithoutCallingTheService)
+TEST_F(FileLists, ANameThatDoesNotConvertGivesFalseWithoutCallingTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     const ThreadLocale locale(unconvertible_locale);
     for (const auto& list : file_list_calls) {

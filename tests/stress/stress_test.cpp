@@ -151,8 +151,8 @@ std::vector<std::function<void(cld::FileBrowserUi&)>> calls()
 TEST(Stress, ManyHostThreadsAndServiceCallbacksAtOnce)
 {
     // Built before any thread starts: building a locale sets LOCPATH.
-    const locale_t locales[] = {vyr::cld::test::named_locale("C.UTF-8"),
-                                vyr::cld::test::named_locale("en_US.ISO-8859-1")};
+    const vyr::cld::test::Locale locales[] = {vyr::cld::test::named_locale("C.UTF-8"),
+                                              vyr::cld::test::named_locale(vyr::cld::test::single_byte_locale)};
     auto service = std::make_shared<demo::DemoService>();
     VyrCldapi::Cld_Integration::Install(service);
 

@@ -1,9 +1,11 @@
 #include "support/allocation_faults.h"
 
-#include <unicode/uclean.h>
-
 #include <cstdlib>
 #include <new>
+
+#if defined(_WIN32)
+#include <malloc.h>
+#endif
 
 namespace vyr::cld::test::allocation {
 namespace {
@@ -16,7 +18,8 @@ thread_local std::size_t smallest_failing = 0; // fail every allocation this lar
 thread_local int refused = 0;
 std::size_t failed = 0;
 
-// Counts one allocation; true if this is the one to fail.
+} // namespace
+
 bool fail_this_one(std::size_t size) noexcept
 {
     if (smallest_failing != 0 && size >= smallest_failing) {
@@ -35,6 +38,8 @@ bool fail_this_one(std::size_t size) noexcept
     return true;
 }
 
+namespace {
+
 void* allocate(std::size_t size)
 {
     if (fail_this_one(size)) {
@@ -52,33 +57,26 @@ void* allocate_aligned(std::size_t size, std::align_val_t alignment)
         throw std::bad_alloc();
     }
     const auto align = static_cast<std::size_t>(alignment);
-    if (void* memory = std::aligned_alloc(align, (size + align - 1) / align * align)) {
+#if defined(_WIN32)
+    // The Windows C runtime has no aligned_alloc; what _aligned_malloc gives, _aligned_free takes.
+    void* memory = _aligned_malloc(size == 0 ? 1 : size, align);
+#else
+    void* memory = std::aligned_alloc(align, (size + align - 1) / align * align);
+#endif
+    if (memory) {
         return memory;
     }
     throw std::bad_alloc();
 }
 
-void* U_CALLCONV icu_allocate(const void*, size_t size)
+void release_aligned(void* memory) noexcept
 {
-    return fail_this_one(size) ? nullptr : std::malloc(size);
-}
-
-void* U_CALLCONV icu_reallocate(const void*, void* memory, size_t size)
-{
-    return fail_this_one(size) ? nullptr : std::realloc(memory, size);
-}
-
-void U_CALLCONV icu_free(const void*, void* memory)
-{
+#if defined(_WIN32)
+    _aligned_free(memory);
+#else
     std::free(memory);
+#endif
 }
-
-// ICU takes its allocator only before its first allocation, so install it before main.
-[[maybe_unused]] const bool icu_hooked = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    u_setMemoryFunctions(nullptr, icu_allocate, icu_reallocate, icu_free, &status);
-    return U_SUCCESS(status);
-}();
 
 } // namespace
 
@@ -131,6 +129,11 @@ bool FailingAllocation::fired() const noexcept
     return allocation::reached;
 }
 
+LargeAllocationFailure::LargeAllocationFailure() noexcept
+{
+    allocation::refused = 0;
+}
+
 LargeAllocationFailure::~LargeAllocationFailure()
 {
     allocation::smallest_failing = 0;
@@ -151,6 +154,7 @@ int LargeAllocationFailure::refused() const noexcept
 
 using vyr::cld::test::allocation::allocate;
 using vyr::cld::test::allocation::allocate_aligned;
+using vyr::cld::test::allocation::release_aligned;
 
 void* operator new(std::size_t size)
 {
@@ -202,19 +206,19 @@ void operator delete[](void* memory, std::size_t) noexcept
 }
 void operator delete(void* memory, std::align_val_t) noexcept
 {
-    std::free(memory);
+    release_aligned(memory);
 }
 void operator delete[](void* memory, std::align_val_t) noexcept
 {
-    std::free(memory);
+    release_aligned(memory);
 }
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept
 {
-    std::free(memory);
+    release_aligned(memory);
 }
 void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept
 {
-    std::free(memory);
+    release_aligned(memory);
 }
 void operator delete(void* memory, const std::nothrow_t&) noexcept
 {

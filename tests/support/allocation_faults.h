@@ -24,6 +24,10 @@ public:
     Armed& operator=(const Armed&) = delete;
 };
 
+// Counts one allocation made outside operator new, by a library with an allocator of its own;
+// true if it is the one to fail.
+bool fail_this_one(std::size_t size) noexcept;
+
 // Allocations failed so far in the program.
 std::size_t failed_total() noexcept;
 
@@ -48,14 +52,14 @@ public:
 // allocations the code around it makes.
 class LargeAllocationFailure {
 public:
-    LargeAllocationFailure() = default;
+    LargeAllocationFailure() noexcept;
     ~LargeAllocationFailure();
     LargeAllocationFailure(const LargeAllocationFailure&) = delete;
     LargeAllocationFailure& operator=(const LargeAllocationFailure&) = delete;
 
     void arm(std::size_t bytes) noexcept;
 
-    // How many allocations were refused since it was armed.
+    // How many allocations were refused since it was armed; none while it is not.
     [[nodiscard]] int refused() const noexcept;
 };
 

@@ -1,12 +1,14 @@
 #include "support/locales.h"
 
+#include <locale.h>
+
 #include <cstdlib>
 #include <filesystem>
-#include <system_error>
 #include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace vyr::cld::test {
 namespace {
@@ -50,7 +52,7 @@ locale_t build_locale(const std::string& name)
 
 } // namespace
 
-locale_t named_locale(const char* name)
+Locale named_locale(const char* name)
 {
     // Kept for the life of the test program, and freed at its end.
     struct Locales {
@@ -74,7 +76,17 @@ locale_t named_locale(const char* name)
             locale = build_locale(name);
         }
     }
-    return locale;
+    return {reinterpret_cast<std::uintptr_t>(locale)};
+}
+
+ThreadLocale::ThreadLocale(Locale locale)
+    : previous_(reinterpret_cast<std::uintptr_t>(uselocale(reinterpret_cast<locale_t>(locale.handle))))
+{
+}
+
+ThreadLocale::~ThreadLocale()
+{
+    uselocale(reinterpret_cast<locale_t>(previous_));
 }
 
 } // namespace vyr::cld::test

@@ -54,7 +54,7 @@ TEST_F(DialogTest, ACategoryWithoutANameNeverReachesTheService)
     }
 }
 
-TEST_F(DialogTest, AHeaderThatDoesNotConvertNeverReachesTheService)
+TEST_F(DialogTest, AHeaderThatDoesNotConvertNeverReachesTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     ThreadLocale guard(unconvertible_locale);
     EXPECT_FALSE(ShowImportFilesDialog(HostCategory::Import, "Import drawings"));
@@ -102,7 +102,7 @@ TEST_F(DialogTest, NoIncludeFoldersReachTheServiceAsAnEmptyList)
     EXPECT_TRUE(AreIncludeFoldersInModel({}));
 }
 
-TEST_F(DialogTest, IncludeFoldersThatDoNotConvertNeverReachTheService)
+TEST_F(DialogTest, IncludeFoldersThatDoNotConvertNeverReachTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     ThreadLocale guard(unconvertible_locale);
     AddIncludeFoldersToProject({"a"});
@@ -211,7 +211,7 @@ TEST_F(FilesOverviewTest, AServiceFailureAfterSettingTheLayerLeavesTheHostsLayer
     EXPECT_EQ(layer, "the host's layer");
 }
 
-TEST_F(FilesOverviewTest, ALayerThatDoesNotConvertLeavesTheHostsLayer)
+TEST_F(FilesOverviewTest, ALayerThatDoesNotConvertLeavesTheHostsLayerUnderAnUnusableCodesetLinuxOnly)
 {
     EXPECT_CALL(service, ShowFilesOverviewDialog(_, _, _))
         .WillOnce(DoAll(SetArgReferee<2>(String(u"imports")), Return(nullptr)));
@@ -220,7 +220,7 @@ TEST_F(FilesOverviewTest, ALayerThatDoesNotConvertLeavesTheHostsLayer)
     EXPECT_EQ(layer, "the host's layer");
 }
 
-TEST_F(FilesOverviewTest, ListsThatDoNotConvertNeverReachTheService)
+TEST_F(FilesOverviewTest, ListsThatDoNotConvertNeverReachTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     ThreadLocale guard(unconvertible_locale);
     EXPECT_TRUE(show().empty());

@@ -355,7 +355,7 @@ TEST_F(PaneTest, ANullFileNameFailsBackToTheService)
     }
 }
 
-TEST_F(PaneTest, AnAnswerThatDoesNotConvertFailsBackToTheService)
+TEST_F(PaneTest, AnAnswerThatDoesNotConvertFailsBackToTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     auto ui = start();
     EXPECT_CALL(*host, collectRelatedFiles("")).WillOnce(Return(std::vector<std::string>{"a.dwg"}));

@@ -142,7 +142,7 @@ TEST_F(ProgressTest, ANullTitleFailsBackToTheServiceBeforeTheKindIsLookedAt)
     EXPECT_TRUE(received.empty());
 }
 
-TEST_F(ProgressTest, ATitleThatDoesNotConvertFailsBackToTheService)
+TEST_F(ProgressTest, ATitleThatDoesNotConvertFailsBackToTheServiceUnderAnUnusableCodesetLinuxOnly)
 {
     const auto installed = installRecorder();
     ThreadLocale guard(unconvertible_locale);
