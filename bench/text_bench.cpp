@@ -8,6 +8,7 @@
 #include <unicode/ustring.h>
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace {
@@ -17,14 +18,14 @@ using vyr::cld::bridge::widen;
 using vyr::cld::test::named_locale;
 using vyr::cld::test::ThreadLocale;
 
-// The locale by name, built first if the machine lacks it; null if it cannot be had.
-locale_t locale_or_null(const char* name)
+// The locale by name, built first if the machine lacks it; none if it cannot be had.
+std::optional<vyr::cld::test::Locale> locale_if_available(const char* name)
 {
     try {
         return named_locale(name);
     }
     catch (const std::exception&) {
-        return static_cast<locale_t>(nullptr);
+        return std::nullopt;
     }
 }
 
@@ -135,12 +136,12 @@ void BM_Baseline_IcuNarrowIntoReusedBuffer(benchmark::State& state, std::string_
 
 void BM_Widen(benchmark::State& state, const char* locale_name, std::string_view unit)
 {
-    const locale_t chosen = locale_or_null(locale_name);
-    if (chosen == static_cast<locale_t>(nullptr)) {
+    const auto chosen = locale_if_available(locale_name);
+    if (!chosen) {
         state.SkipWithError("locale not available");
         return;
     }
-    const ThreadLocale locale(chosen);
+    const ThreadLocale locale(*chosen);
     const auto text = sample(static_cast<std::size_t>(state.range(0)), unit);
     for (auto _ : state) {
         benchmark::DoNotOptimize(widen(text));
@@ -150,12 +151,12 @@ void BM_Widen(benchmark::State& state, const char* locale_name, std::string_view
 
 void BM_Narrow(benchmark::State& state, const char* locale_name, std::string_view unit)
 {
-    const locale_t chosen = locale_or_null(locale_name);
-    if (chosen == static_cast<locale_t>(nullptr)) {
+    const auto chosen = locale_if_available(locale_name);
+    if (!chosen) {
         state.SkipWithError("locale not available");
         return;
     }
-    const ThreadLocale locale(chosen);
+    const ThreadLocale locale(*chosen);
     const VyrCldapi::String wide(wide_sample(static_cast<std::size_t>(state.range(0)), unit));
     for (auto _ : state) {
         benchmark::DoNotOptimize(narrow(wide));

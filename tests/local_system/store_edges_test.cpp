@@ -82,8 +82,8 @@ INSTANTIATE_TEST_SUITE_P(Uploads, FullDisk,
 TEST(ThreadCodePages, ANameAHostThreadWritesInLatin1ReachesAUtf8HostAsTheSameName)
 {
     // Loaded here, on the main thread, before any child or thread exists.
-    const locale_t latin1 = named_locale("en_US.ISO-8859-1");
-    const locale_t utf8 = named_locale("en_US.UTF-8");
+    const auto latin1 = named_locale("en_US.ISO-8859-1");
+    const auto utf8 = named_locale("en_US.UTF-8");
     const std::string latin1_name = "Bj\xF8rn \xE6\xF8\xE5.txt";
     const std::string utf8_name = "Bj\xC3\xB8rn \xC3\xA6\xC3\xB8\xC3\xA5.txt";
     TempFolder temp;
