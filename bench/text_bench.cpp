@@ -2,6 +2,7 @@
 // a fresh string of the right length (what no conversion of ASCII can beat), and ICU's single
 // UTF-8 call into a reused buffer (one conversion, no length pass, no allocation).
 #include "frame/text.h"
+#include "frame/text_engine.h"
 #include "support/locales.h"
 
 #include <benchmark/benchmark.h>
@@ -134,6 +135,16 @@ void BM_Baseline_IcuNarrowIntoReusedBuffer(benchmark::State& state, std::string_
     processed(state, wide.size());
 }
 
+// What every conversion pays before it looks at the text: reading the thread's host encoding,
+// which may change between calls and so is never kept.
+void BM_Floor_HostEncoding(benchmark::State& state)
+{
+    const ThreadLocale locale(named_locale("C.UTF-8"));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vyr::cld::bridge::engine::thread_encoding());
+    }
+}
+
 void BM_Widen(benchmark::State& state, const char* locale_name, std::string_view unit)
 {
     const auto chosen = locale_if_available(locale_name);
@@ -175,6 +186,8 @@ void mixed_sizes(benchmark::internal::Benchmark* benchmark)
 }
 
 } // namespace
+
+BENCHMARK(BM_Floor_HostEncoding);
 
 // Plain ASCII, both directions, against the bare copy.
 BENCHMARK(BM_Baseline_WidenCopy)->Apply(ascii_sizes);

@@ -4,7 +4,6 @@
 #include "frame/text_engine.h"
 #include "frame/utf8.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <new>
@@ -28,6 +27,12 @@ template <class Unit> bool all_ascii(const Unit* units, std::size_t count) noexc
 bool within_limit(std::size_t size) noexcept
 {
     return size != 0 && size < static_cast<std::size_t>(INT_MAX);
+}
+
+// Plain ASCII narrows unit for unit; built from the range, the result is written once.
+std::string ascii_narrowed(std::u16string_view units)
+{
+    return std::string(units.begin(), units.end());
 }
 
 VyrCldapi::String widen_general(std::string_view text, const engine::encoding& host)
@@ -55,19 +60,32 @@ std::string narrow_general(const VyrCldapi::String& text, const engine::encoding
     return engine::narrow(text.View(), host);
 }
 
+// The UTF-16 buffer has a failure kind of its own.
+template <class... Arguments> std::u16string wide_string(const Arguments&... arguments)
+{
+    try {
+        return std::u16string(arguments...);
+    }
+    catch (const std::bad_alloc&) {
+        raise_out_of_memory();
+    }
+}
+
 } // namespace
 
 std::u16string engine::wide_storage(std::size_t units)
 {
-    try {
-        // Constructed at its length: growing an empty string by resize costs as much again for
-        // a short text.
-        return std::u16string(units, u'\0');
-    }
-    catch (const std::bad_alloc&) {
-        // The UTF-16 buffer has a failure kind of its own.
-        raise_out_of_memory();
-    }
+    // Constructed at its length: growing an empty string by resize costs as much again for a
+    // short text.
+    return wide_string(units, u'\0');
+}
+
+std::u16string engine::wide_storage(std::string_view ascii)
+{
+    // A string built from a range is allocated at the range's length and written once, where one
+    // built at a length is zero-filled first; the bytes are unsigned so that they widen unchanged.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(ascii.data());
+    return wide_string(bytes, bytes + ascii.size());
 }
 
 // In front of the platform's engine: well-formed UTF-8 under UTF-8 converts by hand, and plain
@@ -79,7 +97,11 @@ VyrCldapi::String widen(std::string_view text)
     const auto host = engine::thread_encoding();
     if (within_limit(text.size())) {
         if (host.utf8) {
+            // Valid UTF-8 is as long in UTF-16 units as in bytes exactly when it is all ASCII.
             const auto length = utf8::utf16_length(text);
+            if (length == text.size()) {
+                return VyrCldapi::String(engine::wide_storage(text));
+            }
             if (length != utf8::invalid) {
                 auto wide = engine::wide_storage(length);
                 utf8::to_utf16(text, wide);
@@ -87,9 +109,7 @@ VyrCldapi::String widen(std::string_view text)
             }
         }
         else if (host.ascii_transparent && all_ascii(text.data(), text.size())) {
-            auto wide = engine::wide_storage(text.size());
-            std::transform(text.begin(), text.end(), wide.begin(), [](char c) { return static_cast<char16_t>(c); });
-            return VyrCldapi::String(std::move(wide));
+            return VyrCldapi::String(engine::wide_storage(text));
         }
     }
     return widen_general(text, host);
@@ -101,8 +121,12 @@ std::string narrow(const VyrCldapi::String& text)
     if (!text.IsNull() && within_limit(text.Length())) {
         const auto units = text.View();
         if (host.utf8) {
-            // Lone surrogates (utf8::invalid) and results too long to count are the general path's.
+            // As with widening, the same length means all ASCII. Lone surrogates (utf8::invalid)
+            // and results too long to count are the general path's.
             const auto length = utf8::utf8_length(units);
+            if (length == units.size()) {
+                return ascii_narrowed(units);
+            }
             if (length < static_cast<std::size_t>(INT_MAX)) {
                 std::string bytes(length, '\0');
                 utf8::to_utf8(units, bytes);
@@ -110,10 +134,7 @@ std::string narrow(const VyrCldapi::String& text)
             }
         }
         else if (host.ascii_transparent && all_ascii(units.data(), units.size())) {
-            std::string bytes(units.size(), '\0');
-            std::transform(units.begin(), units.end(), bytes.begin(),
-                           [](char16_t unit) { return static_cast<char>(unit); });
-            return bytes;
+            return ascii_narrowed(units);
         }
     }
     return narrow_general(text, host);

@@ -114,8 +114,9 @@ bool reports_utf8(const char* name) noexcept
 
 encoding thread_encoding() noexcept
 {
-    const locale_t current = uselocale(static_cast<locale_t>(nullptr));
-    const char* name = current == LC_GLOBAL_LOCALE ? nl_langinfo(CODESET) : nl_langinfo_l(CODESET, current);
+    // nl_langinfo answers for the thread's own locale where uselocale set one, and for the global
+    // locale otherwise: one call, where asking uselocale first would be two.
+    const char* name = nl_langinfo(CODESET);
     // The "C" and "POSIX" locales report plain ASCII; they stand for UTF-8 here.
     const bool utf8 = reports_utf8(name) || ucnv_compareNames(name, "UTF-8") == 0 ||
                       std::strcmp(name, "ANSI_X3.4-1968") == 0;

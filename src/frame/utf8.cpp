@@ -12,27 +12,45 @@ namespace {
 // block's tallies still fit in the lane type.
 constexpr std::size_t block = 32;
 
-// Whether `Count` units are all ASCII. A few are tested eight bytes at a time; many, as one loop
-// the compiler turns into full-width vector loads.
+// Where a unit's bits outside ASCII fall in eight bytes of units.
+template <class Unit> constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
+
+template <class Unit> std::uint64_t word_at(const Unit* units, std::size_t bytes) noexcept
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, reinterpret_cast<const unsigned char*>(units) + bytes, sizeof word);
+    return word;
+}
+
+// Whether `Count` units are all ASCII, tested eight bytes at a time, which the compiler turns into
+// full-width vector loads and one test at the end.
 template <std::size_t Count, class Unit> bool all_ascii(const Unit* units) noexcept
 {
-    if constexpr (Count * sizeof(Unit) <= 64) {
-        constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
-        std::uint64_t seen = 0;
-        for (std::size_t k = 0; k < Count * sizeof(Unit) / 8; ++k) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, units + k * 8 / sizeof(Unit), sizeof word);
-            seen |= word;
-        }
-        return (seen & high_bits) == 0;
+    static_assert(Count * sizeof(Unit) % 8 == 0);
+    std::uint64_t seen = 0;
+    for (std::size_t k = 0; k < Count * sizeof(Unit); k += 8) {
+        seen |= word_at(units, k);
     }
-    else {
-        Unit seen = 0;
-        for (std::size_t k = 0; k < Count; ++k) {
-            seen = static_cast<Unit>(seen | units[k]);
+    return (seen & high_bits<Unit>) == 0;
+}
+
+// The same for fewer than 64 bytes of units: words that may overlap the last one, or single units
+// where there are not eight bytes.
+template <class Unit> bool all_ascii_short(const Unit* units, std::size_t count) noexcept
+{
+    const std::size_t bytes = count * sizeof(Unit);
+    if (bytes < 8) {
+        unsigned seen = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            seen |= units[k];
         }
         return seen < 0x80;
     }
+    std::uint64_t seen = word_at(units, bytes - 8);
+    for (std::size_t k = 0; k + 8 < bytes; k += 8) {
+        seen |= word_at(units, k);
+    }
+    return (seen & high_bits<Unit>) == 0;
 }
 
 // All ones for true, zero for false: the form a vector compare yields, so the kernels below combine
@@ -145,44 +163,52 @@ struct utf16_rules {
     }
 };
 
-// One length pass for both directions. The first block and the last, partial one are judged in a
-// copy between zeros: a zero before the text wants nothing, and a zero after it is no
-// continuation, so a sequence cut short at the end is caught like any other.
+// One length pass for both directions. Most texts are plain ASCII, which wide strides settle
+// first; ASCII leaves nothing pending. Where the text is more than that, the first block and the
+// last, partial one are judged in a copy between zeros: a zero before the text wants nothing, and a
+// zero after it is no continuation, so a sequence cut short at the end is caught like any other.
 template <class Rules> std::size_t measure(const typename Rules::unit* text, std::size_t size) noexcept
 {
     using unit = typename Rules::unit;
     constexpr std::size_t behind = Rules::behind;
+    constexpr std::size_t stride = 64 / sizeof(unit);
+    static_assert(stride >= block && block >= behind);
+
+    constexpr std::size_t long_stride = 4 * stride;
+    std::size_t at = 0;
+    while (size - at >= long_stride && all_ascii<long_stride>(text + at)) {
+        at += long_stride;
+    }
+    while (size - at >= stride && all_ascii<stride>(text + at)) {
+        at += stride;
+    }
+    if (size - at < stride && all_ascii_short(text + at, size - at)) {
+        return size;
+    }
+
     unit wrong = 0;
     const auto edge = [&](std::size_t from) {
         const std::size_t taken = size - from < block ? size - from : block;
-        // Short texts are mostly plain names: ASCII with nothing pending needs no window.
-        unit seen = 0;
-        for (std::size_t k = 0; k < taken; ++k) {
-            seen = static_cast<unit>(seen | text[from + k]);
-        }
-        if (seen < 0x80 && (from == 0 || Rules::nothing_pending(text + from))) {
-            return taken;
-        }
         unit window[behind + block] = {};
         const std::size_t first = from < behind ? behind - from : 0;
         std::memcpy(window + first, text + from + first - behind, (behind - first + taken) * sizeof(unit));
         // Each zero of padding counted as one unit.
         return Rules::scan(window, wrong) - (block - taken);
     };
-    std::size_t length = 0;
-    std::size_t at = 0;
-    if (size >= block) {
-        length += edge(0);
-        at = block;
+    std::size_t length = at;
+    if (size - at >= block) {
+        if (at == 0) {
+            length += edge(0);
+            at = block;
+        }
         while (size - at >= block && wrong == 0) {
             if (all_ascii<block>(text + at) && Rules::nothing_pending(text + at)) {
                 // A run of ASCII needs no look-behind until it ends; take it in longer strides.
                 at += block;
                 length += block;
-                constexpr std::size_t stride = 256 / sizeof(unit);
-                while (size - at >= stride && all_ascii<stride>(text + at)) {
-                    at += stride;
-                    length += stride;
+                while (size - at >= long_stride && all_ascii<long_stride>(text + at)) {
+                    at += long_stride;
+                    length += long_stride;
                 }
                 continue;
             }
@@ -214,22 +240,12 @@ template <class To, class From> void copy_chunk(const From* __restrict from, To*
 }
 
 // Converts text[at, size): chunks of ASCII at once, anything else through `one`, which converts the
-// character at `at`, advances `at` past it and `out` past what it wrote. A result as long as the
-// text means the text is all ASCII, which needs no test at all.
+// character at `at`, advances `at` past it and `out` past what it wrote.
 template <class From, class To, class One>
 void convert(const From* text, std::size_t size, std::span<To> result, One&& one) noexcept
 {
     To* out = result.data();
     std::size_t at = 0;
-    if (result.size() == size) {
-        for (; size - at >= chunk; at += chunk) {
-            copy_chunk(text + at, out + at);
-        }
-        for (; at < size; ++at) {
-            out[at] = static_cast<To>(text[at]);
-        }
-        return;
-    }
     while (size - at >= chunk) {
         if (all_ascii<chunk>(text + at)) {
             copy_chunk(text + at, out);
