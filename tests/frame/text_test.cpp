@@ -177,6 +177,19 @@ constexpr utf16_case utf16_cases[] = {
     {u"\xD83D\xDE00\xDC00"sv, "\xF0\x9F\x98\x80\xEF\xBF\xBD"sv}, // a low one too many
 };
 
+// Every place in the first blocks, and places around the longer strides plain ASCII is taken in.
+std::vector<std::size_t> offsets()
+{
+    std::vector<std::size_t> all;
+    for (std::size_t offset = 0; offset < 70; ++offset) {
+        all.push_back(offset);
+    }
+    for (const std::size_t stride : {128u, 256u, 512u}) {
+        all.insert(all.end(), {stride - 1, stride, stride + 1, stride + 31});
+    }
+    return all;
+}
+
 template <class Text> auto placed(std::size_t offset, Text middle, std::size_t after)
 {
     using unit = typename Text::value_type;
@@ -204,7 +217,7 @@ TEST_F(TextUnderUtf8, SequencesAtTheEdgesOfValidityConvertAsTheGeneralConversion
             kept.remove_prefix(first);
             EXPECT_TRUE(kept.find_first_not_of(u"\uFFFDa") == std::u16string_view::npos) << "replaced: " << kept.size();
         }
-        for (std::size_t offset = 0; offset < 70; ++offset) {
+        for (const std::size_t offset : offsets()) {
             for (const std::size_t after : {0u, 1u, 33u}) {
                 const auto text = placed(offset, bytes, after);
                 ASSERT_EQ(marshal_as<String>(text), bridge::reference::widen(text)) << offset << " " << after;
@@ -217,7 +230,7 @@ TEST_F(TextUnderUtf8, SequencesAtTheEdgesOfValidityConvertAsTheGeneralConversion
     for (const auto& [units, bytes] : utf16_cases) {
         EXPECT_EQ(marshal_as<std::string>(String(std::u16string(units))), bytes);
         const bool valid = bytes.find("\xEF\xBF\xBD") == std::string_view::npos;
-        for (std::size_t offset = 0; offset < 70; ++offset) {
+        for (const std::size_t offset : offsets()) {
             for (const std::size_t after : {0u, 1u, 33u}) {
                 const String text(placed(offset, units, after));
                 ASSERT_EQ(marshal_as<std::string>(text), bridge::reference::narrow(text)) << offset << " " << after;
