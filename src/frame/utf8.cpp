@@ -64,6 +64,8 @@ template <class Unit> constexpr Unit mask(bool condition) noexcept
 struct utf8_rules {
     using unit = std::uint8_t;
     static constexpr std::size_t behind = 3;
+    // The longest block judged at once: the tallies are bytes.
+    static constexpr std::size_t dense = 128;
 
     // No sequence that starts before `start` wants continuation bytes at or after it.
     static bool nothing_pending(const unit* start) noexcept
@@ -71,27 +73,28 @@ struct utf8_rules {
         return start[-1] < 0xC0 && start[-2] < 0xE0 && start[-3] < 0xF0;
     }
 
-    // The UTF-16 units of the block that follows `behind` bytes of `window`; sets `wrong` for any
-    // byte that breaks the rules. Conditions are byte masks (all ones or zero), which map one to
-    // one onto vector compares.
-    static std::size_t scan(const unit* window, unit& wrong) noexcept
+    // The UTF-16 units of the `Count` bytes that follow `behind` bytes of `window`; sets `wrong`
+    // for any byte that breaks the rules. Conditions are byte masks (all ones or zero), which map
+    // one to one onto vector compares.
+    template <std::size_t Count> static std::size_t scan(const unit* window, unit& wrong) noexcept
     {
+        static_assert(Count < 256, "the tallies are bytes");
         unit top = 0;
-        for (std::size_t k = 0; k < behind + block; ++k) {
+        for (std::size_t k = 0; k < behind + Count; ++k) {
             top = window[k] > top ? window[k] : top;
         }
         if (top < 0xE0) {
-            return scan_short(window, wrong);
+            return scan_short<Count>(window, wrong);
         }
-        return top < 0xF0 ? scan_long<false>(window, wrong) : scan_long<true>(window, wrong);
+        return top < 0xF0 ? scan_long<Count, false>(window, wrong) : scan_long<Count, true>(window, wrong);
     }
 
     // Text of one- and two-byte characters only (Latin, Greek, Cyrillic, ...) needs fewer rules.
-    static std::size_t scan_short(const unit* window, unit& wrong) noexcept
+    template <std::size_t Count> static std::size_t scan_short(const unit* window, unit& wrong) noexcept
     {
         unit continuations = 0;
         unit bad = 0;
-        for (std::size_t k = 0; k < block; ++k) {
+        for (std::size_t k = 0; k < Count; ++k) {
             const unit b = window[k + 3];
             const unit continuation = mask<unit>((b & 0xC0) == 0x80);
             const unit wanted = mask<unit>((window[k + 2] & 0xC0) == 0xC0);
@@ -99,16 +102,16 @@ struct utf8_rules {
             continuations = static_cast<unit>(continuations - continuation);
         }
         wrong = static_cast<unit>(wrong | bad);
-        return block - continuations;
+        return Count - continuations;
     }
 
     // Up to three bytes a character (CJK), or four where `Four`.
-    template <bool Four> static std::size_t scan_long(const unit* window, unit& wrong) noexcept
+    template <std::size_t Count, bool Four> static std::size_t scan_long(const unit* window, unit& wrong) noexcept
     {
         unit continuations = 0;
         unit beyond = 0;
         unit bad = 0;
-        for (std::size_t k = 0; k < block; ++k) {
+        for (std::size_t k = 0; k < Count; ++k) {
             const unit b = window[k + 3];
             const unit p1 = window[k + 2];
             const unit p2 = window[k + 1];
@@ -133,7 +136,7 @@ struct utf8_rules {
         }
         wrong = static_cast<unit>(wrong | bad);
         // One unit per character, two for those beyond U+FFFF.
-        return block - continuations + beyond;
+        return Count - continuations + beyond;
     }
 };
 
@@ -141,17 +144,19 @@ struct utf8_rules {
 struct utf16_rules {
     using unit = std::uint16_t;
     static constexpr std::size_t behind = 1;
+    static constexpr std::size_t dense = 256;
 
     static bool high(unit u) noexcept { return (u & 0xFC00) == 0xD800; }
 
     static bool nothing_pending(const unit* start) noexcept { return !high(start[-1]); }
 
-    // The UTF-8 bytes of the block; a surrogate counts two, so a pair counts four.
-    static std::size_t scan(const unit* window, unit& wrong) noexcept
+    // The UTF-8 bytes of `Count` units; a surrogate counts two, so a pair counts four.
+    template <std::size_t Count> static std::size_t scan(const unit* window, unit& wrong) noexcept
     {
+        static_assert(2 * Count < 65536, "the tallies are units");
         unit extra = 0;
         unit bad = 0;
-        for (std::size_t k = 0; k < block; ++k) {
+        for (std::size_t k = 0; k < Count; ++k) {
             const unit u = window[k + 1];
             // A low surrogate is right exactly where a high one precedes it.
             bad = static_cast<unit>(bad | (mask<unit>(high(window[k])) ^ mask<unit>((u & 0xFC00) == 0xDC00)));
@@ -159,7 +164,7 @@ struct utf16_rules {
                                       mask<unit>((u & 0xF800) == 0xD800));
         }
         wrong = static_cast<unit>(wrong | bad);
-        return block + extra;
+        return Count + extra;
     }
 };
 
@@ -172,7 +177,8 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
     using unit = typename Rules::unit;
     constexpr std::size_t behind = Rules::behind;
     constexpr std::size_t stride = 64 / sizeof(unit);
-    static_assert(stride >= block && block >= behind);
+    constexpr std::size_t dense = Rules::dense;
+    static_assert(stride >= behind);
 
     constexpr std::size_t long_stride = 4 * stride;
     std::size_t at = 0;
@@ -193,7 +199,7 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
         const std::size_t first = from < behind ? behind - from : 0;
         std::memcpy(window + first, text + from + first - behind, (behind - first + taken) * sizeof(unit));
         // Each zero of padding counted as one unit.
-        return Rules::scan(window, wrong) - (block - taken);
+        return Rules::template scan<block>(window, wrong) - (block - taken);
     };
     std::size_t length = at;
     if (size - at >= block) {
@@ -212,7 +218,14 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
                 }
                 continue;
             }
-            length += Rules::scan(text + at - behind, wrong);
+            // Text that is more than ASCII is likely to stay so: judged in longer blocks, it needs
+            // fewer tallies and tests.
+            if (size - at >= dense) {
+                length += Rules::template scan<dense>(text + at - behind, wrong);
+                at += dense;
+                continue;
+            }
+            length += Rules::template scan<block>(text + at - behind, wrong);
             at += block;
         }
         // Text that ends on a block boundary is cut short exactly where something is pending.
