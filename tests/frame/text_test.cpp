@@ -218,7 +218,7 @@ TEST_F(TextUnderUtf8, SequencesAtTheEdgesOfValidityConvertAsTheGeneralConversion
             EXPECT_TRUE(kept.find_first_not_of(u"\uFFFDa") == std::u16string_view::npos) << "replaced: " << kept.size();
         }
         for (const std::size_t offset : offsets()) {
-            for (const std::size_t after : {0u, 1u, 33u}) {
+            for (const std::size_t after : {0u, 1u, 33u, 300u}) {
                 const auto text = placed(offset, bytes, after);
                 ASSERT_EQ(marshal_as<String>(text), bridge::reference::widen(text)) << offset << " " << after;
                 // Exactly the well-formed texts take the hand-written path.
@@ -231,7 +231,7 @@ TEST_F(TextUnderUtf8, SequencesAtTheEdgesOfValidityConvertAsTheGeneralConversion
         EXPECT_EQ(marshal_as<std::string>(String(std::u16string(units))), bytes);
         const bool valid = bytes.find("\xEF\xBF\xBD") == std::string_view::npos;
         for (const std::size_t offset : offsets()) {
-            for (const std::size_t after : {0u, 1u, 33u}) {
+            for (const std::size_t after : {0u, 1u, 33u, 300u}) {
                 const String text(placed(offset, units, after));
                 ASSERT_EQ(marshal_as<std::string>(text), bridge::reference::narrow(text)) << offset << " " << after;
                 ASSERT_EQ(bridge::utf8::utf8_length(text.View()),
