@@ -1,5 +1,7 @@
 #include "frame/utf8.h"
 
+#include "frame/utf8_kernels.h"
+
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -318,34 +320,19 @@ std::size_t utf8_length(std::u16string_view units) noexcept
 
 void to_utf8(std::u16string_view units, std::span<char> out) noexcept
 {
-    convert(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out,
-            [](const std::uint16_t* text, std::size_t& at, char*& to) {
-                const auto put = [&to](unsigned byte) { *to++ = static_cast<char>(byte); };
-                const unsigned unit = text[at];
-                if (unit < 0x80) {
-                    put(unit);
-                    at += 1;
-                }
-                else if (unit < 0x800) {
-                    put(0xC0u | unit >> 6);
-                    put(0x80u | (unit & 0x3Fu));
-                    at += 1;
-                }
-                else if ((unit & 0xFC00u) == 0xD800u) {
-                    const unsigned code = 0x10000u + ((unit & 0x3FFu) << 10 | (text[at + 1] & 0x3FFu));
-                    put(0xF0u | code >> 18);
-                    put(0x80u | (code >> 12 & 0x3Fu));
-                    put(0x80u | (code >> 6 & 0x3Fu));
-                    put(0x80u | (code & 0x3Fu));
-                    at += 2;
-                }
-                else {
-                    put(0xE0u | unit >> 12);
-                    put(0x80u | (unit >> 6 & 0x3Fu));
-                    put(0x80u | (unit & 0x3Fu));
-                    at += 1;
-                }
-            });
+    const auto* text = reinterpret_cast<const std::uint16_t*>(units.data());
+    std::size_t at = 0;
+    char* to = out.data();
+    const char* const end = to + out.size();
+    if (kernels::can_narrow()) {
+        at = kernels::narrow(text, units.size(), to, end);
+    }
+    convert(text + at, units.size() - at, std::span<char>(to, end), kernels::narrow_one);
+}
+
+void portable_to_utf8(std::u16string_view units, std::span<char> out) noexcept
+{
+    convert(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out, kernels::narrow_one);
 }
 
 } // namespace vyr::cld::bridge::utf8

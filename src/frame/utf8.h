@@ -24,6 +24,11 @@ void to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept;
 [[nodiscard]] std::size_t utf8_length(std::u16string_view units) noexcept;
 
 // Writes the bytes of `units`, which utf8_length accepted, to `out`, which is exactly that long.
+// Uses the processor's vector kernels where it has them.
 void to_utf8(std::u16string_view units, std::span<char> out) noexcept;
+
+// The same without the kernels: what a processor without them runs, kept callable so that tests
+// compare the two.
+void portable_to_utf8(std::u16string_view units, std::span<char> out) noexcept;
 
 } // namespace vyr::cld::bridge::utf8

@@ -129,6 +129,28 @@ TEST(Text, FastPathAgreesWithTheGeneralConversion)
     }
 }
 
+// Where the processor has vector kernels, they and the portable conversion write the same bytes,
+// around every kind of character and from every offset in a block.
+TEST(Text, KernelsAgreeWithThePortableConversion)
+{
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 3000; ++round) {
+        const auto units = generate(random).units;
+        for (std::size_t offset = 0; offset < 8 && offset <= units.size(); ++offset) {
+            const std::u16string_view part = std::u16string_view(units).substr(offset);
+            const auto length = bridge::utf8::utf8_length(part);
+            if (length == bridge::utf8::invalid) {
+                continue;
+            }
+            std::string kernel(length, '\0');
+            std::string portable(length, '\0');
+            bridge::utf8::to_utf8(part, kernel);
+            bridge::utf8::portable_to_utf8(part, portable);
+            ASSERT_EQ(kernel, portable) << round << " " << offset;
+        }
+    }
+}
+
 // Sequences at the edges of what is valid, each alone and then placed at every offset of a longer
 // ASCII text, so that it also falls across the blocks the length pass works in and at its end.
 struct utf8_case {

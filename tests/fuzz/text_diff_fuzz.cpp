@@ -62,5 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((bridge::utf8::utf8_length(units) != bridge::utf8::invalid) != fuzz::well_formed(units)) {
         std::abort();
     }
+    // The processor's kernels, where there are any, against the portable conversion.
+    if (const auto length = bridge::utf8::utf8_length(units); length != bridge::utf8::invalid) {
+        std::string kernel(length, '\0');
+        std::string portable(length, '\0');
+        bridge::utf8::to_utf8(units, kernel);
+        bridge::utf8::portable_to_utf8(units, portable);
+        if (kernel != portable) {
+            std::abort();
+        }
+    }
     return 0;
 }

@@ -1,0 +1,155 @@
+// Kernels for x86-64: SSSE3's byte shuffle packs the variable-length UTF-8 of a block of units
+// without a branch per character. The build's baseline is SSE2, so the kernels are compiled for
+// SSSE3 alone and run only where the processor reports it.
+#include "frame/utf8_kernels.h"
+
+#include <array>
+#include <bit>
+#include <emmintrin.h>
+#include <tmmintrin.h>
+
+namespace vyr::cld::bridge::utf8::kernels {
+namespace {
+
+// Which bytes of a vector to keep, in order, and how many.
+struct packing {
+    alignas(16) std::array<std::uint8_t, 16> order{};
+    std::uint8_t length = 0;
+};
+
+// Eight units below U+0800, each in a 16-bit lane as its one or two bytes, low byte first. Indexed
+// by which of the eight are ASCII (bit i for unit i), whose second byte is dropped.
+constexpr std::array<packing, 256> short_packings = [] {
+    std::array<packing, 256> all{};
+    for (unsigned ascii = 0; ascii < 256; ++ascii) {
+        auto& entry = all[ascii];
+        std::uint8_t kept = 0;
+        for (std::uint8_t unit = 0; unit < 8; ++unit) {
+            entry.order[kept++] = static_cast<std::uint8_t>(2 * unit);
+            if ((ascii >> unit & 1u) == 0) {
+                entry.order[kept++] = static_cast<std::uint8_t>(2 * unit + 1);
+            }
+        }
+        entry.length = kept;
+        for (; kept < 16; ++kept) {
+            entry.order[kept] = 0x80; // a zero byte, past the length
+        }
+    }
+    return all;
+}();
+
+// Four units below U+10000, none a surrogate, each in a 32-bit lane as its one to three bytes.
+// Indexed by which are ASCII (bits 0 to 3) and which are below U+0800 (bits 4 to 7).
+constexpr std::array<packing, 256> long_packings = [] {
+    std::array<packing, 256> all{};
+    for (unsigned index = 0; index < 256; ++index) {
+        auto& entry = all[index];
+        std::uint8_t kept = 0;
+        for (std::uint8_t unit = 0; unit < 4; ++unit) {
+            const bool ascii = (index >> unit & 1u) != 0;
+            const bool below_800 = (index >> (unit + 4) & 1u) != 0;
+            const std::uint8_t bytes = ascii ? 1 : below_800 ? 2 : 3;
+            for (std::uint8_t byte = 0; byte < bytes; ++byte) {
+                entry.order[kept++] = static_cast<std::uint8_t>(4 * unit + byte);
+            }
+        }
+        entry.length = kept;
+        for (; kept < 16; ++kept) {
+            entry.order[kept] = 0x80;
+        }
+    }
+    return all;
+}();
+
+__m128i order_of(const packing& entry) noexcept
+{
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(entry.order.data()));
+}
+
+__m128i words(int value) noexcept
+{
+    return _mm_set1_epi16(static_cast<short>(value));
+}
+
+// Stores the UTF-8 of four units (zero-extended to 32-bit lanes) at `to` and moves past it.
+// Inlined, as a call would pass the vector and the pointer through memory.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void narrow_four(__m128i units, char*& to) noexcept
+{
+    const __m128i low_six = _mm_set1_epi32(0x3F);
+    const __m128i ascii = _mm_cmplt_epi32(units, _mm_set1_epi32(0x80));
+    const __m128i below_800 = _mm_cmplt_epi32(units, _mm_set1_epi32(0x800));
+    // 110xxxxx 10xxxxxx
+    const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(units, 6), _mm_set1_epi32(0x80C0)),
+                                     _mm_slli_epi32(_mm_and_si128(units, low_six), 8));
+    // 1110xxxx 10xxxxxx 10xxxxxx
+    const __m128i three = _mm_or_si128(
+        _mm_or_si128(_mm_srli_epi32(units, 12), _mm_set1_epi32(0x8080E0)),
+        _mm_or_si128(_mm_slli_epi32(_mm_and_si128(_mm_srli_epi32(units, 6), low_six), 8),
+                     _mm_slli_epi32(_mm_and_si128(units, low_six), 16)));
+    const __m128i longer = _mm_or_si128(_mm_and_si128(below_800, two), _mm_andnot_si128(below_800, three));
+    const __m128i lanes = _mm_or_si128(_mm_and_si128(ascii, units), _mm_andnot_si128(ascii, longer));
+    const auto index = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(ascii)) |
+                                             _mm_movemask_ps(_mm_castsi128_ps(below_800)) << 4);
+    const packing& entry = long_packings[index];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi8(lanes, order_of(entry)));
+    to += entry.length;
+}
+
+// Units converted one at a time after a block with a surrogate: where there is one, more tend to
+// follow (emoji), and going back to the vectors at once would cost a failed block each time.
+constexpr std::size_t scalar_run = 32;
+
+[[gnu::target("ssse3")]] std::size_t narrow_ssse3(const std::uint16_t* text, std::size_t size, char*& out,
+                                                  const char* end) noexcept
+{
+    // A local copy: a char store could alias the caller's pointer, which would then be reloaded
+    // after every byte.
+    char* to = out;
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t at = 0;
+    while (size - at >= narrow_block && end - to >= static_cast<std::ptrdiff_t>(narrow_room)) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+        const __m128i top_five = _mm_and_si128(units, words(0xF800));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(top_five, words(0xD800))) != 0) {
+            // Surrogates: characters one at a time for a while, where more are likely to follow.
+            for (const std::size_t stop = size - at < scalar_run ? size : at + scalar_run; at < stop;) {
+                narrow_one(text, at, to);
+            }
+            continue;
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(top_five, zero)) == 0xFFFF) {
+            // All below U+0800: one or two bytes each, packed in one shuffle.
+            const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
+            const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(units, 6), words(0x80C0)),
+                                             _mm_slli_epi16(_mm_and_si128(units, words(0x3F)), 8));
+            const __m128i lanes = _mm_or_si128(_mm_and_si128(ascii, units), _mm_andnot_si128(ascii, two));
+            const auto index = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(ascii, zero)));
+            const packing& entry = short_packings[index];
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi8(lanes, order_of(entry)));
+            to += entry.length;
+        }
+        else {
+            narrow_four(_mm_unpacklo_epi16(units, zero), to);
+            narrow_four(_mm_unpackhi_epi16(units, zero), to);
+        }
+        at += narrow_block;
+    }
+    out = to;
+    return at;
+}
+
+} // namespace
+
+bool can_narrow() noexcept
+{
+    // Initialised here too, in case a host converts text from a static constructor that runs first.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3");
+}
+
+std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept
+{
+    return narrow_ssse3(text, size, to, end);
+}
+
+} // namespace vyr::cld::bridge::utf8::kernels
