@@ -17,17 +17,17 @@ struct packing {
     std::uint8_t length = 0;
 };
 
-// Eight units below U+0800, each in a 16-bit lane as its one or two bytes, low byte first. Indexed
-// by which of the eight are ASCII (bit i for unit i), whose second byte is dropped.
-constexpr std::array<packing, 256> short_packings = [] {
+// A packing for each of 256 indexes, of `Units` units in lanes of `Lane` bytes, keeping the first
+// `bytes(index, unit)` bytes of each lane.
+template <std::uint8_t Units, std::uint8_t Lane, class Bytes> constexpr std::array<packing, 256> packings(Bytes bytes)
+{
     std::array<packing, 256> all{};
-    for (unsigned ascii = 0; ascii < 256; ++ascii) {
-        auto& entry = all[ascii];
+    for (unsigned index = 0; index < 256; ++index) {
+        auto& entry = all[index];
         std::uint8_t kept = 0;
-        for (std::uint8_t unit = 0; unit < 8; ++unit) {
-            entry.order[kept++] = static_cast<std::uint8_t>(2 * unit);
-            if ((ascii >> unit & 1u) == 0) {
-                entry.order[kept++] = static_cast<std::uint8_t>(2 * unit + 1);
+        for (std::uint8_t unit = 0; unit < Units; ++unit) {
+            for (std::uint8_t byte = 0; byte < bytes(index, unit); ++byte) {
+                entry.order[kept++] = static_cast<std::uint8_t>(Lane * unit + byte);
             }
         }
         entry.length = kept;
@@ -36,30 +36,18 @@ constexpr std::array<packing, 256> short_packings = [] {
         }
     }
     return all;
-}();
+}
+
+// Eight units below U+0800, each in a 16-bit lane as its one or two bytes, low byte first. Indexed
+// by which of the eight are ASCII (bit i for unit i), whose second byte is dropped.
+constexpr auto short_packings =
+    packings<8, 2>([](unsigned ascii, unsigned unit) { return (ascii >> unit & 1u) != 0 ? 1 : 2; });
 
 // Four units below U+10000, none a surrogate, each in a 32-bit lane as its one to three bytes.
 // Indexed by which are ASCII (bits 0 to 3) and which are below U+0800 (bits 4 to 7).
-constexpr std::array<packing, 256> long_packings = [] {
-    std::array<packing, 256> all{};
-    for (unsigned index = 0; index < 256; ++index) {
-        auto& entry = all[index];
-        std::uint8_t kept = 0;
-        for (std::uint8_t unit = 0; unit < 4; ++unit) {
-            const bool ascii = (index >> unit & 1u) != 0;
-            const bool below_800 = (index >> (unit + 4) & 1u) != 0;
-            const std::uint8_t bytes = ascii ? 1 : below_800 ? 2 : 3;
-            for (std::uint8_t byte = 0; byte < bytes; ++byte) {
-                entry.order[kept++] = static_cast<std::uint8_t>(4 * unit + byte);
-            }
-        }
-        entry.length = kept;
-        for (; kept < 16; ++kept) {
-            entry.order[kept] = 0x80;
-        }
-    }
-    return all;
-}();
+constexpr auto long_packings = packings<4, 4>([](unsigned index, unsigned unit) {
+    return (index >> unit & 1u) != 0 ? 1 : (index >> (unit + 4) & 1u) != 0 ? 2 : 3;
+});
 
 __m128i order_of(const packing& entry) noexcept
 {
