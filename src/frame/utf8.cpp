@@ -277,6 +277,18 @@ void convert(const From* text, std::size_t size, std::span<To> result, One&& one
     }
 }
 
+// The processor's kernel as far as it goes, where it has one, and the portable conversion after it.
+template <class From, class To, class Kernel, class One>
+void convert_fast(const From* text, std::size_t size, std::span<To> result, Kernel&& kernel, One&& one) noexcept
+{
+    std::size_t at = 0;
+    To* to = result.data();
+    if (kernels::available()) {
+        at = kernel(text, size, to, result.data() + result.size());
+    }
+    convert(text + at, size - at, result.subspan(static_cast<std::size_t>(to - result.data())), one);
+}
+
 } // namespace
 
 std::size_t utf16_length(std::string_view bytes) noexcept
@@ -286,31 +298,13 @@ std::size_t utf16_length(std::string_view bytes) noexcept
 
 void to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
 {
-    convert(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out,
-            [](const std::uint8_t* text, std::size_t& at, char16_t*& to) {
-                const unsigned lead = text[at];
-                if (lead < 0x80) {
-                    *to++ = static_cast<char16_t>(lead);
-                    at += 1;
-                }
-                else if (lead < 0xE0) {
-                    *to++ = static_cast<char16_t>((lead & 0x1Fu) << 6 | (text[at + 1] & 0x3Fu));
-                    at += 2;
-                }
-                else if (lead < 0xF0) {
-                    *to++ = static_cast<char16_t>((lead & 0x0Fu) << 12 | (text[at + 1] & 0x3Fu) << 6 |
-                                                  (text[at + 2] & 0x3Fu));
-                    at += 3;
-                }
-                else {
-                    const unsigned code = ((lead & 0x07u) << 18 | (text[at + 1] & 0x3Fu) << 12 |
-                                           (text[at + 2] & 0x3Fu) << 6 | (text[at + 3] & 0x3Fu)) -
-                                          0x10000u;
-                    *to++ = static_cast<char16_t>(0xD800u | code >> 10);
-                    *to++ = static_cast<char16_t>(0xDC00u | (code & 0x3FFu));
-                    at += 4;
-                }
-            });
+    convert_fast(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out, kernels::widen,
+                 kernels::widen_one);
+}
+
+void portable_to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
+{
+    convert(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out, kernels::widen_one);
 }
 
 std::size_t utf8_length(std::u16string_view units) noexcept
@@ -320,14 +314,8 @@ std::size_t utf8_length(std::u16string_view units) noexcept
 
 void to_utf8(std::u16string_view units, std::span<char> out) noexcept
 {
-    const auto* text = reinterpret_cast<const std::uint16_t*>(units.data());
-    std::size_t at = 0;
-    char* to = out.data();
-    const char* const end = to + out.size();
-    if (kernels::can_narrow()) {
-        at = kernels::narrow(text, units.size(), to, end);
-    }
-    convert(text + at, units.size() - at, std::span<char>(to, end), kernels::narrow_one);
+    convert_fast(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out, kernels::narrow,
+                 kernels::narrow_one);
 }
 
 void portable_to_utf8(std::u16string_view units, std::span<char> out) noexcept

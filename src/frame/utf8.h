@@ -18,7 +18,12 @@ inline constexpr std::size_t invalid = static_cast<std::size_t>(-1);
 [[nodiscard]] std::size_t utf16_length(std::string_view bytes) noexcept;
 
 // Writes the units of `bytes`, which utf16_length accepted, to `out`, which is exactly that long.
+// Uses the processor's vector kernels where it has them.
 void to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept;
+
+// The same without the kernels: what a processor without them runs, kept callable so that tests
+// compare the two.
+void portable_to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept;
 
 // The UTF-8 bytes that `units` convert to, or `invalid` if a surrogate stands unpaired.
 [[nodiscard]] std::size_t utf8_length(std::u16string_view units) noexcept;

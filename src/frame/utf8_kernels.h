@@ -8,21 +8,49 @@
 // portable conversion does all the work.
 namespace vyr::cld::bridge::utf8::kernels {
 
-// The units a narrowing kernel takes at a time, and the room it needs left at `to` for each: it
-// stores whole vectors and keeps only what the units make.
-inline constexpr std::size_t narrow_block = 8;
+// Whether this processor runs the kernels.
+[[nodiscard]] bool available() noexcept;
+
+// The room each kernel needs left at `to` while it runs, in units of its result: it stores whole
+// vectors and keeps only what the text makes.
 inline constexpr std::size_t narrow_room = 32;
+inline constexpr std::size_t widen_room = 16;
 
-// Whether this processor runs the narrowing kernel.
-[[nodiscard]] bool can_narrow() noexcept;
-
-// Where can_narrow(): converts well-formed UTF-16 to UTF-8 from the start of `text` while a whole
-// block is left and `end - to` is at least `narrow_room`; advances `to` past what it wrote and
-// returns the units converted, which end on a character boundary.
+// Where available(): converts well-formed UTF-16 to UTF-8 from the start of `text` while a block of
+// eight units is left and `end - to` is at least `narrow_room`; advances `to` past what it wrote
+// and returns the units converted, which end on a character boundary.
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept;
 
-// Writes the UTF-8 of the character at `at`, of well-formed UTF-16, and moves past it: the
-// portable step, and the kernels' own for what they leave to it.
+// Where available(): the same from well-formed UTF-8 to UTF-16, while sixteen bytes are left.
+std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept;
+
+// The portable steps, which the kernels also take for what they leave: each converts the character
+// at `at` of well-formed text, writes its units at `to` and moves both past it.
+inline void widen_one(const std::uint8_t* text, std::size_t& at, char16_t*& to) noexcept
+{
+    const unsigned lead = text[at];
+    if (lead < 0x80) {
+        *to++ = static_cast<char16_t>(lead);
+        at += 1;
+    }
+    else if (lead < 0xE0) {
+        *to++ = static_cast<char16_t>((lead & 0x1Fu) << 6 | (text[at + 1] & 0x3Fu));
+        at += 2;
+    }
+    else if (lead < 0xF0) {
+        *to++ = static_cast<char16_t>((lead & 0x0Fu) << 12 | (text[at + 1] & 0x3Fu) << 6 | (text[at + 2] & 0x3Fu));
+        at += 3;
+    }
+    else {
+        const unsigned code = ((lead & 0x07u) << 18 | (text[at + 1] & 0x3Fu) << 12 | (text[at + 2] & 0x3Fu) << 6 |
+                               (text[at + 3] & 0x3Fu)) -
+                              0x10000u;
+        *to++ = static_cast<char16_t>(0xD800u | code >> 10);
+        *to++ = static_cast<char16_t>(0xDC00u | (code & 0x3FFu));
+        at += 4;
+    }
+}
+
 inline void narrow_one(const std::uint16_t* text, std::size_t& at, char*& to) noexcept
 {
     const auto put = [&to](unsigned byte) { *to++ = static_cast<char>(byte); };

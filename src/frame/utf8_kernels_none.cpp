@@ -3,12 +3,17 @@
 
 namespace vyr::cld::bridge::utf8::kernels {
 
-bool can_narrow() noexcept
+bool available() noexcept
 {
     return false;
 }
 
 std::size_t narrow(const std::uint16_t*, std::size_t, char*&, const char*) noexcept
+{
+    return 0;
+}
+
+std::size_t widen(const std::uint8_t*, std::size_t, char16_t*&, const char16_t*) noexcept
 {
     return 0;
 }

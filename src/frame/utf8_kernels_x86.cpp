@@ -1,10 +1,9 @@
-// Kernels for x86-64: SSSE3's byte shuffle packs the variable-length UTF-8 of a block of units
-// without a branch per character. The build's baseline is SSE2, so the kernels are compiled for
+// Kernels for x86-64: SSSE3's byte shuffle packs the variable-length UTF-8 of a block of units, and
+// gathers the UTF-16 units of a block of bytes, without a branch per character. The build's baseline is SSE2, so the kernels are compiled for
 // SSSE3 alone and run only where the processor reports it.
 #include "frame/utf8_kernels.h"
 
 #include <array>
-#include <bit>
 #include <emmintrin.h>
 #include <tmmintrin.h>
 
@@ -48,6 +47,9 @@ constexpr auto short_packings =
 constexpr auto long_packings = packings<4, 4>([](unsigned index, unsigned unit) {
     return (index >> unit & 1u) != 0 ? 1 : (index >> (unit + 4) & 1u) != 0 ? 2 : 3;
 });
+
+// Eight 16-bit lanes, of which those marked (bit i for lane i) are kept, in order.
+constexpr auto kept_lanes = packings<8, 2>([](unsigned kept, unsigned lane) { return (kept >> lane & 1u) != 0 ? 2 : 0; });
 
 __m128i order_of(const packing& entry) noexcept
 {
@@ -95,7 +97,7 @@ constexpr std::size_t scalar_run = 32;
     char* to = out;
     const __m128i zero = _mm_setzero_si128();
     std::size_t at = 0;
-    while (size - at >= narrow_block && end - to >= static_cast<std::ptrdiff_t>(narrow_room)) {
+    while (size - at >= 8 && end - to >= static_cast<std::ptrdiff_t>(narrow_room)) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
         const __m128i top_five = _mm_and_si128(units, words(0xF800));
         if (_mm_movemask_epi8(_mm_cmpeq_epi16(top_five, words(0xD800))) != 0) {
@@ -120,7 +122,84 @@ constexpr std::size_t scalar_run = 32;
             narrow_four(_mm_unpacklo_epi16(units, zero), to);
             narrow_four(_mm_unpackhi_epi16(units, zero), to);
         }
-        at += narrow_block;
+        at += 8;
+    }
+    out = to;
+    return at;
+}
+
+// The UTF-16 unit of the character that would start at each of eight bytes (zero-extended to
+// 16-bit lanes), given the one and two bytes after each.
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i units_at(__m128i first, __m128i second,
+                                                                     __m128i third) noexcept
+{
+    const __m128i low_six = words(0x3F);
+    second = _mm_and_si128(second, low_six);
+    third = _mm_and_si128(third, low_six);
+    const __m128i two = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(first, words(0x1F)), 6), second);
+    const __m128i three = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(first, words(0x0F)), 12),
+                                       _mm_or_si128(_mm_slli_epi16(second, 6), third));
+    const __m128i ascii = _mm_cmplt_epi16(first, words(0x80));
+    const __m128i pair = _mm_cmplt_epi16(first, words(0xE0));
+    const __m128i longer = _mm_or_si128(_mm_and_si128(pair, two), _mm_andnot_si128(pair, three));
+    return _mm_or_si128(_mm_and_si128(ascii, first), _mm_andnot_si128(ascii, longer));
+}
+
+// Stores the lanes of `units` that `kept` marks at `to` and moves past them.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void store_kept(__m128i units, unsigned kept,
+                                                                    char16_t*& to) noexcept
+{
+    const packing& entry = kept_lanes[kept];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi8(units, order_of(entry)));
+    to += entry.length / 2;
+}
+
+// Each chunk of sixteen bytes decodes a unit at every byte and keeps those where a character
+// starts: a byte that is no continuation byte (10xxxxxx), which as a signed byte is above -65. The
+// two bytes after the chunk are read for the characters that start at its end, and the next chunk
+// starts sixteen bytes on whatever the text holds, so that no chunk waits for the one before it;
+// continuation bytes at its start are no characters of its own.
+[[gnu::target("ssse3")]] std::size_t widen_ssse3(const std::uint8_t* text, std::size_t size, char16_t*& out,
+                                                 const char16_t* end) noexcept
+{
+    char16_t* to = out;
+    const __m128i zero = _mm_setzero_si128();
+    std::size_t at = 0;
+    while (size - at >= 18 && end - to >= static_cast<std::ptrdiff_t>(widen_room)) {
+        const auto* chunk = text + at;
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk));
+        if (_mm_movemask_epi8(bytes) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(bytes, zero));
+            at += 16;
+            to += 16;
+            continue;
+        }
+        const auto starts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-65))));
+        const __m128i four = _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(static_cast<char>(0xF0))), bytes);
+        if (_mm_movemask_epi8(four) != 0) {
+            // Four-byte characters: one at a time for a while, where more are likely to follow.
+            while (at < size && (text[at] & 0xC0u) == 0x80u) {
+                ++at;
+            }
+            for (const std::size_t stop = size - at < scalar_run ? size : at + scalar_run; at < stop;) {
+                widen_one(text, at, to);
+            }
+            continue;
+        }
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 1));
+        const __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 2));
+        store_kept(units_at(_mm_unpacklo_epi8(bytes, zero), _mm_unpacklo_epi8(second, zero),
+                            _mm_unpacklo_epi8(third, zero)),
+                   starts & 0xFFu, to);
+        store_kept(units_at(_mm_unpackhi_epi8(bytes, zero), _mm_unpackhi_epi8(second, zero),
+                            _mm_unpackhi_epi8(third, zero)),
+                   starts >> 8, to);
+        at += 16;
+    }
+    // What is left starts on a character.
+    while (at < size && (text[at] & 0xC0u) == 0x80u) {
+        ++at;
     }
     out = to;
     return at;
@@ -128,7 +207,7 @@ constexpr std::size_t scalar_run = 32;
 
 } // namespace
 
-bool can_narrow() noexcept
+bool available() noexcept
 {
     // Initialised here too, in case a host converts text from a static constructor that runs first.
     __builtin_cpu_init();
@@ -138,6 +217,11 @@ bool can_narrow() noexcept
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept
 {
     return narrow_ssse3(text, size, to, end);
+}
+
+std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept
+{
+    return widen_ssse3(text, size, to, end);
 }
 
 } // namespace vyr::cld::bridge::utf8::kernels

@@ -129,24 +129,34 @@ TEST(Text, FastPathAgreesWithTheGeneralConversion)
     }
 }
 
-// Where the processor has vector kernels, they and the portable conversion write the same bytes,
+// Where the processor has vector kernels, they and the portable conversion write the same units,
 // around every kind of character and from every offset in a block.
 TEST(Text, KernelsAgreeWithThePortableConversion)
 {
     std::mt19937 random(20261208);
     for (int round = 0; round < 3000; ++round) {
-        const auto units = generate(random).units;
-        for (std::size_t offset = 0; offset < 8 && offset <= units.size(); ++offset) {
-            const std::u16string_view part = std::u16string_view(units).substr(offset);
-            const auto length = bridge::utf8::utf8_length(part);
-            if (length == bridge::utf8::invalid) {
-                continue;
+        const auto text = generate(random);
+        for (std::size_t offset = 0; offset < 16; ++offset) {
+            if (offset <= text.units.size()) {
+                const auto units = std::u16string_view(text.units).substr(offset);
+                if (const auto length = bridge::utf8::utf8_length(units); length != bridge::utf8::invalid) {
+                    std::string kernel(length, '\0');
+                    std::string portable(length, '\0');
+                    bridge::utf8::to_utf8(units, kernel);
+                    bridge::utf8::portable_to_utf8(units, portable);
+                    ASSERT_EQ(kernel, portable) << round << " " << offset;
+                }
             }
-            std::string kernel(length, '\0');
-            std::string portable(length, '\0');
-            bridge::utf8::to_utf8(part, kernel);
-            bridge::utf8::portable_to_utf8(part, portable);
-            ASSERT_EQ(kernel, portable) << round << " " << offset;
+            if (offset <= text.bytes.size()) {
+                const auto bytes = std::string_view(text.bytes).substr(offset);
+                if (const auto length = bridge::utf8::utf16_length(bytes); length != bridge::utf8::invalid) {
+                    std::u16string kernel(length, u'\0');
+                    std::u16string portable(length, u'\0');
+                    bridge::utf8::to_utf16(bytes, kernel);
+                    bridge::utf8::portable_to_utf16(bytes, portable);
+                    ASSERT_EQ(kernel, portable) << round << " " << offset;
+                }
+            }
         }
     }
 }

@@ -51,6 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((bridge::utf8::utf16_length(host) != bridge::utf8::invalid) != fuzz::valid_utf8(host)) {
         std::abort();
     }
+    // The processor's kernels, where there are any, against the portable conversion.
+    if (const auto length = bridge::utf8::utf16_length(host); length != bridge::utf8::invalid) {
+        std::u16string kernel(length, u'\0');
+        std::u16string portable(length, u'\0');
+        bridge::utf8::to_utf16(host, kernel);
+        bridge::utf8::portable_to_utf16(host, portable);
+        if (kernel != portable) {
+            std::abort();
+        }
+    }
 
     // The same bytes read as UTF-16 code units.
     const auto units = fuzz::as_units(data + 1, size - 1);
@@ -62,7 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((bridge::utf8::utf8_length(units) != bridge::utf8::invalid) != fuzz::well_formed(units)) {
         std::abort();
     }
-    // The processor's kernels, where there are any, against the portable conversion.
     if (const auto length = bridge::utf8::utf8_length(units); length != bridge::utf8::invalid) {
         std::string kernel(length, '\0');
         std::string portable(length, '\0');
