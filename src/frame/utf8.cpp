@@ -277,6 +277,14 @@ void convert(const From* text, std::size_t size, std::span<To> result, One&& one
     }
 }
 
+// The portable steps as objects of their own types, so that the conversion's loop inlines them.
+constexpr auto widen_step = [](const std::uint8_t* text, std::size_t& at, char16_t*& to) {
+    kernels::widen_one(text, at, to);
+};
+constexpr auto narrow_step = [](const std::uint16_t* text, std::size_t& at, char*& to) {
+    kernels::narrow_one(text, at, to);
+};
+
 // The processor's kernel as far as it goes, where it has one, and the portable conversion after it.
 template <class From, class To, class Kernel, class One>
 void convert_fast(const From* text, std::size_t size, std::span<To> result, Kernel&& kernel, One&& one) noexcept
@@ -298,13 +306,12 @@ std::size_t utf16_length(std::string_view bytes) noexcept
 
 void to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
 {
-    convert_fast(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out, kernels::widen,
-                 kernels::widen_one);
+    convert_fast(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out, kernels::widen, widen_step);
 }
 
 void portable_to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
 {
-    convert(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out, kernels::widen_one);
+    convert(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out, widen_step);
 }
 
 std::size_t utf8_length(std::u16string_view units) noexcept
@@ -314,13 +321,12 @@ std::size_t utf8_length(std::u16string_view units) noexcept
 
 void to_utf8(std::u16string_view units, std::span<char> out) noexcept
 {
-    convert_fast(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out, kernels::narrow,
-                 kernels::narrow_one);
+    convert_fast(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out, kernels::narrow, narrow_step);
 }
 
 void portable_to_utf8(std::u16string_view units, std::span<char> out) noexcept
 {
-    convert(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out, kernels::narrow_one);
+    convert(reinterpret_cast<const std::uint16_t*>(units.data()), units.size(), out, narrow_step);
 }
 
 } // namespace vyr::cld::bridge::utf8

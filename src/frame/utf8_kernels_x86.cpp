@@ -1,6 +1,7 @@
-// Kernels for x86-64: SSSE3's byte shuffle packs the variable-length UTF-8 of a block of units, and
-// gathers the UTF-16 units of a block of bytes, without a branch per character. The build's baseline is SSE2, so the kernels are compiled for
-// SSSE3 alone and run only where the processor reports it.
+// Kernels for x86-64: SSSE3's byte shuffle packs the variable-length UTF-8 of a block of units,
+// and gathers the UTF-16 units of a block of bytes, without a branch per character. The build's
+// baseline is SSE2, so the kernels are compiled for SSSE3 alone and run only where the processor
+// reports it.
 #include "frame/utf8_kernels.h"
 
 #include <array>
@@ -49,7 +50,8 @@ constexpr auto long_packings = packings<4, 4>([](unsigned index, unsigned unit) 
 });
 
 // Eight 16-bit lanes, of which those marked (bit i for lane i) are kept, in order.
-constexpr auto kept_lanes = packings<8, 2>([](unsigned kept, unsigned lane) { return (kept >> lane & 1u) != 0 ? 2 : 0; });
+constexpr auto kept_lanes =
+    packings<8, 2>([](unsigned kept, unsigned lane) { return (kept >> lane & 1u) != 0 ? 2 : 0; });
 
 __m128i order_of(const packing& entry) noexcept
 {
@@ -72,10 +74,9 @@ __m128i words(int value) noexcept
     const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(units, 6), _mm_set1_epi32(0x80C0)),
                                      _mm_slli_epi32(_mm_and_si128(units, low_six), 8));
     // 1110xxxx 10xxxxxx 10xxxxxx
-    const __m128i three = _mm_or_si128(
-        _mm_or_si128(_mm_srli_epi32(units, 12), _mm_set1_epi32(0x8080E0)),
-        _mm_or_si128(_mm_slli_epi32(_mm_and_si128(_mm_srli_epi32(units, 6), low_six), 8),
-                     _mm_slli_epi32(_mm_and_si128(units, low_six), 16)));
+    const __m128i three = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(units, 12), _mm_set1_epi32(0x8080E0)),
+                                       _mm_or_si128(_mm_slli_epi32(_mm_and_si128(_mm_srli_epi32(units, 6), low_six), 8),
+                                                    _mm_slli_epi32(_mm_and_si128(units, low_six), 16)));
     const __m128i longer = _mm_or_si128(_mm_and_si128(below_800, two), _mm_andnot_si128(below_800, three));
     const __m128i lanes = _mm_or_si128(_mm_and_si128(ascii, units), _mm_andnot_si128(ascii, longer));
     const auto index = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(ascii)) |
@@ -189,12 +190,12 @@ constexpr std::size_t scalar_run = 32;
         }
         const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 1));
         const __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 2));
-        store_kept(units_at(_mm_unpacklo_epi8(bytes, zero), _mm_unpacklo_epi8(second, zero),
-                            _mm_unpacklo_epi8(third, zero)),
-                   starts & 0xFFu, to);
-        store_kept(units_at(_mm_unpackhi_epi8(bytes, zero), _mm_unpackhi_epi8(second, zero),
-                            _mm_unpackhi_epi8(third, zero)),
-                   starts >> 8, to);
+        store_kept(
+            units_at(_mm_unpacklo_epi8(bytes, zero), _mm_unpacklo_epi8(second, zero), _mm_unpacklo_epi8(third, zero)),
+            starts & 0xFFu, to);
+        store_kept(
+            units_at(_mm_unpackhi_epi8(bytes, zero), _mm_unpackhi_epi8(second, zero), _mm_unpackhi_epi8(third, zero)),
+            starts >> 8, to);
         at += 16;
     }
     // What is left starts on a character.
