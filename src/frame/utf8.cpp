@@ -205,7 +205,17 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
     };
     std::size_t length = at;
     if (size - at >= block) {
-        if (at == 0) {
+        if (at == 0 && size >= behind + block) {
+            // Judged where it lies, not in a copy that vectors would read back before its stores
+            // are done; only the first units, with nothing behind them, go in a copy behind zeros.
+            unit head[2 * behind] = {};
+            for (std::size_t k = 0; k < behind; ++k) {
+                head[behind + k] = text[k];
+            }
+            length = Rules::template scan<behind>(head, wrong) + Rules::template scan<block>(text, wrong);
+            at = behind + block;
+        }
+        else if (at == 0) {
             length += edge(0);
             at = block;
         }
