@@ -5,34 +5,15 @@
 #include "frame/utf8.h"
 
 #include <climits>
-#include <cstdint>
 #include <new>
-#include <type_traits>
 
 namespace vyr::cld::bridge {
 namespace {
-
-// Whether every unit is ASCII, where the host encoding and UTF-16 agree unit for unit and the
-// length needs no asking. Written to let the compiler vectorise it.
-template <class Unit> bool all_ascii(const Unit* units, std::size_t count) noexcept
-{
-    std::uint32_t seen = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        seen |= static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Unit>>(units[i]));
-    }
-    return seen < 0x80;
-}
 
 // Within the size limit, with room for the length a conversion would report.
 bool within_limit(std::size_t size) noexcept
 {
     return size != 0 && size < static_cast<std::size_t>(INT_MAX);
-}
-
-// Plain ASCII narrows unit for unit; built from the range, the result is written once.
-std::string ascii_narrowed(std::u16string_view units)
-{
-    return std::string(units.begin(), units.end());
 }
 
 VyrCldapi::String widen_general(std::string_view text, const engine::encoding& host)
@@ -89,53 +70,40 @@ std::u16string engine::wide_storage(std::string_view ascii)
 }
 
 // In front of the platform's engine: well-formed UTF-8 under UTF-8 converts by hand, and plain
-// ASCII under any other encoding that maps it unit for unit is copied; the length is known before
-// the result is allocated. Anything else, invalid input and the size checks included, is the
-// general path's.
+// ASCII under any encoding that maps it unit for unit is copied; the length is known before the
+// result is allocated. Anything else, invalid input and the size checks included, is the general
+// path's. The length pass needs no encoding, so it goes first: plain ASCII, the common case, is
+// then settled whatever the encoding turns out to be, with one look at the text.
 VyrCldapi::String widen(std::string_view text)
 {
+    const auto length = within_limit(text.size()) ? utf8::utf16_length(text) : utf8::invalid;
     const auto host = engine::thread_encoding();
-    if (within_limit(text.size())) {
-        if (host.utf8) {
-            // Valid UTF-8 is as long in UTF-16 units as in bytes exactly when it is all ASCII.
-            const auto length = utf8::utf16_length(text);
-            if (length == text.size()) {
-                return VyrCldapi::String(engine::wide_storage(text));
-            }
-            if (length != utf8::invalid) {
-                auto wide = engine::wide_storage(length);
-                utf8::to_utf16(text, wide);
-                return VyrCldapi::String(std::move(wide));
-            }
-        }
-        else if (host.ascii_transparent && all_ascii(text.data(), text.size())) {
-            return VyrCldapi::String(engine::wide_storage(text));
-        }
+    // Well-formed UTF-8 is as long in UTF-16 units as in bytes exactly when it is all ASCII.
+    if (length == text.size() && host.ascii_transparent) {
+        return VyrCldapi::String(engine::wide_storage(text));
+    }
+    if (length != utf8::invalid && host.utf8) {
+        auto wide = engine::wide_storage(length);
+        utf8::to_utf16(text, wide);
+        return VyrCldapi::String(std::move(wide));
     }
     return widen_general(text, host);
 }
 
 std::string narrow(const VyrCldapi::String& text)
 {
+    // As with widening, the same length means all ASCII. Lone surrogates (utf8::invalid) and
+    // results too long to count are the general path's.
+    const auto units = text.View();
+    const auto length = !text.IsNull() && within_limit(units.size()) ? utf8::utf8_length(units) : utf8::invalid;
     const auto host = engine::thread_encoding();
-    if (!text.IsNull() && within_limit(text.Length())) {
-        const auto units = text.View();
-        if (host.utf8) {
-            // As with widening, the same length means all ASCII. Lone surrogates (utf8::invalid)
-            // and results too long to count are the general path's.
-            const auto length = utf8::utf8_length(units);
-            if (length == units.size()) {
-                return ascii_narrowed(units);
-            }
-            if (length < static_cast<std::size_t>(INT_MAX)) {
-                std::string bytes(length, '\0');
-                utf8::to_utf8(units, bytes);
-                return bytes;
-            }
-        }
-        else if (host.ascii_transparent && all_ascii(units.data(), units.size())) {
-            return ascii_narrowed(units);
-        }
+    if (length == units.size() && host.ascii_transparent) {
+        return std::string(units.begin(), units.end());
+    }
+    if (length < static_cast<std::size_t>(INT_MAX) && host.utf8) {
+        std::string bytes(length, '\0');
+        utf8::to_utf8(units, bytes);
+        return bytes;
     }
     return narrow_general(text, host);
 }
