@@ -170,6 +170,22 @@ struct utf16_rules {
     }
 };
 
+// Where the text stops being plain ASCII: `size` if it never does, else the start of the first
+// stride of 64 bytes that is more than ASCII, with nothing pending before it.
+template <class Unit> std::size_t ascii_prefix(const Unit* text, std::size_t size) noexcept
+{
+    constexpr std::size_t stride = 64 / sizeof(Unit);
+    constexpr std::size_t long_stride = 4 * stride;
+    std::size_t at = 0;
+    while (size - at >= long_stride && all_ascii<long_stride>(text + at)) {
+        at += long_stride;
+    }
+    while (size - at >= stride && all_ascii<stride>(text + at)) {
+        at += stride;
+    }
+    return size - at < stride && all_ascii_short(text + at, size - at) ? size : at;
+}
+
 // One length pass for both directions. Most texts are plain ASCII, which wide strides settle
 // first; ASCII leaves nothing pending. Where the text is more than that, the first block and the
 // last, partial one are judged in a copy between zeros: a zero before the text wants nothing, and a
@@ -183,14 +199,8 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
     static_assert(stride >= behind);
 
     constexpr std::size_t long_stride = 4 * stride;
-    std::size_t at = 0;
-    while (size - at >= long_stride && all_ascii<long_stride>(text + at)) {
-        at += long_stride;
-    }
-    while (size - at >= stride && all_ascii<stride>(text + at)) {
-        at += stride;
-    }
-    if (size - at < stride && all_ascii_short(text + at, size - at)) {
+    std::size_t at = ascii_prefix(text, size);
+    if (at == size) {
         return size;
     }
 
@@ -325,6 +335,20 @@ void portable_to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
 }
 
 std::size_t utf8_length(std::u16string_view units) noexcept
+{
+    const auto* text = reinterpret_cast<const std::uint16_t*>(units.data());
+    if (!kernels::available()) {
+        return measure<utf16_rules>(text, units.size());
+    }
+    const std::size_t at = ascii_prefix(text, units.size());
+    if (at == units.size()) {
+        return at;
+    }
+    const std::size_t rest = kernels::narrow_length(text + at, units.size() - at);
+    return rest == invalid ? invalid : at + rest;
+}
+
+std::size_t portable_utf8_length(std::u16string_view units) noexcept
 {
     return measure<utf16_rules>(reinterpret_cast<const std::uint16_t*>(units.data()), units.size());
 }

@@ -25,8 +25,10 @@ void to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept;
 // compare the two.
 void portable_to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept;
 
-// The UTF-8 bytes that `units` convert to, or `invalid` if a surrogate stands unpaired.
+// The UTF-8 bytes that `units` convert to, or `invalid` if a surrogate stands unpaired. Uses the
+// processor's vector kernels where it has them; `portable_utf8_length` never does.
 [[nodiscard]] std::size_t utf8_length(std::u16string_view units) noexcept;
+[[nodiscard]] std::size_t portable_utf8_length(std::u16string_view units) noexcept;
 
 // Writes the bytes of `units`, which utf8_length accepted, to `out`, which is exactly that long.
 // Uses the processor's vector kernels where it has them.

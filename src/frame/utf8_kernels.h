@@ -21,6 +21,10 @@ inline constexpr std::size_t widen_room = 16;
 // and returns the units converted, which end on a character boundary.
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept;
 
+// Where available(): the UTF-8 bytes that `text` converts to, or SIZE_MAX if a surrogate stands
+// unpaired; no surrogate before `text` waits for its other half.
+std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept;
+
 // Where available(): the same from well-formed UTF-8 to UTF-16, while sixteen bytes are left.
 std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept;
 

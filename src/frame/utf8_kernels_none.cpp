@@ -13,6 +13,11 @@ std::size_t narrow(const std::uint16_t*, std::size_t, char*&, const char*) noexc
     return 0;
 }
 
+std::size_t narrow_length(const std::uint16_t*, std::size_t) noexcept
+{
+    return 0;
+}
+
 std::size_t widen(const std::uint8_t*, std::size_t, char16_t*&, const char16_t*) noexcept
 {
     return 0;

@@ -129,6 +129,58 @@ constexpr std::size_t scalar_run = 32;
     return at;
 }
 
+// Eight units a step: each counts three bytes, one less below U+0800 and one less again below
+// U+0080, and a surrogate two, so a pair counts four. A low surrogate must stand exactly where the
+// unit before it is a high one, across steps too. Tallies are 16-bit lanes, emptied before they
+// could overflow.
+[[gnu::target("ssse3")]] std::size_t narrow_length_ssse3(const std::uint16_t* text, std::size_t size) noexcept
+{
+    constexpr std::size_t steps_per_tally = 8192;
+    const __m128i zero = _mm_setzero_si128();
+    __m128i tally = zero;
+    __m128i high_before = zero;
+    __m128i wrong = zero;
+    std::size_t bytes = 0;
+    std::size_t at = 0;
+    std::size_t steps = 0;
+    const auto empty_tally = [&] {
+        __m128i sums = _mm_madd_epi16(tally, words(1));
+        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
+        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
+        bytes += static_cast<std::size_t>(_mm_cvtsi128_si32(sums));
+        tally = zero;
+    };
+    while (size - at >= 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+        const __m128i top_five = _mm_and_si128(units, words(0xF800));
+        const __m128i top_six = _mm_and_si128(units, words(0xFC00));
+        const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
+        const __m128i below_800 = _mm_cmpeq_epi16(top_five, zero);
+        const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
+        tally =
+            _mm_add_epi16(tally, _mm_add_epi16(words(3), _mm_add_epi16(_mm_add_epi16(ascii, below_800), surrogate)));
+        const __m128i high = _mm_cmpeq_epi16(top_six, words(0xD800));
+        const __m128i low = _mm_cmpeq_epi16(top_six, words(0xDC00));
+        wrong = _mm_or_si128(wrong, _mm_xor_si128(_mm_alignr_epi8(high, high_before, 14), low));
+        high_before = high;
+        at += 8;
+        if (++steps == steps_per_tally) {
+            empty_tally();
+            steps = 0;
+        }
+    }
+    empty_tally();
+    bool pending = at > 0 && (text[at - 1] & 0xFC00u) == 0xD800u;
+    bool unpaired = _mm_movemask_epi8(wrong) != 0;
+    for (; at < size; ++at) {
+        const unsigned unit = text[at];
+        unpaired = unpaired || ((unit & 0xFC00u) == 0xDC00u) != pending;
+        pending = (unit & 0xFC00u) == 0xD800u;
+        bytes += unit < 0x80 ? 1 : unit < 0x800 || (unit & 0xF800u) == 0xD800u ? 2 : 3;
+    }
+    return unpaired || pending ? static_cast<std::size_t>(-1) : bytes;
+}
+
 // The UTF-16 unit of the character that would start at each of eight bytes (zero-extended to
 // 16-bit lanes), given the one and two bytes after each.
 [[gnu::target("ssse3"), gnu::always_inline]] inline __m128i units_at(__m128i first, __m128i second,
@@ -218,6 +270,11 @@ bool available() noexcept
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept
 {
     return narrow_ssse3(text, size, to, end);
+}
+
+std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept
+{
+    return narrow_length_ssse3(text, size);
 }
 
 std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept

@@ -129,8 +129,8 @@ TEST(Text, FastPathAgreesWithTheGeneralConversion)
     }
 }
 
-// Where the processor has vector kernels, they and the portable conversion write the same units,
-// around every kind of character and from every offset in a block.
+// Where the processor has vector kernels, they and the portable conversion measure and write the
+// same, valid text or not, around every kind of character and from every offset in a block.
 TEST(Text, KernelsAgreeWithThePortableConversion)
 {
     std::mt19937 random(20261208);
@@ -139,6 +139,7 @@ TEST(Text, KernelsAgreeWithThePortableConversion)
         for (std::size_t offset = 0; offset < 16; ++offset) {
             if (offset <= text.units.size()) {
                 const auto units = std::u16string_view(text.units).substr(offset);
+                ASSERT_EQ(bridge::utf8::utf8_length(units), bridge::utf8::portable_utf8_length(units)) << round;
                 if (const auto length = bridge::utf8::utf8_length(units); length != bridge::utf8::invalid) {
                     std::string kernel(length, '\0');
                     std::string portable(length, '\0');
@@ -159,6 +160,10 @@ TEST(Text, KernelsAgreeWithThePortableConversion)
             }
         }
     }
+    // Long enough for every tally the kernels keep to fill up more than once.
+    const std::u16string wide(200'001, u'\u4E2D');
+    EXPECT_EQ(bridge::utf8::utf8_length(wide), 600'003u);
+    EXPECT_EQ(bridge::utf8::utf16_length(marshal_as<std::string>(String(wide))), 200'001u);
 }
 
 // Sequences at the edges of what is valid, each alone and then placed at every offset of a longer

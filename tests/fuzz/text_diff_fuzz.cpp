@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         run<std::string>([&] { return bridge::reference::narrow(service); })) {
         std::abort();
     }
-    if ((bridge::utf8::utf8_length(units) != bridge::utf8::invalid) != fuzz::well_formed(units)) {
+    if ((bridge::utf8::utf8_length(units) != bridge::utf8::invalid) != fuzz::well_formed(units) ||
+        bridge::utf8::utf8_length(units) != bridge::utf8::portable_utf8_length(units)) {
         std::abort();
     }
     if (const auto length = bridge::utf8::utf8_length(units); length != bridge::utf8::invalid) {
