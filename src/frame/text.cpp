@@ -72,13 +72,14 @@ std::u16string engine::wide_storage(std::string_view ascii)
 // In front of the platform's engine: well-formed UTF-8 under UTF-8 converts by hand, and plain
 // ASCII under any encoding that maps it unit for unit is copied; the length is known before the
 // result is allocated. Anything else, invalid input and the size checks included, is the general
-// path's, and an encoding that is not ASCII-transparent goes there without a look at the text.
+// path's. The length pass needs no encoding, so it goes first: plain ASCII, the common case, is
+// then settled whatever the encoding turns out to be, with one look at the text.
 VyrCldapi::String widen(std::string_view text)
 {
+    const auto length = within_limit(text.size()) ? utf8::utf16_length(text) : utf8::invalid;
     const auto host = engine::thread_encoding();
-    const auto length = host.ascii_transparent && within_limit(text.size()) ? utf8::utf16_length(text) : utf8::invalid;
     // Well-formed UTF-8 is as long in UTF-16 units as in bytes exactly when it is all ASCII.
-    if (length == text.size()) {
+    if (length == text.size() && host.ascii_transparent) {
         return VyrCldapi::String(engine::wide_storage(text));
     }
     if (length != utf8::invalid && host.utf8) {
@@ -93,12 +94,10 @@ std::string narrow(const VyrCldapi::String& text)
 {
     // As with widening, the same length means all ASCII. Lone surrogates (utf8::invalid) and
     // results too long to count are the general path's.
-    const auto host = engine::thread_encoding();
     const auto units = text.View();
-    const auto length = host.ascii_transparent && !text.IsNull() && within_limit(units.size())
-                            ? utf8::utf8_length(units)
-                            : utf8::invalid;
-    if (length == units.size()) {
+    const auto length = !text.IsNull() && within_limit(units.size()) ? utf8::utf8_length(units) : utf8::invalid;
+    const auto host = engine::thread_encoding();
+    if (length == units.size() && host.ascii_transparent) {
         return std::string(units.begin(), units.end());
     }
     if (length < static_cast<std::size_t>(INT_MAX) && host.utf8) {

@@ -152,6 +152,12 @@ struct utf16_rules {
 
     static bool nothing_pending(const unit* start) noexcept { return !high(start[-1]); }
 
+    // The processor's length pass, where it has one, for text with nothing pending before it.
+    static std::size_t by_kernel(const unit* text, std::size_t size) noexcept
+    {
+        return kernels::narrow_length(text, size);
+    }
+
     // The UTF-8 bytes of `Count` units; a surrogate counts two, so a pair counts four.
     template <std::size_t Count> static std::size_t scan(const unit* window, unit& wrong) noexcept
     {
@@ -190,7 +196,8 @@ template <class Unit> std::size_t ascii_prefix(const Unit* text, std::size_t siz
 // first; ASCII leaves nothing pending. Where the text is more than that, the first block and the
 // last, partial one are judged in a copy between zeros: a zero before the text wants nothing, and a
 // zero after it is no continuation, so a sequence cut short at the end is caught like any other.
-template <class Rules> std::size_t measure(const typename Rules::unit* text, std::size_t size) noexcept
+template <class Rules, bool WithKernel = false>
+std::size_t measure(const typename Rules::unit* text, std::size_t size) noexcept
 {
     using unit = typename Rules::unit;
     constexpr std::size_t behind = Rules::behind;
@@ -202,6 +209,12 @@ template <class Rules> std::size_t measure(const typename Rules::unit* text, std
     std::size_t at = ascii_prefix(text, size);
     if (at == size) {
         return size;
+    }
+    if constexpr (WithKernel) {
+        if (kernels::available()) {
+            const std::size_t rest = Rules::by_kernel(text + at, size - at);
+            return rest == invalid ? invalid : at + rest;
+        }
     }
 
     unit wrong = 0;
@@ -336,16 +349,7 @@ void portable_to_utf16(std::string_view bytes, std::span<char16_t> out) noexcept
 
 std::size_t utf8_length(std::u16string_view units) noexcept
 {
-    const auto* text = reinterpret_cast<const std::uint16_t*>(units.data());
-    if (!kernels::available()) {
-        return measure<utf16_rules>(text, units.size());
-    }
-    const std::size_t at = ascii_prefix(text, units.size());
-    if (at == units.size()) {
-        return at;
-    }
-    const std::size_t rest = kernels::narrow_length(text + at, units.size() - at);
-    return rest == invalid ? invalid : at + rest;
+    return measure<utf16_rules, true>(reinterpret_cast<const std::uint16_t*>(units.data()), units.size());
 }
 
 std::size_t portable_utf8_length(std::u16string_view units) noexcept
