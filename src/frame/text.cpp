@@ -52,6 +52,15 @@ template <class... Arguments> std::u16string wide_string(const Arguments&... arg
     }
 }
 
+// The UTF-16 of plain ASCII. A string built from a range is allocated at the range's length and
+// written once, where one built at a length is zero-filled first; the bytes are unsigned so that
+// they widen unchanged.
+std::u16string ascii_widened(std::string_view ascii)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(ascii.data());
+    return wide_string(bytes, bytes + ascii.size());
+}
+
 } // namespace
 
 std::u16string engine::wide_storage(std::size_t units)
@@ -59,14 +68,6 @@ std::u16string engine::wide_storage(std::size_t units)
     // Constructed at its length: growing an empty string by resize costs as much again for a
     // short text.
     return wide_string(units, u'\0');
-}
-
-std::u16string engine::wide_storage(std::string_view ascii)
-{
-    // A string built from a range is allocated at the range's length and written once, where one
-    // built at a length is zero-filled first; the bytes are unsigned so that they widen unchanged.
-    const auto* bytes = reinterpret_cast<const unsigned char*>(ascii.data());
-    return wide_string(bytes, bytes + ascii.size());
 }
 
 // In front of the platform's engine: well-formed UTF-8 under UTF-8 converts by hand, and plain
@@ -80,7 +81,7 @@ VyrCldapi::String widen(std::string_view text)
     const auto host = engine::thread_encoding();
     // Well-formed UTF-8 is as long in UTF-16 units as in bytes exactly when it is all ASCII.
     if (length == text.size() && host.ascii_transparent) {
-        return VyrCldapi::String(engine::wide_storage(text));
+        return VyrCldapi::String(ascii_widened(text));
     }
     if (length != utf8::invalid && host.utf8) {
         auto wide = engine::wide_storage(length);

@@ -29,8 +29,4 @@ struct encoding {
 // Storage for `units` UTF-16 units; running out of memory here is the memory failure.
 [[nodiscard]] std::u16string wide_storage(std::size_t units);
 
-// The UTF-16 of plain ASCII `bytes`, allocated once at its length and written once; running out
-// of memory here is the memory failure too.
-[[nodiscard]] std::u16string wide_storage(std::string_view ascii);
-
 } // namespace vyr::cld::bridge::engine

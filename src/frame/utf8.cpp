@@ -176,12 +176,16 @@ struct utf16_rules {
     }
 };
 
+// The strides plain ASCII is tested in: 64 bytes, and four times as many where the text is long.
+template <class Unit> constexpr std::size_t ascii_stride = 64 / sizeof(Unit);
+template <class Unit> constexpr std::size_t long_ascii_stride = 4 * ascii_stride<Unit>;
+
 // Where the text stops being plain ASCII: `size` if it never does, else the start of the first
-// stride of 64 bytes that is more than ASCII, with nothing pending before it.
+// stride that is more than ASCII, with nothing pending before it.
 template <class Unit> std::size_t ascii_prefix(const Unit* text, std::size_t size) noexcept
 {
-    constexpr std::size_t stride = 64 / sizeof(Unit);
-    constexpr std::size_t long_stride = 4 * stride;
+    constexpr std::size_t stride = ascii_stride<Unit>;
+    constexpr std::size_t long_stride = long_ascii_stride<Unit>;
     std::size_t at = 0;
     while (size - at >= long_stride && all_ascii<long_stride>(text + at)) {
         at += long_stride;
@@ -192,20 +196,21 @@ template <class Unit> std::size_t ascii_prefix(const Unit* text, std::size_t siz
     return size - at < stride && all_ascii_short(text + at, size - at) ? size : at;
 }
 
-// One length pass for both directions. Most texts are plain ASCII, which wide strides settle
-// first; ASCII leaves nothing pending. Where the text is more than that, the first block and the
-// last, partial one are judged in a copy between zeros: a zero before the text wants nothing, and a
-// zero after it is no continuation, so a sequence cut short at the end is caught like any other.
+// One length pass for both directions, through the processor's kernel where `WithKernel` and there
+// is one. Most texts are plain ASCII, which wide strides settle first; ASCII leaves nothing
+// pending. Where the text is more than that, it is judged a block at a time where it lies. Only a
+// text shorter than a block and what is behind it, and the last partial block, are judged in a copy
+// between zeros: a zero before the text wants nothing, and a zero after it is no continuation, so a
+// sequence cut short at the end is caught like any other.
 template <class Rules, bool WithKernel = false>
 std::size_t measure(const typename Rules::unit* text, std::size_t size) noexcept
 {
     using unit = typename Rules::unit;
     constexpr std::size_t behind = Rules::behind;
-    constexpr std::size_t stride = 64 / sizeof(unit);
+    constexpr std::size_t long_stride = long_ascii_stride<unit>;
     constexpr std::size_t dense = Rules::dense;
-    static_assert(stride >= behind);
+    static_assert(ascii_stride<unit> >= behind);
 
-    constexpr std::size_t long_stride = 4 * stride;
     std::size_t at = ascii_prefix(text, size);
     if (at == size) {
         return size;
@@ -229,8 +234,8 @@ std::size_t measure(const typename Rules::unit* text, std::size_t size) noexcept
     std::size_t length = at;
     if (size - at >= block) {
         if (at == 0 && size >= behind + block) {
-            // Judged where it lies, not in a copy that vectors would read back before its stores
-            // are done; only the first units, with nothing behind them, go in a copy behind zeros.
+            // Not in a copy, which vectors would read back before its stores are done; only the
+            // first units, with nothing behind them, go in a copy behind zeros.
             unit head[2 * behind] = {};
             for (std::size_t k = 0; k < behind; ++k) {
                 head[behind + k] = text[k];

@@ -11,21 +11,16 @@ namespace vyr::cld::bridge::utf8::kernels {
 // Whether this processor runs the kernels.
 [[nodiscard]] bool available() noexcept;
 
-// The room each kernel needs left at `to` while it runs, in units of its result: it stores whole
-// vectors and keeps only what the text makes.
-inline constexpr std::size_t narrow_room = 32;
-inline constexpr std::size_t widen_room = 16;
-
-// Where available(): converts well-formed UTF-16 to UTF-8 from the start of `text` while a block of
-// eight units is left and `end - to` is at least `narrow_room`; advances `to` past what it wrote
-// and returns the units converted, which end on a character boundary.
+// Where available(): converts well-formed UTF-16 to UTF-8 from the start of `text` while enough of
+// the text and of the room before `end` is left for a whole vector; advances `to` past what it
+// wrote and returns the units converted, which end on a character boundary.
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept;
 
 // Where available(): the UTF-8 bytes that `text` converts to, or SIZE_MAX if a surrogate stands
 // unpaired; no surrogate before `text` waits for its other half.
 std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept;
 
-// Where available(): the same from well-formed UTF-8 to UTF-16, while sixteen bytes are left.
+// Where available(): the same from well-formed UTF-8 to UTF-16.
 std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept;
 
 // The portable steps, which the kernels also take for what they leave: each converts the character

@@ -86,6 +86,20 @@ __m128i words(int value) noexcept
     to += entry.length;
 }
 
+// The room each kernel needs left at `to` while it runs, in units of its result: it stores whole
+// vectors and keeps only what the text makes.
+constexpr std::size_t narrow_room = 32;
+constexpr std::size_t widen_room = 16;
+
+// Past the continuation bytes at `at`, to where a character starts.
+std::size_t character_start(const std::uint8_t* text, std::size_t at, std::size_t size) noexcept
+{
+    while (at < size && (text[at] & 0xC0u) == 0x80u) {
+        ++at;
+    }
+    return at;
+}
+
 // Units converted one at a time after a block with a surrogate: where there is one, more tend to
 // follow (emoji), and going back to the vectors at once would cost a failed block each time.
 constexpr std::size_t scalar_run = 32;
@@ -232,9 +246,7 @@ constexpr std::size_t scalar_run = 32;
         const __m128i four = _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(static_cast<char>(0xF0))), bytes);
         if (_mm_movemask_epi8(four) != 0) {
             // Four-byte characters: one at a time for a while, where more are likely to follow.
-            while (at < size && (text[at] & 0xC0u) == 0x80u) {
-                ++at;
-            }
+            at = character_start(text, at, size);
             for (const std::size_t stop = size - at < scalar_run ? size : at + scalar_run; at < stop;) {
                 widen_one(text, at, to);
             }
@@ -250,12 +262,8 @@ constexpr std::size_t scalar_run = 32;
             starts >> 8, to);
         at += 16;
     }
-    // What is left starts on a character.
-    while (at < size && (text[at] & 0xC0u) == 0x80u) {
-        ++at;
-    }
     out = to;
-    return at;
+    return character_start(text, at, size);
 }
 
 } // namespace
