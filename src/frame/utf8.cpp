@@ -69,6 +69,12 @@ struct utf8_rules {
     // The longest block judged at once: the tallies are bytes.
     static constexpr std::size_t dense = 128;
 
+    // The processor's length pass, where it has one, for text with nothing pending before it.
+    static std::size_t by_kernel(const unit* text, std::size_t size) noexcept
+    {
+        return kernels::widen_length(text, size);
+    }
+
     // No sequence that starts before `start` wants continuation bytes at or after it.
     static bool nothing_pending(const unit* start) noexcept
     {
@@ -338,6 +344,11 @@ void convert_fast(const From* text, std::size_t size, std::span<To> result, Kern
 } // namespace
 
 std::size_t utf16_length(std::string_view bytes) noexcept
+{
+    return measure<utf8_rules, true>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::size_t portable_utf16_length(std::string_view bytes) noexcept
 {
     return measure<utf8_rules>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }

@@ -14,8 +14,10 @@ namespace vyr::cld::bridge::utf8 {
 inline constexpr std::size_t invalid = static_cast<std::size_t>(-1);
 
 // The UTF-16 units that `bytes` convert to, or `invalid` unless they are well-formed UTF-8: no
-// overlong form, no surrogate, nothing above U+10FFFF, no sequence cut short.
+// overlong form, no surrogate, nothing above U+10FFFF, no sequence cut short. Uses the processor's
+// vector kernels where it has them; `portable_utf16_length` never does.
 [[nodiscard]] std::size_t utf16_length(std::string_view bytes) noexcept;
+[[nodiscard]] std::size_t portable_utf16_length(std::string_view bytes) noexcept;
 
 // Writes the units of `bytes`, which utf16_length accepted, to `out`, which is exactly that long.
 // Uses the processor's vector kernels where it has them.

@@ -23,6 +23,10 @@ std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept;
 // Where available(): the same from well-formed UTF-8 to UTF-16.
 std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept;
 
+// Where available(): the UTF-16 units that `text` converts to, or SIZE_MAX unless it is well-formed
+// UTF-8; no sequence before `text` waits for more bytes.
+std::size_t widen_length(const std::uint8_t* text, std::size_t size) noexcept;
+
 // The portable steps, which the kernels also take for what they leave: each converts the character
 // at `at` of well-formed text, writes its units at `to` and moves both past it.
 inline void widen_one(const std::uint8_t* text, std::size_t& at, char16_t*& to) noexcept

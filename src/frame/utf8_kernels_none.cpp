@@ -23,4 +23,9 @@ std::size_t widen(const std::uint8_t*, std::size_t, char16_t*&, const char16_t*)
     return 0;
 }
 
+std::size_t widen_length(const std::uint8_t*, std::size_t) noexcept
+{
+    return 0;
+}
+
 } // namespace vyr::cld::bridge::utf8::kernels

@@ -195,6 +195,206 @@ constexpr std::size_t scalar_run = 32;
     return unpaired || pending ? static_cast<std::size_t>(-1) : bytes;
 }
 
+// UTF-8 is judged two bytes at a time, each pair by three table lookups (the high and low halves
+// of the first byte, the high half of the second) whose flags are ANDed: any flag left standing is
+// a pair no well-formed text holds. A pair of continuation bytes is flagged too, and is right
+// exactly where the byte two or three before is the lead of a longer character.
+namespace pair_flags {
+constexpr std::uint8_t too_short = 1 << 0;     // a lead byte without its continuation
+constexpr std::uint8_t too_long = 1 << 1;      // a continuation after ASCII
+constexpr std::uint8_t overlong_3 = 1 << 2;    // E0 80..9F
+constexpr std::uint8_t too_large = 1 << 3;     // F4 90..BF, F5..FF 90..BF
+constexpr std::uint8_t surrogate = 1 << 4;     // ED A0..BF
+constexpr std::uint8_t overlong_2 = 1 << 5;    // C0..C1 80..BF
+constexpr std::uint8_t four_80 = 1 << 6;       // F0 80..8F (overlong), F5..FF 80..8F (too large)
+constexpr std::uint8_t continuations = 1 << 7; // two continuation bytes
+constexpr std::uint8_t carried = too_short | too_long | continuations;
+} // namespace pair_flags
+
+__m128i bytes_of(const std::array<std::uint8_t, 16>& table) noexcept
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table.data()));
+}
+
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i high_half(__m128i bytes) noexcept
+{
+    return _mm_and_si128(_mm_srli_epi16(bytes, 4), _mm_set1_epi8(0x0F));
+}
+
+// The judge of one chunk of sixteen bytes, given the chunk before it.
+struct utf8_judge {
+    __m128i first_high;
+    __m128i first_low;
+    __m128i second_high;
+    __m128i wrong = _mm_setzero_si128();
+    __m128i counted = _mm_setzero_si128(); // two 64-bit sums
+
+    // Leads in the last three bytes of a chunk that want more bytes than the chunk has left.
+    [[gnu::target("ssse3"), gnu::always_inline]] static __m128i cut_short(__m128i chunk) noexcept
+    {
+        const __m128i limits = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                             static_cast<char>(0xEF), static_cast<char>(0xDF), static_cast<char>(0xBF));
+        return _mm_subs_epu8(chunk, limits);
+    }
+
+    // Whether the chunks hold a lead of three or four bytes.
+    [[gnu::target("ssse3"), gnu::always_inline]] static bool has_long_leads(__m128i chunks) noexcept
+    {
+        const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(chunks, e0), chunks)) != 0;
+    }
+
+    // Adds the units of a chunk, one a lane.
+    [[gnu::target("ssse3"), gnu::always_inline]] inline void count(__m128i units) noexcept
+    {
+        counted = _mm_add_epi64(counted, _mm_sad_epu8(units, _mm_setzero_si128()));
+    }
+
+    // Where neither the chunk nor the one before holds a longer lead (Latin, Greek, Cyrillic, ...),
+    // a continuation byte is right exactly after a lead, and only C0 and C1 lead overlong forms.
+    [[gnu::target("ssse3"), gnu::always_inline]] inline void judge_short(__m128i chunk, __m128i before) noexcept
+    {
+        const __m128i first = _mm_alignr_epi8(chunk, before, 15);
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i no_lead = _mm_cmpeq_epi8(_mm_subs_epu8(first, _mm_set1_epi8(static_cast<char>(0xBF))), zero);
+        const __m128i continuation = _mm_cmpgt_epi8(_mm_set1_epi8(-64), chunk);
+        const __m128i overlong = _mm_cmpeq_epi8(_mm_and_si128(chunk, _mm_set1_epi8(static_cast<char>(0xFE))),
+                                                _mm_set1_epi8(static_cast<char>(0xC0)));
+        wrong = _mm_or_si128(wrong, _mm_or_si128(_mm_cmpeq_epi8(no_lead, continuation), overlong));
+        count(_mm_add_epi8(_mm_set1_epi8(1), continuation));
+    }
+
+    // Any chunk: the three lookups, and the third and fourth bytes checked against the leads.
+    [[gnu::target("ssse3"), gnu::always_inline]] inline void judge(__m128i chunk, __m128i before) noexcept
+    {
+        const __m128i first = _mm_alignr_epi8(chunk, before, 15);
+        const __m128i flags =
+            _mm_and_si128(_mm_and_si128(_mm_shuffle_epi8(first_high, high_half(first)),
+                                        _mm_shuffle_epi8(first_low, _mm_and_si128(first, _mm_set1_epi8(0x0F)))),
+                          _mm_shuffle_epi8(second_high, high_half(chunk)));
+        // Third bytes follow E0..FF two bytes back, fourth bytes F0..FF three back; the top bit of
+        // each difference says which.
+        const __m128i third = _mm_subs_epu8(_mm_alignr_epi8(chunk, before, 14), _mm_set1_epi8(0xE0 - 0x80));
+        const __m128i fourth = _mm_subs_epu8(_mm_alignr_epi8(chunk, before, 13), _mm_set1_epi8(0xF0 - 0x80));
+        const __m128i wanted = _mm_and_si128(_mm_or_si128(third, fourth), _mm_set1_epi8(static_cast<char>(0x80)));
+        wrong = _mm_or_si128(wrong, _mm_xor_si128(flags, wanted));
+        // Every fourth byte stands for a four-byte lead, for its second unit.
+        const __m128i starts = _mm_cmpgt_epi8(chunk, _mm_set1_epi8(-65));
+        const __m128i fourths = _mm_cmpgt_epi8(_mm_setzero_si128(), fourth);
+        count(_mm_sub_epi8(_mm_setzero_si128(), _mm_add_epi8(starts, fourths)));
+    }
+
+    // `Count` chunks in a row, `chunk(k)` the k-th, each judged by whichever judge covers it and
+    // the one before: the short judge where neither holds a longer lead. `long_before` carries that
+    // answer for the last chunk from one call to the next. The chunks are fetched again for the
+    // judges rather than held, as all of them would not fit in registers beside the tables.
+    template <std::size_t Count, class Chunk>
+    [[gnu::target("ssse3"), gnu::always_inline]] inline void next(Chunk&& chunk, __m128i& before,
+                                                                  bool& long_before) noexcept
+    {
+        __m128i top = chunk(0);
+        for (std::size_t k = 1; k < Count; ++k) {
+            top = _mm_max_epu8(top, chunk(k));
+        }
+        const bool long_here = has_long_leads(top);
+        if (long_here || long_before) {
+            for (std::size_t k = 0; k < Count; ++k) {
+                const __m128i current = chunk(k);
+                judge(current, before);
+                before = current;
+            }
+        }
+        else {
+            for (std::size_t k = 0; k < Count; ++k) {
+                const __m128i current = chunk(k);
+                judge_short(current, before);
+                before = current;
+            }
+        }
+        long_before = long_here;
+    }
+};
+
+// Where the text has fewer than sixteen bytes left: those bytes first, then zeros. From the last
+// sixteen bytes of the text where it has that many, moved down by a shuffle, since a vector read
+// of a copy just written would wait for the copy's stores.
+[[gnu::target("ssse3")]] __m128i last_bytes(const std::uint8_t* text, std::size_t size, std::size_t at) noexcept
+{
+    const std::size_t left = size - at;
+    if (size >= 16) {
+        static constexpr auto slide = [] {
+            std::array<std::uint8_t, 32> order{};
+            for (std::uint8_t k = 0; k < 32; ++k) {
+                order[k] = k < 16 ? k : 0x80;
+            }
+            return order;
+        }();
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + size - 16));
+        return _mm_shuffle_epi8(last, _mm_loadu_si128(reinterpret_cast<const __m128i*>(slide.data() + 16 - left)));
+    }
+    alignas(16) std::array<std::uint8_t, 16> copy{};
+    for (std::size_t k = 0; k < left; ++k) {
+        copy[k] = text[at + k];
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(copy.data()));
+}
+
+// Sixteen bytes a step, four steps sharing one test for longer leads; the units are summed as they
+// go, and the last few bytes are judged with zeros after them, which catch a sequence cut short.
+[[gnu::target("ssse3")]] std::size_t widen_length_ssse3(const std::uint8_t* text, std::size_t size) noexcept
+{
+    using namespace pair_flags;
+    constexpr std::uint8_t lead_4 = too_short | too_large | four_80;
+    utf8_judge judge{
+        // By the high half of the first byte: ASCII, continuation, then the leads C, D, E and F.
+        bytes_of({too_long, too_long, too_long, too_long, too_long, too_long, too_long, too_long, continuations,
+                  continuations, continuations, continuations, too_short | overlong_2, too_short,
+                  too_short | overlong_3 | surrogate, lead_4}),
+        // By its low half.
+        bytes_of({carried | overlong_3 | overlong_2 | four_80, carried | overlong_2, carried, carried,
+                  carried | too_large, carried | too_large | four_80, carried | too_large | four_80,
+                  carried | too_large | four_80, carried | too_large | four_80, carried | too_large | four_80,
+                  carried | too_large | four_80, carried | too_large | four_80, carried | too_large | four_80,
+                  carried | too_large | four_80 | surrogate, carried | too_large | four_80,
+                  carried | too_large | four_80}),
+        // By the high half of the second byte.
+        bytes_of({too_short, too_short, too_short, too_short, too_short, too_short, too_short, too_short,
+                  too_long | overlong_2 | continuations | overlong_3 | four_80,
+                  too_long | overlong_2 | continuations | overlong_3 | too_large,
+                  too_long | overlong_2 | continuations | surrogate | too_large,
+                  too_long | overlong_2 | continuations | surrogate | too_large, too_short, too_short, too_short,
+                  too_short}),
+    };
+    __m128i before = _mm_setzero_si128(); // nothing is pending at the start
+    bool long_before = false;
+    const auto chunks_at = [text](std::size_t at) {
+        return [chunks = text + at](std::size_t k) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunks + 16 * k));
+        };
+    };
+    std::size_t at = 0;
+    // Four chunks a step, which share the test for longer leads.
+    for (; size - at >= 64; at += 64) {
+        judge.next<4>(chunks_at(at), before, long_before);
+    }
+    for (; size - at >= 16; at += 16) {
+        judge.next<1>(chunks_at(at), before, long_before);
+    }
+    // The zeros that pad the last chunk are each counted as a unit.
+    std::size_t padding = 0;
+    if (at < size) {
+        const __m128i last = last_bytes(text, size, at);
+        judge.next<1>([last](std::size_t) { return last; }, before, long_before);
+        padding = 16 - (size - at);
+    }
+    const __m128i wrong = _mm_or_si128(judge.wrong, utf8_judge::cut_short(before));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(wrong, _mm_setzero_si128())) != 0xFFFF) {
+        return static_cast<std::size_t>(-1);
+    }
+    const __m128i sums = _mm_add_epi64(judge.counted, _mm_unpackhi_epi64(judge.counted, judge.counted));
+    return static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) - padding;
+}
+
 // The UTF-16 unit of the character that would start at each of eight bytes (zero-extended to
 // 16-bit lanes), given the one and two bytes after each.
 [[gnu::target("ssse3"), gnu::always_inline]] inline __m128i units_at(__m128i first, __m128i second,
@@ -283,6 +483,11 @@ std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const
 std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept
 {
     return narrow_length_ssse3(text, size);
+}
+
+std::size_t widen_length(const std::uint8_t* text, std::size_t size) noexcept
+{
+    return widen_length_ssse3(text, size);
 }
 
 std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept

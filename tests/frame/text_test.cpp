@@ -150,6 +150,7 @@ TEST(Text, KernelsAgreeWithThePortableConversion)
             }
             if (offset <= text.bytes.size()) {
                 const auto bytes = std::string_view(text.bytes).substr(offset);
+                ASSERT_EQ(bridge::utf8::utf16_length(bytes), bridge::utf8::portable_utf16_length(bytes)) << round;
                 if (const auto length = bridge::utf8::utf16_length(bytes); length != bridge::utf8::invalid) {
                     std::u16string kernel(length, u'\0');
                     std::u16string portable(length, u'\0');

@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         run<VyrCldapi::String>([&] { return bridge::reference::widen(host); })) {
         std::abort();
     }
-    if ((bridge::utf8::utf16_length(host) != bridge::utf8::invalid) != fuzz::valid_utf8(host)) {
+    if ((bridge::utf8::utf16_length(host) != bridge::utf8::invalid) != fuzz::valid_utf8(host) ||
+        bridge::utf8::utf16_length(host) != bridge::utf8::portable_utf16_length(host)) {
         std::abort();
     }
     // The processor's kernels, where there are any, against the portable conversion.
