@@ -63,27 +63,49 @@ __m128i words(int value) noexcept
     return _mm_set1_epi16(static_cast<short>(value));
 }
 
-// Stores the UTF-8 of four units (zero-extended to 32-bit lanes) at `to` and moves past it.
-// Inlined, as a call would pass the vector and the pointer through memory.
-[[gnu::target("ssse3"), gnu::always_inline]] inline void narrow_four(__m128i units, char*& to) noexcept
+// Stores the UTF-8 of four units (zero-extended to 32-bit lanes) at `to` and moves past it, given
+// their two-byte forms and which are ASCII and which take two bytes. Inlined, as a call would pass
+// the vectors and the pointer through memory.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void narrow_four(__m128i units, __m128i two, __m128i ascii,
+                                                                     __m128i two_bytes, char*& to) noexcept
 {
     const __m128i low_six = _mm_set1_epi32(0x3F);
-    const __m128i ascii = _mm_cmplt_epi32(units, _mm_set1_epi32(0x80));
-    const __m128i below_800 = _mm_cmplt_epi32(units, _mm_set1_epi32(0x800));
-    // 110xxxxx 10xxxxxx
-    const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(units, 6), _mm_set1_epi32(0x80C0)),
-                                     _mm_slli_epi32(_mm_and_si128(units, low_six), 8));
     // 1110xxxx 10xxxxxx 10xxxxxx
     const __m128i three = _mm_or_si128(_mm_or_si128(_mm_srli_epi32(units, 12), _mm_set1_epi32(0x8080E0)),
                                        _mm_or_si128(_mm_slli_epi32(_mm_and_si128(_mm_srli_epi32(units, 6), low_six), 8),
                                                     _mm_slli_epi32(_mm_and_si128(units, low_six), 16)));
-    const __m128i longer = _mm_or_si128(_mm_and_si128(below_800, two), _mm_andnot_si128(below_800, three));
+    const __m128i longer = _mm_or_si128(_mm_and_si128(two_bytes, two), _mm_andnot_si128(two_bytes, three));
     const __m128i lanes = _mm_or_si128(_mm_and_si128(ascii, units), _mm_andnot_si128(ascii, longer));
     const auto index = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(ascii)) |
-                                             _mm_movemask_ps(_mm_castsi128_ps(below_800)) << 4);
+                                             _mm_movemask_ps(_mm_castsi128_ps(two_bytes)) << 4);
     const packing& entry = long_packings[index];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi8(lanes, order_of(entry)));
     to += entry.length;
+}
+
+// The two bytes of each unit below U+0800 (110xxxxx 10xxxxxx), low byte first in its 16-bit lane.
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i two_byte_forms(__m128i units) noexcept
+{
+    return _mm_or_si128(_mm_or_si128(_mm_srli_epi16(units, 6), words(0x80C0)),
+                        _mm_slli_epi16(_mm_and_si128(units, words(0x3F)), 8));
+}
+
+// A pair's four bytes split two and two: with W = (high & 0x3FF) + 0x40, the high surrogate makes
+// 11110www 10wwwwww from W's upper nine bits, and the low one 10wwxxxx 10xxxxxx from W's last two
+// bits (those of the unit before it, the high surrogate) and its own ten.
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i surrogate_forms(__m128i units, __m128i before, __m128i high,
+                                                                            __m128i two) noexcept
+{
+    const __m128i w = _mm_add_epi16(_mm_and_si128(units, words(0x3FF)), words(0x40));
+    const __m128i high_form = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(w, 8), words(0x80F0)),
+                                           _mm_slli_epi16(_mm_and_si128(_mm_srli_epi16(w, 2), words(0x3F)), 8));
+    const __m128i low_form =
+        _mm_or_si128(_mm_or_si128(words(0x8080), _mm_slli_epi16(_mm_and_si128(before, words(3)), 4)),
+                     _mm_or_si128(_mm_and_si128(_mm_srli_epi16(units, 6), words(0x0F)),
+                                  _mm_slli_epi16(_mm_and_si128(units, words(0x3F)), 8)));
+    const __m128i low = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFC00)), words(0xDC00));
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(high, high_form), _mm_and_si128(low, low_form)),
+                        _mm_andnot_si128(_mm_or_si128(high, low), two));
 }
 
 // The room each kernel needs left at `to` while it runs, in units of its result: it stores whole
@@ -100,10 +122,24 @@ std::size_t character_start(const std::uint8_t* text, std::size_t at, std::size_
     return at;
 }
 
-// Units converted one at a time after a block with a surrogate: where there is one, more tend to
-// follow (emoji), and going back to the vectors at once would cost a failed block each time.
+// Characters converted one at a time after a chunk with a four-byte one: where there is one, more
+// tend to follow (emoji), and going back to the vectors at once would cost a failed chunk each time.
 constexpr std::size_t scalar_run = 32;
 
+// Stores the UTF-8 of eight units that make one or two bytes each, given their two-byte forms and
+// which are ASCII, at `to` and moves past it.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void narrow_eight(__m128i units, __m128i two, __m128i ascii,
+                                                                      char*& to) noexcept
+{
+    const __m128i lanes = _mm_or_si128(_mm_and_si128(ascii, units), _mm_andnot_si128(ascii, two));
+    const auto index = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(ascii, _mm_setzero_si128())));
+    const packing& entry = short_packings[index];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi8(lanes, order_of(entry)));
+    to += entry.length;
+}
+
+// Eight units a step, each making one to three bytes, and a surrogate two, as above; a pair's high
+// surrogate at the end of a step has its low one at the start of the next.
 [[gnu::target("ssse3")]] std::size_t narrow_ssse3(const std::uint16_t* text, std::size_t size, char*& out,
                                                   const char* end) noexcept
 {
@@ -111,33 +147,43 @@ constexpr std::size_t scalar_run = 32;
     // after every byte.
     char* to = out;
     const __m128i zero = _mm_setzero_si128();
+    __m128i before = zero;
     std::size_t at = 0;
     while (size - at >= 8 && end - to >= static_cast<std::ptrdiff_t>(narrow_room)) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
         const __m128i top_five = _mm_and_si128(units, words(0xF800));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(top_five, words(0xD800))) != 0) {
-            // Surrogates: characters one at a time for a while, where more are likely to follow.
-            for (const std::size_t stop = size - at < scalar_run ? size : at + scalar_run; at < stop;) {
-                narrow_one(text, at, to);
-            }
-            continue;
-        }
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(top_five, zero)) == 0xFFFF) {
-            // All below U+0800: one or two bytes each, packed in one shuffle.
-            const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
-            const __m128i two = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(units, 6), words(0x80C0)),
-                                             _mm_slli_epi16(_mm_and_si128(units, words(0x3F)), 8));
-            const __m128i lanes = _mm_or_si128(_mm_and_si128(ascii, units), _mm_andnot_si128(ascii, two));
-            const auto index = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(ascii, zero)));
-            const packing& entry = short_packings[index];
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi8(lanes, order_of(entry)));
-            to += entry.length;
+        const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
+        const __m128i below_800 = _mm_cmpeq_epi16(top_five, zero);
+        if (_mm_movemask_epi8(below_800) == 0xFFFF) {
+            narrow_eight(units, two_byte_forms(units), ascii, to);
         }
         else {
-            narrow_four(_mm_unpacklo_epi16(units, zero), to);
-            narrow_four(_mm_unpackhi_epi16(units, zero), to);
+            __m128i two = two_byte_forms(units);
+            __m128i two_bytes = below_800;
+            const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
+            if (_mm_movemask_epi8(surrogate) != 0) {
+                const __m128i high = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFC00)), words(0xD800));
+                two = surrogate_forms(units, _mm_alignr_epi8(units, before, 14), high, two);
+                two_bytes = _mm_or_si128(two_bytes, surrogate);
+            }
+            if (_mm_movemask_epi8(two_bytes) == 0xFFFF) {
+                narrow_eight(units, two, ascii, to);
+            }
+            else {
+                // Sign-extending the masks keeps them masks in 32-bit lanes.
+                narrow_four(_mm_unpacklo_epi16(units, zero), _mm_unpacklo_epi16(two, zero),
+                            _mm_unpacklo_epi16(ascii, ascii), _mm_unpacklo_epi16(two_bytes, two_bytes), to);
+                narrow_four(_mm_unpackhi_epi16(units, zero), _mm_unpackhi_epi16(two, zero),
+                            _mm_unpackhi_epi16(ascii, ascii), _mm_unpackhi_epi16(two_bytes, two_bytes), to);
+            }
         }
+        before = units;
         at += 8;
+    }
+    if (at > 0 && (text[at - 1] & 0xFC00u) == 0xD800u) {
+        // The portable steps take a pair whole: give back the half of it written.
+        at -= 1;
+        to -= 2;
     }
     out = to;
     return at;
