@@ -4,6 +4,7 @@
 // reports it.
 #include "frame/utf8_kernels.h"
 
+#include <algorithm>
 #include <array>
 #include <emmintrin.h>
 #include <tmmintrin.h>
@@ -189,6 +190,49 @@ constexpr std::size_t scalar_run = 32;
     return at;
 }
 
+// Where the text has less than a vector left: those units first, then zeros. From the text's last
+// sixteen bytes where it has that many, moved down by a shuffle, since a vector read of a copy just
+// written would wait for the copy's stores.
+template <class Unit>
+[[gnu::target("ssse3")]] __m128i last_units(const Unit* text, std::size_t size, std::size_t at) noexcept
+{
+    constexpr std::size_t per_vector = 16 / sizeof(Unit);
+    const std::size_t left = size - at;
+    if (size >= per_vector) {
+        static constexpr auto slide = [] {
+            std::array<std::uint8_t, 32> order{};
+            for (std::uint8_t k = 0; k < 32; ++k) {
+                order[k] = k < 16 ? k : 0x80;
+            }
+            return order;
+        }();
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + size - per_vector));
+        return _mm_shuffle_epi8(
+            last, _mm_loadu_si128(reinterpret_cast<const __m128i*>(slide.data() + 16 - left * sizeof(Unit))));
+    }
+    alignas(16) std::array<Unit, per_vector> copy{};
+    std::copy_n(text + at, left, copy.data());
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(copy.data()));
+}
+
+// Adds the bytes of eight units to `tally`, and marks in `wrong` where a low surrogate does not
+// follow a high one, given which units of the step before are high surrogates.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void measure_eight(__m128i units, __m128i& tally,
+                                                                       __m128i& high_before, __m128i& wrong) noexcept
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top_five = _mm_and_si128(units, words(0xF800));
+    const __m128i top_six = _mm_and_si128(units, words(0xFC00));
+    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
+    const __m128i below_800 = _mm_cmpeq_epi16(top_five, zero);
+    const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
+    tally = _mm_add_epi16(tally, _mm_add_epi16(words(3), _mm_add_epi16(_mm_add_epi16(ascii, below_800), surrogate)));
+    const __m128i high = _mm_cmpeq_epi16(top_six, words(0xD800));
+    const __m128i low = _mm_cmpeq_epi16(top_six, words(0xDC00));
+    wrong = _mm_or_si128(wrong, _mm_xor_si128(_mm_alignr_epi8(high, high_before, 14), low));
+    high_before = high;
+}
+
 // Eight units a step: each counts three bytes, one less below U+0800 and one less again below
 // U+0080, and a surrogate two, so a pair counts four. A low surrogate must stand exactly where the
 // unit before it is a high one, across steps too. Tallies are 16-bit lanes, emptied before they
@@ -201,7 +245,6 @@ constexpr std::size_t scalar_run = 32;
     __m128i high_before = zero;
     __m128i wrong = zero;
     std::size_t bytes = 0;
-    std::size_t at = 0;
     std::size_t steps = 0;
     const auto empty_tally = [&] {
         __m128i sums = _mm_madd_epi16(tally, words(1));
@@ -210,35 +253,23 @@ constexpr std::size_t scalar_run = 32;
         bytes += static_cast<std::size_t>(_mm_cvtsi128_si32(sums));
         tally = zero;
     };
-    while (size - at >= 8) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-        const __m128i top_five = _mm_and_si128(units, words(0xF800));
-        const __m128i top_six = _mm_and_si128(units, words(0xFC00));
-        const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
-        const __m128i below_800 = _mm_cmpeq_epi16(top_five, zero);
-        const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
-        tally =
-            _mm_add_epi16(tally, _mm_add_epi16(words(3), _mm_add_epi16(_mm_add_epi16(ascii, below_800), surrogate)));
-        const __m128i high = _mm_cmpeq_epi16(top_six, words(0xD800));
-        const __m128i low = _mm_cmpeq_epi16(top_six, words(0xDC00));
-        wrong = _mm_or_si128(wrong, _mm_xor_si128(_mm_alignr_epi8(high, high_before, 14), low));
-        high_before = high;
-        at += 8;
+    std::size_t at = 0;
+    for (; size - at >= 8; at += 8) {
+        measure_eight(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), tally, high_before, wrong);
         if (++steps == steps_per_tally) {
             empty_tally();
             steps = 0;
         }
     }
-    empty_tally();
-    bool pending = at > 0 && (text[at - 1] & 0xFC00u) == 0xD800u;
-    bool unpaired = _mm_movemask_epi8(wrong) != 0;
-    for (; at < size; ++at) {
-        const unsigned unit = text[at];
-        unpaired = unpaired || ((unit & 0xFC00u) == 0xDC00u) != pending;
-        pending = (unit & 0xFC00u) == 0xD800u;
-        bytes += unit < 0x80 ? 1 : unit < 0x800 || (unit & 0xF800u) == 0xD800u ? 2 : 3;
+    // The zeros after the last units count a byte each; a high surrogate before them stands unpaired.
+    std::size_t padding = 0;
+    if (at < size) {
+        measure_eight(last_units(text, size, at), tally, high_before, wrong);
+        padding = 8 - (size - at);
     }
-    return unpaired || pending ? static_cast<std::size_t>(-1) : bytes;
+    empty_tally();
+    const bool cut_short = size > 0 && (text[size - 1] & 0xFC00u) == 0xD800u;
+    return _mm_movemask_epi8(wrong) != 0 || cut_short ? static_cast<std::size_t>(-1) : bytes - padding;
 }
 
 // UTF-8 is judged two bytes at a time, each pair by three table lookups (the high and low halves
@@ -304,7 +335,7 @@ struct utf8_judge {
         const __m128i zero = _mm_setzero_si128();
         const __m128i no_lead = _mm_cmpeq_epi8(_mm_subs_epu8(first, _mm_set1_epi8(static_cast<char>(0xBF))), zero);
         const __m128i continuation = _mm_cmpgt_epi8(_mm_set1_epi8(-64), chunk);
-        const __m128i overlong = _mm_cmpeq_epi8(_mm_and_si128(chunk, _mm_set1_epi8(static_cast<char>(0xFE))),
+        const __m128i overlong = _mm_cmpeq_epi8(_mm_and_si128(first, _mm_set1_epi8(static_cast<char>(0xFE))),
                                                 _mm_set1_epi8(static_cast<char>(0xC0)));
         wrong = _mm_or_si128(wrong, _mm_or_si128(_mm_cmpeq_epi8(no_lead, continuation), overlong));
         count(_mm_add_epi8(_mm_set1_epi8(1), continuation));
@@ -361,30 +392,6 @@ struct utf8_judge {
     }
 };
 
-// Where the text has fewer than sixteen bytes left: those bytes first, then zeros. From the last
-// sixteen bytes of the text where it has that many, moved down by a shuffle, since a vector read
-// of a copy just written would wait for the copy's stores.
-[[gnu::target("ssse3")]] __m128i last_bytes(const std::uint8_t* text, std::size_t size, std::size_t at) noexcept
-{
-    const std::size_t left = size - at;
-    if (size >= 16) {
-        static constexpr auto slide = [] {
-            std::array<std::uint8_t, 32> order{};
-            for (std::uint8_t k = 0; k < 32; ++k) {
-                order[k] = k < 16 ? k : 0x80;
-            }
-            return order;
-        }();
-        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + size - 16));
-        return _mm_shuffle_epi8(last, _mm_loadu_si128(reinterpret_cast<const __m128i*>(slide.data() + 16 - left)));
-    }
-    alignas(16) std::array<std::uint8_t, 16> copy{};
-    for (std::size_t k = 0; k < left; ++k) {
-        copy[k] = text[at + k];
-    }
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(copy.data()));
-}
-
 // Sixteen bytes a step, four steps sharing one test for longer leads; the units are summed as they
 // go, and the last few bytes are judged with zeros after them, which catch a sequence cut short.
 [[gnu::target("ssse3")]] std::size_t widen_length_ssse3(const std::uint8_t* text, std::size_t size) noexcept
@@ -429,7 +436,7 @@ struct utf8_judge {
     // The zeros that pad the last chunk are each counted as a unit.
     std::size_t padding = 0;
     if (at < size) {
-        const __m128i last = last_bytes(text, size, at);
+        const __m128i last = last_units(text, size, at);
         judge.next<1>([last](std::size_t) { return last; }, before, long_before);
         padding = 16 - (size - at);
     }
@@ -512,18 +519,50 @@ struct utf8_judge {
     return character_start(text, at, size);
 }
 
+// The kernels stop where too little of the text or of the room is left for a whole vector, which
+// leaves at most `Rest` units of text. Those are converted in a copy padded with zeros to `padded`
+// units, into scratch room, and the real result copied out: the zeros convert to zeros after it.
+// Where more is left than that, the portable steps take it.
+template <std::size_t Rest, std::size_t Room, class From, class To, class Padded, class Run>
+std::size_t finish(const From* text, std::size_t size, std::size_t at, To*& to, const To* end, Padded padded,
+                   Run run) noexcept
+{
+    const std::size_t left = size - at;
+    if (left == 0 || left > Rest) {
+        return at;
+    }
+    std::array<From, padded(Rest)> copy{};
+    std::copy_n(text + at, left, copy.data());
+    std::array<To, Room> scratch;
+    To* into = scratch.data();
+    run(copy.data(), padded(left), into, scratch.data() + Room);
+    const auto wanted = static_cast<std::size_t>(end - to);
+    std::copy_n(scratch.data(), wanted, to);
+    to += wanted;
+    return size;
+}
+
 } // namespace
 
 bool available() noexcept
 {
-    // Initialised here too, in case a host converts text from a static constructor that runs first.
+    // The runtime reads the processor's features in a constructor of its own. A host that converts
+    // text from a static constructor that runs first finds none yet: read them then, at the cost of
+    // a call, which every conversion would pay if it were made each time.
+    if (__builtin_cpu_supports("ssse3")) {
+        return true;
+    }
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
 }
 
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept
 {
-    return narrow_ssse3(text, size, to, end);
+    // Less room than a store needs is less than that many units, and one more where a pair was
+    // given back; whole steps of eight units.
+    constexpr auto padded = [](std::size_t units) { return (units + 7) / 8 * 8; };
+    return finish<narrow_room + 2, 3 * padded(narrow_room + 2) + narrow_room>(
+        text, size, narrow_ssse3(text, size, to, end), to, end, padded, narrow_ssse3);
 }
 
 std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept
@@ -538,7 +577,11 @@ std::size_t widen_length(const std::uint8_t* text, std::size_t size) noexcept
 
 std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept
 {
-    return widen_ssse3(text, size, to, end);
+    // Less room than a store needs is at most three bytes a unit for one unit less; whole chunks
+    // of sixteen bytes, and the two after the last.
+    constexpr auto padded = [](std::size_t bytes) { return (bytes + 15) / 16 * 16 + 2; };
+    return finish<3 * (widen_room - 1) + 2, padded(3 * (widen_room - 1) + 2) + widen_room>(
+        text, size, widen_ssse3(text, size, to, end), to, end, padded, widen_ssse3);
 }
 
 } // namespace vyr::cld::bridge::utf8::kernels

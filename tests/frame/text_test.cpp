@@ -257,11 +257,16 @@ TEST_F(TextUnderUtf8, SequencesAtTheEdgesOfValidityConvertAsTheGeneralConversion
         }
         for (const std::size_t offset : offsets()) {
             for (const std::size_t after : {0u, 1u, 33u, 300u}) {
-                const auto text = placed(offset, bytes, after);
-                ASSERT_EQ(marshal_as<String>(text), bridge::reference::widen(text)) << offset << " " << after;
-                // Exactly the well-formed texts take the hand-written path.
-                ASSERT_EQ(bridge::utf8::utf16_length(text),
-                          valid ? offset + units.size() + after : bridge::utf8::invalid);
+                // Also behind a three-byte character, so that the sequence is judged where the rules
+                // for longer characters give way to those for shorter ones.
+                for (const std::string_view before : {""sv, "\xE4\xB8\xAD"sv}) {
+                    const auto text = std::string(before) + placed(offset, bytes, after);
+                    ASSERT_EQ(marshal_as<String>(text), bridge::reference::widen(text)) << offset << " " << after;
+                    // Exactly the well-formed texts take the hand-written path.
+                    ASSERT_EQ(bridge::utf8::utf16_length(text),
+                              valid ? before.size() / 3 + offset + units.size() + after : bridge::utf8::invalid)
+                        << offset << " " << after << " " << before.size();
+                }
             }
         }
     }
