@@ -519,29 +519,6 @@ struct utf8_judge {
     return character_start(text, at, size);
 }
 
-// The kernels stop where too little of the text or of the room is left for a whole vector, which
-// leaves at most `Rest` units of text. Those are converted in a copy padded with zeros to `padded`
-// units, into scratch room, and the real result copied out: the zeros convert to zeros after it.
-// Where more is left than that, the portable steps take it.
-template <std::size_t Rest, std::size_t Room, class From, class To, class Padded, class Run>
-std::size_t finish(const From* text, std::size_t size, std::size_t at, To*& to, const To* end, Padded padded,
-                   Run run) noexcept
-{
-    const std::size_t left = size - at;
-    if (left == 0 || left > Rest) {
-        return at;
-    }
-    std::array<From, padded(Rest)> copy{};
-    std::copy_n(text + at, left, copy.data());
-    std::array<To, Room> scratch;
-    To* into = scratch.data();
-    run(copy.data(), padded(left), into, scratch.data() + Room);
-    const auto wanted = static_cast<std::size_t>(end - to);
-    std::copy_n(scratch.data(), wanted, to);
-    to += wanted;
-    return size;
-}
-
 } // namespace
 
 bool available() noexcept
@@ -558,11 +535,7 @@ bool available() noexcept
 
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept
 {
-    // Less room than a store needs is less than that many units, and one more where a pair was
-    // given back; whole steps of eight units.
-    constexpr auto padded = [](std::size_t units) { return (units + 7) / 8 * 8; };
-    return finish<narrow_room + 2, 3 * padded(narrow_room + 2) + narrow_room>(
-        text, size, narrow_ssse3(text, size, to, end), to, end, padded, narrow_ssse3);
+    return narrow_ssse3(text, size, to, end);
 }
 
 std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept
@@ -577,11 +550,7 @@ std::size_t widen_length(const std::uint8_t* text, std::size_t size) noexcept
 
 std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, const char16_t* end) noexcept
 {
-    // Less room than a store needs is at most three bytes a unit for one unit less; whole chunks
-    // of sixteen bytes, and the two after the last.
-    constexpr auto padded = [](std::size_t bytes) { return (bytes + 15) / 16 * 16 + 2; };
-    return finish<3 * (widen_room - 1) + 2, padded(3 * (widen_room - 1) + 2) + widen_room>(
-        text, size, widen_ssse3(text, size, to, end), to, end, padded, widen_ssse3);
+    return widen_ssse3(text, size, to, end);
 }
 
 } // namespace vyr::cld::bridge::utf8::kernels
