@@ -27,6 +27,11 @@ std::size_t widen(const std::uint8_t* text, std::size_t size, char16_t*& to, con
 // UTF-8; no sequence before `text` waits for more bytes.
 std::size_t widen_length(const std::uint8_t* text, std::size_t size) noexcept;
 
+// How many of the leading units of `text` are plain ASCII, counted in whole steps of 256 bytes,
+// where the processor has vectors wider than the kernels above use; zero where it has not.
+std::size_t ascii_run(const std::uint8_t* text, std::size_t size) noexcept;
+std::size_t ascii_run(const std::uint16_t* text, std::size_t size) noexcept;
+
 // The portable steps, which the kernels also take for what they leave: each converts the character
 // at `at` of well-formed text, writes its units at `to` and moves both past it.
 inline void widen_one(const std::uint8_t* text, std::size_t& at, char16_t*& to) noexcept

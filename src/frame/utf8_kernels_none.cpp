@@ -28,4 +28,14 @@ std::size_t widen_length(const std::uint8_t*, std::size_t) noexcept
     return 0;
 }
 
+std::size_t ascii_run(const std::uint8_t*, std::size_t) noexcept
+{
+    return 0;
+}
+
+std::size_t ascii_run(const std::uint16_t*, std::size_t) noexcept
+{
+    return 0;
+}
+
 } // namespace vyr::cld::bridge::utf8::kernels

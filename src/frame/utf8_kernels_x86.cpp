@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <tmmintrin.h>
 
 namespace vyr::cld::bridge::utf8::kernels {
@@ -519,6 +520,39 @@ struct utf8_judge {
     return character_start(text, at, size);
 }
 
+// Plain ASCII is the common case, and long runs of it are read faster in AVX2's 32-byte vectors
+// than in the 16-byte ones the rest of the kernels use; eight vectors a step.
+template <class Unit> [[gnu::target("avx2")]] std::size_t ascii_run_avx2(const Unit* text, std::size_t size) noexcept
+{
+    constexpr std::size_t step = 256 / sizeof(Unit);
+    const __m256i high =
+        sizeof(Unit) == 1 ? _mm256_set1_epi8(static_cast<char>(0x80)) : _mm256_set1_epi16(static_cast<short>(0xFF80));
+    std::size_t at = 0;
+    for (; size - at >= step; at += step) {
+        const auto* vectors = reinterpret_cast<const __m256i*>(text + at);
+        __m256i seen = _mm256_loadu_si256(vectors);
+        for (int k = 1; k < 8; ++k) {
+            seen = _mm256_or_si256(seen, _mm256_loadu_si256(vectors + k));
+        }
+        if (_mm256_testz_si256(seen, high) == 0) {
+            break;
+        }
+    }
+    return at;
+}
+
+template <class Unit> std::size_t ascii_run_where_wide(const Unit* text, std::size_t size) noexcept
+{
+    // As in available(), the runtime's initialiser only where it has not run yet.
+    if (!__builtin_cpu_supports("avx2")) {
+        __builtin_cpu_init();
+        if (!__builtin_cpu_supports("avx2")) {
+            return 0;
+        }
+    }
+    return ascii_run_avx2(text, size);
+}
+
 } // namespace
 
 bool available() noexcept
@@ -541,6 +575,16 @@ std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const
 std::size_t narrow_length(const std::uint16_t* text, std::size_t size) noexcept
 {
     return narrow_length_ssse3(text, size);
+}
+
+std::size_t ascii_run(const std::uint8_t* text, std::size_t size) noexcept
+{
+    return ascii_run_where_wide(text, size);
+}
+
+std::size_t ascii_run(const std::uint16_t* text, std::size_t size) noexcept
+{
+    return ascii_run_where_wide(text, size);
 }
 
 std::size_t widen_length(const std::uint8_t* text, std::size_t size) noexcept
