@@ -1,7 +1,7 @@
 // Kernels for x86-64: SSSE3's byte shuffle packs the variable-length UTF-8 of a block of units,
-// and gathers the UTF-16 units of a block of bytes, without a branch per character. The build's
-// baseline is SSE2, so the kernels are compiled for SSSE3 alone and run only where the processor
-// reports it.
+// gathers the UTF-16 units of a block of bytes, and looks up what makes UTF-8 ill-formed, without
+// a branch per character. The build's baseline is SSE2, so the kernels are compiled for SSSE3
+// alone (the run of plain ASCII for AVX2) and run only where the processor reports it.
 #include "frame/utf8_kernels.h"
 
 #include <algorithm>
