@@ -187,20 +187,22 @@ template <class Unit> constexpr std::size_t ascii_stride = 64 / sizeof(Unit);
 template <class Unit> constexpr std::size_t long_ascii_stride = 4 * ascii_stride<Unit>;
 
 // Where the text stops being plain ASCII: `size` if it never does, else the start of the first
-// stride that is more than ASCII, with nothing pending before it. Where `WithKernel`, a long text
-// is first read by the processor's widest vectors, if it has wider ones than the compiler uses.
+// stride that is more than ASCII, with nothing pending before it. Where `WithKernel`, a long run is
+// read by the processor's widest vectors, if it has wider ones than the compiler uses.
 template <bool WithKernel, class Unit> std::size_t ascii_prefix(const Unit* text, std::size_t size) noexcept
 {
     constexpr std::size_t stride = ascii_stride<Unit>;
     constexpr std::size_t long_stride = long_ascii_stride<Unit>;
     std::size_t at = 0;
-    if constexpr (WithKernel) {
-        if (size >= 2 * long_stride) {
-            at = kernels::ascii_run(text, size);
-        }
-    }
     while (size - at >= long_stride && all_ascii<long_stride>(text + at)) {
         at += long_stride;
+        if constexpr (WithKernel) {
+            // A text that starts as a long run is likely to go on so; one that is soon more than
+            // ASCII does not pay for the call.
+            if (at == long_stride) {
+                at += kernels::ascii_run(text + at, size - at);
+            }
+        }
     }
     while (size - at >= stride && all_ascii<stride>(text + at)) {
         at += stride;

@@ -94,7 +94,8 @@ __m128i words(int value) noexcept
 
 // A pair's four bytes split two and two: with W = (high & 0x3FF) + 0x40, the high surrogate makes
 // 11110www 10wwwwww from W's upper nine bits, and the low one 10wwxxxx 10xxxxxx from W's last two
-// bits (those of the unit before it, the high surrogate) and its own ten.
+// bits (those of the unit before it, the high surrogate, in the same lane of `before`) and its own
+// ten.
 [[gnu::target("ssse3"), gnu::always_inline]] inline __m128i surrogate_forms(__m128i units, __m128i before, __m128i high,
                                                                             __m128i two) noexcept
 {
@@ -128,6 +129,12 @@ std::size_t character_start(const std::uint8_t* text, std::size_t at, std::size_
 // tend to follow (emoji), and going back to the vectors at once would cost a failed chunk each time.
 constexpr std::size_t scalar_run = 32;
 
+// All ones in the 16-bit lanes of ASCII units.
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i ascii_units(__m128i units) noexcept
+{
+    return _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), _mm_setzero_si128());
+}
+
 // Stores the UTF-8 of eight units that make one or two bytes each, given their two-byte forms and
 // which are ASCII, at `to` and moves past it.
 [[gnu::target("ssse3"), gnu::always_inline]] inline void narrow_eight(__m128i units, __m128i two, __m128i ascii,
@@ -149,37 +156,39 @@ constexpr std::size_t scalar_run = 32;
     // after every byte.
     char* to = out;
     const __m128i zero = _mm_setzero_si128();
-    __m128i before = zero;
     std::size_t at = 0;
     while (size - at >= 8 && end - to >= static_cast<std::ptrdiff_t>(narrow_room)) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
         const __m128i top_five = _mm_and_si128(units, words(0xF800));
-        const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
         const __m128i below_800 = _mm_cmpeq_epi16(top_five, zero);
         if (_mm_movemask_epi8(below_800) == 0xFFFF) {
-            narrow_eight(units, two_byte_forms(units), ascii, to);
+            narrow_eight(units, two_byte_forms(units), ascii_units(units), to);
+            at += 8;
+            continue;
+        }
+        const __m128i ascii = ascii_units(units);
+        __m128i two = two_byte_forms(units);
+        __m128i two_bytes = below_800;
+        const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
+        if (_mm_movemask_epi8(surrogate) != 0) {
+            // Each unit with the one before it; nothing is before the first, which is no low
+            // surrogate in well-formed text.
+            const __m128i before =
+                at > 0 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at - 1)) : _mm_slli_si128(units, 2);
+            const __m128i high = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFC00)), words(0xD800));
+            two = surrogate_forms(units, before, high, two);
+            two_bytes = _mm_or_si128(two_bytes, surrogate);
+        }
+        if (_mm_movemask_epi8(two_bytes) == 0xFFFF) {
+            narrow_eight(units, two, ascii, to);
         }
         else {
-            __m128i two = two_byte_forms(units);
-            __m128i two_bytes = below_800;
-            const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
-            if (_mm_movemask_epi8(surrogate) != 0) {
-                const __m128i high = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFC00)), words(0xD800));
-                two = surrogate_forms(units, _mm_alignr_epi8(units, before, 14), high, two);
-                two_bytes = _mm_or_si128(two_bytes, surrogate);
-            }
-            if (_mm_movemask_epi8(two_bytes) == 0xFFFF) {
-                narrow_eight(units, two, ascii, to);
-            }
-            else {
-                // Sign-extending the masks keeps them masks in 32-bit lanes.
-                narrow_four(_mm_unpacklo_epi16(units, zero), _mm_unpacklo_epi16(two, zero),
-                            _mm_unpacklo_epi16(ascii, ascii), _mm_unpacklo_epi16(two_bytes, two_bytes), to);
-                narrow_four(_mm_unpackhi_epi16(units, zero), _mm_unpackhi_epi16(two, zero),
-                            _mm_unpackhi_epi16(ascii, ascii), _mm_unpackhi_epi16(two_bytes, two_bytes), to);
-            }
+            // Sign-extending the masks keeps them masks in 32-bit lanes.
+            narrow_four(_mm_unpacklo_epi16(units, zero), _mm_unpacklo_epi16(two, zero),
+                        _mm_unpacklo_epi16(ascii, ascii), _mm_unpacklo_epi16(two_bytes, two_bytes), to);
+            narrow_four(_mm_unpackhi_epi16(units, zero), _mm_unpackhi_epi16(two, zero),
+                        _mm_unpackhi_epi16(ascii, ascii), _mm_unpackhi_epi16(two_bytes, two_bytes), to);
         }
-        before = units;
         at += 8;
     }
     if (at > 0 && (text[at - 1] & 0xFC00u) == 0xD800u) {
@@ -195,7 +204,8 @@ constexpr std::size_t scalar_run = 32;
 // sixteen bytes where it has that many, moved down by a shuffle, since a vector read of a copy just
 // written would wait for the copy's stores.
 template <class Unit>
-[[gnu::target("ssse3")]] __m128i last_units(const Unit* text, std::size_t size, std::size_t at) noexcept
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i last_units(const Unit* text, std::size_t size,
+                                                                       std::size_t at) noexcept
 {
     constexpr std::size_t per_vector = 16 / sizeof(Unit);
     const std::size_t left = size - at;
@@ -216,9 +226,9 @@ template <class Unit>
     return _mm_load_si128(reinterpret_cast<const __m128i*>(copy.data()));
 }
 
-// Adds the bytes of eight units to `tally`, and marks in `wrong` where a low surrogate does not
-// follow a high one, given which units of the step before are high surrogates.
-[[gnu::target("ssse3"), gnu::always_inline]] inline void measure_eight(__m128i units, __m128i& tally,
+// Adds to `fewer` how many bytes fewer than three each of eight units makes, and marks in `wrong` where a low surrogate
+// does not follow a high one, given which units of the step before are high surrogates.
+[[gnu::target("ssse3"), gnu::always_inline]] inline void measure_eight(__m128i units, __m128i& fewer,
                                                                        __m128i& high_before, __m128i& wrong) noexcept
 {
     const __m128i zero = _mm_setzero_si128();
@@ -227,7 +237,9 @@ template <class Unit>
     const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
     const __m128i below_800 = _mm_cmpeq_epi16(top_five, zero);
     const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
-    tally = _mm_add_epi16(tally, _mm_add_epi16(words(3), _mm_add_epi16(_mm_add_epi16(ascii, below_800), surrogate)));
+    // Bytes fewer than three: two for ASCII, one below U+0800 or for a surrogate, which are never
+    // both. Added to the tally in one step, so that it waits for one addition a step, not three.
+    fewer = _mm_sub_epi16(fewer, _mm_add_epi16(ascii, _mm_or_si128(below_800, surrogate)));
     const __m128i high = _mm_cmpeq_epi16(top_six, words(0xD800));
     const __m128i low = _mm_cmpeq_epi16(top_six, words(0xDC00));
     wrong = _mm_or_si128(wrong, _mm_xor_si128(_mm_alignr_epi8(high, high_before, 14), low));
@@ -242,35 +254,36 @@ template <class Unit>
 {
     constexpr std::size_t steps_per_tally = 8192;
     const __m128i zero = _mm_setzero_si128();
-    __m128i tally = zero;
+    __m128i fewer = zero;
     __m128i high_before = zero;
     __m128i wrong = zero;
-    std::size_t bytes = 0;
+    std::size_t saved = 0;
     std::size_t steps = 0;
     const auto empty_tally = [&] {
-        __m128i sums = _mm_madd_epi16(tally, words(1));
+        __m128i sums = _mm_madd_epi16(fewer, words(1));
         sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0x4E));
         sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, 0xB1));
-        bytes += static_cast<std::size_t>(_mm_cvtsi128_si32(sums));
-        tally = zero;
+        saved += static_cast<std::size_t>(_mm_cvtsi128_si32(sums));
+        fewer = zero;
     };
     std::size_t at = 0;
     for (; size - at >= 8; at += 8) {
-        measure_eight(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), tally, high_before, wrong);
+        measure_eight(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), fewer, high_before, wrong);
         if (++steps == steps_per_tally) {
             empty_tally();
             steps = 0;
         }
     }
-    // The zeros after the last units count a byte each; a high surrogate before them stands unpaired.
+    // The zeros after the last units are ASCII, two bytes fewer each; a high surrogate before them
+    // stands unpaired.
     std::size_t padding = 0;
     if (at < size) {
-        measure_eight(last_units(text, size, at), tally, high_before, wrong);
+        measure_eight(last_units(text, size, at), fewer, high_before, wrong);
         padding = 8 - (size - at);
     }
     empty_tally();
     const bool cut_short = size > 0 && (text[size - 1] & 0xFC00u) == 0xD800u;
-    return _mm_movemask_epi8(wrong) != 0 || cut_short ? static_cast<std::size_t>(-1) : bytes - padding;
+    return _mm_movemask_epi8(wrong) != 0 || cut_short ? static_cast<std::size_t>(-1) : 3 * size - (saved - 2 * padding);
 }
 
 // UTF-8 is judged two bytes at a time, each pair by three table lookups (the high and low halves
