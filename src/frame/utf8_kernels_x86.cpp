@@ -343,7 +343,7 @@ struct utf8_judge {
 
     // Where neither the chunk nor the one before holds a longer lead (Latin, Greek, Cyrillic, ...),
     // a continuation byte is right exactly after a lead, and only C0 and C1 lead overlong forms.
-    [[gnu::target("ssse3"), gnu::always_inline]] inline void judge_short(__m128i chunk, __m128i before) noexcept
+    [[gnu::target("ssse3"), gnu::always_inline]] inline __m128i judge_short(__m128i chunk, __m128i before) noexcept
     {
         const __m128i first = _mm_alignr_epi8(chunk, before, 15);
         const __m128i zero = _mm_setzero_si128();
@@ -352,27 +352,27 @@ struct utf8_judge {
         const __m128i overlong = _mm_cmpeq_epi8(_mm_and_si128(first, _mm_set1_epi8(static_cast<char>(0xFE))),
                                                 _mm_set1_epi8(static_cast<char>(0xC0)));
         wrong = _mm_or_si128(wrong, _mm_or_si128(_mm_cmpeq_epi8(no_lead, continuation), overlong));
-        count(_mm_add_epi8(_mm_set1_epi8(1), continuation));
+        return _mm_add_epi8(_mm_set1_epi8(1), continuation);
     }
 
     // Any chunk: the three lookups, and the third and fourth bytes checked against the leads.
-    [[gnu::target("ssse3"), gnu::always_inline]] inline void judge(__m128i chunk, __m128i before) noexcept
+    [[gnu::target("ssse3"), gnu::always_inline]] inline __m128i judge(__m128i chunk, __m128i before) noexcept
     {
         const __m128i first = _mm_alignr_epi8(chunk, before, 15);
+        const __m128i second = high_half(chunk);
         const __m128i flags =
             _mm_and_si128(_mm_and_si128(_mm_shuffle_epi8(first_high, high_half(first)),
                                         _mm_shuffle_epi8(first_low, _mm_and_si128(first, _mm_set1_epi8(0x0F)))),
-                          _mm_shuffle_epi8(second_high, high_half(chunk)));
+                          _mm_shuffle_epi8(second_high, second));
         // Third bytes follow E0..FF two bytes back, fourth bytes F0..FF three back; the top bit of
         // each difference says which.
         const __m128i third = _mm_subs_epu8(_mm_alignr_epi8(chunk, before, 14), _mm_set1_epi8(0xE0 - 0x80));
         const __m128i fourth = _mm_subs_epu8(_mm_alignr_epi8(chunk, before, 13), _mm_set1_epi8(0xF0 - 0x80));
         const __m128i wanted = _mm_and_si128(_mm_or_si128(third, fourth), _mm_set1_epi8(static_cast<char>(0x80)));
         wrong = _mm_or_si128(wrong, _mm_xor_si128(flags, wanted));
-        // Every fourth byte stands for a four-byte lead, for its second unit.
-        const __m128i starts = _mm_cmpgt_epi8(chunk, _mm_set1_epi8(-65));
-        const __m128i fourths = _mm_cmpgt_epi8(_mm_setzero_si128(), fourth);
-        count(_mm_sub_epi8(_mm_setzero_si128(), _mm_add_epi8(starts, fourths)));
+        // The units each byte starts, by its high half: one for ASCII and each lead, none for a
+        // continuation, two for a four-byte lead.
+        return _mm_shuffle_epi8(_mm_setr_epi8(1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 2), second);
     }
 
     // `Count` chunks in a row, `chunk(k)` the k-th, each judged by whichever judge covers it and
@@ -388,20 +388,23 @@ struct utf8_judge {
             top = _mm_max_epu8(top, chunk(k));
         }
         const bool long_here = has_long_leads(top);
+        // At most two units a byte in each lane, summed across the step before they are counted.
+        __m128i units = _mm_setzero_si128();
         if (long_here || long_before) {
             for (std::size_t k = 0; k < Count; ++k) {
                 const __m128i current = chunk(k);
-                judge(current, before);
+                units = _mm_add_epi8(units, judge(current, before));
                 before = current;
             }
         }
         else {
             for (std::size_t k = 0; k < Count; ++k) {
                 const __m128i current = chunk(k);
-                judge_short(current, before);
+                units = _mm_add_epi8(units, judge_short(current, before));
                 before = current;
             }
         }
+        count(units);
         long_before = long_here;
     }
 };
@@ -440,9 +443,13 @@ struct utf8_judge {
         };
     };
     std::size_t at = 0;
-    // Four chunks a step, which share the test for longer leads.
+    // Four chunks a step, which share the test for longer leads. Ill-formed text stops at the step
+    // that shows it, and goes on to the general conversion as soon as it would have without us.
     for (; size - at >= 64; at += 64) {
         judge.next<4>(chunks_at(at), before, long_before);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(judge.wrong, _mm_setzero_si128())) != 0xFFFF) {
+            return static_cast<std::size_t>(-1);
+        }
     }
     for (; size - at >= 16; at += 16) {
         judge.next<1>(chunks_at(at), before, long_before);
