@@ -198,8 +198,8 @@ template <bool WithKernel, class Unit> std::size_t ascii_prefix(const Unit* text
         at += long_stride;
         if constexpr (WithKernel) {
             // A text that starts as a long run is likely to go on so; one that is soon more than
-            // ASCII does not pay for the call.
-            if (at == long_stride) {
+            // ASCII, or short, does not pay for the call.
+            if (at == long_stride && size - at >= 2 * long_stride) {
                 at += kernels::ascii_run(text + at, size - at);
             }
         }
