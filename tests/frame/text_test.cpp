@@ -167,6 +167,51 @@ TEST(Text, KernelsAgreeWithThePortableConversion)
     EXPECT_EQ(bridge::utf8::utf16_length(marshal_as<std::string>(String(wide))), 200'001u);
 }
 
+// Every pair of bytes, and every unit between the neighbours that matter to it, where a vector of
+// the kernels starts, where one ends, and where one group of vectors gives way to the next (with a
+// three-byte character before, the first groups are judged by the rules for longer characters):
+// the kernels measure exactly as the portable passes do, and narrow valid text to the same bytes.
+TEST(Text, KernelsJudgeEveryPairAsThePortablePassDoes)
+{
+    for (const std::size_t at : {0u, 13u, 14u, 15u, 16u, 63u, 64u, 126u, 127u, 128u, 190u}) {
+        for (const bool longer_before : {false, true}) {
+            std::string text(200, 'x');
+            if (longer_before && at >= 3) {
+                text.replace(0, 3, "\xE4\xB8\xAD");
+            }
+            for (unsigned pair = 0; pair < 0x10000; ++pair) {
+                text[at] = static_cast<char>(pair >> 8);
+                text[at + 1] = static_cast<char>(pair & 0xFF);
+                ASSERT_EQ(bridge::utf8::utf16_length(text), bridge::utf8::portable_utf16_length(text))
+                    << std::hex << pair << std::dec << " at " << at;
+            }
+        }
+    }
+    for (const std::size_t at : {0u, 7u, 8u, 15u, 16u, 39u, 40u, 78u}) {
+        for (const char16_t before : {u'a', u'\xDBFF'}) {
+            for (const char16_t after : {u'b', u'\xDE00'}) {
+                std::u16string units(80, u'x');
+                for (unsigned unit = 0; unit < 0x10000; ++unit) {
+                    if (at > 0) {
+                        units[at - 1] = before;
+                    }
+                    units[at] = static_cast<char16_t>(unit);
+                    units[at + 1] = after;
+                    const auto length = bridge::utf8::utf8_length(units);
+                    ASSERT_EQ(length, bridge::utf8::portable_utf8_length(units)) << std::hex << unit;
+                    if (length != bridge::utf8::invalid) {
+                        std::string kernel(length, '\0');
+                        std::string portable(length, '\0');
+                        bridge::utf8::to_utf8(units, kernel);
+                        bridge::utf8::portable_to_utf8(units, portable);
+                        ASSERT_EQ(kernel, portable) << std::hex << unit << std::dec << " at " << at;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Sequences at the edges of what is valid, each alone and then placed at every offset of a longer
 // ASCII text, so that it also falls across the blocks the length pass works in and at its end.
 struct utf8_case {
