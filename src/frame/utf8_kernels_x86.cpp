@@ -65,6 +65,18 @@ __m128i words(int value) noexcept
     return _mm_set1_epi16(static_cast<short>(value));
 }
 
+// All ones in the bytes at or above `least`.
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i bytes_at_least(__m128i bytes, std::uint8_t least) noexcept
+{
+    return _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(static_cast<char>(least))), bytes);
+}
+
+// Whether any bit of `vector` is set.
+[[gnu::target("ssse3"), gnu::always_inline]] inline bool any_set(__m128i vector) noexcept
+{
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(vector, _mm_setzero_si128())) != 0xFFFF;
+}
+
 // Stores the UTF-8 of four units (zero-extended to 32-bit lanes) at `to` and moves past it, given
 // their two-byte forms and which are ASCII and which take two bytes. Inlined, as a call would pass
 // the vectors and the pointer through memory.
@@ -226,16 +238,16 @@ template <class Unit>
     return _mm_load_si128(reinterpret_cast<const __m128i*>(copy.data()));
 }
 
-// Adds to `fewer` how many bytes fewer than three each of eight units makes, and marks in `wrong` where a low surrogate
-// does not follow a high one, given which units of the step before are high surrogates.
+// Adds to `fewer` how many bytes fewer than three each of eight units makes, and marks in `wrong`
+// where a low surrogate does not follow a high one, given which units of the step before are high
+// surrogates.
 [[gnu::target("ssse3"), gnu::always_inline]] inline void measure_eight(__m128i units, __m128i& fewer,
                                                                        __m128i& high_before, __m128i& wrong) noexcept
 {
-    const __m128i zero = _mm_setzero_si128();
     const __m128i top_five = _mm_and_si128(units, words(0xF800));
     const __m128i top_six = _mm_and_si128(units, words(0xFC00));
-    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, words(0xFF80)), zero);
-    const __m128i below_800 = _mm_cmpeq_epi16(top_five, zero);
+    const __m128i ascii = ascii_units(units);
+    const __m128i below_800 = _mm_cmpeq_epi16(top_five, _mm_setzero_si128());
     const __m128i surrogate = _mm_cmpeq_epi16(top_five, words(0xD800));
     // Bytes fewer than three: two for ASCII, one below U+0800 or for a surrogate, which are never
     // both. Added to the tally in one step, so that it waits for one addition a step, not three.
@@ -331,8 +343,7 @@ struct utf8_judge {
     // Whether the chunks hold a lead of three or four bytes.
     [[gnu::target("ssse3"), gnu::always_inline]] static bool has_long_leads(__m128i chunks) noexcept
     {
-        const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
-        return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(chunks, e0), chunks)) != 0;
+        return _mm_movemask_epi8(bytes_at_least(chunks, 0xE0)) != 0;
     }
 
     // Adds the units of a chunk, one a lane.
@@ -447,7 +458,7 @@ struct utf8_judge {
     // that shows it, and goes on to the general conversion as soon as it would have without us.
     for (; size - at >= 64; at += 64) {
         judge.next<4>(chunks_at(at), before, long_before);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(judge.wrong, _mm_setzero_si128())) != 0xFFFF) {
+        if (any_set(judge.wrong)) {
             return static_cast<std::size_t>(-1);
         }
     }
@@ -461,8 +472,7 @@ struct utf8_judge {
         judge.next<1>([last](std::size_t) { return last; }, before, long_before);
         padding = 16 - (size - at);
     }
-    const __m128i wrong = _mm_or_si128(judge.wrong, utf8_judge::cut_short(before));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(wrong, _mm_setzero_si128())) != 0xFFFF) {
+    if (any_set(_mm_or_si128(judge.wrong, utf8_judge::cut_short(before)))) {
         return static_cast<std::size_t>(-1);
     }
     const __m128i sums = _mm_add_epi64(judge.counted, _mm_unpackhi_epi64(judge.counted, judge.counted));
@@ -517,8 +527,7 @@ struct utf8_judge {
             continue;
         }
         const auto starts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-65))));
-        const __m128i four = _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(static_cast<char>(0xF0))), bytes);
-        if (_mm_movemask_epi8(four) != 0) {
+        if (_mm_movemask_epi8(bytes_at_least(bytes, 0xF0)) != 0) {
             // Four-byte characters: one at a time for a while, where more are likely to follow.
             at = character_start(text, at, size);
             for (const std::size_t stop = size - at < scalar_run ? size : at + scalar_run; at < stop;) {
@@ -561,30 +570,29 @@ template <class Unit> [[gnu::target("avx2")]] std::size_t ascii_run_avx2(const U
     return at;
 }
 
+// Whether the processor has what `has` asks for. The runtime reads the processor's features in a
+// constructor of its own. A host that converts text from a static constructor that runs first finds
+// none yet: read them then, at the cost of a call, which every conversion would pay if it were made
+// each time.
+template <class Has> bool processor_has(Has has) noexcept
+{
+    if (has()) {
+        return true;
+    }
+    __builtin_cpu_init();
+    return has();
+}
+
 template <class Unit> std::size_t ascii_run_where_wide(const Unit* text, std::size_t size) noexcept
 {
-    // As in available(), the runtime's initialiser only where it has not run yet.
-    if (!__builtin_cpu_supports("avx2")) {
-        __builtin_cpu_init();
-        if (!__builtin_cpu_supports("avx2")) {
-            return 0;
-        }
-    }
-    return ascii_run_avx2(text, size);
+    return processor_has([] { return __builtin_cpu_supports("avx2") != 0; }) ? ascii_run_avx2(text, size) : 0;
 }
 
 } // namespace
 
 bool available() noexcept
 {
-    // The runtime reads the processor's features in a constructor of its own. A host that converts
-    // text from a static constructor that runs first finds none yet: read them then, at the cost of
-    // a call, which every conversion would pay if it were made each time.
-    if (__builtin_cpu_supports("ssse3")) {
-        return true;
-    }
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3");
+    return processor_has([] { return __builtin_cpu_supports("ssse3") != 0; });
 }
 
 std::size_t narrow(const std::uint16_t* text, std::size_t size, char*& to, const char* end) noexcept
