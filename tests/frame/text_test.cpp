@@ -1,5 +1,6 @@
 #include "frame/text.h"
 #include "frame/utf8.h"
+#include "frame/utf8_kernels.h"
 
 #include "support/failure.h"
 #include "support/locales.h"
@@ -210,6 +211,33 @@ TEST(Text, KernelsJudgeEveryPairAsThePortablePassDoes)
             }
         }
     }
+}
+
+// The run of plain ASCII in wide vectors counts whole steps of 256 bytes and stops at the step with
+// the first unit that is not ASCII, wherever in the step's vectors it stands; for UTF-16, a unit is
+// not ASCII by its high byte too. Where the processor has no wide vectors, the run is always zero.
+template <class Unit> void expect_ascii_runs(std::initializer_list<Unit> not_ascii)
+{
+    constexpr std::size_t step = 256 / sizeof(Unit);
+    std::basic_string<Unit> text(5 * step + 3, Unit{'a'});
+    const auto run = [&] { return bridge::utf8::kernels::ascii_run(text.data(), text.size()); };
+    if (run() == 0) {
+        GTEST_SKIP() << "no wide vectors on this processor";
+    }
+    EXPECT_EQ(run(), 5 * step);
+    for (const Unit unit : not_ascii) {
+        for (std::size_t at = 0; at < 2 * step; ++at) {
+            text[at] = unit;
+            ASSERT_EQ(run(), at / step * step) << "unit " << +unit << " at " << at;
+            text[at] = Unit{'a'};
+        }
+    }
+}
+
+TEST(Text, AsciiRunsStopAtTheStepThatIsMoreThanAscii)
+{
+    expect_ascii_runs<std::uint8_t>({0x80, 0xFF});
+    expect_ascii_runs<std::uint16_t>({0x80, 0x100, 0xFFFF});
 }
 
 // Sequences at the edges of what is valid, each alone and then placed at every offset of a longer
