@@ -186,6 +186,8 @@ public:
 struct StoreSettings {
     std::string path;
     int busyTimeoutMs = 10000;
+    // Without it, a missing or empty database is refused rather than created.
+    bool create = true;
 };
 
 std::unique_ptr<MetadataStore> open_sqlite_store(const StoreSettings& settings);

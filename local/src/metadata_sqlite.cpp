@@ -446,13 +446,14 @@ template <class F> void translated(F&& body, sqlite3* db = nullptr)
 class SqliteStore final : public MetadataStore {
 public:
     explicit SqliteStore(const StoreSettings& settings)
-        : db_(settings.path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOFOLLOW,
+        : db_(settings.path,
+              SQLite::OPEN_READWRITE | (settings.create ? SQLite::OPEN_CREATE : 0) | SQLite::OPEN_NOFOLLOW,
               settings.busyTimeoutMs)
     {
         db_.exec("PRAGMA journal_mode = WAL");
         db_.exec("PRAGMA synchronous = FULL");
         db_.exec("PRAGMA foreign_keys = ON");
-        migrate();
+        migrate(settings.create);
     }
 
     void read(const std::function<void(Records&)>& body) override { run(body, SQLite::TransactionBehavior::DEFERRED); }
@@ -473,10 +474,14 @@ private:
         }, db_.getHandle());
     }
 
-    void migrate()
+    void migrate(bool create)
     {
         SQLite::Transaction transaction(db_, SQLite::TransactionBehavior::IMMEDIATE);
         auto version = db_.execAndGet("PRAGMA user_version").getInt();
+        if (version == 0 && !create) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                       "The store's database is empty: it was replaced or never created.");
+        }
         if (version > static_cast<int>(migrations.size())) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
                                        "The store was written by a newer version of the local service.");

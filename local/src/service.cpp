@@ -5,12 +5,15 @@
 namespace vyr::cld::local {
 namespace {
 
-std::filesystem::path prepared_store(const std::filesystem::path& folder)
+std::filesystem::path prepared_store(const std::filesystem::path& folder, bool create)
 {
     if (folder.empty()) {
         fail(ExceptionKind::Argument, "The store folder is empty.");
     }
     std::error_code error;
+    if (!create && !std::filesystem::is_directory(folder / "blobs", error)) {
+        fail(ExceptionKind::InvalidOperation, "There is no store in the store folder: it was moved or removed.");
+    }
     std::filesystem::create_directories(folder, error);
     if (error || !std::filesystem::is_directory(folder)) {
         fail(ExceptionKind::InvalidOperation, "The store folder cannot be created.");
@@ -22,9 +25,10 @@ std::filesystem::path prepared_store(const std::filesystem::path& folder)
 
 LocalService::LocalService(const Options& options)
     : options_(options),
-      store_folder_(prepared_store(options.store)),
+      store_folder_(prepared_store(options.store, options.createStore)),
       user_{options.user.id, options.user.displayName, options.user.principalName},
-      store_(open_sqlite_store({(store_folder_ / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count())})),
+      store_(open_sqlite_store({(store_folder_ / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count()),
+                                options.createStore})),
       content_(store_folder_ / "blobs")
 {
     if (user_.id.empty()) {
@@ -135,7 +139,7 @@ std::shared_ptr<ICld_Integration> open_service(const Options& options)
 void add_road_database_contract(const std::filesystem::path& store, const std::string& projectId,
                                 const std::string& contractId, const std::string& contractName)
 {
-    auto metadata = open_sqlite_store({(prepared_store(store) / "store.sqlite").string(), 10000});
+    auto metadata = open_sqlite_store({(prepared_store(store, false) / "store.sqlite").string(), 10000, false});
     metadata->write([&](Records& records) {
         if (!records.project(projectId)) {
             fail(ExceptionKind::Argument, "No project has that id.");

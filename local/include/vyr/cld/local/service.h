@@ -39,8 +39,12 @@ struct DialogAnswers {
 };
 
 struct Options {
-    // The store folder, created if missing; shared by every user of the store.
+    // The store folder; shared by every user of the store.
     std::filesystem::path store;
+    // Whether a missing store is created. A host that has opened this store before (a working
+    // folder remembers it) sets this to false, so that a store moved away or emptied is reported
+    // instead of silently replaced by a new, empty one.
+    bool createStore = true;
     Identity user;
     // The time source for lock times, revisions and events; the system clock when empty.
     std::function<std::chrono::system_clock::time_point()> clock;
@@ -51,7 +55,7 @@ struct Options {
     DialogAnswers dialogs;
 };
 
-// Opens (creating or migrating) the store for `options.user`. Raises VyrCldapi::Exception when
+// Opens (creating, when allowed, or migrating) the store for `options.user`. Raises VyrCldapi::Exception when
 // the store cannot be used. Install the result with VyrCldapi::Cld_Integration::Install.
 [[nodiscard]] VYR_CLD_LOCAL_API std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options);
 
