@@ -1,12 +1,16 @@
 #include "content_store.h"
 
+#include "paths.h"
+
 #include <openssl/evp.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <memory>
 #include <utility>
@@ -96,10 +100,10 @@ template <class Sink> void stream(const Fd& in, const Progress& progress, Sink&&
     }
 }
 
-void write_all(const Fd& out, const char* data, std::size_t size)
+void write_all(int out, const char* data, std::size_t size)
 {
     while (size > 0) {
-        const auto put = ::write(out.get(), data, size);
+        const auto put = ::write(out, data, size);
         if (put < 0) {
             if (errno == EINTR) {
                 continue;
@@ -139,17 +143,20 @@ private:
     std::unique_ptr<EVP_MD_CTX, DigestFree> context_;
 };
 
-// A temporary file that is removed unless it was renamed into place.
+// A temporary file that is removed unless it was renamed into place. Its writer holds a lock on
+// it for as long as it lives, so a sweep can tell the leftovers of a killed process (whose locks the
+// system released) from files being written now.
 class TempFile {
 public:
-    explicit TempFile(const std::filesystem::path& folder) : path_(folder / ".vyrcld-XXXXXX")
+    explicit TempFile(const std::filesystem::path& folder) : path_(folder / (std::string(temporary_prefix) + "XXXXXX"))
     {
         std::string name = path_.string();
-        const int fd = ::mkstemp(name.data());
+        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd < 0) {
             raise_errno();
         }
-        ::close(fd);
+        ::flock(fd, LOCK_EX);
+        fd_ = fd;
         path_ = name;
     }
     ~TempFile()
@@ -157,10 +164,19 @@ public:
         if (!path_.empty()) {
             ::unlink(path_.c_str());
         }
+        ::close(fd_);
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+    [[nodiscard]] int fd() const noexcept { return fd_; }
+
+    void sync() const
+    {
+        if (::fsync(fd_) != 0) {
+            raise_errno();
+        }
+    }
 
     void rename_to(const std::filesystem::path& target)
     {
@@ -172,6 +188,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    int fd_ = -1;
 };
 
 } // namespace
@@ -188,6 +205,7 @@ std::int64_t modified_nanos(const std::filesystem::path& file)
 ContentStore::ContentStore(std::filesystem::path folder) : folder_(std::move(folder))
 {
     std::filesystem::create_directories(folder_ / "tmp");
+    sweep_temporaries(folder_ / "tmp", false);
 }
 
 std::filesystem::path ContentStore::blob_path(const std::string& hash) const
@@ -206,39 +224,79 @@ Blob ContentStore::put(const std::filesystem::path& source, const Progress& prog
     TempFile temp(folder_ / "tmp");
     Hasher hasher;
     Blob blob;
-    {
-        const Fd out(temp.path(), O_WRONLY | O_TRUNC);
-        stream(in, progress, [&](const char* data, std::size_t size) {
-            hasher.add(data, size);
-            write_all(out, data, size);
-            blob.size += static_cast<std::int64_t>(size);
-        });
-        out.sync();
-    }
+    stream(in, progress, [&](const char* data, std::size_t size) {
+        hasher.add(data, size);
+        write_all(temp.fd(), data, size);
+        blob.size += static_cast<std::int64_t>(size);
+    });
+    temp.sync();
     blob.hash = hasher.hex();
+    // Renamed over a blob of the same name too: the bytes are the same unless that blob was damaged
+    // under the store, and then the fresh copy, whose hash was just taken, repairs it.
     const auto target = blob_path(blob.hash);
-    if (std::filesystem::exists(target)) {
-        return blob;
-    }
     std::filesystem::create_directories(target.parent_path());
     temp.rename_to(target);
     sync_folder(target.parent_path());
     return blob;
 }
 
-std::int64_t ContentStore::copy_out(const std::string& hash, const std::filesystem::path& target,
+std::int64_t ContentStore::copy_out(const Blob& expected, const std::filesystem::path& target,
                                     const Progress& progress) const
 {
-    const Fd in(blob_path(hash), O_RDONLY);
+    const Fd in(blob_path(expected.hash), O_RDONLY);
     TempFile temp(target.parent_path());
-    {
-        const Fd out(temp.path(), O_WRONLY | O_TRUNC);
-        stream(in, progress, [&](const char* data, std::size_t size) { write_all(out, data, size); });
-        out.sync();
+    // The blob's name is its hash: checking the bytes as they pass costs no extra reading, and a
+    // blob changed or cut short under the store never replaces a working copy.
+    Hasher hasher;
+    std::int64_t size = 0;
+    stream(in, progress, [&](const char* data, std::size_t length) {
+        hasher.add(data, length);
+        write_all(temp.fd(), data, length);
+        size += static_cast<std::int64_t>(length);
+    });
+    if (size != expected.size || hasher.hex() != expected.hash) {
+        throw DamagedContent{};
     }
+    temp.sync();
     temp.rename_to(target);
     sync_folder(target.parent_path());
     return modified_nanos(target);
+}
+
+void sweep_temporaries(const std::filesystem::path& folder, bool below)
+{
+    const auto now = std::chrono::system_clock::now();
+    std::error_code error;
+    auto options = std::filesystem::directory_options::skip_permission_denied;
+    const auto sweep = [&](const std::filesystem::directory_entry& entry) {
+        if (!entry.path().filename().string().starts_with(temporary_prefix) || !entry.is_regular_file(error) ||
+            entry.is_symlink(error)) {
+            return;
+        }
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        struct stat info{};
+        // Unlocked: its writer is gone. Old: not one whose writer is between creating and locking it.
+        const bool left = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 &&
+                          now - std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec) > std::chrono::seconds(2);
+        if (left) {
+            ::unlink(entry.path().c_str());
+        }
+        ::close(fd);
+    };
+    if (below) {
+        for (std::filesystem::recursive_directory_iterator it(folder, options, error), end; !error && it != end;
+             it.increment(error)) {
+            sweep(*it);
+        }
+    } else {
+        for (std::filesystem::directory_iterator it(folder, options, error), end; !error && it != end;
+             it.increment(error)) {
+            sweep(*it);
+        }
+    }
 }
 
 Blob ContentStore::hash_file(const std::filesystem::path& file)

@@ -24,6 +24,14 @@ struct IoFailure : VyrCldapi::Exception {
     int error = 0;
 };
 
+// A blob's bytes are not the ones its name promises: it was changed or cut short under the store.
+struct DamagedContent : VyrCldapi::Exception {
+    DamagedContent()
+        : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The store's copy of the file is damaged.")
+    {
+    }
+};
+
 struct Blob {
     std::string hash;
     std::int64_t size = 0;
@@ -39,9 +47,9 @@ public:
     Blob put(const std::filesystem::path& source, const Progress& progress) const;
 
     // Replaces `target` with the blob's bytes in one rename, so a reader sees the old or the new
-    // file and never a part. Returns the target's modification time in nanoseconds.
-    std::int64_t copy_out(const std::string& hash, const std::filesystem::path& target,
-                          const Progress& progress) const;
+    // file and never a part. Raises DamagedContent, leaving `target` as it was, when the bytes are
+    // not `expected`'s. Returns the target's modification time in nanoseconds.
+    std::int64_t copy_out(const Blob& expected, const std::filesystem::path& target, const Progress& progress) const;
 
     [[nodiscard]] bool contains(const std::string& hash) const;
 
@@ -53,6 +61,10 @@ private:
 
     std::filesystem::path folder_;
 };
+
+// Removes the temporary files (ours, by their prefix) in `folder`, or in it and every folder below
+// it, that a killed process left: those no writer holds any more.
+void sweep_temporaries(const std::filesystem::path& folder, bool below);
 
 // A file's modification time in nanoseconds, or -1 when it does not exist.
 std::int64_t modified_nanos(const std::filesystem::path& file);

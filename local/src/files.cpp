@@ -195,6 +195,10 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
     enum class Kind { Create, Change, Same };
     const auto decide = [&](Records& records, const std::string& hash) {
         const auto file = records.file(target.space.id, target.path.key);
+        if (file && file->deleted && records.working(user_.id, target.space.root.string(), file->id)) {
+            // This copy was based on a revision from before the delete: storing it would undo the delete.
+            throw Refusal{conflict};
+        }
         if (!file || file->deleted) {
             return Kind::Create;
         }
@@ -271,19 +275,18 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
         record_exception(too_long(space.root, file.path) ? tooLong_ : downloadFailures_, file.path);
         return bad_request;
     }
+    // Each conflict and each damaged revision is told once, however many passes and processes meet it.
+    const auto tell = [&](Records::Notice kind, StatusEventType type, int status, const std::string& at) {
+        store_->write([&](Records& records) {
+            if (records.first_notice(user_.id, root, file.id, file.revision, kind)) {
+                post(records, user_.id, type, status, at, now());
+            }
+        });
+    };
     const auto refuse = [&](const std::string& at) {
         record_exception(downloadFailures_, at);
-        bool fresh = false;
-        {
-            const std::lock_guard lock(mutex_);
-            fresh = conflicts_.emplace(file.id, file.revision).second;
-        }
-        if (fresh) {
-            store_->write([&](Records& records) {
-                post(records, user_.id, file.deleted ? StatusEventType::Deleted : StatusEventType::Download, conflict,
-                     at, now());
-            });
-        }
+        tell(Records::Notice::Conflict, file.deleted ? StatusEventType::Deleted : StatusEventType::Download, conflict,
+             at);
         return static_cast<int>(conflict);
     };
     auto working = before;
@@ -346,10 +349,47 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
         }
     }
     std::filesystem::create_directories(path->local.parent_path());
-    const auto mtime = content_.copy_out(
-        file.blob, path->local, [&](double share) { progress(ProgressEventType::Download, share, file.path); });
+    std::int64_t mtime = 0;
+    try {
+        mtime = content_.copy_out({file.blob, file.size}, path->local,
+                                  [&](double share) { progress(ProgressEventType::Download, share, file.path); });
+    } catch (const DamagedContent&) {
+        progress(ProgressEventType::DeleteProgressBar, 1.0, file.path);
+        {
+            const std::lock_guard lock(mutex_);
+            damaged_.emplace(file.id, file.revision);
+        }
+        record_exception(downloadFailures_, file.path);
+        tell(Records::Notice::Damaged, StatusEventType::CorruptFile, failed, file.path);
+        return failed;
+    }
     progress(ProgressEventType::DeleteProgressBar, 1.0, file.path);
     return adopt(mtime, true);
+}
+
+bool LocalService::known_damaged(const FileRow& file) const
+{
+    const std::lock_guard lock(mutex_);
+    return damaged_.contains({file.id, file.revision});
+}
+
+std::vector<Records::Behind> LocalService::pending(const Space& space, bool missing)
+{
+    const auto root = space.root.string();
+    return store_->reading([&](Records& records) {
+        auto out = records.behind(user_.id, root, space.id);
+        if (missing) {
+            // A local deletion is not a deletion in the store: a file this folder agreed on and no
+            // longer holds is brought back.
+            for (auto& item : records.agreed(user_.id, root, space.id)) {
+                const auto at = place(space.root, item.file.path);
+                if (at && !present(at->local)) {
+                    out.push_back(std::move(item));
+                }
+            }
+        }
+        return out;
+    });
 }
 
 void LocalService::DownloadFile(const String& file, int& responsecode)
@@ -362,6 +402,8 @@ void LocalService::DownloadFile(const String& file, int& responsecode)
             auto copy = records.working(user_.id, place.space.root.string(), found.id);
             return std::pair{std::move(found), std::move(copy)};
         });
+        // What a killed download left beside this file goes before this one writes there.
+        sweep_temporaries(place.path.local.parent_path(), false);
         return bring(place.space, row, working, file, true);
     });
 }
@@ -371,21 +413,26 @@ void LocalService::DeleteFile(const String& file, int& responsecode)
     const auto session = context();
     respond(responsecode, [&] {
         const auto place = target(session, file, true);
-        const int code = store_->writing([&](Records& records) {
+        const auto [code, fileId] = store_->writing([&](Records& records) {
             auto row = live(records, place);
             if (row.lock && row.lock->holder.id != user_.id) {
-                return static_cast<int>(conflict);
+                return std::pair{static_cast<int>(conflict), std::string()};
             }
             row.revision += 1;
             row.deleted = true;
             records.put_revision(row, place.path.key, user_.id, now());
             records.set_lock(row.id, std::nullopt, 0);
-            records.set_working(user_.id, place.space.root.string(), row.id, std::nullopt);
             post(records, user_.id, StatusEventType::Deleted, ok, row.path, now());
-            return static_cast<int>(ok);
+            return std::pair{static_cast<int>(ok), row.id};
         });
         if (code == ok) {
+            // The working copy's record goes only once the file is gone: a process killed between
+            // the two leaves the record, and the next sync pass removes the file as for any delete.
             std::filesystem::remove(place.path.local);
+            const auto forget = [this, &place, id = fileId](Records& records) {
+                records.set_working(user_.id, place.space.root.string(), id, std::nullopt);
+            };
+            store_->write(forget);
         }
         return code;
     });
@@ -408,33 +455,43 @@ void LocalService::RenameFile(const String& originalFile, const String& renamedF
             }
             return static_cast<int>(conflict);
         }
-        const int code = store_->writing([&](Records& records) {
-            auto row = live(records, from);
+        const auto root = from.space.root.string();
+        struct Renamed {
+            int code = conflict;
+            FileRow row;
+            std::optional<WorkingRow> working;
+        };
+        const auto renamed = store_->writing([&](Records& records) {
+            Renamed out{conflict, live(records, from), std::nullopt};
+            auto& row = out.row;
             const auto taken = records.file(to.space.id, to.path.key);
-            if (taken && !taken->deleted && taken->id != row.id) {
-                return static_cast<int>(conflict);
+            if ((taken && !taken->deleted && taken->id != row.id) || (row.lock && row.lock->holder.id != user_.id)) {
+                return out;
             }
-            if (row.lock && row.lock->holder.id != user_.id) {
-                return static_cast<int>(conflict);
-            }
+            out.working = records.working(user_.id, root, row.id);
             // A rename is a revision with the same content, so that other working folders follow.
             row.path = to.path.relative;
             row.revision += 1;
             records.put_revision(row, to.path.key, user_.id, now());
-            const auto root = from.space.root.string();
-            if (auto working = records.working(user_.id, root, row.id)) {
-                working->path = row.path;
-                working->revision = row.revision;
-                records.set_working(user_.id, root, row.id, working);
-            }
             post(records, user_.id, StatusEventType::Rename, ok, row.path, now());
-            return static_cast<int>(ok);
+            out.code = ok;
+            return out;
         });
-        if (code == ok && present(from.path.local)) {
-            std::filesystem::create_directories(to.path.local.parent_path());
-            std::filesystem::rename(from.path.local, to.path.local);
+        if (renamed.code != ok || !present(from.path.local)) {
+            return renamed.code;
         }
-        return code;
+        std::filesystem::create_directories(to.path.local.parent_path());
+        std::filesystem::rename(from.path.local, to.path.local);
+        // The working copy's record follows only once the local file has moved: a process killed
+        // between the two leaves it on the old name, and the next sync pass moves the file as it
+        // does for another user's rename. A copy that was behind the store stays behind.
+        if (auto working = renamed.working) {
+            const auto& row = renamed.row;
+            working->revision = working->revision == row.revision - 1 ? row.revision : working->revision;
+            working->path = row.path;
+            store_->write([&](Records& records) { records.set_working(user_.id, root, row.id, working); });
+        }
+        return renamed.code;
     });
 }
 
@@ -595,9 +652,7 @@ Ref<FileSyncStatus> LocalService::GetFileSyncStatus()
         if (!space) {
             return;
         }
-        const auto behind = store_->reading(
-            [&](Records& records) { return records.behind(user_.id, space->root.string(), space->id); });
-        for (const auto& item : behind) {
+        for (const auto& item : pending(*space, true)) {
             if (!item.file.deleted && filters.wanted(item.file.path)) {
                 status->FilesLeftToDownload += 1;
                 status->BytesLeftToDownload += item.file.size;
@@ -641,22 +696,23 @@ Ref<InfoForDownloadCopy> LocalService::GetInfoForDownloadCopy(const String& proj
     return info;
 }
 
-std::size_t LocalService::sync_space(const Space& space, const Filters& filters, const std::function<bool()>& stopping)
+std::size_t LocalService::sync_space(const Space& space, const Filters& filters, bool missing,
+                                     const std::function<bool()>& stopping)
 {
-    const auto behind =
-        store_->reading([&](Records& records) { return records.behind(user_.id, space.root.string(), space.id); });
     std::size_t left = 0;
-    for (const auto& item : behind) {
+    for (const auto& item : pending(space, missing)) {
         if (stopping()) {
             return left + 1;
         }
-        if (!filters.wanted(item.file.path)) {
+        if (!filters.wanted(item.file.path) || known_damaged(item.file)) {
             continue;
         }
         int code = 0;
         respond(code, [&] { return bring(space, item.file, item.working, service_text(item.file.path), true); });
-        // Conflicts and paths too long wait for the user; failures are tried again.
-        left += code == failed || code == no_space ? 1 : 0;
+        // Conflicts and paths too long wait for the user, damaged content for a repair; other
+        // failures are tried again.
+        const bool retry = (code == failed && !known_damaged(item.file)) || code == no_space;
+        left += retry ? 1U : 0U;
     }
     return left;
 }
@@ -664,12 +720,25 @@ std::size_t LocalService::sync_space(const Space& space, const Filters& filters,
 std::size_t LocalService::sync_pass(const std::function<bool()>& stopping)
 {
     const auto session = context();
-    std::size_t left = 0;
-    if (session.partition) {
-        left += sync_space(*session.partition, session.partitionFilters, stopping);
+    // Looking for files removed locally costs a look at every file, so a pass does it when asked
+    // (a new worker, a waiting host) and otherwise once a second.
+    const auto clock = std::chrono::steady_clock::now();
+    bool missing = rescan_.exchange(false);
+    {
+        const std::lock_guard lock(mutex_);
+        missing = missing || clock - lastRescan_ >= std::chrono::seconds(1);
+        lastRescan_ = missing ? clock : lastRescan_;
     }
-    if (session.userDirectory) {
-        left += sync_space(*session.userDirectory, session.userDirectoryFilters, stopping);
+    const bool sweep = sweep_.exchange(false);
+    std::size_t left = 0;
+    for (const auto& [space, filters] : {std::pair{session.partition, session.partitionFilters},
+                                         std::pair{session.userDirectory, session.userDirectoryFilters}}) {
+        if (space) {
+            if (sweep) {
+                sweep_temporaries(space->root, true);
+            }
+            left += sync_space(*space, filters, missing, stopping);
+        }
     }
     return left;
 }
@@ -695,10 +764,8 @@ bool LocalService::fetch(const std::optional<Space>& space, const List<String>& 
                                });
         return byPattern || std::find(keys.begin(), keys.end(), folded(path)) != keys.end();
     };
-    const auto behind =
-        store_->reading([&](Records& records) { return records.behind(user_.id, space->root.string(), space->id); });
     bool all = true;
-    for (const auto& item : behind) {
+    for (const auto& item : pending(*space, true)) {
         if (chosen(item.file.path)) {
             int code = 0;
             respond(code, [&] { return bring(*space, item.file, item.working, service_text(item.file.path), true); });

@@ -133,8 +133,17 @@ public:
     };
     virtual std::vector<Behind> behind(const std::string& userId, const std::string& root,
                                        const std::string& spaceId) = 0;
+    // The live files of a space whose working copy agrees with the store (same revision and path):
+    // the ones a working folder should hold unless its user removed them locally.
+    virtual std::vector<Behind> agreed(const std::string& userId, const std::string& root,
+                                       const std::string& spaceId) = 0;
     virtual void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
                              const std::optional<WorkingRow>& row) = 0;
+    // Records that the user was told of `kind` (a conflict, damaged content) for this revision of a
+    // file in this working folder; true the first time, so that each is told once.
+    enum class Notice { Conflict = 1, Damaged = 2 };
+    virtual bool first_notice(const std::string& userId, const std::string& root, const std::string& fileId,
+                              std::int64_t revision, Notice kind) = 0;
 
     virtual std::vector<QueuedUpload> queued(const std::string& userId) = 0;
     virtual void queue(const std::string& userId, const QueuedUpload& upload) = 0;

@@ -15,7 +15,7 @@ namespace {
 
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one.
-constexpr std::array<const char*, 1> migrations{
+constexpr std::array<const char*, 2> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled INTEGER NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -55,6 +55,19 @@ CREATE TABLE model_update_files(update_id TEXT NOT NULL REFERENCES model_updates
 CREATE TABLE include_folders(project_id TEXT NOT NULL REFERENCES projects(id), folder TEXT NOT NULL,
     PRIMARY KEY(project_id, folder));
 INSERT INTO tenants VALUES('local', 'local', 'Local tenant', 1, 'local', 'local');
+)sql",
+    // A project number is unique in its tenant only when there is one: any number of projects may
+    // have none. The table is rebuilt, as SQLite cannot drop a table constraint. And what each user
+    // was told once per revision (conflicts, damaged content) is kept across processes.
+    R"sql(
+CREATE TABLE projects_next(id TEXT PRIMARY KEY, tenant_id TEXT NOT NULL REFERENCES tenants(id), name TEXT NOT NULL,
+    number TEXT NOT NULL, crs TEXT NOT NULL, created INTEGER NOT NULL);
+INSERT INTO projects_next SELECT id, tenant_id, name, number, crs, created FROM projects;
+DROP TABLE projects;
+ALTER TABLE projects_next RENAME TO projects;
+CREATE UNIQUE INDEX projects_number ON projects(tenant_id, number) WHERE number <> '';
+CREATE TABLE notices(user_id TEXT NOT NULL, root TEXT NOT NULL, file_id TEXT NOT NULL, revision INTEGER NOT NULL,
+    kind INTEGER NOT NULL, PRIMARY KEY(user_id, root, file_id, revision, kind));
 )sql",
 };
 
@@ -168,7 +181,8 @@ public:
     {
         execute(db_,
                 "INSERT INTO users VALUES(?, ?, ?) ON CONFLICT(id) DO UPDATE SET display_name = excluded.display_name, "
-                "principal_name = excluded.principal_name",
+                "principal_name = excluded.principal_name WHERE display_name <> excluded.display_name OR "
+                "principal_name <> excluded.principal_name",
                 user.id, user.displayName, user.principalName);
     }
 
@@ -317,6 +331,24 @@ public:
             },
             userId, root, spaceId);
     }
+    std::vector<Behind> agreed(const std::string& userId, const std::string& root, const std::string& spaceId) override
+    {
+        return rows<Behind>(
+            db_,
+            VYR_FILE_COLUMNS_ONLY ", w.path, w.revision, w.blob, w.size, w.mtime FROM files f "
+            "LEFT JOIN users u ON u.id = f.lock_user "
+            "JOIN working w ON w.file_id = f.id AND w.user_id = ? AND w.root = ? "
+            "WHERE f.space_id = ? AND f.deleted = 0 AND w.revision = f.revision AND w.path = f.path ORDER BY f.path",
+            [](const SQLite::Statement& q) { return Behind{read_file(q), read_working(q, 11)}; }, userId, root,
+            spaceId);
+    }
+    bool first_notice(const std::string& userId, const std::string& root, const std::string& fileId,
+                      std::int64_t revision, Notice kind) override
+    {
+        auto insert = statement(db_, "INSERT OR IGNORE INTO notices VALUES(?, ?, ?, ?, ?)", userId, root, fileId,
+                                revision, static_cast<int>(kind));
+        return insert.exec() == 1;
+    }
     void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
                      const std::optional<WorkingRow>& w) override
     {
@@ -433,7 +465,11 @@ template <class F> void translated(F&& body, sqlite3* db = nullptr)
     try {
         body();
     } catch (const SQLite::Exception& e) {
-        const int error = db ? sqlite3_system_errno(db) : 0;
+        // SQLite keeps the system's error only on some of its paths (not for a failed write of
+        // the log at commit); the thread's errno still holds it then, as nothing between the
+        // failed write and this handler fails another call.
+        const int kept = db ? sqlite3_system_errno(db) : 0;
+        const int error = kept != 0 ? kept : errno;
         if (e.getErrorCode() == SQLITE_FULL ||
             (e.getErrorCode() == SQLITE_IOERR && (error == ENOSPC || error == EFBIG || error == EDQUOT))) {
             throw StoreFull{};
@@ -452,8 +488,11 @@ public:
     {
         db_.exec("PRAGMA journal_mode = WAL");
         db_.exec("PRAGMA synchronous = FULL");
-        db_.exec("PRAGMA foreign_keys = ON");
+        // A migration may rebuild a table that others refer to; the keys are checked as a whole
+        // before it commits, and enforced row by row from then on.
+        db_.exec("PRAGMA foreign_keys = OFF");
         migrate(settings.create);
+        db_.exec("PRAGMA foreign_keys = ON");
     }
 
     void read(const std::function<void(Records&)>& body) override { run(body, SQLite::TransactionBehavior::DEFERRED); }
@@ -468,10 +507,16 @@ private:
         const std::lock_guard lock(mutex_);
         translated([&] {
             SQLite::Transaction transaction(db_, behavior);
-            SqliteRecords records(db_);
-            body(records);
-            transaction.commit();
-        }, db_.getHandle());
+            // Translated while the transaction still stands: its rollback makes system calls of its
+            // own, after which the error that failed the write could no longer be told.
+            translated(
+                [&] {
+                    SqliteRecords records(db_);
+                    body(records);
+                    transaction.commit();
+                },
+                db_.getHandle());
+        });
     }
 
     void migrate(bool create)
@@ -489,6 +534,10 @@ private:
         for (; version < static_cast<int>(migrations.size()); ++version) {
             db_.exec(migrations[static_cast<std::size_t>(version)]);
             db_.exec("PRAGMA user_version = " + std::to_string(version + 1));
+        }
+        if (SQLite::Statement check(db_, "PRAGMA foreign_key_check"); check.executeStep()) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                       "The store's records refer to records it does not hold.");
         }
         transaction.commit();
     }

@@ -23,6 +23,19 @@ std::vector<std::string> split(std::string_view path)
     return parts;
 }
 
+// A control character (C0, DEL, C1) or U+FFFD.
+bool unusable(std::string_view part)
+{
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        const auto c = static_cast<unsigned char>(part[i]);
+        const auto next = i + 1 < part.size() ? static_cast<unsigned char>(part[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)) {
+            return true;
+        }
+    }
+    return stands_for_unreadable(part);
+}
+
 bool inside(const std::filesystem::path& root, const std::filesystem::path& path)
 {
     const auto relative = path.lexically_relative(root);
@@ -37,9 +50,7 @@ WorkingPath join(const std::filesystem::path& root, const std::vector<std::strin
         if (part.empty() || part == ".") {
             continue;
         }
-        const bool control = std::any_of(part.begin(), part.end(),
-                                          [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-        if (part == ".." || control || part.size() > max_name_bytes || part.starts_with(temporary_prefix)) {
+        if (part == ".." || unusable(part) || part.size() > max_name_bytes || part.starts_with(temporary_prefix)) {
             throw UnsafePath{};
         }
         out.relative += out.relative.empty() ? part : "/" + part;
@@ -62,6 +73,11 @@ WorkingPath join(const std::filesystem::path& root, const std::vector<std::strin
 }
 
 } // namespace
+
+bool stands_for_unreadable(std::string_view utf8)
+{
+    return utf8.find("\xEF\xBF\xBD") != std::string_view::npos;
+}
 
 WorkingPath resolve(const std::filesystem::path& root, std::string_view path)
 {

@@ -29,6 +29,11 @@ struct WorkingPath {
     std::filesystem::path local;
 };
 
+// Whether UTF-8 text holds U+FFFD. The host's text conversion puts it where it met bytes it could
+// not read, so such a name may stand for another file's (or folder's) real name: it is never used
+// as a path, because acting on the one literally so named would act on the wrong one.
+bool stands_for_unreadable(std::string_view utf8);
+
 // `path` (UTF-8) relative to `root`, or absolute inside it. Backslashes separate folders too.
 // Raises UnsafePath.
 WorkingPath resolve(const std::filesystem::path& root, std::string_view path);

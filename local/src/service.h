@@ -7,6 +7,8 @@
 
 #include <vyr/cld/local/service.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -192,7 +194,12 @@ private:
     int lock(const Target& target);
     int bring(const Space& space, const FileRow& file, const std::optional<WorkingRow>& working,
               const String& name, bool ask);
-    std::size_t sync_space(const Space& space, const Filters& filters, const std::function<bool()>& stopping);
+    // The files of `space` this working folder lacks, and with `missing` those it agreed on and
+    // has lost locally.
+    std::vector<Records::Behind> pending(const Space& space, bool missing);
+    [[nodiscard]] bool known_damaged(const FileRow& file) const;
+    std::size_t sync_space(const Space& space, const Filters& filters, bool missing,
+                           const std::function<bool()>& stopping);
     std::size_t sync_pass(const std::function<bool()>& stopping);
     bool fetch(const std::optional<Space>& space, const List<String>& wildCardFilter, const List<String>& fileNameList);
     void flush_queue();
@@ -224,8 +231,14 @@ private:
     Ref<UI::IFileBrowserUICallback> callback_;
     std::vector<std::string> tooLong_;
     std::vector<std::string> downloadFailures_;
-    // Conflicts already posted, so that every pass does not post them again.
-    std::set<std::pair<std::string, std::int64_t>> conflicts_;
+    // Revisions whose content this session found damaged: the worker leaves them until a host asks
+    // for the file again, rather than reading a damaged blob on every pass.
+    std::set<std::pair<std::string, std::int64_t>> damaged_;
+    // A sync pass looks for files removed locally when asked, and sweeps what killed transfers left
+    // once per worker.
+    std::atomic<bool> rescan_{true};
+    std::atomic<bool> sweep_{true};
+    std::chrono::steady_clock::time_point lastRescan_{};
 
     Worker sync_;
     Worker projectsTask_;
@@ -247,6 +260,8 @@ template <class F> void respond(int& responsecode, F&& body)
         responsecode = no_space;
     } catch (const NoSpace&) {
         responsecode = no_space;
+    } catch (const DamagedContent&) {
+        responsecode = failed;
     } catch (const IoFailure&) {
         responsecode = failed;
     } catch (const std::filesystem::filesystem_error& error) {

@@ -10,6 +10,9 @@ std::filesystem::path working_folder(const std::string& path, const std::filesys
     if (path.empty()) {
         fail(ExceptionKind::Argument, "A working folder path is empty.");
     }
+    if (stands_for_unreadable(path)) {
+        fail(ExceptionKind::Argument, "A working folder path holds U+FFFD, which may stand for another name.");
+    }
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path), error);
     auto real = std::filesystem::canonical(std::filesystem::path(path), error);
@@ -185,6 +188,8 @@ void LocalService::StartSyncDir()
     if (!context().partition) {
         fail(ExceptionKind::InvalidOperation, "No project is selected.");
     }
+    rescan_ = true;
+    sweep_ = true;
     sync_.start(background([](LocalService& self, const std::function<bool()>& stopping) {
                     return self.sync_pass(stopping);
                 }),
@@ -235,6 +240,7 @@ std::int32_t LocalService::WaitForAllTasks(TimeSpan sleepTime, int& responsecode
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>(sleepTime.Ticks));
     std::int32_t busy = 0;
+    rescan_ = true;
     for (Worker* worker : {&sync_, &projectsTask_}) {
         busy += worker->wait_idle(deadline) ? 0 : 1;
     }

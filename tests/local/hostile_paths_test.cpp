@@ -34,6 +34,11 @@ const Hostile hostile[] = {
     {"symbolic link that leads outside", [](const World&) { return "link/secret.txt"; }},
     {"NUL inside the name", [](const World&) { return std::string("Plan\0.dwg", 9); }},
     {"control character", [](const World&) { return "Plan\x01.dwg"; }},
+    {"DEL", [](const World&) { return "Plan\x7F.dwg"; }},
+    {"C1 control character", [](const World&) { return "Plan\xC2\x85.dwg"; }},
+    // The bridge reads bytes the host encoding cannot as U+FFFD: the name may stand for any file.
+    {"bytes the host encoding cannot read", [](const World&) { return "Look\xFF.dwg"; }},
+    {"U+FFFD itself", [](const World&) { return "Look\xEF\xBF\xBD.dwg"; }},
     {"name longer than a folder entry", [](const World&) { return std::string(300, 'x') + ".dwg"; }},
     {"path longer than the system takes", [](const World&) { return deep_path(); }},
     {"differs from a stored name only by case", [](const World&) { return "PLAN.DWG"; }},
@@ -48,6 +53,7 @@ TEST_P(HostilePaths, AreRefusedWith400AndTouchNothing)
     World w;
     w.stored("Plan.dwg", "revision 1");
     w.write("PLAN.DWG", "a local file whose name differs by case");
+    w.write("Look\xEF\xBF\xBD.dwg", "a local file literally named with U+FFFD");
     fs::create_directories(w.root_ / "outside");
     std::ofstream(w.root_ / "outside" / "secret.txt") << "secret";
     fs::create_directory_symlink(w.root_ / "outside", w.folder() / "link");

@@ -64,7 +64,44 @@ const Outcome outcomes[] = {
     {"UnlockAllFilesLockedByMe", plan, [](World&, int& c) { UnlockAllFilesLockedByMe(c); }, 200},
     {"UploadFile: a new file", [](World& w) { w.write("new.txt", "hello"); },
      [](World&, int& c) { UploadFile("new.txt", c); }, 201},
-    {"UploadFile: unchanged content", plan, [](World&, int& c) { UploadFile("plan.dwg", c); }, 200},
+    {"UploadFile: unchanged content stores no revision", plan,
+     [](World&, int& c) {
+         GetStatusEvents();
+         UploadFile("plan.dwg", c);
+         EXPECT_EQ(GetFileRevision("plan.dwg"), 1u);
+         EXPECT_TRUE(GetStatusEvents().empty());
+     },
+     200},
+    {"UploadFile: a copy from before another user deleted the file",
+     [](World& w) {
+         plan(w);
+         w.as("bert");
+         int c = 0;
+         DownloadFile("plan.dwg", c);
+         w.as("anna");
+         RemoveFile("plan.dwg", c);
+         w.as("bert");
+     },
+     [](World& w, int& c) {
+         UploadFile("plan.dwg", c);
+         EXPECT_FALSE(FileExistsInProject("plan.dwg"));
+         w.as("anna");
+     },
+     409},
+    {"UploadFile: a new file under a deleted file's name",
+     [](World& w) {
+         plan(w);
+         int c = 0;
+         RemoveFile("plan.dwg", c);
+         w.as("bert");
+         w.write("plan.dwg", "bert's own plan");
+     },
+     [](World& w, int& c) {
+         UploadFile("plan.dwg", c);
+         EXPECT_EQ(GetFileRevision("plan.dwg"), 3u);
+         w.as("anna");
+     },
+     201},
     {"UploadFile: changed content", plan,
      [](World& w, int& c) {
          w.write("plan.dwg", "revision 2");
@@ -186,6 +223,13 @@ const Outcome outcomes[] = {
      201},
     {"CreateProject: empty name", nullptr, [](World&, int& c) { CreateProject("", "2026-19", c); }, 400},
     {"CreateProject: number taken", nullptr, [](World&, int& c) { CreateProject("Again", "2026-17", c); }, 409},
+    {"CreateProject: a second project without a number",
+     [](World&) {
+         int c = 0;
+         CreateProject("First", "", c);
+         ASSERT_EQ(c, 201);
+     },
+     [](World&, int& c) { CreateProject("Second", "", c); }, 201},
     {"GetProjectList", nullptr, [](World&, int& c) { EXPECT_EQ(GetProjectList(c)->size(), 1u); }, 200},
     {"GetProjectInfo", nullptr, [](World& w, int& c) { EXPECT_EQ(GetProjectInfo(w.projectId, c)->name, "Ringroad"); },
      200},

@@ -1,0 +1,242 @@
+// The service at its edges: files lost locally, content damaged under the store, a revision stored
+// by another user in the middle of an upload, what killed transfers leave, and a store that is gone.
+#include "world.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace vyr::cld::local::test {
+namespace {
+
+using namespace VyrCldapiIntegration;
+using vyr::cld::StatusEvent;
+using vyr::cld::StatusEventType;
+using namespace std::chrono_literals;
+
+std::size_t count(const std::vector<StatusEvent>& events, StatusEventType type, int status)
+{
+    return static_cast<std::size_t>(std::count_if(events.begin(), events.end(), [&](const StatusEvent& event) {
+        return event.type == type && event.status == status;
+    }));
+}
+
+int wait_for_tasks()
+{
+    int code = 0;
+    WaitForAllTasks(5s, code);
+    return code;
+}
+
+// The blob that holds `content`.
+fs::path blob_of(const World& w, const std::string& content)
+{
+    for (const auto& entry : fs::recursive_directory_iterator(w.store_ / "blobs")) {
+        if (entry.is_regular_file() && entry.path().parent_path().filename() != "tmp") {
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::ostringstream text;
+            text << in.rdbuf();
+            if (text.str() == content) {
+                return entry.path();
+            }
+        }
+    }
+    ADD_FAILURE() << "no blob holds " << content;
+    return {};
+}
+
+// Anna stores plan.dwg and bert brings it; anna is the current user.
+void both_hold_revision_1(World& w)
+{
+    w.stored("plan.dwg", "revision 1");
+    w.as("bert");
+    EXPECT_TRUE(GetProjectFiles(std::nullopt, std::nullopt));
+    w.as("anna");
+}
+
+// A file of the working folder removed locally, however it came to be missing.
+struct Lost {
+    const char* name;
+    std::function<void(World&)> lose;
+    const char* file; // the stored name that must come back
+    std::function<void(World&)> bring;
+};
+
+const auto by_worker = [](World&) {
+    StartSyncDir();
+    EXPECT_EQ(wait_for_tasks(), 200);
+    StopSyncDir();
+};
+const auto by_request = [](World&) { EXPECT_TRUE(GetProjectFiles(std::nullopt, std::nullopt)); };
+
+const Lost lost[] = {
+    {"removed by hand, sync worker", [](World& w) { fs::remove(w.folder() / "plan.dwg"); }, "plan.dwg", by_worker},
+    {"removed by hand, explicit request", [](World& w) { fs::remove(w.folder() / "plan.dwg"); }, "plan.dwg",
+     by_request},
+    // The state a rename killed between the store's commit and the local move left before: the
+    // store on the new name, the working copy still on the old one.
+    {"renamed in the store, local move undone",
+     [](World& w) {
+         int code = 0;
+         RenameFile("plan.dwg", "moved.dwg", code);
+         ASSERT_EQ(code, 200);
+         fs::rename(w.folder() / "moved.dwg", w.folder() / "plan.dwg");
+     },
+     "moved.dwg", by_worker},
+};
+
+class LostLocally : public testing::TestWithParam<Lost> {};
+
+TEST_P(LostLocally, AFileTheFolderAgreedOnIsBroughtBackAndCountedUntilThen)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    GetParam().lose(w);
+    const auto status = GetFileSyncStatus();
+    EXPECT_EQ(status.filesLeftToDownload, 1);
+    EXPECT_EQ(status.bytesLeftToDownload, 10);
+    GetParam().bring(w);
+    EXPECT_EQ(w.read(GetParam().file), "revision 1");
+    EXPECT_EQ(GetFileSyncStatus().filesLeftToDownload, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LostLocally, testing::ValuesIn(lost), row_name<Lost>);
+
+struct Damage {
+    const char* name;
+    std::function<void(const fs::path& blob)> damage;
+};
+
+const Damage damages[] = {
+    {"cut short", [](const fs::path& blob) { fs::resize_file(blob, 3); }},
+    {"changed in place", [](const fs::path& blob) { std::ofstream(blob, std::ios::in | std::ios::binary) << "X"; }},
+    {"grown", [](const fs::path& blob) { std::ofstream(blob, std::ios::app | std::ios::binary) << "tail"; }},
+};
+
+class DamagedBlob : public testing::TestWithParam<Damage> {};
+
+TEST_P(DamagedBlob, IsNeverServedAndIsToldOnceUntilAnUploadRepairsIt)
+{
+    World w;
+    both_hold_revision_1(w);
+    w.stored("plan.dwg", "revision 2");
+    GetParam().damage(blob_of(w, "revision 2"));
+    w.as("bert");
+    GetStatusEvents();
+
+    int code = 0;
+    DownloadFile("plan.dwg", code);
+    EXPECT_EQ(code, 500);
+    // The working copy is left as it was, and nothing half-written is left beside it.
+    EXPECT_EQ(w.read("plan.dwg"), "revision 1");
+    EXPECT_EQ(std::distance(fs::directory_iterator(w.folder()), fs::directory_iterator()), 1);
+    // The worker leaves it for a repair instead of reading it on every pass, and the host hears once.
+    StartSyncDir();
+    EXPECT_EQ(wait_for_tasks(), 200);
+    EXPECT_EQ(wait_for_tasks(), 200);
+    StopSyncDir();
+    EXPECT_EQ(w.read("plan.dwg"), "revision 1");
+    EXPECT_EQ(CheckDownSyncFileExceptions(), std::vector<std::string>{"plan.dwg"});
+    EXPECT_EQ(count(GetStatusEvents(), StatusEventType::CorruptFile, 500), 1u);
+
+    // Whoever stores the same bytes again repairs the blob.
+    w.as("anna");
+    w.write("again.dwg", "revision 2");
+    UploadFile("again.dwg", code);
+    ASSERT_EQ(code, 201);
+    w.as("bert");
+    DownloadFile("plan.dwg", code);
+    EXPECT_EQ(code, 200);
+    EXPECT_EQ(w.read("plan.dwg"), "revision 2");
+}
+
+INSTANTIATE_TEST_SUITE_P(Blobs, DamagedBlob, testing::ValuesIn(damages), row_name<Damage>);
+
+TEST(Upload, DecidesAgainInItsWritingTransactionWhenAnotherUserStoredMeanwhile)
+{
+    World w;
+    both_hold_revision_1(w);
+    w.write("plan.dwg", "anna's revision 2");
+    bool raced = false;
+    // The progress callback runs while anna's bytes are copied, between the two decisions.
+    SetCallbacks([&](vyr::cld::ProgressEventType, double, const std::string&) {
+        if (!std::exchange(raced, true)) {
+            w.as("bert");
+            w.stored("plan.dwg", "bert's revision 2");
+            w.as("anna");
+        }
+    });
+    int code = 0;
+    UploadFile("plan.dwg", code);
+    EXPECT_TRUE(raced);
+    EXPECT_EQ(code, 409);
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 2u);
+    w.as("bert");
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 2u);
+    EXPECT_EQ(w.read("plan.dwg"), "bert's revision 2");
+}
+
+TEST(Temporaries, WhatAKilledTransferLeftIsSweptAndWhatIsBeingWrittenIsNot)
+{
+    World w;
+    w.stored("sub/plan.dwg", "revision 1");
+    const auto make = [&](const fs::path& file, bool old) {
+        std::ofstream(file) << "partial";
+        if (old) {
+            fs::last_write_time(file, fs::file_time_type::clock::now() - 1h);
+        }
+    };
+    const auto left = w.folder() / "sub" / ".vyrcld-left1";
+    const auto young = w.folder() / "sub" / ".vyrcld-young";
+    const auto held = w.folder() / ".vyrcld-held1";
+    const auto blob = w.store_ / "blobs" / "tmp" / ".vyrcld-blob1";
+    make(left, true);
+    make(young, false);
+    make(held, true);
+    make(blob, true);
+    const int fd = ::open(held.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as a live writer holds it
+
+    StartSyncDir();
+    EXPECT_EQ(wait_for_tasks(), 200);
+    StopSyncDir();
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_TRUE(fs::exists(young));
+    EXPECT_TRUE(fs::exists(held));
+    ::close(fd);
+    // A store opened again sweeps its own.
+    EXPECT_TRUE(fs::exists(blob));
+    static_cast<void>(open_service(w.options("carl")));
+    EXPECT_FALSE(fs::exists(blob));
+}
+
+TEST(Store, ThatAHostKnowsIsNeverSilentlyCreatedAgain)
+{
+    World w;
+    auto options = w.options("anna");
+    options.createStore = false;
+    EXPECT_NO_THROW(static_cast<void>(open_service(options)));
+    w.services_.clear();
+    VyrCldapi::Cld_Integration::Install(nullptr);
+
+    const auto moved = w.root_ / "moved";
+    fs::rename(w.store_, moved);
+    EXPECT_THROW(static_cast<void>(open_service(options)), VyrCldapi::Exception);
+    EXPECT_FALSE(fs::exists(w.store_));
+
+    // An emptied database: the folder is there, its records are not.
+    fs::create_directories(w.store_ / "blobs");
+    std::ofstream(w.store_ / "store.sqlite").flush();
+    EXPECT_THROW(static_cast<void>(open_service(options)), VyrCldapi::Exception);
+    options.createStore = true;
+    EXPECT_NO_THROW(static_cast<void>(open_service(options)));
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
