@@ -258,8 +258,18 @@ void LocalService::UploadFile(const String& file, int& responsecode)
         const auto related = ask(pane_callback(), List<String>{}, List<String>{},
                                  [&](auto& host) { return host.CollectRelatedFiles(file); });
         for (const auto& other : related) {
+            if (other.IsNull()) {
+                continue; // nothing named; the file itself is stored
+            }
             int otherCode = 0;
             respond(otherCode, [&] { return upload(session, target(session, other, true), false); });
+            if (otherCode >= bad_request) {
+                // The host asked for it to go along: one left behind is told, never dropped silently.
+                store_->write([&](Records& records) {
+                    post(records, user_.id, StatusEventType::Upload, otherCode,
+                         or_empty(std::string(), [&] { return utf8(other, "file"); }), now());
+                });
+            }
         }
         return code;
     });

@@ -43,6 +43,43 @@ TEST(Store, OneWrittenByANewerVersionIsRefusedAsUnusable)
     }
 }
 
+TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    int code = 0;
+    CreateProject("Unnumbered", "", code);
+    ASSERT_EQ(code, 201);
+    w.services_.clear();
+    VyrCldapi::Cld_Integration::Install(nullptr);
+    // The store as the first version wrote it: numbers unique even when empty, no notices.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
+    const char* first = R"sql(
+        CREATE TABLE projects_v1(id TEXT PRIMARY KEY, tenant_id TEXT NOT NULL REFERENCES tenants(id),
+            name TEXT NOT NULL, number TEXT NOT NULL, crs TEXT NOT NULL, created INTEGER NOT NULL,
+            UNIQUE(tenant_id, number));
+        INSERT INTO projects_v1 SELECT id, tenant_id, name, number, crs, created FROM projects;
+        DROP TABLE projects;
+        ALTER TABLE projects_v1 RENAME TO projects;
+        DROP TABLE notices;
+        PRAGMA user_version = 1;)sql";
+    ASSERT_EQ(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    for (const std::string user : {"anna", "bert"}) {
+        w.services_[user] = open_service(w.options(user));
+    }
+    w.select("anna");
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 1u);
+    CreateProject("Also unnumbered", "", code);
+    EXPECT_EQ(code, 201);
+    CreateProject("Numbered again", "2026-17", code);
+    EXPECT_EQ(code, 409);
+    EXPECT_EQ(GetProjectList(code)->size(), 3u);
+    EXPECT_EQ(GetProjectPartitionTags(w.projectId, code)->size(), 1u);
+}
+
 TEST(Store, AFileTooLongForThisWorkingFolderIsListedNotFetched)
 {
     World w;

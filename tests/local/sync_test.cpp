@@ -211,7 +211,7 @@ struct Host final : vyr::cld::IFileBrowserUICallback {
     }
     std::vector<std::string> collectRelatedFiles(const std::string& file) override
     {
-        return file == "plan.dwg" ? std::vector<std::string>{"plan.xref"} : std::vector<std::string>{};
+        return file == "plan.dwg" ? std::vector<std::string>{"plan.xref", "gone.xref"} : std::vector<std::string>{};
     }
     bool isFileOperationsAllowed(const std::string& file) override { return file != "secret.dwg"; }
     bool isUsingContractPosts() override { return false; }
@@ -231,6 +231,7 @@ TEST(Pane, AsksTheHostAtTheMomentsARealPaneWould)
     w.write("plan.xref", "reference");
     w.stored("plan.dwg", "revision 1");
     EXPECT_TRUE(FileExistsInProject("plan.xref")) << "a related file goes with the file";
+    EXPECT_TRUE(has_event(GetStatusEvents(), StatusEventType::Upload, 404, "gone.xref")) << "and one left behind is told";
     int code = 0;
     w.write("secret.dwg", "x");
     UploadFile("secret.dwg", code);
