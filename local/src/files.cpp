@@ -6,24 +6,17 @@
 namespace vyr::cld::local {
 namespace {
 
-void post(Records& records, const std::string& user, StatusEventType type, int status, const std::string& path,
-          Millis time)
+// The code of a domain answer; 400 for a name the store refuses, so that the caller's own
+// refusals and the store's read alike.
+template <class T> const T& accepted_or_refused(const domain::Answer<T>& answer)
 {
-    records.post(user, {static_cast<std::int32_t>(type), status, path}, time);
-}
-
-// The live file at `target`, or a refusal: 404 when the store has none, 400 when the store's name
-// differs only by case (two such names cannot live side by side on every host).
-FileRow live(Records& records, const Target& target)
-{
-    auto file = records.file(target.space.id, target.path.key);
-    if (!file || file->deleted) {
-        throw Refusal{not_found};
-    }
-    if (file->path != target.path.relative) {
+    if (answer.code == bad_request) {
         throw UnsafePath{};
     }
-    return std::move(*file);
+    if (answer.code >= 300) {
+        throw Refusal{answer.code};
+    }
+    return answer.value;
 }
 
 bool present(const std::filesystem::path& path)
@@ -93,24 +86,14 @@ Target LocalService::target(const Context& context, const String& file, bool ask
 
 int LocalService::lock(const Target& target)
 {
-    const int code = store_->writing([&](Records& records) {
-        const auto file = live(records, target);
-        if (file.lock && file.lock->holder.id != user_.id) {
-            return static_cast<int>(conflict);
-        }
-        if (!file.lock) {
-            records.set_lock(file.id, user_.id, now());
-            post(records, user_.id, StatusEventType::Locked, ok, file.path, now());
-        }
-        return static_cast<int>(ok);
-    });
-    if (code == conflict) {
+    const auto answer = domain_->lock(target.space.id, target.path.relative);
+    if (answer.code == conflict) {
         ask(pane_callback(), false, false, [&](auto& host) {
             host.ShowLockInfoPanelNearUi(target.name);
             return true;
         });
     }
-    return code;
+    return answer.code;
 }
 
 void LocalService::LockFile(const String& file, int& responsecode)
@@ -126,17 +109,7 @@ int LocalService::unlock(const Target& target, bool uploadchanges, const Context
         // revision in between.
         return upload(context, target, true);
     }
-    return store_->writing([&](Records& records) {
-        const auto file = live(records, target);
-        if (file.lock && file.lock->holder.id != user_.id) {
-            return static_cast<int>(conflict);
-        }
-        if (file.lock) {
-            records.set_lock(file.id, std::nullopt, 0);
-            post(records, user_.id, StatusEventType::Unlocked, ok, file.path, now());
-        }
-        return static_cast<int>(ok);
-    });
+    return domain_->unlock(target.space.id, target.path.relative);
 }
 
 void LocalService::UnlockFile(const String& file, bool uploadchanges, int& responsecode)
@@ -150,27 +123,13 @@ void LocalService::UnlockFileForced(const String& file, int& responsecode)
     const auto session = context();
     respond(responsecode, [&] {
         const auto place = target(session, file, true);
-        return store_->writing([&](Records& records) {
-            const auto row = live(records, place);
-            if (row.lock) {
-                records.set_lock(row.id, std::nullopt, 0);
-                post(records, user_.id, StatusEventType::Unlocked, ok, row.path, now());
-            }
-            return static_cast<int>(ok);
-        });
+        return domain_->unlock_forced(place.space.id, place.path.relative);
     });
 }
 
 void LocalService::UnlockAllFilesLockedByMe(int& responsecode)
 {
-    respond(responsecode, [&] {
-        store_->write([&](Records& records) {
-            for (const auto& path : records.unlock_all(user_.id)) {
-                post(records, user_.id, StatusEventType::Unlocked, ok, path, now());
-            }
-        });
-        return static_cast<int>(ok);
-    });
+    respond(responsecode, [&] { return domain_->unlock_all(); });
 }
 
 int LocalService::upload(const Context& context, const Target& target, bool unlockAfter)
@@ -186,66 +145,40 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
     if (context.fieldMode) {
         store_->write([&](Records& records) {
             records.queue(user_.id, {target.space.id, target.path.relative, unlockAfter});
-            post(records, user_.id, StatusEventType::Upload, accepted, target.path.relative, now());
         });
+        tell_user(StatusEventType::Upload, accepted, target.path.relative);
         return accepted;
     }
-    // What the upload would do, decided again inside the writing transaction: another process
-    // may have changed the file meanwhile.
-    enum class Kind { Create, Change, Same };
-    const auto decide = [&](Records& records, const std::string& hash) {
-        const auto file = records.file(target.space.id, target.path.key);
-        if (file && file->deleted && records.working(user_.id, target.space.root.string(), file->id)) {
-            // This copy was based on a revision from before the delete: storing it would undo the delete.
-            throw Refusal{conflict};
-        }
-        if (!file || file->deleted) {
-            return Kind::Create;
-        }
-        if (file->path != target.path.relative) {
-            throw UnsafePath{};
-        }
-        if (file->lock && file->lock->holder.id != user_.id) {
-            throw Refusal{conflict};
-        }
-        if (file->blob == hash) {
-            return Kind::Same;
-        }
-        const auto working = records.working(user_.id, target.space.root.string(), file->id);
-        if (!working || working->revision < file->revision) {
-            // The store has a revision this working copy was not based on.
-            throw Refusal{conflict};
-        }
-        return Kind::Change;
-    };
+    const auto root = target.space.root.string();
+    const auto working = store_->reading([&](Records& records) { return records.working_at(user_.id, root, target.path.relative); });
     const auto mtime = modified_nanos(target.path.local);
     auto blob = ContentStore::hash_file(target.path.local);
-    if (store_->reading([&](Records& records) { return decide(records, blob.hash); }) != Kind::Same) {
+    domain::Commit commit{target.space.id, target.path.relative, std::nullopt, blob.hash, blob.size, unlockAfter, true};
+    if (working) {
+        commit.base = domain::Base{working->first, working->second.revision};
+    }
+    // Decided before the bytes are copied, and again when the revision is recorded: another
+    // process may have stored one meanwhile.
+    const auto check = domain_->commit(commit);
+    if (check.code >= bad_request) {
+        return check.code;
+    }
+    if (check.value.blob != blob.hash) {
         blob = content_.put(target.path.local,
                             [&](double share) { progress(ProgressEventType::Upload, share, target.path.relative); });
         progress(ProgressEventType::DeleteProgressBar, 1.0, target.path.relative);
     }
-    return store_->writing([&](Records& records) {
-        const auto kind = decide(records, blob.hash);
-        auto file = records.file(target.space.id, target.path.key);
-        FileRow next = file ? *file : FileRow{new_id(), target.space.id, target.path.relative, 0, {}, 0, false, {}};
-        if (kind != Kind::Same) {
-            next.path = target.path.relative;
-            next.revision += 1;
-            next.blob = blob.hash;
-            next.size = blob.size;
-            next.deleted = false;
-            records.put_revision(next, target.path.key, user_.id, now());
-            post(records, user_.id, StatusEventType::Upload, kind == Kind::Create ? created : ok, next.path, now());
-        }
-        records.set_working(user_.id, target.space.root.string(), next.id,
-                            WorkingRow{next.path, next.revision, blob.hash, blob.size, mtime});
-        if (unlockAfter && next.lock && next.lock->holder.id == user_.id) {
-            records.set_lock(next.id, std::nullopt, 0);
-            post(records, user_.id, StatusEventType::Unlocked, ok, next.path, now());
-        }
-        return static_cast<int>(kind == Kind::Create ? created : ok);
-    });
+    commit.blob = blob.hash;
+    commit.size = blob.size;
+    commit.checkOnly = false;
+    const auto stored = domain_->commit(commit);
+    if (stored.code < bad_request) {
+        const auto& file = stored.value;
+        store_->write([&](Records& records) {
+            records.set_working(user_.id, root, file.id, WorkingRow{file.path, file.revision, blob.hash, blob.size, mtime});
+        });
+    }
+    return stored.code;
 }
 
 void LocalService::UploadFile(const String& file, int& responsecode)
@@ -265,10 +198,7 @@ void LocalService::UploadFile(const String& file, int& responsecode)
             respond(otherCode, [&] { return upload(session, target(session, other, true), false); });
             if (otherCode >= bad_request) {
                 // The host asked for it to go along: one left behind is told, never dropped silently.
-                store_->write([&](Records& records) {
-                    post(records, user_.id, StatusEventType::Upload, otherCode,
-                         or_empty(std::string(), [&] { return utf8(other, "file"); }), now());
-                });
+                tell_user(StatusEventType::Upload, otherCode, or_empty(std::string(), [&] { return utf8(other, "file"); }));
             }
         }
         return code;
@@ -287,11 +217,11 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
     }
     // Each conflict and each damaged revision is told once, however many passes and processes meet it.
     const auto tell = [&](Records::Notice kind, StatusEventType type, int status, const std::string& at) {
-        store_->write([&](Records& records) {
-            if (records.first_notice(user_.id, root, file.id, file.revision, kind)) {
-                post(records, user_.id, type, status, at, now());
-            }
-        });
+        if (store_->writing([&](Records& records) {
+                return records.first_notice(user_.id, root, file.id, file.revision, kind);
+            })) {
+            tell_user(type, status, at);
+        }
     };
     const auto refuse = [&](const std::string& at) {
         record_exception(downloadFailures_, at);
@@ -309,10 +239,8 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
                 }
                 std::filesystem::remove(old->local);
             }
-            store_->write([&](Records& records) {
-                records.set_working(user_.id, root, file.id, std::nullopt);
-                post(records, user_.id, StatusEventType::Deleted, ok, file.path, now());
-            });
+            store_->write([&](Records& records) { records.set_working(user_.id, root, file.id, std::nullopt); });
+            tell_user(StatusEventType::Deleted, ok, file.path);
         }
         return ok;
     }
@@ -327,10 +255,8 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
             std::filesystem::rename(old->local, path->local);
             working->path = file.path;
             working->mtime = modified_nanos(path->local);
-            store_->write([&](Records& records) {
-                records.set_working(user_.id, root, file.id, working);
-                post(records, user_.id, StatusEventType::Rename, ok, file.path, now());
-            });
+            store_->write([&](Records& records) { records.set_working(user_.id, root, file.id, working); });
+            tell_user(StatusEventType::Rename, ok, file.path);
         } else {
             working.reset();
         }
@@ -339,10 +265,10 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
         forget_exception(file.path);
         store_->write([&](Records& records) {
             records.set_working(user_.id, root, file.id, WorkingRow{file.path, file.revision, file.blob, file.size, mtime});
-            if (transferred) {
-                post(records, user_.id, StatusEventType::Download, ok, file.path, now());
-            }
         });
+        if (transferred) {
+            tell_user(StatusEventType::Download, ok, file.path);
+        }
         return static_cast<int>(ok);
     };
     if (present(path->local)) {
@@ -407,11 +333,9 @@ void LocalService::DownloadFile(const String& file, int& responsecode)
     const auto session = context();
     respond(responsecode, [&] {
         const auto place = target(session, file, true);
-        const auto [row, working] = store_->reading([&](Records& records) {
-            auto found = live(records, place);
-            auto copy = records.working(user_.id, place.space.root.string(), found.id);
-            return std::pair{std::move(found), std::move(copy)};
-        });
+        const auto row = accepted_or_refused(domain_->file(place.space.id, place.path.relative));
+        const auto working =
+            store_->reading([&](Records& records) { return records.working(user_.id, place.space.root.string(), row.id); });
         // What a killed download left beside this file goes before this one writes there.
         sweep_temporaries(place.path.local.parent_path(), false);
         return bring(place.space, row, working, file, true);
@@ -423,28 +347,16 @@ void LocalService::DeleteFile(const String& file, int& responsecode)
     const auto session = context();
     respond(responsecode, [&] {
         const auto place = target(session, file, true);
-        const auto [code, fileId] = store_->writing([&](Records& records) {
-            auto row = live(records, place);
-            if (row.lock && row.lock->holder.id != user_.id) {
-                return std::pair{static_cast<int>(conflict), std::string()};
-            }
-            row.revision += 1;
-            row.deleted = true;
-            records.put_revision(row, place.path.key, user_.id, now());
-            records.set_lock(row.id, std::nullopt, 0);
-            post(records, user_.id, StatusEventType::Deleted, ok, row.path, now());
-            return std::pair{static_cast<int>(ok), row.id};
-        });
-        if (code == ok) {
+        const auto removed = domain_->remove(place.space.id, place.path.relative);
+        if (removed.code == ok) {
             // The working copy's record goes only once the file is gone: a process killed between
             // the two leaves the record, and the next sync pass removes the file as for any delete.
             std::filesystem::remove(place.path.local);
-            const auto forget = [this, &place, id = fileId](Records& records) {
-                records.set_working(user_.id, place.space.root.string(), id, std::nullopt);
-            };
-            store_->write(forget);
+            store_->write([&](Records& records) {
+                records.set_working(user_.id, place.space.root.string(), removed.value.id, std::nullopt);
+            });
         }
-        return code;
+        return removed.code;
     });
 }
 
@@ -466,41 +378,23 @@ void LocalService::RenameFile(const String& originalFile, const String& renamedF
             return static_cast<int>(conflict);
         }
         const auto root = from.space.root.string();
-        struct Renamed {
-            int code = conflict;
-            FileRow row;
-            std::optional<WorkingRow> working;
-        };
-        const auto renamed = store_->writing([&](Records& records) {
-            Renamed out{conflict, live(records, from), std::nullopt};
-            auto& row = out.row;
-            const auto taken = records.file(to.space.id, to.path.key);
-            if ((taken && !taken->deleted && taken->id != row.id) || (row.lock && row.lock->holder.id != user_.id)) {
-                return out;
-            }
-            out.working = records.working(user_.id, root, row.id);
-            // A rename is a revision with the same content, so that other working folders follow.
-            row.path = to.path.relative;
-            row.revision += 1;
-            records.put_revision(row, to.path.key, user_.id, now());
-            post(records, user_.id, StatusEventType::Rename, ok, row.path, now());
-            out.code = ok;
-            return out;
-        });
+        const auto renamed = domain_->rename(from.space.id, from.path.relative, to.path.relative);
         if (renamed.code != ok || !present(from.path.local)) {
             return renamed.code;
         }
+        const auto& row = renamed.value;
         std::filesystem::create_directories(to.path.local.parent_path());
         std::filesystem::rename(from.path.local, to.path.local);
         // The working copy's record follows only once the local file has moved: a process killed
         // between the two leaves it on the old name, and the next sync pass moves the file as it
         // does for another user's rename. A copy that was behind the store stays behind.
-        if (auto working = renamed.working) {
-            const auto& row = renamed.row;
-            working->revision = working->revision == row.revision - 1 ? row.revision : working->revision;
-            working->path = row.path;
-            store_->write([&](Records& records) { records.set_working(user_.id, root, row.id, working); });
-        }
+        store_->write([&](Records& records) {
+            if (auto working = records.working(user_.id, root, row.id)) {
+                working->revision = working->revision == row.revision - 1 ? row.revision : working->revision;
+                working->path = row.path;
+                records.set_working(user_.id, root, row.id, working);
+            }
+        });
         return renamed.code;
     });
 }
@@ -511,13 +405,11 @@ LockStatus LocalService::GetLockStatus(const String& file, String& lockedby, Str
     const auto session = context();
     return or_empty(LockStatus::Unknown, [&] {
         const auto place = target(session, file, false);
-        const auto row = store_->reading([&](Records& records) -> std::optional<FileRow> {
-            try {
-                return live(records, place);
-            } catch (const Refusal&) {
-                return std::nullopt;
-            }
-        });
+        const auto answer = domain_->file(place.space.id, place.path.relative);
+        if (answer.code == bad_request) {
+            throw UnsafePath{};
+        }
+        const auto row = answer.code == ok ? std::optional<FileRow>(answer.value) : std::nullopt;
         if (!row) {
             return LockStatus::NotInProject;
         }
@@ -579,15 +471,13 @@ List<String> LocalService::UploadNewFiles(const List<String>& files, int& respon
     const auto session = context();
     return batch(files, responsecode, created, [&](const String& file) {
         const auto place = target(session, file, true);
-        store_->read([&](Records& records) {
-            const auto row = records.file(place.space.id, place.path.key);
-            if (row && !row->deleted && row->path != place.path.relative) {
-                throw UnsafePath{};
-            }
-            if (row && !row->deleted) {
-                throw Refusal{conflict};
-            }
-        });
+        const auto stored = domain_->file(place.space.id, place.path.relative).code;
+        if (stored == bad_request) {
+            throw UnsafePath{};
+        }
+        if (stored == ok) {
+            throw Refusal{conflict};
+        }
         return upload(session, place, false);
     });
 }
@@ -606,19 +496,12 @@ void LocalService::TagFiles(const List<String>& filesToTag, const String& projec
         if (name.empty() || std::isdigit(static_cast<unsigned char>(categoryName.front()))) {
             throw Refusal{bad_request};
         }
-        std::vector<Target> places;
+        std::vector<domain::SpaceFile> named;
         for (const auto& file : filesToTag) {
-            places.push_back(target(session, file, false));
+            const auto place = target(session, file, false);
+            named.push_back({place.space.id, place.path.relative});
         }
-        store_->write([&](Records& records) {
-            if (!records.project(project)) {
-                throw Refusal{not_found};
-            }
-            for (const auto& place : places) {
-                records.tag(live(records, place).id, project, categoryName, name);
-            }
-        });
-        return static_cast<int>(ok);
+        return domain_->tag(project, named, categoryName, name);
     });
 }
 
@@ -627,7 +510,7 @@ String LocalService::GetFileId(const String& fileName)
     const auto session = context();
     return or_empty(String{}, [&] {
         const auto place = target(session, fileName, false);
-        return service_text(store_->reading([&](Records& records) { return live(records, place).id; }));
+        return service_text(accepted_or_refused(domain_->file(place.space.id, place.path.relative)).id);
     });
 }
 
@@ -636,8 +519,8 @@ Nullable<std::uint64_t> LocalService::GetFileRevision(const String& fileName)
     const auto session = context();
     return or_empty(Nullable<std::uint64_t>{}, [&] {
         const auto place = target(session, fileName, false);
-        return Nullable<std::uint64_t>(static_cast<std::uint64_t>(
-            store_->reading([&](Records& records) { return live(records, place).revision; })));
+        return Nullable<std::uint64_t>(
+            static_cast<std::uint64_t>(accepted_or_refused(domain_->file(place.space.id, place.path.relative)).revision));
     });
 }
 
@@ -689,18 +572,18 @@ Ref<InfoForDownloadCopy> LocalService::GetInfoForDownloadCopy(const String& proj
 {
     Ref<InfoForDownloadCopy> info;
     respond(responsecode, [&] {
-        store_->read([&](Records& records) {
-            const auto project = project_of(records, projectId);
-            const auto partition = partition_of(records, project, partitionId);
-            info = std::make_shared<InfoForDownloadCopy>();
-            for (const auto& file : records.files(partition.id)) {
-                if (!file.deleted) {
-                    info->ByteSize += file.size;
-                    info->FilesInPartition += 1;
-                    info->FilesLocked += file.lock ? 1 : 0;
-                }
+        const auto partition = domain_->partition(utf8(projectId, "projectId"), utf8(partitionId, "partitionId"));
+        if (partition.code != ok) {
+            return partition.code;
+        }
+        info = std::make_shared<InfoForDownloadCopy>();
+        for (const auto& file : domain_->files(partition.value.id)) {
+            if (!file.deleted) {
+                info->ByteSize += file.size;
+                info->FilesInPartition += 1;
+                info->FilesLocked += file.lock ? 1 : 0;
             }
-        });
+        }
         return static_cast<int>(ok);
     });
     return info;
@@ -803,12 +686,10 @@ void LocalService::flush_queue()
             const Target place{*space, resolve(space->root, queued.path), service_text(queued.path)};
             return upload(session, place, queued.unlock);
         });
-        store_->write([&](Records& records) {
-            records.unqueue(user_.id, queued);
-            if (code >= bad_request) {
-                post(records, user_.id, StatusEventType::Upload, code, queued.path, now());
-            }
-        });
+        store_->write([&](Records& records) { records.unqueue(user_.id, queued); });
+        if (code >= bad_request) {
+            tell_user(StatusEventType::Upload, code, queued.path);
+        }
     }
 }
 

@@ -59,11 +59,9 @@ void LocalService::AddIncludeFoldersToProject(const List<String>& includeFolders
     if (!project) {
         fail(ExceptionKind::InvalidOperation, "No project is selected.");
     }
-    store_->write([&](Records& records) {
-        for (const auto& folder : *folders) {
-            records.add_include_folder(*project, folder);
-        }
-    });
+    for (const auto& folder : *folders) {
+        domain_->add_include_folder(*project, folder);
+    }
 }
 
 bool LocalService::AreIncludeFoldersInModel(const List<String>& includeFolders)
@@ -76,10 +74,8 @@ bool LocalService::AreIncludeFoldersInModel(const List<String>& includeFolders)
     if (!project) {
         return false;
     }
-    return store_->reading([&](Records& records) {
-        return std::all_of(folders->begin(), folders->end(),
-                           [&](const std::string& folder) { return records.has_include_folder(*project, folder); });
-    });
+    return std::all_of(folders->begin(), folders->end(),
+                       [&](const std::string& folder) { return domain_->has_include_folder(*project, folder); });
 }
 
 List<Ref<FileToImport>> LocalService::ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,

@@ -23,41 +23,18 @@ std::vector<std::string> split(std::string_view path)
     return parts;
 }
 
-// A control character (C0, DEL, C1) or U+FFFD.
-bool unusable(std::string_view part)
-{
-    for (std::size_t i = 0; i < part.size(); ++i) {
-        const auto c = static_cast<unsigned char>(part[i]);
-        const auto next = i + 1 < part.size() ? static_cast<unsigned char>(part[i + 1]) : 0;
-        if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)) {
-            return true;
-        }
-    }
-    return stands_for_unreadable(part);
-}
-
 bool inside(const std::filesystem::path& root, const std::filesystem::path& path)
 {
     const auto relative = path.lexically_relative(root);
     return !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
-// Checks the parts of a relative path and joins them; raises UnsafePath.
-WorkingPath join(const std::filesystem::path& root, const std::vector<std::string>& parts)
+// Checks the parts of a relative path by the store's rules, then where they lead in this working
+// folder; raises UnsafePath.
+WorkingPath join(const std::filesystem::path& root, std::string_view relative)
 {
-    WorkingPath out;
-    for (const auto& part : parts) {
-        if (part.empty() || part == ".") {
-            continue;
-        }
-        if (part == ".." || unusable(part) || part.size() > max_name_bytes || part.starts_with(temporary_prefix)) {
-            throw UnsafePath{};
-        }
-        out.relative += out.relative.empty() ? part : "/" + part;
-    }
-    if (out.relative.empty()) {
-        throw UnsafePath{};
-    }
+    auto name = domain::checked_name(relative);
+    WorkingPath out{std::move(name.relative), std::move(name.key), {}};
     out.local = root / std::filesystem::path(out.relative);
     if (out.local.native().size() > max_path_bytes) {
         throw UnsafePath{};
@@ -68,16 +45,10 @@ WorkingPath join(const std::filesystem::path& root, const std::vector<std::strin
     if (error || !inside(root, real)) {
         throw UnsafePath{};
     }
-    out.key = folded(out.relative);
     return out;
 }
 
 } // namespace
-
-bool stands_for_unreadable(std::string_view utf8)
-{
-    return utf8.find("\xEF\xBF\xBD") != std::string_view::npos;
-}
 
 WorkingPath resolve(const std::filesystem::path& root, std::string_view path)
 {
@@ -97,15 +68,19 @@ WorkingPath resolve(const std::filesystem::path& root, std::string_view path)
         if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin())) {
             throw UnsafePath{};
         }
-        parts.assign(given.begin() + static_cast<std::ptrdiff_t>(base.size()), given.end());
+        std::string relative;
+        for (auto part = given.begin() + static_cast<std::ptrdiff_t>(base.size()); part != given.end(); ++part) {
+            relative += (relative.empty() ? "" : "/") + *part;
+        }
+        return join(root, relative);
     }
-    return join(root, parts);
+    return join(root, path);
 }
 
 std::optional<WorkingPath> place(const std::filesystem::path& root, std::string_view relative)
 {
     try {
-        return join(root, split(relative));
+        return join(root, relative);
     } catch (const UnsafePath&) {
         return std::nullopt;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vyr/cld/domain/names.h>
+
 #include <VyrCldapi/Values.h>
 
 #include <filesystem>
@@ -12,27 +14,18 @@
 // refused unless they name something inside it.
 namespace vyr::cld::local {
 
-// A path that may not be used; the handler answers 400 and touches nothing.
-struct UnsafePath : VyrCldapi::Exception {
-    UnsafePath() : Exception(VyrCldapi::ExceptionKind::Argument, "The path may not be used.") {}
-};
+using domain::max_name_bytes;
+using domain::stands_for_unreadable;
+using domain::temporary_prefix;
+using domain::UnsafePath;
 
-inline constexpr std::size_t max_name_bytes = 255;
 inline constexpr std::size_t max_path_bytes = 4095;
-
-// Prefix of the names this library writes while replacing a file; never a project file.
-inline constexpr std::string_view temporary_prefix = ".vyrcld-";
 
 struct WorkingPath {
     std::string relative; // '/'-separated UTF-8, never empty, no "." or ".." parts
     std::string key;      // case-folded `relative`: two files may not share it
     std::filesystem::path local;
 };
-
-// Whether UTF-8 text holds U+FFFD. The host's text conversion puts it where it met bytes it could
-// not read, so such a name may stand for another file's (or folder's) real name: it is never used
-// as a path, because acting on the one literally so named would act on the wrong one.
-bool stands_for_unreadable(std::string_view utf8);
 
 // `path` (UTF-8) relative to `root`, or absolute inside it. Backslashes separate folders too.
 // Raises UnsafePath.

@@ -59,67 +59,32 @@ void check_version(int versionMajor)
     }
 }
 
-// The application type of a file: its extension in lower case, "other" without one.
-std::string app_type(const std::string& path)
+// Takes a domain answer: its code, and its value into `out` when it is one of success.
+template <class T, class Out, class Convert> int take(domain::Answer<T> answer, Out& out, Convert&& convert)
 {
-    const auto name = path.substr(path.rfind('/') + 1);
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) {
-        return "other";
+    if (answer.code >= 200 && answer.code < 300) {
+        out = convert(answer.value);
     }
-    return folded(name.substr(dot + 1));
+    return answer.code;
 }
 
 } // namespace
-
-TenantRow LocalService::current_tenant(Records& records, const Context& context) const
-{
-    auto tenant = records.tenant(context.tenant);
-    if (!tenant) {
-        throw Refusal{not_found};
-    }
-    return std::move(*tenant);
-}
-
-ProjectRow LocalService::project_of(Records& records, const String& projectId) const
-{
-    auto project = records.project(utf8(projectId, "projectId"));
-    if (!project) {
-        throw Refusal{not_found};
-    }
-    return std::move(*project);
-}
-
-SpaceRow LocalService::partition_of(Records& records, const ProjectRow& project, const String& partitionId) const
-{
-    auto space = records.space(utf8(partitionId, "partitionId"));
-    if (!space || space->kind != SpaceRow::Kind::Partition || space->projectId != project.id) {
-        throw Refusal{not_found};
-    }
-    return std::move(*space);
-}
 
 List<Ref<Project>> LocalService::GetProjectList(int& responsecode)
 {
     const auto session = context();
     List<Ref<Project>> out;
     respond(responsecode, [&] {
-        store_->read([&](Records& records) {
-            out = list_of<Project>(records.projects(current_tenant(records, session).id), to_project);
-        });
-        return static_cast<int>(ok);
+        return take(domain_->projects(session.tenant), out, [](const auto& rows) { return list_of<Project>(rows, to_project); });
     });
     return out;
 }
 
 Ref<Project> LocalService::GetProjectInfo(const String& projectId, int& responsecode)
 {
-    utf8(projectId, "projectId");
+    const auto id = utf8(projectId, "projectId");
     Ref<Project> out;
-    respond(responsecode, [&] {
-        store_->read([&](Records& records) { out = to_project(project_of(records, projectId)); });
-        return static_cast<int>(ok);
-    });
+    respond(responsecode, [&] { return take(domain_->project(id), out, to_project); });
     return out;
 }
 
@@ -129,21 +94,7 @@ Ref<Project> LocalService::CreateProject(const String& projectName, const String
     const auto number = utf8(projectNumber, "projectNumber");
     const auto session = context();
     Ref<Project> out;
-    respond(responsecode, [&] {
-        if (name.empty()) {
-            return static_cast<int>(bad_request);
-        }
-        return store_->writing([&](Records& records) {
-            const auto tenant = current_tenant(records, session);
-            if (!number.empty() && records.project_number_taken(tenant.id, number)) {
-                return static_cast<int>(conflict);
-            }
-            const ProjectRow row{new_id(), tenant.id, name, number, ""};
-            records.add_project(row, now());
-            out = to_project(row);
-            return static_cast<int>(created);
-        });
-    });
+    respond(responsecode, [&] { return take(domain_->create_project(session.tenant, name, number), out, to_project); });
     return out;
 }
 
@@ -151,7 +102,7 @@ List<Ref<Tenant>> LocalService::GetTenants(int& responsecode)
 {
     List<Ref<Tenant>> out;
     respond(responsecode, [&] {
-        out = list_of<Tenant>(store_->reading([](Records& records) { return records.tenants(); }), to_tenant);
+        out = list_of<Tenant>(domain_->tenants(), to_tenant);
         return static_cast<int>(ok);
     });
     return out;
@@ -162,7 +113,11 @@ Ref<Tenant> LocalService::GetTenantInfo(int& responsecode)
     const auto session = context();
     Ref<Tenant> out;
     respond(responsecode, [&] {
-        store_->read([&](Records& records) { out = to_tenant(current_tenant(records, session)); });
+        const auto tenant = domain_->tenant(session.tenant);
+        if (!tenant) {
+            return static_cast<int>(not_found);
+        }
+        out = to_tenant(*tenant);
         return static_cast<int>(ok);
     });
     return out;
@@ -176,34 +131,25 @@ Ref<ApiModels::ProjectMetadata> LocalService::GetProjectMetadata(int& responseco
         if (!session.projectId) {
             return static_cast<int>(no_project);
         }
-        store_->read([&](Records& records) {
-            const auto project = records.project(*session.projectId);
-            if (!project) {
-                throw Refusal{not_found};
-            }
-            std::map<std::string, std::int64_t> sizes;
-            std::int64_t total = 0;
-            for (const auto& partition : records.partitions(project->id)) {
-                for (const auto& file : records.files(partition.id)) {
-                    if (!file.deleted) {
-                        sizes[app_type(file.path)] += file.size;
-                        total += file.size;
-                    }
-                }
-            }
-            out = std::make_shared<ApiModels::ProjectMetadata>();
-            out->id = service_text(project->id);
-            out->size = total;
-            out->sizeStatus = u"Calculated";
-            out->sizeTimestamp = date_time(now());
-            out->coordinateReferenceSystem = service_text(project->crs);
-            out->canUpdateCoordinateReferenceSystem = true;
-            out->appTypeSizes = List<Ref<ApiModels::AppTypeSize>>::WithCapacity(sizes.size());
-            for (const auto& [type, size] : sizes) {
-                out->appTypeSizes.Add(
-                    std::make_shared<ApiModels::AppTypeSize>(ApiModels::AppTypeSize{service_text(type), size}));
-            }
-        });
+        const auto project = domain_->project(*session.projectId);
+        const auto sizes = domain_->project_sizes(*session.projectId);
+        if (project.code != ok || sizes.code != ok) {
+            return static_cast<int>(not_found);
+        }
+        std::int64_t total = 0;
+        out = std::make_shared<ApiModels::ProjectMetadata>();
+        out->id = service_text(project.value.id);
+        out->sizeStatus = u"Calculated";
+        out->sizeTimestamp = date_time(now());
+        out->coordinateReferenceSystem = service_text(project.value.crs);
+        out->canUpdateCoordinateReferenceSystem = true;
+        out->appTypeSizes = List<Ref<ApiModels::AppTypeSize>>::WithCapacity(sizes.value.size());
+        for (const auto& [type, size] : sizes.value) {
+            total += size;
+            out->appTypeSizes.Add(
+                std::make_shared<ApiModels::AppTypeSize>(ApiModels::AppTypeSize{service_text(type), size}));
+        }
+        out->size = total;
         return static_cast<int>(ok);
     });
     return out;
@@ -212,27 +158,20 @@ Ref<ApiModels::ProjectMetadata> LocalService::GetProjectMetadata(int& responseco
 Ref<ApiModels::PartitionTag> LocalService::GetPartitionInfo(const String& projectId, const String& partitionId,
                                                             int& responsecode)
 {
-    utf8(projectId, "projectId");
-    utf8(partitionId, "partitionId");
+    const auto project = utf8(projectId, "projectId");
+    const auto partition = utf8(partitionId, "partitionId");
     Ref<ApiModels::PartitionTag> out;
-    respond(responsecode, [&] {
-        store_->read([&](Records& records) {
-            out = to_partition(partition_of(records, project_of(records, projectId), partitionId));
-        });
-        return static_cast<int>(ok);
-    });
+    respond(responsecode, [&] { return take(domain_->partition(project, partition), out, to_partition); });
     return out;
 }
 
 List<Ref<ApiModels::PartitionTag>> LocalService::GetProjectPartitionTags(const String& projectId, int& responsecode)
 {
-    utf8(projectId, "projectId");
+    const auto project = utf8(projectId, "projectId");
     List<Ref<ApiModels::PartitionTag>> out;
     respond(responsecode, [&] {
-        store_->read([&](Records& records) {
-            out = list_of<ApiModels::PartitionTag>(records.partitions(project_of(records, projectId).id), to_partition);
-        });
-        return static_cast<int>(ok);
+        return take(domain_->partitions(project), out,
+                    [](const auto& rows) { return list_of<ApiModels::PartitionTag>(rows, to_partition); });
     });
     return out;
 }
@@ -240,25 +179,11 @@ List<Ref<ApiModels::PartitionTag>> LocalService::GetProjectPartitionTags(const S
 Ref<ApiModels::PartitionTag> LocalService::CreateProjectPartitionTag(const String& projectId, const String& name,
                                                                      int versionMajor, int& responsecode)
 {
-    utf8(projectId, "projectId");
+    const auto project = utf8(projectId, "projectId");
     const auto text = utf8(name, "name");
     check_version(versionMajor);
     Ref<ApiModels::PartitionTag> out;
-    respond(responsecode, [&] {
-        if (text.empty()) {
-            return static_cast<int>(bad_request);
-        }
-        return store_->writing([&](Records& records) {
-            const auto project = project_of(records, projectId);
-            if (records.partition_name_taken(project.id, text)) {
-                return static_cast<int>(conflict);
-            }
-            SpaceRow row{new_id(), SpaceRow::Kind::Partition, project.id, {}, text, versionMajor};
-            records.add_space(row);
-            out = to_partition(row);
-            return static_cast<int>(created);
-        });
-    });
+    respond(responsecode, [&] { return take(domain_->create_partition(project, text, versionMajor), out, to_partition); });
     return out;
 }
 
@@ -267,14 +192,15 @@ List<Ref<ApiModels::PartitionTagsInProject>> LocalService::GetAllAccessibleProje
     const auto session = context();
     List<Ref<ApiModels::PartitionTagsInProject>> out;
     respond(responsecode, [&] {
-        store_->read([&](Records& records) {
-            out = list_of<ApiModels::PartitionTagsInProject>(
-                records.projects(current_tenant(records, session).id), [&](const ProjectRow& project) {
-                    auto entry = std::make_shared<ApiModels::PartitionTagsInProject>();
-                    entry->projectId = service_text(project.id);
-                    entry->tags = list_of<ApiModels::PartitionTag>(records.partitions(project.id), to_partition);
-                    return entry;
-                });
+        const auto projects = domain_->projects(session.tenant);
+        if (projects.code != ok) {
+            return projects.code;
+        }
+        out = list_of<ApiModels::PartitionTagsInProject>(projects.value, [&](const ProjectRow& project) {
+            auto entry = std::make_shared<ApiModels::PartitionTagsInProject>();
+            entry->projectId = service_text(project.id);
+            entry->tags = list_of<ApiModels::PartitionTag>(domain_->partitions(project.id).value, to_partition);
+            return entry;
         });
         return static_cast<int>(ok);
     });
@@ -284,23 +210,17 @@ List<Ref<ApiModels::PartitionTagsInProject>> LocalService::GetAllAccessibleProje
 void LocalService::SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor,
                                        int& responsecode)
 {
-    utf8(projectId, "projectId");
-    utf8(partitionId, "partitionId");
+    const auto project = utf8(projectId, "projectId");
+    const auto partition = utf8(partitionId, "partitionId");
     check_version(versionMajor);
-    respond(responsecode, [&] {
-        store_->write([&](Records& records) {
-            records.set_version(partition_of(records, project_of(records, projectId), partitionId).id, versionMajor);
-        });
-        return static_cast<int>(ok);
-    });
+    respond(responsecode, [&] { return domain_->set_partition_version(project, partition, versionMajor); });
 }
 
 List<Ref<ApiModels::Tag>> LocalService::GetUserDirectoryTags(int& responsecode)
 {
     List<Ref<ApiModels::Tag>> out;
     respond(responsecode, [&] {
-        out = list_of<ApiModels::Tag>(
-            store_->reading([&](Records& records) { return records.user_directories(user_.id); }), to_tag);
+        out = list_of<ApiModels::Tag>(domain_->user_directories(), to_tag);
         return static_cast<int>(ok);
     });
     return out;
@@ -311,12 +231,13 @@ Ref<ApiModels::Tag> LocalService::GetUserDirectoryTagInfo(int versionMajor, int&
     check_version(versionMajor);
     Ref<ApiModels::Tag> out;
     respond(responsecode, [&] {
-        const auto row = store_->reading([&](Records& records) { return records.user_directory(user_.id, versionMajor); });
-        if (!row) {
-            return static_cast<int>(not_found);
+        for (const auto& row : domain_->user_directories()) {
+            if (row.versionMajor == versionMajor) {
+                out = to_tag(row);
+                return static_cast<int>(ok);
+            }
         }
-        out = to_tag(*row);
-        return static_cast<int>(ok);
+        return static_cast<int>(not_found);
     });
     return out;
 }
@@ -325,18 +246,7 @@ Ref<ApiModels::Tag> LocalService::CreateUserDirectoryTag(int versionMajor, int& 
 {
     check_version(versionMajor);
     Ref<ApiModels::Tag> out;
-    respond(responsecode, [&] {
-        return store_->writing([&](Records& records) {
-            if (records.user_directory(user_.id, versionMajor)) {
-                return static_cast<int>(conflict);
-            }
-            const SpaceRow row{new_id(), SpaceRow::Kind::UserDirectory, {}, user_.id,
-                               user_.displayName + " " + std::to_string(versionMajor), versionMajor};
-            records.add_space(row);
-            out = to_tag(row);
-            return static_cast<int>(created);
-        });
-    });
+    respond(responsecode, [&] { return take(domain_->create_user_directory(versionMajor), out, to_tag); });
     return out;
 }
 
@@ -348,8 +258,11 @@ Ref<ApiModels::NvdbContract> LocalService::GetNvdbProject(int& responsecode)
         if (!session.projectId) {
             return static_cast<int>(no_project);
         }
-        for (const auto& row : store_->reading(
-                 [&](Records& records) { return records.contracts(current_tenant(records, session).id); })) {
+        const auto contracts = domain_->contracts(session.tenant);
+        if (contracts.code != ok) {
+            return contracts.code;
+        }
+        for (const auto& row : contracts.value) {
             if (row.projectId == *session.projectId) {
                 out = std::make_shared<ApiModels::NvdbContract>(
                     ApiModels::NvdbContract{service_text(row.name), service_text(row.id)});
@@ -366,14 +279,14 @@ Ref<ApiModels::NvdbContracts> LocalService::GetNvdbProjects(int& responsecode)
     const auto session = context();
     Ref<ApiModels::NvdbContracts> out;
     respond(responsecode, [&] {
-        const auto rows =
-            store_->reading([&](Records& records) { return records.contracts(current_tenant(records, session).id); });
-        out = std::make_shared<ApiModels::NvdbContracts>();
-        out->nvdbContracts = list_of<ApiModels::NvdbContract>(rows, [](const ContractRow& row) {
-            return std::make_shared<ApiModels::NvdbContract>(
-                ApiModels::NvdbContract{service_text(row.name), service_text(row.id)});
+        return take(domain_->contracts(session.tenant), out, [](const auto& rows) {
+            auto contracts = std::make_shared<ApiModels::NvdbContracts>();
+            contracts->nvdbContracts = list_of<ApiModels::NvdbContract>(rows, [](const ContractRow& row) {
+                return std::make_shared<ApiModels::NvdbContract>(
+                    ApiModels::NvdbContract{service_text(row.name), service_text(row.id)});
+            });
+            return contracts;
         });
-        return static_cast<int>(ok);
     });
     return out;
 }
@@ -396,22 +309,17 @@ String LocalService::notify_viewer(const List<String>& files, int epsgId, const 
         if (!session.projectId) {
             return static_cast<int>(no_project);
         }
-        std::vector<Target> places;
+        std::vector<domain::SpaceFile> named;
         for (const auto& file : files) {
-            places.push_back(target(session, file, false));
+            const auto place = target(session, file, false);
+            named.push_back({place.space.id, place.path.relative});
         }
-        ModelUpdateRow row{new_id(), *session.projectId, dimensions, epsgId, text, logical, offsetX, offsetY, {}, now()};
-        store_->write([&](Records& records) {
-            for (const auto& place : places) {
-                const auto file = records.file(place.space.id, place.path.key);
-                if (!file || file->deleted) {
-                    throw Refusal{not_found};
-                }
-                row.fileIds.push_back(file->id);
-            }
-            records.add_model_update(row, user_.id);
-        });
-        out = service_text(row.id);
+        const ModelUpdateRow row{{}, *session.projectId, dimensions, epsgId, text, logical, offsetX, offsetY, {}, 0};
+        const auto added = domain_->add_model_update(row, named);
+        if (added.code != created) {
+            return added.code;
+        }
+        out = service_text(added.value);
         return static_cast<int>(created);
     });
     return out;
@@ -435,7 +343,7 @@ ApiModels::WorkflowStatus LocalService::Get2dModelUpdateStatus(const String& upd
     const auto id = utf8(updateId, "updateId");
     auto status = ApiModels::WorkflowStatus::Failed;
     respond(responsecode, [&] {
-        const auto row = store_->reading([&](Records& records) { return records.model_update(id); });
+        const auto row = domain_->model_update(id);
         if (!row || row->dimensions != 2) {
             return static_cast<int>(not_found);
         }

@@ -27,7 +27,7 @@ LocalService::LocalService(const Options& options)
     : options_(options),
       store_folder_(prepared_store(options.store, options.createStore)),
       user_{options.user.id, options.user.displayName, options.user.principalName},
-      store_(open_sqlite_store({(store_folder_ / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count()),
+      store_(domain::open_sqlite_store({(store_folder_ / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count()),
                                 options.createStore})),
       content_(store_folder_ / "blobs")
 {
@@ -38,6 +38,7 @@ LocalService::LocalService(const Options& options)
         options_.clock = [] { return std::chrono::system_clock::now(); };
     }
     store_->write([&](Records& records) { records.put_user(user_); });
+    domain_ = domain::store_domain(store_, user_, [this] { return now(); });
 }
 
 LocalService::~LocalService()
@@ -122,13 +123,18 @@ List<String> LocalService::CheckDownSyncFileExceptions()
 
 List<Ref<StatusEvent>> LocalService::GetStatusEvents()
 {
-    const auto events = store_->writing([&](Records& records) { return records.take_events(user_.id); });
+    const auto events = domain_->take_events();
     auto out = List<Ref<StatusEvent>>::WithCapacity(events.size());
     for (const auto& event : events) {
         out.Add(std::make_shared<StatusEvent>(
             StatusEvent{static_cast<StatusEventType>(event.type), event.status, service_text(event.responseId)}));
     }
     return out;
+}
+
+void LocalService::tell_user(StatusEventType type, int status, const std::string& path)
+{
+    domain_->post({static_cast<std::int32_t>(type), status, path});
 }
 
 std::shared_ptr<ICld_Integration> open_service(const Options& options)
@@ -139,7 +145,7 @@ std::shared_ptr<ICld_Integration> open_service(const Options& options)
 void add_road_database_contract(const std::filesystem::path& store, const std::string& projectId,
                                 const std::string& contractId, const std::string& contractName)
 {
-    auto metadata = open_sqlite_store({(prepared_store(store, false) / "store.sqlite").string(), 10000, false});
+    auto metadata = domain::open_sqlite_store({(prepared_store(store, false) / "store.sqlite").string(), 10000, false});
     metadata->write([&](Records& records) {
         if (!records.project(projectId)) {
             fail(ExceptionKind::Argument, "No project has that id.");
@@ -150,7 +156,7 @@ void add_road_database_contract(const std::filesystem::path& store, const std::s
 
 int store_schema_version()
 {
-    return sqlite_schema_version();
+    return domain::sqlite_schema_version();
 }
 
 } // namespace vyr::cld::local

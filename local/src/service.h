@@ -1,10 +1,11 @@
 #pragma once
 
 #include "content_store.h"
-#include "metadata.h"
 #include "paths.h"
 #include "sync_worker.h"
+#include "text.h"
 
+#include <vyr/cld/domain/domain.h>
 #include <vyr/cld/local/service.h>
 
 #include <atomic>
@@ -22,25 +23,24 @@ namespace vyr::cld::local {
 
 using namespace VyrCldapi;
 
-// The response codes, HTTP-like.
-enum Code : int {
-    ok = 200,
-    created = 201,
-    accepted = 202,
-    bad_request = 400,
-    forbidden = 403,
-    not_found = 404,
-    timed_out = 408,
-    conflict = 409,
-    no_project = 412,
-    failed = 500,
-    no_space = 507,
-};
-
-// An operation ends early with this code. Only thrown inside `respond` and `or_empty`.
-struct Refusal {
-    int code;
-};
+using domain::Answer;
+using domain::Code;
+using domain::ContractRow;
+using domain::Domain;
+using domain::EventRow;
+using domain::FileRow;
+using domain::MetadataStore;
+using domain::ModelUpdateRow;
+using domain::ProjectRow;
+using domain::QueuedUpload;
+using domain::Records;
+using domain::Refusal;
+using domain::SpaceRow;
+using domain::StoreFull;
+using domain::TenantRow;
+using domain::UserRow;
+using domain::WorkingRow;
+using enum domain::Code;
 
 // A folder that holds files of one space of the store.
 struct Space {
@@ -205,11 +205,11 @@ private:
     void flush_queue();
 
     // Projects
-    [[nodiscard]] TenantRow current_tenant(Records& records, const Context& context) const;
-    [[nodiscard]] ProjectRow project_of(Records& records, const String& projectId) const;
-    [[nodiscard]] SpaceRow partition_of(Records& records, const ProjectRow& project, const String& partitionId) const;
     String notify_viewer(const List<String>& files, int epsgId, const String& description, const String& logicalId,
                          int dimensions, double offsetX, double offsetY, int& responsecode);
+
+    // Posts one of this user's status events.
+    void tell_user(StatusEventType type, int status, const std::string& path);
 
     // Callbacks
     void progress(ProgressEventType type, double value, const std::string& title);
@@ -221,7 +221,10 @@ private:
     Options options_;
     std::filesystem::path store_folder_;
     UserRow user_;
-    std::unique_ptr<MetadataStore> store_;
+    // The store's records: the domain's rules reach them through `domain_`; the working folders'
+    // own rows (working copies, queued uploads, notices) are read and written here directly.
+    std::shared_ptr<MetadataStore> store_;
+    std::unique_ptr<Domain> domain_;
     ContentStore content_;
 
     mutable std::mutex mutex_;

@@ -38,7 +38,7 @@ std::optional<Space> LocalService::user_directory_space(const std::string& tagId
     if (root.empty()) {
         return std::nullopt;
     }
-    auto spaces = store_->reading([&](Records& records) { return records.user_directories(user_.id); });
+    auto spaces = domain_->user_directories();
     if (!tagId.empty()) {
         std::erase_if(spaces, [&](const SpaceRow& space) { return space.id != tagId; });
     }
@@ -58,7 +58,7 @@ void LocalService::select(const String& projectId, const String& projectpath, co
     const auto userFolder = userDirPath ? utf8(*userDirPath, "userDirPath") : std::string();
     const auto importFolder = importpath ? utf8(*importpath, "importpath") : std::string();
 
-    const auto space = store_->reading([&](Records& records) { return records.space(partition); });
+    const auto space = domain_->space(partition);
     if (!space || space->kind != SpaceRow::Kind::Partition || space->projectId != project) {
         fail(ExceptionKind::Argument, "The project has no partition with that id.");
     }
@@ -111,7 +111,7 @@ void LocalService::SetUserDirectory(const String& tagId, const String& path)
 {
     const auto tag = utf8(tagId, "tagId");
     const auto folder = utf8(path, "path");
-    const auto space = store_->reading([&](Records& records) { return records.space(tag); });
+    const auto space = domain_->space(tag);
     if (!space || space->kind != SpaceRow::Kind::UserDirectory || space->ownerId != user_.id) {
         fail(ExceptionKind::Argument, "The user has no user directory with that id.");
     }
@@ -126,9 +126,9 @@ void LocalService::SetTenantUniqueId(const String& tenantUniqueId)
 {
     const auto tenant = utf8(tenantUniqueId, "tenantUniqueId");
     const auto selected = context().projectId;
-    const auto project = selected ? store_->reading([&](Records& records) { return records.project(*selected); })
-                                  : std::nullopt;
-    const auto row = store_->reading([&](Records& records) { return records.tenant(tenant); });
+    const auto answer = selected ? domain_->project(*selected) : domain::Answer<ProjectRow>{};
+    const auto project = answer.code == ok ? std::optional<ProjectRow>(answer.value) : std::nullopt;
+    const auto row = domain_->tenant(tenant);
     if (project && (!row || row->id != project->tenantId)) {
         // The selected project belongs to the tenant being left.
         CloseProject();
@@ -206,21 +206,16 @@ void LocalService::StartProjectsAndPartitionsTask()
     const auto tenant = context().tenant;
     projectsTask_.start(
         background([tenant](LocalService& self, const std::function<bool()>& stopping) -> std::size_t {
-            self.store_->write([&](Records& records) {
-                const auto row = records.tenant(tenant);
-                // The refresh reads what GetAllAccessibleProjectPartitions answers, project by project,
-                // so that an abort stops it between two projects.
-                for (const auto& project : row ? records.projects(row->id) : std::vector<ProjectRow>{}) {
-                    if (stopping()) {
-                        return;
-                    }
-                    static_cast<void>(records.partitions(project.id));
+            const auto projects = self.domain_->projects(tenant);
+            // The refresh reads what GetAllAccessibleProjectPartitions answers, project by project,
+            // so that an abort stops it between two projects.
+            for (const auto& project : projects.value) {
+                if (stopping()) {
+                    return 0;
                 }
-                records.post(self.user_.id,
-                             {static_cast<std::int32_t>(StatusEventType::ProjectCacheUpdated), row ? ok : not_found,
-                              tenant},
-                             self.now());
-            });
+                static_cast<void>(self.domain_->partitions(project.id));
+            }
+            self.tell_user(StatusEventType::ProjectCacheUpdated, projects.code, tenant);
             return 0;
         }),
         options_.syncInterval, false);

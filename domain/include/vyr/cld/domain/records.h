@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text.h"
+#include <vyr/cld/domain/names.h>
 
 #include <cstdint>
 #include <functional>
@@ -11,9 +11,9 @@
 
 // The metadata of the store: tenants, users, projects, spaces (partitions and user directories),
 // files with their revisions and locks, working copies, queued uploads, events and the records
-// of the publishing and road database operations. Handlers reach it only through this interface;
-// the SQLite implementation is one of its possible homes.
-namespace vyr::cld::local {
+// of the publishing and road database operations. The domain operations reach it only through
+// this interface; the SQLite implementation is one of its possible homes.
+namespace vyr::cld::domain {
 
 struct TenantRow {
     std::string id, uniqueId, displayName, providerId, organizationId;
@@ -125,6 +125,10 @@ public:
 
     virtual std::optional<WorkingRow> working(const std::string& userId, const std::string& root,
                                               const std::string& fileId) = 0;
+    // The working copy the folder holds under `path`, with its file's id.
+    virtual std::optional<std::pair<std::string, WorkingRow>> working_at(const std::string& userId,
+                                                                         const std::string& root,
+                                                                         const std::string& path) = 0;
     // The files of a space whose working copy is missing, older or elsewhere, and the deleted
     // files the working folder still holds.
     struct Behind {
@@ -202,4 +206,4 @@ struct StoreSettings {
 std::unique_ptr<MetadataStore> open_sqlite_store(const StoreSettings& settings);
 int sqlite_schema_version();
 
-} // namespace vyr::cld::local
+} // namespace vyr::cld::domain

@@ -1,4 +1,4 @@
-#include "metadata.h"
+#include <vyr/cld/domain/records.h>
 
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <SQLiteCpp/VariadicBind.h>
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-namespace vyr::cld::local {
+namespace vyr::cld::domain {
 namespace {
 
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
@@ -313,6 +313,14 @@ public:
             [](const SQLite::Statement& q) { return read_working(q); },
             userId, root, fileId);
     }
+    std::optional<std::pair<std::string, WorkingRow>> working_at(const std::string& userId, const std::string& root,
+                                                                 const std::string& path) override
+    {
+        return row<std::pair<std::string, WorkingRow>>(
+            db_,
+            "SELECT file_id, path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ? AND path = ?",
+            [](const SQLite::Statement& q) { return std::pair{text(q, 0), read_working(q, 1)}; }, userId, root, path);
+    }
     std::vector<Behind> behind(const std::string& userId, const std::string& root, const std::string& spaceId) override
     {
         return rows<Behind>(
@@ -560,4 +568,4 @@ int sqlite_schema_version()
     return static_cast<int>(migrations.size());
 }
 
-} // namespace vyr::cld::local
+} // namespace vyr::cld::domain

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <vyr/cld/domain/codes.h>
+#include <vyr/cld/domain/records.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The store's half of every operation, as one user sees it: what happens inside one transaction
+// (take a lock, commit a revision against the working copy's base, delete, rename, post an event,
+// answer a lock status) and the queries of projects, spaces and files. Names are UTF-8 and relative
+// to a space; each answer carries its response code. The rules live in one implementation over the
+// records interface, whatever database holds the records and wherever the caller sits.
+namespace vyr::cld::domain {
+
+template <class T> struct Answer {
+    int code = 0;
+    T value{};
+};
+
+// What a working copy was based on when it last agreed with the store.
+struct Base {
+    std::string fileId;
+    std::int64_t revision = 0;
+};
+
+// A new revision of a file's content, or a check of whether the store would take one.
+struct Commit {
+    std::string spaceId;
+    std::string name;
+    std::optional<Base> base;
+    std::string blob;
+    std::int64_t size = 0;
+    bool unlockAfter = false;
+    bool checkOnly = false; // decide, write nothing: before the bytes are sent
+};
+
+// A file of a space, named for an operation that takes several.
+struct SpaceFile {
+    std::string spaceId;
+    std::string name;
+};
+
+class Domain {
+public:
+    virtual ~Domain() = default;
+
+    [[nodiscard]] virtual const UserRow& user() const = 0;
+
+    virtual std::vector<TenantRow> tenants() = 0;
+    virtual std::optional<TenantRow> tenant(const std::string& uniqueId) = 0;
+    // 404 for an unknown tenant.
+    virtual Answer<std::vector<ProjectRow>> projects(const std::string& tenantUniqueId) = 0;
+    virtual Answer<ProjectRow> project(const std::string& id) = 0;
+    // 201; 400 empty name; 404 unknown tenant; 409 number taken in the tenant.
+    virtual Answer<ProjectRow> create_project(const std::string& tenantUniqueId, const std::string& name,
+                                              const std::string& number) = 0;
+    virtual Answer<std::vector<SpaceRow>> partitions(const std::string& projectId) = 0;
+    virtual Answer<SpaceRow> partition(const std::string& projectId, const std::string& partitionId) = 0;
+    // 201; 400 empty name; 404 unknown project; 409 name taken.
+    virtual Answer<SpaceRow> create_partition(const std::string& projectId, const std::string& name,
+                                              int versionMajor) = 0;
+    virtual int set_partition_version(const std::string& projectId, const std::string& partitionId,
+                                      int versionMajor) = 0;
+    // The user's own directories, one per major version.
+    virtual std::vector<SpaceRow> user_directories() = 0;
+    // 201; 409 version taken.
+    virtual Answer<SpaceRow> create_user_directory(int versionMajor) = 0;
+    virtual std::optional<SpaceRow> space(const std::string& id) = 0;
+    virtual Answer<std::vector<ContractRow>> contracts(const std::string& tenantUniqueId) = 0;
+    // The live files' bytes of a project per application type: the extension in lower case,
+    // "other" without one.
+    virtual Answer<std::map<std::string, std::int64_t>> project_sizes(const std::string& projectId) = 0;
+    virtual void add_include_folder(const std::string& projectId, const std::string& folder) = 0;
+    virtual bool has_include_folder(const std::string& projectId, const std::string& folder) = 0;
+
+    // The live file of that name: 200; 404 none; 400 the stored name differs by case.
+    virtual Answer<FileRow> file(const std::string& spaceId, const std::string& name) = 0;
+    // 200 (held by the user, then or now); 409 held by another (the answer names the holder).
+    virtual Answer<FileRow> lock(const std::string& spaceId, const std::string& name) = 0;
+    // 200 (also when nobody held it); 409 held by another.
+    virtual int unlock(const std::string& spaceId, const std::string& name) = 0;
+    virtual int unlock_forced(const std::string& spaceId, const std::string& name) = 0;
+    virtual int unlock_all() = 0;
+    // 201 a new file; 200 new or unchanged content (the answer is the file as it now is); 409
+    // locked by another, or the store holds a revision the base did not know (also a delete).
+    virtual Answer<FileRow> commit(const Commit& commit) = 0;
+    // 200, with the file as it was; 409 locked by another.
+    virtual Answer<FileRow> remove(const std::string& spaceId, const std::string& name) = 0;
+    // 200, with the file after the rename; 409 the new name is taken or the file locked by another.
+    virtual Answer<FileRow> rename(const std::string& spaceId, const std::string& from, const std::string& to) = 0;
+    // All or none: 200; 404 unknown project or file; 400 empty tag name.
+    virtual int tag(const std::string& projectId, const std::vector<SpaceFile>& files, const std::string& category,
+                    const std::string& name) = 0;
+    // Every file of a space, deleted ones too.
+    virtual std::vector<FileRow> files(const std::string& spaceId) = 0;
+
+    // 201 with the update's id; 404 a file not stored.
+    virtual Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) = 0;
+    virtual std::optional<ModelUpdateRow> model_update(const std::string& id) = 0;
+
+    // The user's status events.
+    virtual void post(const EventRow& event) = 0;
+    // Removes and returns the user's events, oldest first.
+    virtual std::vector<EventRow> take_events() = 0;
+};
+
+// The rules, on a store's records, for `user`; `now` stamps locks, revisions and events.
+std::unique_ptr<Domain> store_domain(std::shared_ptr<MetadataStore> store, UserRow user,
+                                     std::function<Millis()> now);
+
+} // namespace vyr::cld::domain

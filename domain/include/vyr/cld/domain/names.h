@@ -1,0 +1,56 @@
+#pragma once
+
+#include <VyrCldapi/Values.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Names, identifiers and times as the store keeps them, by the rules every back end applies: a
+// file's name is UTF-8 relative to its space with '/' between folders, and two names may not
+// differ by case alone.
+namespace vyr::cld::domain {
+
+// A name that may not be used; the operation answers 400 and touches nothing.
+struct UnsafePath : VyrCldapi::Exception {
+    UnsafePath() : Exception(VyrCldapi::ExceptionKind::Argument, "The path may not be used.") {}
+};
+
+inline constexpr std::size_t max_name_bytes = 255;
+
+// Prefix of the names the library writes beside a space's files (temporary files, the working
+// folder's journal); never a project file.
+inline constexpr std::string_view temporary_prefix = ".vyrcld-";
+
+// Whether UTF-8 text holds U+FFFD. The host's text conversion puts it where it met bytes it could
+// not read, so such a name may stand for another file's (or folder's) real name: it is never used
+// as a path, because acting on the one literally so named would act on the wrong one.
+bool stands_for_unreadable(std::string_view utf8);
+
+struct Name {
+    std::string relative; // '/'-separated UTF-8, never empty, no "." or ".." parts
+    std::string key;      // case-folded `relative`: two files of a space may not share it
+};
+
+// `path` (parts separated by '/' or '\\', empty and "." parts ignored) checked as a file's name
+// in a space: no "..", no control character or U+FFFD, no part longer than max_name_bytes or
+// starting with temporary_prefix. Raises UnsafePath.
+Name checked_name(std::string_view path);
+
+// UTF-16 of UTF-8 text; a damaged byte gives a replacement character rather than a failure.
+std::u16string utf16(std::string_view utf8);
+
+// Case-folded UTF-8 (Unicode full case folding), for names that must differ by more than case.
+std::string folded(std::string_view utf8);
+
+using Millis = std::int64_t;
+Millis to_millis(std::chrono::system_clock::time_point time);
+
+// "2026-12-07T11:40:06.123Z".
+std::string iso_time(Millis time);
+
+// 32 random hex digits.
+std::string new_id();
+
+} // namespace vyr::cld::domain

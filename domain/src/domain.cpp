@@ -1,0 +1,456 @@
+#include <vyr/cld/domain/domain.h>
+
+#include <VyrCldapi/Enums.h>
+
+namespace vyr::cld::domain {
+namespace {
+
+using VyrCldapi::StatusEventType;
+
+// The application type of a file: its extension in lower case, "other" without one.
+std::string app_type(const std::string& path)
+{
+    const auto name = path.substr(path.rfind('/') + 1);
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) {
+        return "other";
+    }
+    return folded(name.substr(dot + 1));
+}
+
+// Runs `body`, which answers a code or ends early with a Refusal or an unsafe name (400).
+template <class T, class F> Answer<T> answer(F&& body)
+{
+    Answer<T> out;
+    try {
+        out.code = body(out.value);
+    } catch (const Refusal& refusal) {
+        out.code = refusal.code;
+    } catch (const UnsafePath&) {
+        out.code = bad_request;
+    }
+    return out;
+}
+
+template <class F> int code_of(F&& body)
+{
+    return answer<bool>([&](bool&) { return body(); }).code;
+}
+
+class StoreDomain final : public Domain {
+public:
+    StoreDomain(std::shared_ptr<MetadataStore> store, UserRow user, std::function<Millis()> now)
+        : store_(std::move(store)), user_(std::move(user)), now_(std::move(now))
+    {
+    }
+
+    const UserRow& user() const override { return user_; }
+
+    std::vector<TenantRow> tenants() override
+    {
+        return store_->reading([](Records& records) { return records.tenants(); });
+    }
+    std::optional<TenantRow> tenant(const std::string& uniqueId) override
+    {
+        return store_->reading([&](Records& records) { return records.tenant(uniqueId); });
+    }
+    Answer<std::vector<ProjectRow>> projects(const std::string& tenantUniqueId) override
+    {
+        return answer<std::vector<ProjectRow>>([&](auto& out) {
+            store_->read([&](Records& records) { out = records.projects(tenant_of(records, tenantUniqueId).id); });
+            return ok;
+        });
+    }
+    Answer<ProjectRow> project(const std::string& id) override
+    {
+        return answer<ProjectRow>([&](auto& out) {
+            store_->read([&](Records& records) { out = project_of(records, id); });
+            return ok;
+        });
+    }
+    Answer<ProjectRow> create_project(const std::string& tenantUniqueId, const std::string& name,
+                                      const std::string& number) override
+    {
+        return answer<ProjectRow>([&](auto& out) {
+            if (name.empty()) {
+                return static_cast<int>(bad_request);
+            }
+            return store_->writing([&](Records& records) {
+                const auto tenant = tenant_of(records, tenantUniqueId);
+                // An empty number is no number: any number of projects may have none.
+                if (!number.empty() && records.project_number_taken(tenant.id, number)) {
+                    return static_cast<int>(conflict);
+                }
+                out = ProjectRow{new_id(), tenant.id, name, number, ""};
+                records.add_project(out, now_());
+                return static_cast<int>(created);
+            });
+        });
+    }
+    Answer<std::vector<SpaceRow>> partitions(const std::string& projectId) override
+    {
+        return answer<std::vector<SpaceRow>>([&](auto& out) {
+            store_->read([&](Records& records) { out = records.partitions(project_of(records, projectId).id); });
+            return ok;
+        });
+    }
+    Answer<SpaceRow> partition(const std::string& projectId, const std::string& partitionId) override
+    {
+        return answer<SpaceRow>([&](auto& out) {
+            store_->read([&](Records& records) { out = partition_of(records, projectId, partitionId); });
+            return ok;
+        });
+    }
+    Answer<SpaceRow> create_partition(const std::string& projectId, const std::string& name, int versionMajor) override
+    {
+        return answer<SpaceRow>([&](auto& out) {
+            if (name.empty()) {
+                return static_cast<int>(bad_request);
+            }
+            return store_->writing([&](Records& records) {
+                const auto project = project_of(records, projectId);
+                if (records.partition_name_taken(project.id, name)) {
+                    return static_cast<int>(conflict);
+                }
+                out = SpaceRow{new_id(), SpaceRow::Kind::Partition, project.id, {}, name, versionMajor};
+                records.add_space(out);
+                return static_cast<int>(created);
+            });
+        });
+    }
+    int set_partition_version(const std::string& projectId, const std::string& partitionId, int versionMajor) override
+    {
+        return code_of([&] {
+            store_->write([&](Records& records) {
+                records.set_version(partition_of(records, projectId, partitionId).id, versionMajor);
+            });
+            return ok;
+        });
+    }
+    std::vector<SpaceRow> user_directories() override
+    {
+        return store_->reading([&](Records& records) { return records.user_directories(user_.id); });
+    }
+    Answer<SpaceRow> create_user_directory(int versionMajor) override
+    {
+        return answer<SpaceRow>([&](auto& out) {
+            return store_->writing([&](Records& records) {
+                if (records.user_directory(user_.id, versionMajor)) {
+                    return static_cast<int>(conflict);
+                }
+                out = SpaceRow{new_id(), SpaceRow::Kind::UserDirectory, {}, user_.id,
+                               user_.displayName + " " + std::to_string(versionMajor), versionMajor};
+                records.add_space(out);
+                return static_cast<int>(created);
+            });
+        });
+    }
+    std::optional<SpaceRow> space(const std::string& id) override
+    {
+        return store_->reading([&](Records& records) { return records.space(id); });
+    }
+    Answer<std::vector<ContractRow>> contracts(const std::string& tenantUniqueId) override
+    {
+        return answer<std::vector<ContractRow>>([&](auto& out) {
+            store_->read([&](Records& records) { out = records.contracts(tenant_of(records, tenantUniqueId).id); });
+            return ok;
+        });
+    }
+    Answer<std::map<std::string, std::int64_t>> project_sizes(const std::string& projectId) override
+    {
+        return answer<std::map<std::string, std::int64_t>>([&](auto& out) {
+            store_->read([&](Records& records) {
+                for (const auto& partition : records.partitions(project_of(records, projectId).id)) {
+                    for (const auto& file : records.files(partition.id)) {
+                        if (!file.deleted) {
+                            out[app_type(file.path)] += file.size;
+                        }
+                    }
+                }
+            });
+            return ok;
+        });
+    }
+    void add_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        store_->write([&](Records& records) { records.add_include_folder(projectId, folder); });
+    }
+    bool has_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        return store_->reading([&](Records& records) { return records.has_include_folder(projectId, folder); });
+    }
+
+    Answer<FileRow> file(const std::string& spaceId, const std::string& name) override
+    {
+        return answer<FileRow>([&](auto& out) {
+            const auto checked = checked_name(name);
+            store_->read([&](Records& records) { out = live(records, spaceId, checked); });
+            return ok;
+        });
+    }
+    Answer<FileRow> lock(const std::string& spaceId, const std::string& name) override
+    {
+        return answer<FileRow>([&](auto& out) {
+            const auto checked = checked_name(name);
+            return store_->writing([&](Records& records) {
+                out = live(records, spaceId, checked);
+                if (held_by_another(out)) {
+                    return static_cast<int>(conflict);
+                }
+                if (!out.lock) {
+                    records.set_lock(out.id, user_.id, now_());
+                    post(records, StatusEventType::Locked, ok, out.path);
+                    out.lock = LockRow{user_, now_()};
+                }
+                return static_cast<int>(ok);
+            });
+        });
+    }
+    int unlock(const std::string& spaceId, const std::string& name) override { return release(spaceId, name, false); }
+    int unlock_forced(const std::string& spaceId, const std::string& name) override
+    {
+        return release(spaceId, name, true);
+    }
+    int unlock_all() override
+    {
+        store_->write([&](Records& records) {
+            for (const auto& path : records.unlock_all(user_.id)) {
+                post(records, StatusEventType::Unlocked, ok, path);
+            }
+        });
+        return ok;
+    }
+    Answer<FileRow> commit(const Commit& commit) override
+    {
+        return answer<FileRow>([&](auto& out) {
+            const auto checked = checked_name(commit.name);
+            const auto decide = [&](Records& records) {
+                const auto file = records.file(commit.spaceId, checked.key);
+                const bool based = commit.base && file && commit.base->fileId == file->id;
+                if (file && file->deleted && based) {
+                    // The copy was based on a revision from before the delete: storing it would undo it.
+                    throw Refusal{conflict};
+                }
+                if (!file || file->deleted) {
+                    out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}};
+                    return created;
+                }
+                out = *file;
+                if (file->path != checked.relative) {
+                    throw UnsafePath{};
+                }
+                if (held_by_another(*file)) {
+                    throw Refusal{conflict};
+                }
+                if (file->blob != commit.blob && (!based || commit.base->revision < file->revision)) {
+                    // The store has a revision this working copy was not based on.
+                    throw Refusal{conflict};
+                }
+                return ok;
+            };
+            if (commit.checkOnly) {
+                return static_cast<int>(store_->reading(decide));
+            }
+            return static_cast<int>(store_->writing([&](Records& records) {
+                const auto code = decide(records);
+                if (code == created || out.blob != commit.blob) {
+                    out.path = checked.relative;
+                    out.revision += 1;
+                    out.blob = commit.blob;
+                    out.size = commit.size;
+                    out.deleted = false;
+                    records.put_revision(out, checked.key, user_.id, now_());
+                    post(records, StatusEventType::Upload, code, out.path);
+                }
+                if (commit.unlockAfter && out.lock && out.lock->holder.id == user_.id) {
+                    records.set_lock(out.id, std::nullopt, 0);
+                    post(records, StatusEventType::Unlocked, ok, out.path);
+                    out.lock.reset();
+                }
+                return code;
+            }));
+        });
+    }
+    Answer<FileRow> remove(const std::string& spaceId, const std::string& name) override
+    {
+        return answer<FileRow>([&](auto& out) {
+            const auto checked = checked_name(name);
+            return store_->writing([&](Records& records) {
+                out = live(records, spaceId, checked);
+                if (held_by_another(out)) {
+                    return static_cast<int>(conflict);
+                }
+                auto row = out;
+                row.revision += 1;
+                row.deleted = true;
+                records.put_revision(row, checked.key, user_.id, now_());
+                records.set_lock(row.id, std::nullopt, 0);
+                post(records, StatusEventType::Deleted, ok, row.path);
+                return static_cast<int>(ok);
+            });
+        });
+    }
+    Answer<FileRow> rename(const std::string& spaceId, const std::string& from, const std::string& to) override
+    {
+        return answer<FileRow>([&](auto& out) {
+            const auto source = checked_name(from);
+            const auto target = checked_name(to);
+            return store_->writing([&](Records& records) {
+                out = live(records, spaceId, source);
+                const auto taken = records.file(spaceId, target.key);
+                if ((taken && !taken->deleted && taken->id != out.id) || held_by_another(out)) {
+                    return static_cast<int>(conflict);
+                }
+                // A rename is a revision with the same content, so that other working folders follow.
+                out.path = target.relative;
+                out.revision += 1;
+                records.put_revision(out, target.key, user_.id, now_());
+                post(records, StatusEventType::Rename, ok, out.path);
+                return static_cast<int>(ok);
+            });
+        });
+    }
+    int tag(const std::string& projectId, const std::vector<SpaceFile>& files, const std::string& category,
+            const std::string& name) override
+    {
+        return code_of([&] {
+            if (name.empty()) {
+                return bad_request;
+            }
+            std::vector<std::pair<std::string, Name>> checked;
+            for (const auto& file : files) {
+                checked.emplace_back(file.spaceId, checked_name(file.name));
+            }
+            store_->write([&](Records& records) {
+                project_of(records, projectId);
+                for (const auto& [spaceId, fileName] : checked) {
+                    records.tag(live(records, spaceId, fileName).id, projectId, category, name);
+                }
+            });
+            return ok;
+        });
+    }
+    std::vector<FileRow> files(const std::string& spaceId) override
+    {
+        return store_->reading([&](Records& records) { return records.files(spaceId); });
+    }
+
+    Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) override
+    {
+        return answer<std::string>([&](auto& out) {
+            std::vector<std::pair<std::string, Name>> checked;
+            for (const auto& file : files) {
+                checked.emplace_back(file.spaceId, checked_name(file.name));
+            }
+            update.id = new_id();
+            update.created = now_();
+            store_->write([&](Records& records) {
+                for (const auto& [spaceId, name] : checked) {
+                    const auto file = records.file(spaceId, name.key);
+                    if (!file || file->deleted) {
+                        throw Refusal{not_found};
+                    }
+                    update.fileIds.push_back(file->id);
+                }
+                records.add_model_update(update, user_.id);
+            });
+            out = update.id;
+            return created;
+        });
+    }
+    std::optional<ModelUpdateRow> model_update(const std::string& id) override
+    {
+        return store_->reading([&](Records& records) { return records.model_update(id); });
+    }
+
+    void post(const EventRow& event) override
+    {
+        store_->write([&](Records& records) { records.post(user_.id, event, now_()); });
+    }
+    std::vector<EventRow> take_events() override
+    {
+        return store_->writing([&](Records& records) { return records.take_events(user_.id); });
+    }
+
+private:
+    // Another user's lock keeps this user from changing the file.
+    [[nodiscard]] bool held_by_another(const FileRow& file) const
+    {
+        return file.lock && file.lock->holder.id != user_.id;
+    }
+
+    void post(Records& records, StatusEventType type, int status, const std::string& path)
+    {
+        records.post(user_.id, {static_cast<std::int32_t>(type), status, path}, now_());
+    }
+
+    static TenantRow tenant_of(Records& records, const std::string& uniqueId)
+    {
+        auto tenant = records.tenant(uniqueId);
+        if (!tenant) {
+            throw Refusal{not_found};
+        }
+        return std::move(*tenant);
+    }
+    static ProjectRow project_of(Records& records, const std::string& id)
+    {
+        auto project = records.project(id);
+        if (!project) {
+            throw Refusal{not_found};
+        }
+        return std::move(*project);
+    }
+    static SpaceRow partition_of(Records& records, const std::string& projectId, const std::string& partitionId)
+    {
+        const auto project = project_of(records, projectId);
+        auto space = records.space(partitionId);
+        if (!space || space->kind != SpaceRow::Kind::Partition || space->projectId != project.id) {
+            throw Refusal{not_found};
+        }
+        return std::move(*space);
+    }
+    // The live file of that name, or a refusal: 404 when the store has none, 400 when the store's
+    // name differs only by case (two such names cannot live side by side on every host).
+    static FileRow live(Records& records, const std::string& spaceId, const Name& name)
+    {
+        auto file = records.file(spaceId, name.key);
+        if (!file || file->deleted) {
+            throw Refusal{not_found};
+        }
+        if (file->path != name.relative) {
+            throw UnsafePath{};
+        }
+        return std::move(*file);
+    }
+
+    int release(const std::string& spaceId, const std::string& name, bool anybodys)
+    {
+        return code_of([&] {
+            const auto checked = checked_name(name);
+            return store_->writing([&](Records& records) {
+                const auto file = live(records, spaceId, checked);
+                if (!anybodys && held_by_another(file)) {
+                    return static_cast<int>(conflict);
+                }
+                if (file.lock) {
+                    records.set_lock(file.id, std::nullopt, 0);
+                    post(records, StatusEventType::Unlocked, ok, file.path);
+                }
+                return static_cast<int>(ok);
+            });
+        });
+    }
+
+    std::shared_ptr<MetadataStore> store_;
+    UserRow user_;
+    std::function<Millis()> now_;
+};
+
+} // namespace
+
+std::unique_ptr<Domain> store_domain(std::shared_ptr<MetadataStore> store, UserRow user, std::function<Millis()> now)
+{
+    return std::make_unique<StoreDomain>(std::move(store), std::move(user), std::move(now));
+}
+
+} // namespace vyr::cld::domain

@@ -1,0 +1,126 @@
+#include <vyr/cld/domain/names.h>
+
+#include <openssl/rand.h>
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+
+namespace vyr::cld::domain {
+namespace {
+
+// A control character (C0, DEL, C1) or U+FFFD.
+bool unusable(std::string_view part)
+{
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        const auto c = static_cast<unsigned char>(part[i]);
+        const auto next = i + 1 < part.size() ? static_cast<unsigned char>(part[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)) {
+            return true;
+        }
+    }
+    return stands_for_unreadable(part);
+}
+
+} // namespace
+
+std::u16string utf16(std::string_view text)
+{
+    std::u16string out(text.size(), u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t written = 0;
+    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &written, text.data(),
+                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status)) {
+        throw UnsafePath{};
+    }
+    out.resize(static_cast<std::size_t>(written));
+    return out;
+}
+
+bool stands_for_unreadable(std::string_view utf8)
+{
+    return utf8.find("\xEF\xBF\xBD") != std::string_view::npos;
+}
+
+Name checked_name(std::string_view path)
+{
+    Name out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '/' && path[i] != '\\') {
+            continue;
+        }
+        const auto part = path.substr(start, i - start);
+        start = i + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == ".." || unusable(part) || part.size() > max_name_bytes || part.starts_with(temporary_prefix)) {
+            throw UnsafePath{};
+        }
+        if (!out.relative.empty()) {
+            out.relative += '/';
+        }
+        out.relative += part;
+    }
+    if (out.relative.empty()) {
+        throw UnsafePath{};
+    }
+    out.key = folded(out.relative);
+    return out;
+}
+
+std::string folded(std::string_view text)
+{
+    const auto wide = utf16(text);
+    std::u16string fold(wide.size() * 3 + 1, u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = u_strFoldCase(fold.data(), static_cast<int32_t>(fold.size()), wide.data(),
+                                         static_cast<int32_t>(wide.size()), U_FOLD_CASE_DEFAULT, &status);
+    std::string out(static_cast<std::size_t>(length) * 3, '\0');
+    int32_t written = 0;
+    if (U_SUCCESS(status)) {
+        u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, fold.data(), length, &status);
+    }
+    if (U_FAILURE(status)) {
+        throw UnsafePath{};
+    }
+    out.resize(static_cast<std::size_t>(written));
+    return out;
+}
+
+Millis to_millis(std::chrono::system_clock::time_point time)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
+std::string iso_time(Millis time)
+{
+    const auto seconds = static_cast<std::time_t>(time / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    std::array<char, 96> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(time % 1000));
+    return text.data();
+}
+
+std::string new_id()
+{
+    std::array<unsigned char, 16> bytes{};
+    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes for a new identifier.");
+    }
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string id;
+    for (const unsigned char byte : bytes) {
+        id += digits[byte >> 4];
+        id += digits[byte & 15];
+    }
+    return id;
+}
+
+} // namespace vyr::cld::domain
