@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cerrno>
 #include <memory>
@@ -263,13 +265,26 @@ std::int64_t ContentStore::copy_out(const Blob& expected, const std::filesystem:
     return modified_nanos(target);
 }
 
+namespace {
+
+// The names TempFile makes: the prefix and six characters of mkstemp's, so that no other file of
+// ours that shares the prefix is ever taken for one.
+bool temporary_name(std::string_view name)
+{
+    return name.size() == temporary_prefix.size() + 6 && name.starts_with(temporary_prefix) &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(temporary_prefix.size()), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+} // namespace
+
 void sweep_temporaries(const std::filesystem::path& folder, bool below)
 {
     const auto now = std::chrono::system_clock::now();
     std::error_code error;
     auto options = std::filesystem::directory_options::skip_permission_denied;
     const auto sweep = [&](const std::filesystem::directory_entry& entry) {
-        if (!entry.path().filename().string().starts_with(temporary_prefix) || !entry.is_regular_file(error) ||
+        if (!temporary_name(entry.path().filename().string()) || !entry.is_regular_file(error) ||
             entry.is_symlink(error)) {
             return;
         }

@@ -192,10 +192,12 @@ TEST(Temporaries, WhatAKilledTransferLeftIsSweptAndWhatIsBeingWrittenIsNot)
             fs::last_write_time(file, fs::file_time_type::clock::now() - 1h);
         }
     };
-    const auto left = w.folder() / "sub" / ".vyrcld-left1";
-    const auto young = w.folder() / "sub" / ".vyrcld-young";
-    const auto held = w.folder() / ".vyrcld-held1";
-    const auto blob = w.store_ / "blobs" / "tmp" / ".vyrcld-blob1";
+    const auto left = w.folder() / "sub" / ".vyrcld-left12";
+    const auto young = w.folder() / "sub" / ".vyrcld-young1";
+    const auto held = w.folder() / ".vyrcld-held12";
+    const auto blob = w.store_ / "blobs" / "tmp" / ".vyrcld-blob12";
+    const auto other = w.folder() / ".vyrcld-journal"; // ours, but not a transfer's
+    make(other, true);
     make(left, true);
     make(young, false);
     make(held, true);
@@ -209,6 +211,7 @@ TEST(Temporaries, WhatAKilledTransferLeftIsSweptAndWhatIsBeingWrittenIsNot)
     EXPECT_FALSE(fs::exists(left));
     EXPECT_TRUE(fs::exists(young));
     EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(other));
     ::close(fd);
     // A store opened again sweeps its own.
     EXPECT_TRUE(fs::exists(blob));
