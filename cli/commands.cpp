@@ -363,6 +363,9 @@ Result sync(Context& context, bool wait, double seconds)
 
 Result init(Context& context, const fs::path& folder, const fs::path& store, const local::Identity& user)
 {
+    if (folder.empty() || store.empty()) {
+        throw Failure("init: the folder and the store need a name", exit_usage);
+    }
     const fs::path absolute = fs::absolute(folder).lexically_normal();
     State state{.folder = absolute, .store = fs::absolute(store).lexically_normal(), .user = user, .project = {}, .partition = {}};
     // The folder reaches the service through the bridge, and all of them are kept in the state

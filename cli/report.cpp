@@ -15,11 +15,15 @@ std::string_view describe(int responsecode)
     switch (responsecode) {
     case 200: return "done";
     case 201: return "created";
+    case 202: return "queued";
     case 400: return "invalid argument or unsafe path";
     case 403: return "not allowed";
     case 404: return "not found";
+    case 408: return "timed out";
     case 409: return "conflict";
     case 412: return "no project selected; run `vyr-cld use PROJECT PARTITION`";
+    case 500: return "input or output failure in the working folder";
+    case 507: return "no space left (disk or file-size limit); the store is unchanged";
     default: return succeeded(responsecode) ? "done" : "refused";
     }
 }

@@ -2,6 +2,7 @@
 // the real program on a real store.
 #include "report.h"
 #include "state.h"
+#include "text.h"
 #include "support/locales.h"
 #include "system.h"
 
@@ -21,7 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vyr::cld;
 using namespace vyr::cld::cli;
+using vyr::cld::test::single_byte_locale;
 using vyr::cld::test::TempFolder;
+using vyr::cld::test::unconvertible_locale;
 
 struct BarCase {
     ProgressEventType type;
@@ -42,6 +45,52 @@ TEST(ProgressBar, DrawsTheShareDoneClampedToTheWhole)
     for (const BarCase& c : cases) {
         EXPECT_EQ(ProgressBar::line(c.type, c.progress, "a.txt"), c.line) << c.progress;
     }
+}
+
+// How host text reads in each locale: what the bridge could pass on, what is printed and what goes
+// to JSON.
+struct TextCase {
+    const char* locale;
+    const char* text;
+    bool representable;
+    const char* escaped;
+    const char* utf8;
+};
+
+TEST(HostText, IsEscapedAndConvertedAsTheBridgeReadsIt)
+{
+    const TextCase cases[] = {
+        {"C.UTF-8", "plan \xC3\xA9.txt", true, "plan \xC3\xA9.txt", "plan \xC3\xA9.txt"},
+        {"C.UTF-8", "a\\b", true, "a\\\\b", "a\\b"},
+        {"C.UTF-8", "a\nb\x1B[2J\x7F", true, "a\\x0Ab\\x1B[2J\\x7F", "a\nb\x1B[2J\x7F"},
+        {"C.UTF-8", "c1\xC2\x85\xC2\x9B", true, "c1\\u0085\\u009B", "c1\xC2\x85\xC2\x9B"},
+        {"C.UTF-8", "tw\xFF.txt", false, "tw\\xFF.txt", "tw\\xFF.txt"},
+        {"C.UTF-8", "\xEF\xBF\xBD", true, "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+        {"C.UTF-8", "sur\xED\xA0\x80", false, "sur\\xED\\xA0\\x80", "sur\\xED\\xA0\\x80"},
+        {"C.UTF-8", "over\xC0\xAF", false, "over\\xC0\\xAF", "over\\xC0\\xAF"},
+        {"C.UTF-8", "cut\xE2\x82", false, "cut\\xE2\\x82", "cut\\xE2\\x82"},
+        {"C", "tw\xFF.txt", false, "tw\\xFF.txt", "tw\\xFF.txt"},
+        {single_byte_locale, "caf\xE9\xFF", true, "caf\xE9\xFF", "caf\xC3\xA9\xC3\xBF"},
+        {single_byte_locale, "c1\x85\x9B", true, "c1\\u0085\\u009B", "c1\xC2\x85\xC2\x9B"},
+        {unconvertible_locale, "plain", false, "plain", "plain"},
+        {unconvertible_locale, "caf\xE9", false, "caf\\xE9", "caf\\xE9"},
+    };
+    for (const TextCase& c : cases) {
+        const vyr::cld::test::ThreadLocale locale(c.locale);
+        EXPECT_EQ(representable(c.text), c.representable) << c.locale << ' ' << c.text;
+        EXPECT_EQ(escaped(c.text), c.escaped) << c.locale << ' ' << c.text;
+        EXPECT_EQ(to_utf8(c.text), c.utf8) << c.locale << ' ' << c.text;
+        // What the bridge can read comes back from UTF-8 as it was; JSON always gets valid UTF-8.
+        if (std::string back; c.representable) {
+            EXPECT_TRUE(from_utf8(c.utf8, back) && back == c.text) << c.locale << ' ' << c.text;
+        }
+        EXPECT_TRUE(nlohmann::json::accept(nlohmann::json(to_utf8(escaped(c.text))).dump())) << c.text;
+    }
+    const vyr::cld::test::ThreadLocale latin1(single_byte_locale);
+    std::string text;
+    EXPECT_FALSE(from_utf8("\xE2\x82\xAC", text)) << "the euro sign is not Latin-1";
+    EXPECT_EQ(ProgressBar::line(ProgressEventType::Upload, 1.0, "a\x1B\n"),
+              "upload   [####################] 100% a\\x1B\\x0A");
 }
 
 TEST(StateFile, IsFoundFromAnySubfolderAndKeepsTheSelection)
