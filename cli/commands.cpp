@@ -80,11 +80,21 @@ std::string held_by_another(const std::string&)
     return "locked by another user";
 }
 
+constexpr const char* not_representable = "name not representable in the host encoding";
+
 // The line for a name the bridge could not pass on as it is.
 std::string unrepresentable(std::string_view verb, const std::string& name)
 {
     return fmt::format("{} {}: the host encoding ({}) cannot represent this name; nothing was done", verb,
                        escaped(name), escaped(host_codeset()));
+}
+
+// Refuses text the bridge would change on its way to the service.
+void require_representable(std::string_view verb, const std::string& text)
+{
+    if (!representable(text)) {
+        throw Failure(unrepresentable(verb, text), exit_usage);
+    }
 }
 
 // Runs `operation` on each file in turn, so that one refusal does not hide the others' outcome.
@@ -104,7 +114,7 @@ Result each_file(std::string_view verb, const std::vector<std::string>& files,
         if (!representable(path)) {
             // The bridge would put U+FFFD in its place, and the service could act on a look-alike.
             line = unrepresentable(verb, file) + '\n';
-            entry["error"] = "name not representable in the host encoding";
+            entry["error"] = not_representable;
             result.exit_code = std::max(result.exit_code, exit_usage);
         }
         else if (!operation(path, responsecode)) {
@@ -277,6 +287,7 @@ Result status(Context& context, std::vector<std::string> files)
             }
             else {
                 result.errors += unrepresentable("status", file) + '\n';
+                result.data["files"].push_back({{"file", shown}, {"error", not_representable}});
                 result.exit_code = exit_usage;
             }
             continue;
@@ -372,11 +383,7 @@ Result init(Context& context, const fs::path& folder, const fs::path& store, con
     // file as UTF-8: each must be host text that converts as it is.
     for (const std::string& text : {state.folder.string(), state.store.string(), user.id, user.displayName,
                                     user.principalName}) {
-        if (!representable(text)) {
-            throw Failure(fmt::format("init: the host encoding ({}) cannot represent {}", escaped(host_codeset()),
-                                      escaped(text)),
-                          exit_usage);
-        }
+        require_representable("init", text);
     }
     fs::create_directories(absolute);
     // Opening the store creates or migrates it, and proves it usable before anything is remembered.
@@ -439,6 +446,8 @@ void add_project_commands(CLI::App& app, Command& command)
     create->add_option("--number", *number, "Project number");
     create->callback([&command, name, number] {
         command = [name, number](Context& context) {
+            require_representable("project create", *name);
+            require_representable("project create", *number);
             context.connect(false);
             int responsecode = 0;
             const auto project = api::CreateProject(*name, *number, responsecode);
@@ -487,6 +496,7 @@ void add_partition_commands(CLI::App& app, Command& command)
     create->add_option("--project", *project, "Project id or name (default: the selected one)");
     create->callback([&command, project, name, version] {
         command = [project, name, version](Context& context) {
+            require_representable("partition create", *name);
             context.connect(false);
             const std::string id = project_id(context, *project);
             int responsecode = 0;

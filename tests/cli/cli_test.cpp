@@ -244,6 +244,7 @@ TEST(CommandLine, OddNamesAreRefusedOrEscapedAndNeverActOnALookAlike)
         {"anna", "download 'tw\xFF.txt'", 2, "cannot represent"},
         {"anna", "unlock --upload 'tw\xFF.txt'", 2, "cannot represent"},
         {"anna", "mv a.txt 'c\xFF.txt'", 2, "c\\xFF.txt"},
+        {"anna", "project create 'P\xFF'", 2, "project create P\\xFF: the host encoding"},
         {"anna", "status 'tw\xFF.txt'", 2, "cannot represent"},
         {"anna", "--json upload 'tw\xFF.txt'", 2, "\"file\": \"tw\\\\xFF.txt\""},
         // Listing the folder skips such names and says so once; the look-alikes stay apart.
