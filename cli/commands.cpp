@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "text.h"
+
 #include <vyr/cld/integration.h>
 
 #include <fmt/format.h>
@@ -45,8 +47,11 @@ std::optional<json> lock_holder(const std::string& path)
     if (status != LockStatus::LockedByMe && status != LockStatus::LockedByOther) {
         return std::nullopt;
     }
-    return json{{"status", name(status)}, {"id", id},       {"displayName", displayName},
-                {"principalName", principalName}, {"since", since}};
+    return json{{"status", name(status)},
+                {"id", escaped(id)},
+                {"displayName", escaped(displayName)},
+                {"principalName", escaped(principalName)},
+                {"since", escaped(since)}};
 }
 
 std::string holder_text(const json& holder)
@@ -55,34 +60,80 @@ std::string holder_text(const json& holder)
                        holder.at("principalName").get<std::string>(), holder.at("since").get<std::string>());
 }
 
+// Why an operation met a conflict (409) that no other user's lock explains; given the path.
+using Reason = std::function<std::string(const std::string&)>;
+
+std::string stale_copy(const std::string& path)
+{
+    return api::FileExistsInProject(path)
+               ? "the store has a newer revision than your copy; download it first"
+               : "the file was deleted in the store since your copy; rename your copy to store it again";
+}
+
+std::string changed_copy(const std::string&)
+{
+    return "your copy was changed or is not the store's; move it aside first";
+}
+
+std::string held_by_another(const std::string&)
+{
+    return "locked by another user";
+}
+
+constexpr const char* not_representable = "name not representable in the host encoding";
+
+// The line for a name the bridge could not pass on as it is.
+std::string unrepresentable(std::string_view verb, const std::string& name)
+{
+    return fmt::format("{} {}: the host encoding ({}) cannot represent this name; nothing was done", verb,
+                       escaped(name), escaped(host_codeset()));
+}
+
+// Refuses text the bridge would change on its way to the service.
+void require_representable(std::string_view verb, const std::string& text)
+{
+    if (!representable(text)) {
+        throw Failure(unrepresentable(verb, text), exit_usage);
+    }
+}
+
 // Runs `operation` on each file in turn, so that one refusal does not hide the others' outcome.
-// A conflict names the lock holder, or else the newer revision in the store.
+// A conflict names the lock holder where `locks` may explain it, or else gives `reason`.
 Result each_file(std::string_view verb, const std::vector<std::string>& files,
-                 const std::function<bool(const std::string&, int&)>& operation)
+                 const std::function<bool(const std::string&, int&)>& operation, const Reason& reason,
+                 bool locks = true)
 {
     Result result;
     result.data["files"] = json::array();
     for (const std::string& file : files) {
         const std::string path = service_path(file);
+        const std::string shown = escaped(file);
         int responsecode = 0;
-        json entry{{"file", file}};
+        json entry{{"file", shown}};
         std::string line;
-        if (!operation(path, responsecode)) {
-            line = fmt::format("{} {}: the request failed (is the store usable?)\n", verb, file);
+        if (!representable(path)) {
+            // The bridge would put U+FFFD in its place, and the service could act on a look-alike.
+            line = unrepresentable(verb, file) + '\n';
+            entry["error"] = not_representable;
+            result.exit_code = std::max(result.exit_code, exit_usage);
+        }
+        else if (!operation(path, responsecode)) {
+            line = fmt::format("{} {}: the request failed (is the store usable?)\n", verb, shown);
             result.exit_code = std::max(result.exit_code, exit_failed);
         }
         else if (entry["responsecode"] = responsecode; succeeded(responsecode)) {
-            result.text += fmt::format("{} {}: {}\n", verb, file, describe(responsecode));
+            result.text += fmt::format("{} {}: {}\n", verb, shown, describe(responsecode));
         }
         else {
-            line = fmt::format("{} {}: {} ({})", verb, file, describe(responsecode), responsecode);
+            line = fmt::format("{} {}: {} ({})", verb, shown, describe(responsecode), responsecode);
             if (responsecode == 409) {
-                if (const auto holder = lock_holder(path); holder && holder->at("status") == "LockedByOther") {
+                if (const auto holder = locks ? lock_holder(path) : std::nullopt;
+                    holder && holder->at("status") == "LockedByOther") {
                     entry["lock"] = *holder;
                     line += ": " + holder_text(*holder);
                 }
                 else {
-                    line += ": the store has a newer revision than your copy; download it first";
+                    line += ": " + reason(path);
                 }
             }
             line += '\n';
@@ -107,10 +158,10 @@ const Record& find_named(const std::vector<Record>& records, const std::string& 
     const auto named = [&](const Record& r) { return record_name(r) == wanted; };
     const auto found = std::find_if(records.begin(), records.end(), named);
     if (found == records.end()) {
-        throw Failure(fmt::format("no {} has the id or name '{}'", kind, wanted), exit_usage);
+        throw Failure(fmt::format("no {} has the id or name '{}'", kind, escaped(wanted)), exit_usage);
     }
     if (std::count_if(records.begin(), records.end(), named) > 1) {
-        throw Failure(fmt::format("several {}s are named '{}'; give the id", kind, wanted), exit_usage);
+        throw Failure(fmt::format("several {}s are named '{}'; give the id", kind, escaped(wanted)), exit_usage);
     }
     return *found;
 }
@@ -155,12 +206,12 @@ std::string project_id(Context& context, const std::string& named)
 
 json to_json(const StatusEvent& event)
 {
-    return {{"type", name(event.type)}, {"status", event.status}, {"responseId", event.responseId}};
+    return {{"type", name(event.type)}, {"status", event.status}, {"responseId", escaped(event.responseId)}};
 }
 
 std::string event_line(const StatusEvent& event)
 {
-    return fmt::format("  {:<20} {:>4}  {}\n", name(event.type), event.status, event.responseId);
+    return fmt::format("  {:<20} {:>4}  {}\n", name(event.type), event.status, escaped(event.responseId));
 }
 
 Result events_result(const std::vector<StatusEvent>& events)
@@ -191,7 +242,7 @@ Result answer_of(const FileSyncStatus& status)
                               status.bytesLeftToUpload));
 }
 
-// The working folder's files, relative to it, without the host's own.
+// The working folder's files, relative to the current folder, without the host's own.
 std::vector<std::string> local_files(const fs::path& folder)
 {
     std::vector<std::string> files;
@@ -207,22 +258,42 @@ std::vector<std::string> local_files(const fs::path& folder)
 
 Result status(Context& context, std::vector<std::string> files)
 {
-    context.connect();
+    context.connect(true);
     const State& state = context.state();
     Result result = answer_of(api::GetFileSyncStatus());
-    std::string heading = fmt::format("{} ({}) in {}\n", state.user.displayName, state.user.id, state.folder.string());
+    std::string heading = fmt::format("{} ({}) in {}\n", escaped(state.user.displayName), escaped(state.user.id),
+                                      escaped(state.folder.string()));
     if (state.project && state.partition) {
-        heading += fmt::format("project {}, partition {}\n", state.project->name, state.partition->name);
+        heading += fmt::format("project {}, partition {}\n", escaped(state.project->name),
+                               escaped(state.partition->name));
     }
     result.text = heading + result.text;
-    if (files.empty()) {
+    const bool listed = files.empty();
+    if (listed) {
         files = local_files(state.folder);
+        result.data["skipped"] = json::array();
     }
     result.data["files"] = json::array();
     for (const std::string& file : files) {
         const std::string path = service_path(file);
-        json entry{{"file", file}, {"inProject", api::FileExistsInProject(path)}};
-        std::string line = fmt::format("  {}", file);
+        const std::string shown = escaped(file);
+        if (!representable(path)) {
+            // Never ask about a name the service would read as a look-alike. A file met while
+            // listing the folder is reported and passed over; one named is refused.
+            if (listed) {
+                result.errors += fmt::format("status: skipped {}: the host encoding ({}) cannot represent its name\n",
+                                             shown, escaped(host_codeset()));
+                result.data["skipped"].push_back(shown);
+            }
+            else {
+                result.errors += unrepresentable("status", file) + '\n';
+                result.data["files"].push_back({{"file", shown}, {"error", not_representable}});
+                result.exit_code = exit_usage;
+            }
+            continue;
+        }
+        json entry{{"file", shown}, {"inProject", api::FileExistsInProject(path)}};
+        std::string line = fmt::format("  {}", shown);
         if (const auto revision = api::GetFileRevision(path)) {
             entry["revision"] = *revision;
             line += fmt::format("  revision {}", *revision);
@@ -240,30 +311,39 @@ Result status(Context& context, std::vector<std::string> files)
     return result;
 }
 
-local::Options options_of(const State& state)
+// The service keeps its user in UTF-8; the state holds host text.
+local::Options options_of(const State& state, bool create)
 {
     local::Options options;
     options.store = state.store;
-    options.user = state.user;
+    options.createStore = create;
+    options.user = {to_utf8(state.user.id), to_utf8(state.user.displayName), to_utf8(state.user.principalName)};
     return options;
 }
 
-// Set by SIGINT or SIGTERM while `sync` watches; a lock-free atomic is safe to touch from a handler.
+// Set by SIGINT, SIGTERM or SIGHUP while `sync` watches; a lock-free atomic is safe to touch from a
+// handler.
 std::atomic<bool> interrupted{false};
 
 Result sync(Context& context, bool wait, double seconds)
 {
-    context.connect();
+    context.connect(true);
+    if (!context.state().project || !context.state().partition) {
+        // The worker would not start, and waiting for it would report success.
+        throw Failure("sync: no project selected; run `vyr-cld use PROJECT PARTITION`", exit_usage);
+    }
     api::StartSyncDir();
     if (!wait) {
-        // Watching: report events as the worker posts them, until interrupted.
+        // Watching: report events as the worker posts them, until interrupted or until nobody reads
+        // them any more (standard output closed: the worker is stopped, not killed mid-write).
         interrupted = false;
-        std::signal(SIGINT, [](int) { interrupted = true; });
-        std::signal(SIGTERM, [](int) { interrupted = true; });
-        std::cout << "syncing " << context.state().folder.string() << "; Ctrl-C stops\n" << std::flush;
-        while (!interrupted) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            std::signal(signal, [](int) { interrupted = true; });
+        }
+        std::cout << "syncing " << escaped(context.state().folder.string()) << "; Ctrl-C stops\n" << std::flush;
+        while (!interrupted && std::cout) {
             for (const StatusEvent& event : api::GetStatusEvents()) {
-                std::cout << (context.json() ? to_json(event).dump() + '\n' : event_line(event)) << std::flush;
+                std::cout << (context.json() ? json_text(to_json(event)) + '\n' : event_line(event)) << std::flush;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
@@ -275,6 +355,10 @@ Result sync(Context& context, bool wait, double seconds)
         static_cast<long long>(seconds * 10'000'000));
     const int answer = api::WaitForAllTasks(ticks, responsecode);
     api::StopSyncDir();
+    if (responsecode == 0) {
+        // The service always answers a code; none means the call never reached it.
+        throw request_failed("sync");
+    }
     // The events stay with the service for `vyr-cld events`: waiting is not reading them.
     const FileSyncStatus pending = api::GetFileSyncStatus();
     Result result = answer_of(pending);
@@ -290,34 +374,47 @@ Result sync(Context& context, bool wait, double seconds)
 
 Result init(Context& context, const fs::path& folder, const fs::path& store, const local::Identity& user)
 {
+    if (folder.empty() || store.empty()) {
+        throw Failure("init: the folder and the store need a name", exit_usage);
+    }
     const fs::path absolute = fs::absolute(folder).lexically_normal();
-    fs::create_directories(absolute);
     State state{.folder = absolute, .store = fs::absolute(store).lexically_normal(), .user = user, .project = {}, .partition = {}};
+    // The folder reaches the service through the bridge, and all of them are kept in the state
+    // file as UTF-8: each must be host text that converts as it is.
+    for (const std::string& text : {state.folder.string(), state.store.string(), user.id, user.displayName,
+                                    user.principalName}) {
+        require_representable("init", text);
+    }
+    fs::create_directories(absolute);
     // Opening the store creates or migrates it, and proves it usable before anything is remembered.
     try {
-        static_cast<void>(local::open_service(options_of(state)));
+        static_cast<void>(local::open_service(options_of(state, true)));
     }
     catch (const std::exception& error) {
-        throw Failure(fmt::format("cannot open the store {}: {}", state.store.string(), error.what()), exit_failed);
+        throw Failure(fmt::format("cannot open the store {}: {}", escaped(state.store.string()), escaped(error.what())),
+                      exit_failed);
     }
     write_state(state);
     context.replace_state(state);
     Result result;
-    result.data = {{"folder", state.folder.string()}, {"store", state.store.string()}, {"user", user.id}};
-    result.text = fmt::format("{} works in {} on the store {}\n", user.displayName, state.folder.string(),
-                              state.store.string());
+    result.data = {{"folder", escaped(state.folder.string())}, {"store", escaped(state.store.string())},
+                   {"user", escaped(user.id)}};
+    result.text = fmt::format("{} works in {} on the store {}\n", escaped(user.displayName),
+                              escaped(state.folder.string()), escaped(state.store.string()));
     return result;
 }
 
 Result use(Context& context, const std::string& project_name, const std::string& partition_name)
 {
-    context.connect();
+    // The remembered selection is what this replaces, so it need not exist any more.
+    context.connect(false);
     const auto all = projects();
     const Project& project =
         find_named<Project>(all, project_name, "project", [](const Project& p) -> auto& { return p.name; });
     const auto tags = partitions(project.id);
     if (partition_name.empty() && tags.size() != 1) {
-        throw Failure(fmt::format("project {} has {} partitions; name one", project.name, tags.size()), exit_usage);
+        throw Failure(fmt::format("project {} has {} partitions; name one", escaped(project.name), tags.size()),
+                      exit_usage);
     }
     const ProjectPartition& partition =
         partition_name.empty() ? tags.front()
@@ -330,10 +427,11 @@ Result use(Context& context, const std::string& project_name, const std::string&
     state.partition = Selection{partition.id, partition.displayName};
     write_state(state);
     Result result;
-    result.data = {{"project", {{"id", project.id}, {"name", project.name}}},
-                   {"partition", {{"id", partition.id}, {"name", partition.displayName}}}};
-    result.text = fmt::format("using project {} ({}), partition {} ({}) in {}\n", project.name, project.id,
-                              partition.displayName, partition.id, state.folder.string());
+    result.data = {{"project", {{"id", escaped(project.id)}, {"name", escaped(project.name)}}},
+                   {"partition", {{"id", escaped(partition.id)}, {"name", escaped(partition.displayName)}}}};
+    result.text = fmt::format("using project {} ({}), partition {} ({}) in {}\n", escaped(project.name),
+                              escaped(project.id), escaped(partition.displayName), escaped(partition.id),
+                              escaped(state.folder.string()));
     return result;
 }
 
@@ -348,32 +446,37 @@ void add_project_commands(CLI::App& app, Command& command)
     create->add_option("--number", *number, "Project number");
     create->callback([&command, name, number] {
         command = [name, number](Context& context) {
-            context.connect();
+            require_representable("project create", *name);
+            require_representable("project create", *number);
+            context.connect(false);
             int responsecode = 0;
             const auto project = api::CreateProject(*name, *number, responsecode);
             if (!succeeded(responsecode)) {
-                throw refused("create project " + *name, responsecode);
+                throw refused("create project " + escaped(*name), responsecode);
             }
             if (!project) {
-                throw request_failed("create project " + *name);
+                throw request_failed("create project " + escaped(*name));
             }
-            return answer({{"id", project->id}, {"name", project->name}, {"projectNumber", project->projectNumber}},
-                          fmt::format("created project {} ({})\n", project->name, project->id));
+            return answer({{"id", escaped(project->id)},
+                           {"name", escaped(project->name)},
+                           {"projectNumber", escaped(project->projectNumber)}},
+                          fmt::format("created project {} ({})\n", escaped(project->name), escaped(project->id)));
         };
     });
 
     group->add_subcommand("list", "List the projects")->callback([&command] {
         command = [](Context& context) {
-            context.connect();
+            context.connect(false);
             const auto& selected = context.state().project;
             Result result;
             result.data["projects"] = json::array();
             for (const Project& project : projects()) {
                 const bool in_use = selected && selected->id == project.id;
-                result.data["projects"].push_back(
-                    {{"id", project.id}, {"name", project.name}, {"projectNumber", project.projectNumber}});
-                result.text += fmt::format("{} {:<24} {:<12} {}\n", in_use ? '*' : ' ', project.name,
-                                           project.projectNumber, project.id);
+                result.data["projects"].push_back({{"id", escaped(project.id)},
+                                                   {"name", escaped(project.name)},
+                                                   {"projectNumber", escaped(project.projectNumber)}});
+                result.text += fmt::format("{} {:<24} {:<12} {}\n", in_use ? '*' : ' ', escaped(project.name),
+                                           escaped(project.projectNumber), escaped(project.id));
             }
             return result;
         };
@@ -393,20 +496,22 @@ void add_partition_commands(CLI::App& app, Command& command)
     create->add_option("--project", *project, "Project id or name (default: the selected one)");
     create->callback([&command, project, name, version] {
         command = [project, name, version](Context& context) {
-            context.connect();
+            require_representable("partition create", *name);
+            context.connect(false);
             const std::string id = project_id(context, *project);
             int responsecode = 0;
             const auto partition = api::CreateProjectPartitionTag(id, *name, *version, responsecode);
             if (!succeeded(responsecode)) {
-                throw refused("create partition " + *name, responsecode);
+                throw refused("create partition " + escaped(*name), responsecode);
             }
             if (!partition) {
-                throw request_failed("create partition " + *name);
+                throw request_failed("create partition " + escaped(*name));
             }
-            return answer({{"id", partition->id},
-                           {"name", partition->displayName},
+            return answer({{"id", escaped(partition->id)},
+                           {"name", escaped(partition->displayName)},
                            {"versionMajor", partition->clientMetadata.versionMajor}},
-                          fmt::format("created partition {} ({})\n", partition->displayName, partition->id));
+                          fmt::format("created partition {} ({})\n", escaped(partition->displayName),
+                                      escaped(partition->id)));
         };
     });
 
@@ -414,17 +519,17 @@ void add_partition_commands(CLI::App& app, Command& command)
     list->add_option("--project", *project, "Project id or name (default: the selected one)");
     list->callback([&command, project] {
         command = [project](Context& context) {
-            context.connect();
+            context.connect(false);
             const auto& selected = context.state().partition;
             Result result;
             result.data["partitions"] = json::array();
             for (const ProjectPartition& partition : partitions(project_id(context, *project))) {
                 const bool in_use = selected && selected->id == partition.id;
-                result.data["partitions"].push_back({{"id", partition.id},
-                                                     {"name", partition.displayName},
+                result.data["partitions"].push_back({{"id", escaped(partition.id)},
+                                                     {"name", escaped(partition.displayName)},
                                                      {"versionMajor", partition.clientMetadata.versionMajor}});
-                result.text += fmt::format("{} {:<24} v{:<4} {}\n", in_use ? '*' : ' ', partition.displayName,
-                                           partition.clientMetadata.versionMajor, partition.id);
+                result.text += fmt::format("{} {:<24} v{:<4} {}\n", in_use ? '*' : ' ', escaped(partition.displayName),
+                                           partition.clientMetadata.versionMajor, escaped(partition.id));
             }
             return result;
         };
@@ -433,15 +538,15 @@ void add_partition_commands(CLI::App& app, Command& command)
 
 // A subcommand that applies one bridge operation to each file named.
 void add_file_command(CLI::App& app, Command& command, const std::string& verb, const std::string& help,
-                      std::function<bool(const std::string&, int&)> operation)
+                      std::function<bool(const std::string&, int&)> operation, Reason reason, bool locks = true)
 {
     auto files = std::make_shared<std::vector<std::string>>();
     auto* sub = app.add_subcommand(verb, help);
     sub->add_option("files", *files, "Files in the working folder")->required();
-    sub->callback([&command, verb, files, operation] {
-        command = [verb, files, operation](Context& context) {
-            context.connect();
-            return each_file(verb, *files, operation);
+    sub->callback([&command, verb, files, operation, reason, locks] {
+        command = [verb, files, operation, reason, locks](Context& context) {
+            context.connect(true);
+            return each_file(verb, *files, operation, reason, locks);
         };
     });
 }
@@ -450,7 +555,29 @@ void add_file_command(CLI::App& app, Command& command, const std::string& verb, 
 
 std::string service_path(const std::string& argument)
 {
-    return fs::absolute(argument).lexically_normal().string();
+    // An empty name is the service's to refuse, like any other unsafe one.
+    if (argument.empty() || argument.front() == '/') {
+        return argument;
+    }
+    // The current folder has no links in it (the system resolves them), so a leading ".." means
+    // its parent. A ".." after a folder name is left for the service to refuse: the folder may be
+    // a link, and dropping the pair lexically could name a file other than the one meant.
+    fs::path base = fs::current_path();
+    std::string_view rest = argument;
+    for (;;) {
+        const std::string_view part = rest.substr(0, rest.find('/'));
+        if (part == "..") {
+            base = base.parent_path();
+        }
+        else if (part != "." && !part.empty()) {
+            break;
+        }
+        rest.remove_prefix(std::min(rest.size(), part.size() + 1));
+        if (rest.empty()) {
+            break;
+        }
+    }
+    return rest.empty() ? base.string() : (base / std::string(rest)).string();
 }
 
 Context::Context(std::optional<State> state, bool json)
@@ -469,36 +596,51 @@ State& Context::state()
 {
     if (!state_) {
         throw Failure(fmt::format("{} is not a working folder; run `vyr-cld init --store STORE --user USER` first",
-                                  fs::current_path().string()),
+                                  escaped(fs::current_path().string())),
                       exit_usage);
     }
     return *state_;
 }
 
-void Context::connect()
+void Context::connect(bool select)
 {
-    if (service_) {
+    const State& current = state();
+    if (!service_) {
+        // Only `init` creates a store: one the working folder knew and that is gone or emptied is
+        // a failure, never silently a new, empty store.
+        try {
+            service_ = local::open_service(options_of(current, false));
+        }
+        catch (const std::exception& error) {
+            throw Failure(fmt::format("cannot open the store {}: {}", escaped(current.store.string()),
+                                      escaped(error.what())),
+                          exit_failed);
+        }
+        VyrCldapi::Cld_Integration::Install(service_);
+        if (!json_) {
+            api::SetCallbacks([this](ProgressEventType type, double progress, const std::string& title) {
+                progress_(type, progress, title);
+            });
+        }
+        api::SetFileIgnoreFilter(own_files);
+    }
+    if (!select || selected_ || !current.project || !current.partition) {
         return;
     }
-    const State& current = state();
-    try {
-        service_ = local::open_service(options_of(current));
+    const std::string folder = current.folder.string();
+    if (!representable(folder)) {
+        throw Failure(fmt::format("the host encoding ({}) cannot represent the working folder {}",
+                                  escaped(host_codeset()), escaped(folder)),
+                      exit_usage);
     }
-    catch (const std::exception& error) {
-        throw Failure(fmt::format("cannot open the store {}: {}", current.store.string(), error.what()),
+    if (!api::SetOnlyProjectAndPartition(current.project->id, folder, current.partition->id, folder)) {
+        throw Failure(fmt::format("the store no longer has project {} ({}) with partition {} ({}), or cannot use "
+                                  "the folder {}; run `vyr-cld use PROJECT PARTITION`",
+                                  escaped(current.project->name), escaped(current.project->id),
+                                  escaped(current.partition->name), escaped(current.partition->id), escaped(folder)),
                       exit_failed);
     }
-    VyrCldapi::Cld_Integration::Install(service_);
-    if (!json_) {
-        api::SetCallbacks([this](ProgressEventType type, double progress, const std::string& title) {
-            progress_(type, progress, title);
-        });
-    }
-    api::SetFileIgnoreFilter(own_files);
-    if (current.project && current.partition) {
-        const std::string folder = current.folder.string();
-        api::SetOnlyProjectAndPartition(current.project->id, folder, current.partition->id, folder);
-    }
+    selected_ = true;
 }
 
 void add_commands(CLI::App& app, Command& command)
@@ -535,7 +677,7 @@ void add_commands(CLI::App& app, Command& command)
             command = [project, partition](Context& context) { return use(context, *project, *partition); };
         });
     }
-    add_file_command(app, command, "lock", "Lock files", api::LockFile);
+    add_file_command(app, command, "lock", "Lock files", api::LockFile, held_by_another);
     {
         auto files = std::make_shared<std::vector<std::string>>();
         auto upload = std::make_shared<bool>(false);
@@ -548,8 +690,9 @@ void add_commands(CLI::App& app, Command& command)
         sub->add_flag("--all", *all, "Unlock every file you hold");
         sub->callback([&command, files, upload, force, all] {
             command = [files, upload, force, all](Context& context) {
-                context.connect();
                 if (*all) {
+                    // Every lock of this user in the store: the selection plays no part.
+                    context.connect(false);
                     int responsecode = 0;
                     api::UnlockAllFilesLockedByMe(responsecode);
                     if (!succeeded(responsecode)) {
@@ -560,18 +703,24 @@ void add_commands(CLI::App& app, Command& command)
                 if (files->empty()) {
                     throw Failure("unlock: name the files, or give --all", exit_usage);
                 }
+                context.connect(true);
                 if (*force) {
-                    return each_file("unlock", *files, api::UnlockFileForced);
+                    return each_file("unlock", *files, api::UnlockFileForced, held_by_another);
                 }
-                return each_file("unlock", *files, [upload](const std::string& file, int& responsecode) {
-                    return api::UnlockFile(file, *upload, responsecode);
-                });
+                return each_file(
+                    "unlock", *files,
+                    [upload](const std::string& file, int& responsecode) {
+                        return api::UnlockFile(file, *upload, responsecode);
+                    },
+                    *upload ? Reason(stale_copy) : Reason(held_by_another));
             };
         });
     }
-    add_file_command(app, command, "upload", "Upload files as their next revision", api::UploadFile);
-    add_file_command(app, command, "download", "Download the latest revision of files", api::DownloadFile);
-    add_file_command(app, command, "rm", "Delete files from the project", api::RemoveFile);
+    add_file_command(app, command, "upload", "Upload files as their next revision", api::UploadFile, stale_copy);
+    // A download does not care who holds the lock: its conflicts are the local copy's.
+    add_file_command(app, command, "download", "Download the latest revision of files", api::DownloadFile,
+                     changed_copy, false);
+    add_file_command(app, command, "rm", "Delete files from the project", api::RemoveFile, held_by_another);
     {
         auto from = std::make_shared<std::string>();
         auto to = std::make_shared<std::string>();
@@ -580,11 +729,22 @@ void add_commands(CLI::App& app, Command& command)
         sub->add_option("to", *to, "Its new name")->required();
         sub->callback([&command, from, to] {
             command = [from, to](Context& context) {
-                context.connect();
-                Result result = each_file("mv", {*from}, [to](const std::string& file, int& responsecode) {
-                    return api::RenameFile(file, service_path(*to), responsecode);
-                });
-                result.data["to"] = *to;
+                context.connect(true);
+                const std::string target = service_path(*to);
+                if (!representable(target)) {
+                    throw Failure(unrepresentable("mv", *to), exit_usage);
+                }
+                const auto taken = [target, to](const std::string&) {
+                    return fmt::format("{} is taken {}", escaped(*to),
+                                       api::FileExistsInProject(target) ? "in the store" : "by a local file");
+                };
+                Result result = each_file(
+                    "mv", {*from},
+                    [target](const std::string& file, int& responsecode) {
+                        return api::RenameFile(file, target, responsecode);
+                    },
+                    taken);
+                result.data["to"] = escaped(*to);
                 return result;
             };
         });
@@ -609,7 +769,7 @@ void add_commands(CLI::App& app, Command& command)
     }
     app.add_subcommand("events", "List the pending status events")->callback([&command] {
         command = [](Context& context) {
-            context.connect();
+            context.connect(false);
             return events_result(api::GetStatusEvents());
         };
     });

@@ -29,14 +29,16 @@ public:
     // The working folder's state; fails with a hint to `init` where there is none.
     State& state();
     void replace_state(State state) { state_ = std::move(state); }
-    // Opens and installs the service on first use, with the progress bar, the ignore filter for the
-    // state file and the remembered selection.
-    void connect();
+    // Opens the working folder's store and installs the service on first use, with the progress bar
+    // and the ignore filter for the state file. With `select`, also hands the service the remembered
+    // selection, failing where the store no longer has it.
+    void connect(bool select);
 
 private:
     std::optional<State> state_;
     bool json_;
     std::shared_ptr<VyrCldapi::ICld_Integration> service_;
+    bool selected_ = false;
     ProgressBar progress_;
 };
 
@@ -46,7 +48,8 @@ using Command = std::function<Result(Context&)>;
 void add_commands(CLI::App& app, Command& command);
 
 // The text the service is given for a file named on the command line: the absolute path, so that
-// the service alone decides whether it lies inside the working folder.
+// the service alone decides whether it lies inside the working folder. Only leading ".." parts are
+// resolved here, against the current folder; an empty name stays empty.
 std::string service_path(const std::string& argument);
 
 } // namespace vyr::cld::cli

@@ -1,9 +1,11 @@
 // vyr-cld: a command-line host of the bridge, on the local service.
 #include "commands.h"
+#include "text.h"
 
 #include <fmt/format.h>
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -17,7 +19,7 @@ int print(const Result& result, bool json)
     if (json) {
         nlohmann::json document = result.data;
         document["ok"] = result.exit_code == 0;
-        std::cout << document.dump(2) << '\n';
+        std::cout << json_text(document, 2) << '\n';
     }
     else {
         std::cout << result.text;
@@ -43,6 +45,10 @@ int main(int argc, char** argv)
 {
     // Host text is in the environment's encoding, as for any desktop host.
     std::setlocale(LC_ALL, "");
+    // A write past the file-size limit, or to a closed pipe, fails with an error the service and
+    // this host answer; left at their defaults, the signals would kill the process mid-write.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 
     CLI::App app{"vyr-cld: work with projects and files of a local service store"};
     app.require_subcommand(1);
@@ -56,12 +62,21 @@ int main(int argc, char** argv)
         app.parse(argc, argv);
     }
     catch (const CLI::ParseError& error) {
-        return app.exit(error) == 0 ? 0 : exit_usage;
+        if (error.get_exit_code() == 0) {
+            return app.exit(error);
+        }
+        // The message may quote an argument: print it escaped.
+        std::cerr << "vyr-cld: " << escaped(error.what()) << "\nRun with --help for more information.\n";
+        return exit_usage;
     }
 
     try {
         if (!folder.empty()) {
-            std::filesystem::current_path(folder);
+            std::error_code error;
+            std::filesystem::current_path(folder, error);
+            if (error) {
+                throw Failure(fmt::format("-C {}: {}", escaped(folder), error.message()), exit_usage);
+            }
         }
         Context context(find_state(std::filesystem::current_path()), json);
         return print(command(context), json);
@@ -70,6 +85,6 @@ int main(int argc, char** argv)
         return print(failure, json);
     }
     catch (const std::exception& error) {
-        return print(Failure(error.what(), exit_failed), json);
+        return print(Failure(escaped(error.what()), exit_failed), json);
     }
 }

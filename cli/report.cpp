@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "text.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -13,13 +15,42 @@ std::string_view describe(int responsecode)
     switch (responsecode) {
     case 200: return "done";
     case 201: return "created";
+    case 202: return "queued";
     case 400: return "invalid argument or unsafe path";
     case 403: return "not allowed";
     case 404: return "not found";
+    case 408: return "timed out";
     case 409: return "conflict";
     case 412: return "no project selected; run `vyr-cld use PROJECT PARTITION`";
+    case 500: return "input or output failure in the working folder";
+    case 507: return "no space left (disk or file-size limit); the store is unchanged";
     default: return succeeded(responsecode) ? "done" : "refused";
     }
+}
+
+namespace {
+
+nlohmann::json in_utf8(const nlohmann::json& value)
+{
+    if (value.is_string()) {
+        return to_utf8(value.get_ref<const std::string&>());
+    }
+    if (value.is_structured()) {
+        nlohmann::json copy = value;
+        for (auto& item : copy) {
+            item = in_utf8(item);
+        }
+        return copy;
+    }
+    return value;
+}
+
+} // namespace
+
+std::string json_text(const nlohmann::json& document, int indent)
+{
+    // The conversion leaves nothing invalid; replacing is only the last guard against an abort.
+    return in_utf8(document).dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string_view name(StatusEventType type)
@@ -47,7 +78,7 @@ std::string ProgressBar::line(ProgressEventType type, double progress, const std
     const auto filled = static_cast<std::size_t>(std::lround(fraction * cells));
     const std::string_view kind = type == ProgressEventType::Upload ? "upload" : "download";
     return fmt::format("{:<8} [{:#<{}}{:<{}}] {:>3.0f}% {}", kind, "", filled, "", cells - filled, fraction * 100,
-                       title);
+                       escaped(title));
 }
 
 void ProgressBar::operator()(ProgressEventType type, double progress, const std::string& title)

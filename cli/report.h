@@ -50,6 +50,10 @@ struct Failure : std::runtime_error {
     nlohmann::json detail;
 };
 
+// `document` as JSON text: its strings are host text, converted to UTF-8 here (see to_utf8), so
+// that no name makes the dump fail.
+std::string json_text(const nlohmann::json& document, int indent = -1);
+
 // The service's response codes read as success from 200 to 299.
 constexpr bool succeeded(int responsecode) { return responsecode >= 200 && responsecode < 300; }
 

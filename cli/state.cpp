@@ -1,6 +1,7 @@
 #include "state.h"
 
 #include "report.h"
+#include "text.h"
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -14,12 +15,26 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+// The file is UTF-8 and the program works in host text; what the host cannot represent (the
+// file was written under another locale) is a state file to write again.
+std::string host_text(const json& value)
+{
+    std::string text;
+    if (!from_utf8(value.get_ref<const std::string&>(), text)) {
+        throw Failure(fmt::format("the state file holds {}, which the host encoding ({}) cannot represent; run "
+                                  "`vyr-cld init` again",
+                                  escaped(value.get<std::string>()), escaped(host_codeset())),
+                      exit_usage);
+    }
+    return text;
+}
+
 json to_json(const std::optional<Selection>& selection)
 {
     if (!selection) {
         return nullptr;
     }
-    return {{"id", selection->id}, {"name", selection->name}};
+    return {{"id", to_utf8(selection->id)}, {"name", to_utf8(selection->name)}};
 }
 
 std::optional<Selection> selection_from(const json& value)
@@ -27,7 +42,7 @@ std::optional<Selection> selection_from(const json& value)
     if (value.is_null()) {
         return std::nullopt;
     }
-    return Selection{value.at("id").get<std::string>(), value.at("name").get<std::string>()};
+    return Selection{host_text(value.at("id")), host_text(value.at("name"))};
 }
 
 } // namespace
@@ -54,16 +69,15 @@ State read_state(const fs::path& file)
         const json& user = document.at("user");
         return State{
             .folder = fs::absolute(file).parent_path(),
-            .store = document.at("store").get<std::string>(),
-            .user = {user.at("id").get<std::string>(), user.at("displayName").get<std::string>(),
-                     user.at("principalName").get<std::string>()},
+            .store = host_text(document.at("store")),
+            .user = {host_text(user.at("id")), host_text(user.at("displayName")), host_text(user.at("principalName"))},
             .project = selection_from(document.value("project", json())),
             .partition = selection_from(document.value("partition", json())),
         };
     }
     catch (const json::exception& error) {
-        throw Failure(fmt::format("{} is not a valid state file ({}); run `vyr-cld init` again", file.string(),
-                                  error.what()),
+        throw Failure(fmt::format("{} is not a valid state file ({}); run `vyr-cld init` again",
+                                  escaped(file.string()), escaped(error.what())),
                       exit_usage);
     }
 }
@@ -71,9 +85,11 @@ State read_state(const fs::path& file)
 void write_state(const State& state)
 {
     const json document = {
-        {"store", state.store.string()},
+        {"store", to_utf8(state.store.string())},
         {"user",
-         {{"id", state.user.id}, {"displayName", state.user.displayName}, {"principalName", state.user.principalName}}},
+         {{"id", to_utf8(state.user.id)},
+          {"displayName", to_utf8(state.user.displayName)},
+          {"principalName", to_utf8(state.user.principalName)}}},
         {"project", to_json(state.project)},
         {"partition", to_json(state.partition)},
     };
@@ -84,13 +100,13 @@ void write_state(const State& state)
         out << document.dump(2) << '\n';
         out.close();
         if (!out) {
-            throw Failure(fmt::format("cannot write {}", temporary.string()), exit_failed);
+            throw Failure(fmt::format("cannot write {}", escaped(temporary.string())), exit_failed);
         }
     }
     std::error_code error;
     fs::rename(temporary, target, error);
     if (error) {
-        throw Failure(fmt::format("cannot write {}: {}", target.string(), error.message()), exit_failed);
+        throw Failure(fmt::format("cannot write {}: {}", escaped(target.string()), error.message()), exit_failed);
     }
 }
 
