@@ -494,12 +494,17 @@ public:
               SQLite::OPEN_READWRITE | (settings.create ? SQLite::OPEN_CREATE : 0) | SQLite::OPEN_NOFOLLOW,
               settings.busyTimeoutMs)
     {
+        // Asked before anything is written: refusing an emptied database must leave it as it was.
+        if (!settings.create && db_.execAndGet("PRAGMA user_version").getInt() == 0) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                       "The store's database is empty: it was replaced or never created.");
+        }
         db_.exec("PRAGMA journal_mode = WAL");
         db_.exec("PRAGMA synchronous = FULL");
         // A migration may rebuild a table that others refer to; the keys are checked as a whole
         // before it commits, and enforced row by row from then on.
         db_.exec("PRAGMA foreign_keys = OFF");
-        migrate(settings.create);
+        migrate();
         db_.exec("PRAGMA foreign_keys = ON");
     }
 
@@ -527,14 +532,10 @@ private:
         });
     }
 
-    void migrate(bool create)
+    void migrate()
     {
         SQLite::Transaction transaction(db_, SQLite::TransactionBehavior::IMMEDIATE);
         auto version = db_.execAndGet("PRAGMA user_version").getInt();
-        if (version == 0 && !create) {
-            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
-                                       "The store's database is empty: it was replaced or never created.");
-        }
         if (version > static_cast<int>(migrations.size())) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
                                        "The store was written by a newer version of the local service.");

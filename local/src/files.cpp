@@ -215,13 +215,8 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
         record_exception(too_long(space.root, file.path) ? tooLong_ : downloadFailures_, file.path);
         return bad_request;
     }
-    // Each conflict and each damaged revision is told once, however many passes and processes meet it.
     const auto tell = [&](Records::Notice kind, StatusEventType type, int status, const std::string& at) {
-        if (store_->writing([&](Records& records) {
-                return records.first_notice(user_.id, root, file.id, file.revision, kind);
-            })) {
-            tell_user(type, status, at);
-        }
+        tell_once(root, file, kind, type, status, at);
     };
     const auto refuse = [&](const std::string& at) {
         record_exception(downloadFailures_, at);
@@ -301,6 +296,15 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
     }
     progress(ProgressEventType::DeleteProgressBar, 1.0, file.path);
     return adopt(mtime, true);
+}
+
+void LocalService::tell_once(const std::string& root, const FileRow& file, Records::Notice kind,
+                             StatusEventType type, int status, const std::string& path)
+{
+    // Each is told once per revision, however many passes and processes meet it.
+    if (store_->writing([&](Records& records) { return records.first_notice(user_.id, root, file.id, file.revision, kind); })) {
+        tell_user(type, status, path);
+    }
 }
 
 bool LocalService::known_damaged(const FileRow& file) const
@@ -606,6 +610,11 @@ std::size_t LocalService::sync_space(const Space& space, const Filters& filters,
         // failures are tried again.
         const bool retry = (code == failed && !known_damaged(item.file)) || code == no_space;
         left += retry ? 1U : 0U;
+        if (code == no_space) {
+            // The worker has no answer to give: a full disk is told, once, as an event.
+            tell_once(space.root.string(), item.file, Records::Notice::Full, StatusEventType::Download, code,
+                      item.file.path);
+        }
     }
     return left;
 }

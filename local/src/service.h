@@ -210,6 +210,9 @@ private:
 
     // Posts one of this user's status events.
     void tell_user(StatusEventType type, int status, const std::string& path);
+    // Posts it the first time this working folder meets `kind` for this revision of `file`.
+    void tell_once(const std::string& root, const FileRow& file, Records::Notice kind, StatusEventType type,
+                   int status, const std::string& path);
 
     // Callbacks
     void progress(ProgressEventType type, double value, const std::string& title);

@@ -345,6 +345,9 @@ TEST(CommandLine, AConflictGivesTheReasonOfItsVerb)
         {"bjorn", "lock a.txt", 0, "done"},
         {"anna", "mv a.txt c.txt", 1, "locked by Bjorn Dahl"},
         {"anna", "download a.txt", 1, "your copy was changed", "locked by"},
+        // A copy from before another user's delete would undo the delete.
+        {"bjorn", "rm b.txt", 0, "rm b.txt: done"},
+        {"anna", "upload b.txt", 1, "deleted in the store since your copy"},
     };
     run_steps(temp.path(), utf8_host, anna_on_bridge + steps);
 }

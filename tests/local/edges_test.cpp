@@ -237,6 +237,7 @@ TEST(Store, ThatAHostKnowsIsNeverSilentlyCreatedAgain)
     fs::create_directories(w.store_ / "blobs");
     std::ofstream(w.store_ / "store.sqlite").flush();
     EXPECT_THROW(static_cast<void>(open_service(options)), VyrCldapi::Exception);
+    EXPECT_EQ(fs::file_size(w.store_ / "store.sqlite"), 0u) << "refused without a write";
     options.createStore = true;
     EXPECT_NO_THROW(static_cast<void>(open_service(options)));
 }

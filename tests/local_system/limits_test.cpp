@@ -94,6 +94,36 @@ TEST(FileSizeLimit, ADatabaseWriteAnswers507AndAnUploadLeavesNoTemporaryFile)
     EXPECT_EQ(integrity_problems(store), std::vector<std::string>{});
 }
 
+TEST(FileSizeLimit, TheWorkerTellsADownloadItCannotWriteOnce)
+{
+    TempFolder temp;
+    const auto store = temp.path() / "store";
+    ASSERT_EQ(seed_project(store, "writer", "Limit", temp.path() / "writer",
+                           {{"big.bin", std::string(256 << 10, 'b')}}),
+              "");
+    EXPECT_EQ(in_child([&] {
+                  Installed service(store, "reader");
+                  select_project("Limit", temp.path() / "reader");
+                  signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{64 << 10, 64 << 10};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  api::StartSyncDir();
+                  std::string answers;
+                  for (int wait = 0; wait < 2; ++wait) {
+                      int code = 0;
+                      api::WaitForAllTasks(std::chrono::milliseconds(300), code);
+                      answers += std::to_string(code) + " ";
+                  }
+                  api::StopSyncDir();
+                  const auto events = api::GetStatusEvents();
+                  return answers + std::to_string(std::count(events.begin(), events.end(),
+                                                             vyr::cld::StatusEvent{vyr::cld::StatusEventType::Download,
+                                                                                   507, "big.bin"}));
+              }),
+              "408 408 1");
+    EXPECT_EQ(temporaries(temp.path()), 0u);
+}
+
 // Mounts a tmpfs of `size` at `folder` in a mount namespace of the calling (child) process alone.
 std::string small_disk(const fs::path& folder, const char* size)
 {

@@ -143,9 +143,9 @@ public:
                                        const std::string& spaceId) = 0;
     virtual void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
                              const std::optional<WorkingRow>& row) = 0;
-    // Records that the user was told of `kind` (a conflict, damaged content) for this revision of a
+    // Records that the user was told of `kind` (a conflict, damaged content, a full disk) for this revision of a
     // file in this working folder; true the first time, so that each is told once.
-    enum class Notice { Conflict = 1, Damaged = 2 };
+    enum class Notice { Conflict = 1, Damaged = 2, Full = 3 };
     virtual bool first_notice(const std::string& userId, const std::string& root, const std::string& fileId,
                               std::int64_t revision, Notice kind) = 0;
 
