@@ -328,6 +328,8 @@ std::vector<Records::Behind> LocalService::pending(const Space& space, bool miss
                 }
             }
         }
+        // Deletions first: a file renamed onto a deleted one's name then finds the name free.
+        std::stable_partition(out.begin(), out.end(), [](const Records::Behind& item) { return item.file.deleted; });
         return out;
     });
 }

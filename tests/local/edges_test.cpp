@@ -182,6 +182,27 @@ TEST(Upload, DecidesAgainInItsWritingTransactionWhenAnotherUserStoredMeanwhile)
     EXPECT_EQ(w.read("plan.dwg"), "bert's revision 2");
 }
 
+TEST(Sync, AFileRenamedOntoADeletedOnesNameFollowsInOnePassWithoutAConflict)
+{
+    World w;
+    w.stored("x.txt", "x");
+    w.stored("y.txt", "y");
+    w.as("bert");
+    EXPECT_TRUE(GetProjectFiles(std::nullopt, std::nullopt));
+    w.as("anna");
+    int code = 0;
+    RemoveFile("y.txt", code);
+    RenameFile("x.txt", "y.txt", code);
+    ASSERT_EQ(code, 200);
+    w.as("bert");
+    GetStatusEvents();
+    EXPECT_TRUE(GetProjectFiles(std::nullopt, std::nullopt));
+    EXPECT_TRUE(CheckDownSyncFileExceptions().empty());
+    EXPECT_EQ(count(GetStatusEvents(), StatusEventType::Download, 409), 0u);
+    EXPECT_EQ(w.read("y.txt"), "x");
+    EXPECT_FALSE(fs::exists(w.folder() / "x.txt"));
+}
+
 TEST(Temporaries, WhatAKilledTransferLeftIsSweptAndWhatIsBeingWrittenIsNot)
 {
     World w;
