@@ -697,9 +697,12 @@ void LocalService::flush_queue()
             const Target place{*space, resolve(space->root, queued.path), service_text(queued.path)};
             return upload(session, place, queued.unlock);
         });
-        store_->write([&](Records& records) { records.unqueue(user_.id, queued); });
         if (code >= bad_request) {
             tell_user(StatusEventType::Upload, code, queued.path);
+        }
+        // A full disk or a failing folder passes; the upload stays queued for the next flush.
+        if (code < failed) {
+            store_->write([&](Records& records) { records.unqueue(user_.id, queued); });
         }
     }
 }

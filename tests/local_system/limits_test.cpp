@@ -124,6 +124,34 @@ TEST(FileSizeLimit, TheWorkerTellsADownloadItCannotWriteOnce)
     EXPECT_EQ(temporaries(temp.path()), 0u);
 }
 
+TEST(FileSizeLimit, AQueuedUploadThatCannotBeWrittenStaysQueued)
+{
+    TempFolder temp;
+    const auto store = temp.path() / "store";
+    ASSERT_EQ(seed_project(store, "writer", "Limit", temp.path() / "writer", {}), "");
+    EXPECT_EQ(in_child([&] {
+                  Installed service(store, "writer");
+                  select_project("Limit", temp.path() / "writer");
+                  write_file(temp.path() / "writer" / "field.bin", std::string(256 << 10, 'f'));
+                  api::SetStartedInFieldMode(true);
+                  int code = 0;
+                  api::UploadFile("field.bin", code);
+                  signal(SIGXFSZ, SIG_IGN);
+                  rlimit limit{64 << 10, RLIM_INFINITY};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  api::SetStartedInFieldMode(false);
+                  std::string answers = std::to_string(code) + " " +
+                                        std::to_string(api::GetFileSyncStatus().filesLeftToUpload) + " ";
+                  limit.rlim_cur = RLIM_INFINITY;
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  api::SetStartedInFieldMode(true);
+                  api::SetStartedInFieldMode(false);
+                  return answers + std::to_string(api::GetFileSyncStatus().filesLeftToUpload) + " " +
+                         std::to_string(api::FileExistsInProject("field.bin"));
+              }),
+              "202 1 0 1");
+}
+
 // Mounts a tmpfs of `size` at `folder` in a mount namespace of the calling (child) process alone.
 std::string small_disk(const fs::path& folder, const char* size)
 {
