@@ -44,19 +44,19 @@ long setting(const char* name, long fallback)
     return value != nullptr && *value != '\0' ? std::stol(value) : fallback;
 }
 
-// TODO(issue 17, items 2, 3, 8 and 13): list them here as the service is mended. Until then
-// VYR_MODEL_STRICT=2,3,8,13 (or "all") drives what each breaks today: an upload of a copy that
-// predates a delete (item 2); local deletions of stored files and renames killed at a random
+// TODO(issue 17): name each fault here once the service is mended. Until then
+// VYR_MODEL_STRICT=2,3,8,13,order (or "all") drives what each breaks today: an upload of a copy
+// that predates a delete (item 2); local deletions of stored files and renames killed at a random
 // moment (item 3); one conflict event per revision across processes (item 8); no temporary file
-// left after a later pass (item 13).
-const std::set<int> mended_items{};
+// left after a later pass (item 13); a rename onto the name of a deleted file, which another
+// user's pass takes for a conflict when it meets the renamed file before the deleted one (order).
+const std::set<std::string> mended_faults{};
 
-bool mended(int item)
+bool mended(const std::string& fault)
 {
     const char* value = std::getenv("VYR_MODEL_STRICT");
     const std::string list = "," + std::string(value != nullptr ? value : "") + ",";
-    return mended_items.contains(item) || list == ",all," ||
-           list.find("," + std::to_string(item) + ",") != std::string::npos;
+    return mended_faults.contains(fault) || list == ",all," || list.find("," + fault + ",") != std::string::npos;
 }
 
 // Content number n: a header and filler, its size unlike any other number's, so that an edit is
@@ -235,7 +235,7 @@ struct Model {
             const bool known = b != base[user].end();
             const bool stale = !known || b->second.revision < file.revision || b->second.path != file.path;
             // A local deletion is not a deletion in the store: the pass brings the file back.
-            const bool missing = mended(3) && !local[user].contains(file.path);
+            const bool missing = mended("3") && !local[user].contains(file.path);
             if (file.deleted ? known : stale || missing) {
                 behind.emplace_back(file.path + (file.deleted ? '\0' : '\1'), id);
             }
@@ -596,7 +596,7 @@ TEST(ModelRun, ThreeUsersMatchTheModelThroughRandomOperationsAndKills)
             const std::string path = among(mine);
             const bool tracked = std::any_of(model.base[user].begin(), model.base[user].end(),
                                              [&](const auto& entry) { return entry.second.path == path; });
-            if (!folder.contains(path) || (!mended(3) && tracked)) {
+            if (!folder.contains(path) || (!mended("3") && tracked)) {
                 --step;
                 continue;
             }
@@ -623,7 +623,7 @@ TEST(ModelRun, ThreeUsersMatchTheModelThroughRandomOperationsAndKills)
                     op->kind = progress[random() % 5];
                     op->kill = 1 + static_cast<int>(random() % 5);
                 } else {
-                    op->kind = timed[random() % (mended(3) ? 4 : 3)];
+                    op->kind = timed[random() % (mended("3") ? 4 : 3)];
                     op->timerUs = static_cast<int>(random() % 25000); // a write with its flushes takes 5 to 30 ms
                 }
             }
@@ -631,8 +631,15 @@ TEST(ModelRun, ThreeUsersMatchTheModelThroughRandomOperationsAndKills)
             op->path = among(uploads ? mine : stored);
             while (op->kind == Kind::Rename && (op->to = pick(names)) == op->path) {
             }
+            if (op->kind == Kind::Fetch || op->kind == Kind::Worker) {
+                op->path.clear();
+            }
+            if (!mended("order") && op->kind == Kind::Rename && !model.tombstone(op->to).empty()) {
+                --step; // TODO(issue 17): see RenameOntoADeletedNameIsNoConflictElsewhere
+                continue;
+            }
             const auto gone = model.tombstone(op->path);
-            if (!mended(2) && uploads && folder.contains(op->path) && model.live(op->path).empty() && !gone.empty() &&
+            if (!mended("2") && uploads && folder.contains(op->path) && model.live(op->path).empty() && !gone.empty() &&
                 model.base[user].contains(gone)) {
                 --step; // TODO(issue 17, item 2): today such an upload revives the deleted file
                 continue;
@@ -710,7 +717,7 @@ TEST(ModelRun, ThreeUsersMatchTheModelThroughRandomOperationsAndKills)
                 }
                 for (const auto& [event, count] : predicted) {
                     // TODO(issue 17, item 8): once per revision, however many processes sync.
-                    ASSERT_TRUE(mended(8) ? received[user][event] == count : received[user][event] >= count)
+                    ASSERT_TRUE(mended("8") ? received[user][event] == count : received[user][event] >= count)
                         << failed(user + " received " + std::to_string(received[user][event]) + " conflict events " +
                                   event + " for " + std::to_string(count) + " conflicting revisions");
                 }
@@ -733,7 +740,7 @@ TEST(ModelRun, ThreeUsersMatchTheModelThroughRandomOperationsAndKills)
             const bool passed = op && op->user == who && op->kill == 0 &&
                                 (op->kind == Kind::Fetch || op->kind == Kind::Worker);
             // TODO(issue 17, item 13): a pass removes what a killed transfer left.
-            ASSERT_FALSE(mended(13) && passed && temporaries > 0)
+            ASSERT_FALSE(mended("13") && passed && temporaries > 0)
                 << failed(std::to_string(temporaries) + " temporary files left in " + who + "'s folder after a pass");
             if (passed) {
                 model.strays[who].clear();
@@ -755,6 +762,28 @@ TEST(ModelRun, ThreeUsersMatchTheModelThroughRandomOperationsAndKills)
     if (setting("VYR_MODEL_LOG", 0) != 0) {
         std::cout << failed("log");
     }
+}
+
+// Found by the run above: bert has x.txt and y.txt as stored; anna deletes y.txt and renames x.txt
+// to y.txt. Bert's copies are unchanged, so one pass must remove one and move the other.
+TEST(ModelRun, RenameOntoADeletedNameIsNoConflictElsewhere)
+{
+    if (!mended("order")) {
+        GTEST_SKIP() << "TODO(issue 17): today a pass that meets the renamed file before the deleted one reports a "
+                        "conflict on y.txt and leaves x.txt where it was until the next pass";
+    }
+    TempFolder temp;
+    const auto store = temp.path() / "store";
+    ASSERT_EQ(seed_project(store, "anna", "Model", temp.path() / "anna", {{"x.txt", content(1)}, {"y.txt", content(2)}}),
+              "");
+    ASSERT_TRUE(run(store, temp.path(), {Kind::Fetch, "bert", "", "", 0, -1}).ok);
+    ASSERT_EQ(run(store, temp.path(), {Kind::Delete, "anna", "y.txt", "", 0, -1}).code, 200);
+    ASSERT_EQ(run(store, temp.path(), {Kind::Rename, "anna", "x.txt", "y.txt", 0, -1}).code, 200);
+    const Answer pass = run(store, temp.path(), {Kind::Fetch, "bert", "", "", 0, -1});
+    EXPECT_TRUE(pass.ok);
+    EXPECT_EQ(pass.exceptions, std::set<std::string>{});
+    EXPECT_EQ(pass.conflictEvents, std::vector<std::string>{});
+    EXPECT_EQ(read_folder(temp.path() / "bert").first, (std::map<std::string, int>{{"y.txt", 1}}));
 }
 
 } // namespace
