@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <chrono>
 #include <cerrno>
 #include <memory>
 #include <utility>
@@ -280,7 +279,6 @@ bool temporary_name(std::string_view name)
 
 void sweep_temporaries(const std::filesystem::path& folder, bool below)
 {
-    const auto now = std::chrono::system_clock::now();
     std::error_code error;
     auto options = std::filesystem::directory_options::skip_permission_denied;
     const auto sweep = [&](const std::filesystem::directory_entry& entry) {
@@ -292,11 +290,9 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
         if (fd < 0) {
             return;
         }
-        struct stat info{};
-        // Unlocked: its writer is gone. Old: not one whose writer is between creating and locking it.
-        const bool left = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &info) == 0 &&
-                          now - std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec) > std::chrono::seconds(2);
-        if (left) {
+        // Unlocked: its writer is gone. A writer caught between creating its file and locking it
+        // (a few instructions) loses the file and fails that one transfer, which is tried again.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             ::unlink(entry.path().c_str());
         }
         ::close(fd);

@@ -328,8 +328,12 @@ std::vector<Records::Behind> LocalService::pending(const Space& space, bool miss
                 }
             }
         }
-        // Deletions first: a file renamed onto a deleted one's name then finds the name free.
-        std::stable_partition(out.begin(), out.end(), [](const Records::Behind& item) { return item.file.deleted; });
+        // By name, a deleted file before a live one of the same name: a file renamed onto a deleted
+        // one's name then finds the name free.
+        std::sort(out.begin(), out.end(), [](const Records::Behind& a, const Records::Behind& b) {
+            return std::pair(std::string_view(a.file.path), !a.file.deleted) <
+                   std::pair(std::string_view(b.file.path), !b.file.deleted);
+        });
         return out;
     });
 }
@@ -633,12 +637,12 @@ std::size_t LocalService::sync_pass(const std::function<bool()>& stopping)
         missing = missing || clock - lastRescan_ >= std::chrono::seconds(1);
         lastRescan_ = missing ? clock : lastRescan_;
     }
-    const bool sweep = sweep_.exchange(false);
     std::size_t left = 0;
     for (const auto& [space, filters] : {std::pair{session.partition, session.partitionFilters},
                                          std::pair{session.userDirectory, session.userDirectoryFilters}}) {
         if (space) {
-            if (sweep) {
+            if (missing) {
+                // What killed transfers left goes at the same moments, for the same cost: a walk.
                 sweep_temporaries(space->root, true);
             }
             left += sync_space(*space, filters, missing, stopping);
@@ -668,6 +672,7 @@ bool LocalService::fetch(const std::optional<Space>& space, const List<String>& 
                                });
         return byPattern || std::find(keys.begin(), keys.end(), folded(path)) != keys.end();
     };
+    sweep_temporaries(space->root, true);
     bool all = true;
     for (const auto& item : pending(*space, true)) {
         if (chosen(item.file.path)) {

@@ -240,10 +240,8 @@ private:
     // Revisions whose content this session found damaged: the worker leaves them until a host asks
     // for the file again, rather than reading a damaged blob on every pass.
     std::set<std::pair<std::string, std::int64_t>> damaged_;
-    // A sync pass looks for files removed locally when asked, and sweeps what killed transfers left
-    // once per worker.
+    // A sync pass looks for files removed locally, and sweeps what killed transfers left, when asked.
     std::atomic<bool> rescan_{true};
-    std::atomic<bool> sweep_{true};
     std::chrono::steady_clock::time_point lastRescan_{};
 
     Worker sync_;

@@ -189,7 +189,6 @@ void LocalService::StartSyncDir()
         fail(ExceptionKind::InvalidOperation, "No project is selected.");
     }
     rescan_ = true;
-    sweep_ = true;
     sync_.start(background([](LocalService& self, const std::function<bool()>& stopping) {
                     return self.sync_pass(stopping);
                 }),
