@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "trace.h"
 
 #include <vyr/cld/integration.h>
 
@@ -488,7 +489,7 @@ void Context::connect()
         throw Failure(fmt::format("cannot open the store {}: {}", current.store.string(), error.what()),
                       exit_failed);
     }
-    VyrCldapi::Cld_Integration::Install(service_);
+    VyrCldapi::Cld_Integration::Install(traced(service_));
     if (!json_) {
         api::SetCallbacks([this](ProgressEventType type, double progress, const std::string& title) {
             progress_(type, progress, title);
