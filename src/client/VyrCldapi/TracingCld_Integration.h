@@ -23,7 +23,7 @@ VYRCLDAPI_EXPORT TraceSink TraceFile(const std::filesystem::path& path);
 /// and once it ends, one JSON line describing it goes to the sink:
 ///
 /// @code{.json}
-/// {"time":"2026-12-07T22:31:05.118204Z","thread":"140031208662848","op":"LockFile","args":{"file":"/work/plan.txt"},"responsecode":409,"duration_ns":48211}
+/// {"time":"2026-12-07T22:38:28.381810Z","thread":"140396447556864","op":"LockFile","args":{"file":"/tmp/tt/bjorn/plan.txt"},"responsecode":409,"duration_ns":174830}
 /// @endcode
 ///
 /// - `time`: when the call started (UTC); `thread`: the calling thread, as the C++ library
