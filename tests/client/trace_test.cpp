@@ -271,7 +271,7 @@ TEST(Trace, EachThreadIsNamedAsTheLibraryPrintsItsId)
 TEST(Trace, TheFileSinkAppendsOneLineEachAndAFileThatCannotBeOpenedIsRefused)
 {
     const auto path = std::filesystem::temp_directory_path() / "vyr-cld-trace-test.jsonl";
-    std::ofstream(path) << "earlier\n";
+    std::ofstream(path, std::ios::binary) << "earlier\n";
     {
         TracingCld_Integration tracer(std::make_shared<Desk>(), TraceFile(path));
         int rc = 0;
