@@ -7,6 +7,8 @@
 #include <vyr/cld/files.h>
 #include <vyr/cld/projects.h>
 
+#include "projects.h"
+
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -17,17 +19,7 @@ namespace {
 
 class Answers final : public VyrCldapi::PartialCld_Integration {
 public:
-    explicit Answers(int projects)
-    {
-        for (int i = 0; i < projects; ++i) {
-            auto project = std::make_shared<VyrCldapi::Project>();
-            const auto digits = std::to_string(i);
-            project->Id = u"project-" + std::u16string(digits.begin(), digits.end());
-            project->Name = u"Ringroad section " + std::u16string(digits.begin(), digits.end());
-            project->ProjectNumber = u"2026-" + std::u16string(digits.begin(), digits.end());
-            projects_.Add(std::move(project));
-        }
-    }
+    explicit Answers(int count) : projects_(vyr::cld::bench::numbered_projects(count)) {}
     void LockFile(const VyrCldapi::String&, int& responsecode) override { responsecode = 0; }
     VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> GetProjectList(int& responsecode) override
     {
@@ -36,8 +28,7 @@ public:
     }
 
 private:
-    VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> projects_ =
-        VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>>::WithCapacity(0);
+    VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> projects_;
 };
 
 enum Sink : std::int64_t { untraced, dropped, file };
