@@ -4,6 +4,7 @@
 #include <vyr/cld/projects.h>
 
 #include "demo_service.h"
+#include "projects.h"
 
 #include <benchmark/benchmark.h>
 
@@ -59,17 +60,7 @@ namespace {
 // The demo service with a long project list, for the cost of converting records.
 class ManyProjects final : public demo::DemoService {
 public:
-    explicit ManyProjects(int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            auto project = std::make_shared<VyrCldapi::Project>();
-            const auto digits = std::to_string(i);
-            project->Id = u"project-" + std::u16string(digits.begin(), digits.end());
-            project->Name = u"Ringroad section " + std::u16string(digits.begin(), digits.end());
-            project->ProjectNumber = u"2026-" + std::u16string(digits.begin(), digits.end());
-            projects_.Add(std::move(project));
-        }
-    }
+    explicit ManyProjects(int count) : projects_(vyr::cld::bench::numbered_projects(count)) {}
 
     VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> GetProjectList(int& responsecode) override
     {
@@ -78,8 +69,7 @@ public:
     }
 
 private:
-    VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> projects_ =
-        VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>>::WithCapacity(0);
+    VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> projects_;
 };
 
 void BM_Baseline_ServiceGetProjectList(benchmark::State& state)

@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "trace.h"
 
 #include "text.h"
 
@@ -616,7 +617,7 @@ void Context::connect(bool select)
                                       escaped(error.what())),
                           exit_failed);
         }
-        VyrCldapi::Cld_Integration::Install(service_);
+        VyrCldapi::Cld_Integration::Install(traced(service_));
         if (!json_) {
             api::SetCallbacks([this](ProgressEventType type, double progress, const std::string& title) {
                 progress_(type, progress, title);

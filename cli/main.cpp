@@ -1,6 +1,7 @@
 // vyr-cld: a command-line host of the bridge, on the local service.
 #include "commands.h"
 #include "text.h"
+#include "trace.h"
 
 #include <fmt/format.h>
 
@@ -56,6 +57,8 @@ int main(int argc, char** argv)
     std::string folder;
     app.add_flag("--json", json, "Answer with one JSON object on standard output");
     app.add_option("-C", folder, "Run as if started in this folder");
+    std::string trace;
+    app.add_option("--trace", trace, "Append one JSON line per service call to this file");
     Command command;
     add_commands(app, command);
     try {
@@ -71,6 +74,10 @@ int main(int argc, char** argv)
     }
 
     try {
+        // Before -C, so that a relative trace file is where the command was given.
+        if (!trace.empty()) {
+            trace_into(trace);
+        }
         if (!folder.empty()) {
             std::error_code error;
             std::filesystem::current_path(folder, error);

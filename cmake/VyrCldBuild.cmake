@@ -14,3 +14,19 @@ if(VYR_CLD_SANITIZERS)
     add_link_options(-fsanitize=${vyr_cld_sanitize})
     add_compile_definitions(VYR_CLD_SANITIZED=1)
 endif()
+
+# Installs the local service: with the bridge's CMake package and headers for hosts that develop
+# against it, or, in the Debian layout, as a library private to vyr-cld.
+function(vyr_cld_install_local_service target headers)
+    if(VYR_CLD_DEBIAN_LAYOUT)
+        install(TARGETS ${target}
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/vyr-cld COMPONENT cli NAMELINK_SKIP)
+    else()
+        install(TARGETS ${target}
+            EXPORT VyrCldapiIntegrationTargets
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT cli NAMELINK_COMPONENT dev
+            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+        )
+        install(DIRECTORY ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+    endif()
+endfunction()
