@@ -8,6 +8,18 @@ namespace {
 
 // The code of a domain answer; 400 for a name the store refuses, so that the caller's own
 // refusals and the store's read alike.
+// The live file of a lookup, or nothing when the store has none under the name.
+std::optional<FileRow> accepted_or_missing(const domain::Answer<FileRow>& answer)
+{
+    if (answer.code == domain::not_found) {
+        return std::nullopt;
+    }
+    if (answer.code == domain::bad_request) {
+        throw UnsafePath{};
+    }
+    return answer.value;
+}
+
 template <class T> const T& accepted_or_refused(const domain::Answer<T>& answer)
 {
     if (answer.code == bad_request) {
@@ -150,10 +162,22 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
         return accepted;
     }
     const auto root = target.space.root.string();
-    const auto working = store_->reading([&](Records& records) { return records.working_at(user_.id, root, target.path.relative); });
     const auto mtime = modified_nanos(target.path.local);
     auto blob = ContentStore::hash_file(target.path.local);
     domain::Commit commit{target.space.id, target.path.relative, std::nullopt, blob.hash, blob.size, unlockAfter, true};
+    // The base is what this folder agreed on about the file now under that name; only when no live
+    // file has it, a copy the folder still holds under it (which a delete may have overtaken).
+    // A folder may hold a stale agreement under the name as well, for a file since renamed onto it.
+    const auto current = accepted_or_missing(domain_->file(target.space.id, target.path.relative));
+    const auto working = store_->reading([&](Records& records) -> std::optional<std::pair<std::string, WorkingRow>> {
+        if (!current) {
+            return records.working_at(user_.id, root, target.path.relative);
+        }
+        if (auto row = records.working(user_.id, root, current->id)) {
+            return std::pair{current->id, std::move(*row)};
+        }
+        return std::nullopt;
+    });
     if (working) {
         commit.base = domain::Base{working->first, working->second.revision};
     }
