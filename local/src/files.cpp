@@ -413,12 +413,14 @@ void LocalService::RenameFile(const String& originalFile, const String& renamedF
         }
         const auto root = from.space.root.string();
         const auto renamed = domain_->rename(from.space.id, from.path.relative, to.path.relative);
-        if (renamed.code != ok || !present(from.path.local)) {
+        if (renamed.code != ok) {
             return renamed.code;
         }
         const auto& row = renamed.value;
-        std::filesystem::create_directories(to.path.local.parent_path());
-        std::filesystem::rename(from.path.local, to.path.local);
+        if (present(from.path.local)) {
+            std::filesystem::create_directories(to.path.local.parent_path());
+            std::filesystem::rename(from.path.local, to.path.local);
+        }
         // The working copy's record follows only once the local file has moved: a process killed
         // between the two leaves it on the old name, and the next sync pass moves the file as it
         // does for another user's rename. A copy that was behind the store stays behind.

@@ -313,9 +313,12 @@ struct Model {
             return answer(200);
         }
         file->path = op.to;
+        // The agreement follows the local file's move; a copy that was behind the store stays behind.
         if (bases.contains(id)) {
             bases[id].path = op.to;
-            bases[id].revision = file->revision;
+            if (bases[id].revision == file->revision - 1) {
+                bases[id].revision = file->revision;
+            }
         }
         if (folder.contains(op.path)) {
             folder[op.to] = folder[op.path];
