@@ -245,8 +245,8 @@ void BM_Baseline_SqliteProjectList(benchmark::State& state)
         SQLite::Statement query(store.db, "SELECT id, name, number FROM projects ORDER BY name");
         std::vector<Row> rows;
         while (query.executeStep()) {
-            rows.push_back({query.getColumn(0).getString(), query.getColumn(1).getString(),
-                            query.getColumn(2).getString()});
+            rows.push_back(
+                {query.getColumn(0).getString(), query.getColumn(1).getString(), query.getColumn(2).getString()});
         }
         benchmark::DoNotOptimize(rows.data());
     }
@@ -269,9 +269,8 @@ void BM_Baseline_SqliteStatusOf10000Files(benchmark::State& state)
 {
     DirectStore store;
     for (auto _ : state) {
-        SQLite::Statement query(store.db,
-                                "SELECT f.path, f.size FROM files f LEFT JOIN working w ON w.file = f.id"
-                                " WHERE w.revision IS NULL OR w.revision < f.revision");
+        SQLite::Statement query(store.db, "SELECT f.path, f.size FROM files f LEFT JOIN working w ON w.file = f.id"
+                                          " WHERE w.revision IS NULL OR w.revision < f.revision");
         std::int64_t files = 0;
         std::int64_t bytes = 0;
         while (query.executeStep()) {

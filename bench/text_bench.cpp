@@ -87,6 +87,21 @@ void BM_Baseline_WidenCopy(benchmark::State& state)
     processed(state, text.size());
 }
 
+// The bare copy with what every conversion must add to it: the read of the host encoding, and a
+// string allocated once at its length and written once.
+void BM_Floor_WidenCopyWithEncodingRead(benchmark::State& state)
+{
+    const ThreadLocale locale(named_locale("C.UTF-8"));
+    const auto text = sample(static_cast<std::size_t>(state.range(0)), ascii);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vyr::cld::bridge::engine::thread_encoding());
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        std::u16string wide(bytes, bytes + text.size());
+        benchmark::DoNotOptimize(wide.data());
+    }
+    processed(state, text.size());
+}
+
 void BM_Baseline_NarrowCopy(benchmark::State& state)
 {
     const auto wide = wide_sample(static_cast<std::size_t>(state.range(0)), ascii);
@@ -191,6 +206,7 @@ BENCHMARK(BM_Floor_HostEncoding);
 
 // Plain ASCII, both directions, against the bare copy.
 BENCHMARK(BM_Baseline_WidenCopy)->Apply(ascii_sizes);
+BENCHMARK(BM_Floor_WidenCopyWithEncodingRead)->Apply(ascii_sizes);
 BENCHMARK_CAPTURE(BM_Widen, ascii_utf8, "C.UTF-8", ascii)->Apply(ascii_sizes);
 BENCHMARK(BM_Baseline_NarrowCopy)->Apply(ascii_sizes);
 BENCHMARK_CAPTURE(BM_Narrow, ascii_utf8, "C.UTF-8", ascii)->Apply(ascii_sizes);

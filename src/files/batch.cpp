@@ -8,6 +8,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::List;
 using VyrCldapi::String;
@@ -42,8 +43,10 @@ bool TagFiles(const std::vector<std::string>& filesToTag, const std::string& pro
               const std::string& tagName, int& responsecode)
 {
     return contain([&] {
-        Cld_Integration::TagFiles(marshal_as<List<String>>(filesToTag), marshal_as<String>(projectId),
-                                  marshal_as<ServiceTagCategory>(category), marshal_as<String>(tagName), responsecode);
+        const auto host = read_host_encoding();
+        Cld_Integration::TagFiles(marshal_as<List<String>>(filesToTag, host), marshal_as<String>(projectId, host),
+                                  marshal_as<ServiceTagCategory>(category, host), marshal_as<String>(tagName, host),
+                                  responsecode);
         return true;
     });
 }

@@ -9,6 +9,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::String;
 
@@ -50,8 +51,9 @@ std::optional<vyr::cld::InfoForDownloadCopy> GetInfoForDownloadCopy(const std::s
                                                                     const std::string& partitionId, int& responsecode)
 {
     return contain([&] {
+        const auto host = read_host_encoding();
         return marshal_as<std::optional<vyr::cld::InfoForDownloadCopy>>(Cld_Integration::GetInfoForDownloadCopy(
-            marshal_as<String>(projectId), marshal_as<String>(partitionId), responsecode));
+            marshal_as<String>(projectId, host), marshal_as<String>(partitionId, host), responsecode));
     });
 }
 

@@ -10,6 +10,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using vyr::cld::bridge::text_or_empty;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::String;
@@ -23,14 +24,17 @@ vyr::cld::LockStatus GetLockStatus(const std::string& file, std::string& lockedb
         [&] {
             // Null until the service fills them; a position it leaves alone reads as empty text.
             String holder, displayName, principalName, timeStamp;
-            const auto status = marshal_as<vyr::cld::LockStatus>(Cld_Integration::GetLockStatus(
-                marshal_as<String>(file), holder, displayName, principalName, timeStamp));
+            const auto answer =
+                Cld_Integration::GetLockStatus(marshal_as<String>(file), holder, displayName, principalName, timeStamp);
+            // The answer's five texts in the encoding of the thread as the service left it.
+            const auto host = read_host_encoding();
+            const auto status = marshal_as<vyr::cld::LockStatus>(answer, host);
             // All four texts convert before any reaches the caller, so a failure in one of them
             // cannot leave fresh and stale texts side by side behind an Unknown result.
-            auto holderText = text_or_empty(holder);
-            auto displayNameText = text_or_empty(displayName);
-            auto principalNameText = text_or_empty(principalName);
-            auto timeStampText = text_or_empty(timeStamp);
+            auto holderText = text_or_empty(holder, host);
+            auto displayNameText = text_or_empty(displayName, host);
+            auto principalNameText = text_or_empty(principalName, host);
+            auto timeStampText = text_or_empty(timeStamp, host);
             lockedby = std::move(holderText);
             lockedByDisplayName = std::move(displayNameText);
             lockedByPrincipalName = std::move(principalNameText);

@@ -40,14 +40,15 @@ template <> struct marshaller<vyr::cld::InfoForDownloadCopy, VyrCldapi::Ref<VyrC
 };
 
 template <> struct marshaller<vyr::cld::StatusEvent, VyrCldapi::Ref<VyrCldapi::StatusEvent>> {
-    static vyr::cld::StatusEvent convert(const VyrCldapi::Ref<VyrCldapi::StatusEvent>& object)
+    static vyr::cld::StatusEvent convert(const VyrCldapi::Ref<VyrCldapi::StatusEvent>& object,
+                                         const host_encoding& host)
     {
         const auto& event = deref(object);
         // A kind without a boundary name fails (bad_optional_access) rather than arriving as some
         // other kind; a null response id fails as null text.
-        return {.type = marshal_as<std::optional<vyr::cld::StatusEventType>>(event.Type).value(),
+        return {.type = marshal_as<std::optional<vyr::cld::StatusEventType>>(event.Type, host).value(),
                 .status = event.Status,
-                .responseId = marshal_as<std::string>(event.ResponseId)};
+                .responseId = marshal_as<std::string>(event.ResponseId, host)};
     }
 };
 

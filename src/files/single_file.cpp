@@ -7,6 +7,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::String;
 
@@ -68,7 +69,9 @@ bool RemoveFile(const std::string& file, int& responsecode)
 bool RenameFile(const std::string& originalFile, const std::string& renamedFile, int& responsecode)
 {
     return contain([&] {
-        Cld_Integration::RenameFile(marshal_as<String>(originalFile), marshal_as<String>(renamedFile), responsecode);
+        const auto host = read_host_encoding();
+        Cld_Integration::RenameFile(marshal_as<String>(originalFile, host), marshal_as<String>(renamedFile, host),
+                                    responsecode);
         return true;
     });
 }

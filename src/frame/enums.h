@@ -82,22 +82,25 @@ template <> inline constexpr bool reads_from<WorkflowStatus, VyrCldapi::ApiModel
 
 // A service value whose name has no boundary counterpart gives an empty optional.
 template <class E, class S> struct marshaller<std::optional<E>, S, std::enable_if_t<reads_from<E, S>>> {
-    static std::optional<E> convert(S value) { return enum_from_name<E>(narrow(VyrCldapi::Enum::ToString(value))); }
+    static std::optional<E> convert(S value, const host_encoding& host)
+    {
+        return enum_from_name<E>(narrow(VyrCldapi::Enum::ToString(value), host));
+    }
 };
 
 // The lock status is never empty: a name without a counterpart reads as Unknown.
 template <> struct marshaller<LockStatus, VyrCldapi::LockStatus> {
-    static LockStatus convert(VyrCldapi::LockStatus value)
+    static LockStatus convert(VyrCldapi::LockStatus value, const host_encoding& host)
     {
-        return marshal_as<std::optional<LockStatus>>(value).value_or(LockStatus::Unknown);
+        return marshal_as<std::optional<LockStatus>>(value, host).value_or(LockStatus::Unknown);
     }
 };
 
 // A category without a name, or with a name the service lacks, fails in the service's parse.
 template <> struct marshaller<VyrCldapi::ApiModels::TagCategory, TagCategory> {
-    static VyrCldapi::ApiModels::TagCategory convert(TagCategory value)
+    static VyrCldapi::ApiModels::TagCategory convert(TagCategory value, const host_encoding& host)
     {
-        return VyrCldapi::Enum::Parse<VyrCldapi::ApiModels::TagCategory>(widen(name_of(value)));
+        return VyrCldapi::Enum::Parse<VyrCldapi::ApiModels::TagCategory>(widen(name_of(value), host));
     }
 };
 

@@ -73,12 +73,17 @@ std::u16string engine::wide_storage(std::size_t units)
 // In front of the platform's engine: well-formed UTF-8 under UTF-8 converts by hand, and plain
 // ASCII under any encoding that maps it unit for unit is copied; the length is known before the
 // result is allocated. Anything else, invalid input and the size checks included, is the general
-// path's. The length pass needs no encoding, so it goes first: plain ASCII, the common case, is
-// then settled whatever the encoding turns out to be, with one look at the text.
-VyrCldapi::String widen(std::string_view text)
+// path's, and an encoding that is neither goes there without a look at the text.
+VyrCldapi::String widen(std::string_view text, const host_encoding& host)
 {
+    if (!host.ascii_transparent && !host.utf8) {
+        return widen_general(text, host);
+    }
+    if (host.ascii_transparent && text.size() < utf8::short_text_bytes &&
+        utf8::all_ascii_short(reinterpret_cast<const unsigned char*>(text.data()), text.size())) {
+        return VyrCldapi::String(ascii_widened(text));
+    }
     const auto length = within_limit(text.size()) ? utf8::utf16_length(text) : utf8::invalid;
-    const auto host = engine::thread_encoding();
     // Well-formed UTF-8 is as long in UTF-16 units as in bytes exactly when it is all ASCII.
     if (length == text.size() && host.ascii_transparent) {
         return VyrCldapi::String(ascii_widened(text));
@@ -91,13 +96,24 @@ VyrCldapi::String widen(std::string_view text)
     return widen_general(text, host);
 }
 
-std::string narrow(const VyrCldapi::String& text)
+VyrCldapi::String widen(std::string_view text)
 {
+    return widen(text, engine::thread_encoding());
+}
+
+std::string narrow(const VyrCldapi::String& text, const host_encoding& host)
+{
+    if (!host.ascii_transparent && !host.utf8) {
+        return narrow_general(text, host);
+    }
     // As with widening, the same length means all ASCII. Lone surrogates (utf8::invalid) and
     // results too long to count are the general path's.
     const auto units = text.View();
+    if (host.ascii_transparent && units.size() < utf8::short_text_bytes / sizeof(char16_t) &&
+        utf8::all_ascii_short(units.data(), units.size()) && !text.IsNull()) {
+        return std::string(units.begin(), units.end());
+    }
     const auto length = !text.IsNull() && within_limit(units.size()) ? utf8::utf8_length(units) : utf8::invalid;
-    const auto host = engine::thread_encoding();
     if (length == units.size() && host.ascii_transparent) {
         return std::string(units.begin(), units.end());
     }
@@ -107,6 +123,11 @@ std::string narrow(const VyrCldapi::String& text)
         return bytes;
     }
     return narrow_general(text, host);
+}
+
+std::string narrow(const VyrCldapi::String& text)
+{
+    return narrow(text, engine::thread_encoding());
 }
 
 namespace reference {
@@ -122,7 +143,7 @@ std::string narrow(const VyrCldapi::String& text)
 } // namespace reference
 
 std::vector<std::string> marshaller<std::vector<std::string>, VyrCldapi::List<VyrCldapi::String>>::convert(
-    const VyrCldapi::List<VyrCldapi::String>& texts)
+    const VyrCldapi::List<VyrCldapi::String>& texts, const host_encoding& host)
 {
     if (texts.IsNull()) {
         raise_null_reference();
@@ -130,7 +151,7 @@ std::vector<std::string> marshaller<std::vector<std::string>, VyrCldapi::List<Vy
     std::vector<std::string> result;
     result.reserve(texts.Count());
     for (const auto& text : texts) {
-        result.push_back(narrow(text));
+        result.push_back(narrow(text, host));
     }
     return result;
 }

@@ -8,15 +8,21 @@
 // The platform's conversion between host bytes and UTF-16: one source per platform, chosen by the
 // build. Everything about text that is the same everywhere (size checks, the ASCII shortcut,
 // lists, optionals) stays in front of it and never asks which platform it runs on.
-namespace vyr::cld::bridge::engine {
+namespace vyr::cld::bridge {
 
 // The calling thread's host encoding, read once per conversion so that one conversion never
 // mixes two.
-struct encoding {
+struct host_encoding {
     std::uintptr_t native;  // the engine's own handle on it: a codeset name, a code page
     bool utf8;              // UTF-8
     bool ascii_transparent; // every ASCII byte is the UTF-16 unit of the same value, both ways
 };
+
+} // namespace vyr::cld::bridge
+
+namespace vyr::cld::bridge::engine {
+
+using encoding = host_encoding;
 
 [[nodiscard]] encoding thread_encoding() noexcept;
 

@@ -1,5 +1,5 @@
 // The conversion engine on Windows: MultiByteToWideChar and WideCharToMultiByte in the calling
-// thread's ANSI code page (CP_THREAD_ACP).
+// thread's ANSI code page (CP_THREAD_ACP), as read once for the whole conversion.
 #include "frame/text_engine.h"
 
 #include "frame/failures.h"
@@ -27,8 +27,13 @@ bool refuses_narrowing_flags(UINT page) noexcept
            (page >= 50220 && page <= 50229) || (page >= 57002 && page <= 57011);
 }
 
-UINT code_page_of(const encoding& host) noexcept
+// The page read for this conversion, not CP_THREAD_ACP again: every text of one list or call
+// converts in the same page. No page (it could not be read) fails as the platform would.
+UINT code_page_of(const encoding& host, void (*raise_failed)())
 {
+    if (host.native == 0) {
+        raise_failed();
+    }
     return static_cast<UINT>(host.native);
 }
 
@@ -46,11 +51,12 @@ encoding thread_encoding() noexcept
     return {info.CodePage, info.CodePage == CP_UTF8, true};
 }
 
-std::u16string widen(std::string_view bytes, const encoding&)
+std::u16string widen(std::string_view bytes, const encoding& host)
 {
     // No flags: invalid bytes are replaced, not rejected.
+    const UINT page = code_page_of(host, raise_widening);
     const auto count = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), count, nullptr, 0);
+    const int length = MultiByteToWideChar(page, 0, bytes.data(), count, nullptr, 0);
     if (length <= 0) {
         raise_widening();
     }
@@ -58,8 +64,7 @@ std::u16string widen(std::string_view bytes, const encoding&)
         raise_size_limit();
     }
     auto units = wide_storage(static_cast<std::size_t>(length));
-    if (MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), count, reinterpret_cast<wchar_t*>(units.data()), length) !=
-        length) {
+    if (MultiByteToWideChar(page, 0, bytes.data(), count, reinterpret_cast<wchar_t*>(units.data()), length) != length) {
         raise_widening();
     }
     return units;
@@ -68,12 +73,13 @@ std::u16string widen(std::string_view bytes, const encoding&)
 std::string narrow(std::u16string_view units, const encoding& host)
 {
     // No best-fit look-alikes: a character the page lacks becomes '?'.
-    const bool plain = refuses_narrowing_flags(code_page_of(host));
+    const UINT page = code_page_of(host, raise_narrowing);
+    const bool plain = refuses_narrowing_flags(page);
     const DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
     const char* fallback = plain ? nullptr : "?";
     const auto* source = reinterpret_cast<const wchar_t*>(units.data());
     const auto count = static_cast<int>(units.size());
-    const int length = WideCharToMultiByte(CP_THREAD_ACP, flags, source, count, nullptr, 0, fallback, nullptr);
+    const int length = WideCharToMultiByte(page, flags, source, count, nullptr, 0, fallback, nullptr);
     if (length <= 0) {
         raise_narrowing();
     }
@@ -81,7 +87,7 @@ std::string narrow(std::u16string_view units, const encoding& host)
         raise_size_limit();
     }
     std::string bytes(static_cast<std::size_t>(length), '\0');
-    if (WideCharToMultiByte(CP_THREAD_ACP, flags, source, count, bytes.data(), length, fallback, nullptr) != length) {
+    if (WideCharToMultiByte(page, flags, source, count, bytes.data(), length, fallback, nullptr) != length) {
         raise_narrowing();
     }
     return bytes;

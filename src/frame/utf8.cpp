@@ -14,16 +14,6 @@ namespace {
 // block's tallies still fit in the lane type.
 constexpr std::size_t block = 32;
 
-// Where a unit's bits outside ASCII fall in eight bytes of units.
-template <class Unit> constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
-
-template <class Unit> std::uint64_t word_at(const Unit* units, std::size_t bytes) noexcept
-{
-    std::uint64_t word = 0;
-    std::memcpy(&word, reinterpret_cast<const unsigned char*>(units) + bytes, sizeof word);
-    return word;
-}
-
 // Whether `Count` units are all ASCII, tested eight bytes at a time, which the compiler turns into
 // full-width vector loads and one test at the end.
 template <std::size_t Count, class Unit> bool all_ascii(const Unit* units) noexcept
@@ -31,25 +21,6 @@ template <std::size_t Count, class Unit> bool all_ascii(const Unit* units) noexc
     static_assert(Count * sizeof(Unit) % 8 == 0);
     std::uint64_t seen = 0;
     for (std::size_t k = 0; k < Count * sizeof(Unit); k += 8) {
-        seen |= word_at(units, k);
-    }
-    return (seen & high_bits<Unit>) == 0;
-}
-
-// The same for fewer than 64 bytes of units: words that may overlap the last one, or single units
-// where there are not eight bytes.
-template <class Unit> bool all_ascii_short(const Unit* units, std::size_t count) noexcept
-{
-    const std::size_t bytes = count * sizeof(Unit);
-    if (bytes < 8) {
-        unsigned seen = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            seen |= units[k];
-        }
-        return seen < 0x80;
-    }
-    std::uint64_t seen = word_at(units, bytes - 8);
-    for (std::size_t k = 0; k + 8 < bytes; k += 8) {
         seen |= word_at(units, k);
     }
     return (seen & high_bits<Unit>) == 0;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 
@@ -12,6 +14,40 @@ namespace vyr::cld::bridge::utf8 {
 
 // What the length passes return for text that is not well-formed.
 inline constexpr std::size_t invalid = static_cast<std::size_t>(-1);
+
+// Texts up to this many bytes of units can be tested for plain ASCII in line, by all_ascii_short:
+// most texts that cross are that short (ids, names, paths), and a call into the length pass
+// would cost them more than the test.
+inline constexpr std::size_t short_text_bytes = 64;
+
+// Where a unit's bits outside ASCII fall in eight bytes of units.
+template <class Unit> constexpr std::uint64_t high_bits = sizeof(Unit) == 1 ? 0x8080808080808080u : 0xFF80FF80FF80FF80u;
+
+template <class Unit> std::uint64_t word_at(const Unit* units, std::size_t bytes) noexcept
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, reinterpret_cast<const unsigned char*>(units) + bytes, sizeof word);
+    return word;
+}
+
+// Whether fewer than short_text_bytes of units are all ASCII: words that may overlap the last
+// one, or single units where there are not eight bytes.
+template <class Unit> [[nodiscard]] bool all_ascii_short(const Unit* units, std::size_t count) noexcept
+{
+    const std::size_t bytes = count * sizeof(Unit);
+    if (bytes < 8) {
+        unsigned seen = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            seen |= units[k];
+        }
+        return seen < 0x80;
+    }
+    std::uint64_t seen = word_at(units, bytes - 8);
+    for (std::size_t k = 0; k + 8 < bytes; k += 8) {
+        seen |= word_at(units, k);
+    }
+    return (seen & high_bits<Unit>) == 0;
+}
 
 // The UTF-16 units that `bytes` convert to, or `invalid` unless they are well-formed UTF-8: no
 // overlong form, no surrogate, nothing above U+10FFFF, no sequence cut short. Uses the processor's

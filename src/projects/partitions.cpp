@@ -11,6 +11,7 @@ using vyr::cld::ProjectTag;
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
 using vyr::cld::bridge::partitions_by_project;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::String;
 
@@ -20,8 +21,9 @@ std::optional<ProjectPartition> GetPartitionInfo(const std::string& projectId, c
                                                  int& responsecode)
 {
     return contain([&] {
+        const auto host = read_host_encoding();
         return marshal_as<std::optional<ProjectPartition>>(Cld_Integration::GetPartitionInfo(
-            marshal_as<String>(projectId), marshal_as<String>(partitionId), responsecode));
+            marshal_as<String>(projectId, host), marshal_as<String>(partitionId, host), responsecode));
     });
 }
 
@@ -37,8 +39,9 @@ std::optional<ProjectPartition> CreateProjectPartitionTag(const std::string& pro
                                                           int versionMajor, int& responsecode)
 {
     return contain([&] {
+        const auto host = read_host_encoding();
         return marshal_as<std::optional<ProjectPartition>>(Cld_Integration::CreateProjectPartitionTag(
-            marshal_as<String>(projectId), marshal_as<String>(name), versionMajor, responsecode));
+            marshal_as<String>(projectId, host), marshal_as<String>(name, host), versionMajor, responsecode));
     });
 }
 
@@ -54,7 +57,8 @@ bool SetPartitionVersion(const std::string& projectId, const std::string& partit
                          int& responsecode)
 {
     return contain([&] {
-        Cld_Integration::SetPartitionVersion(marshal_as<String>(projectId), marshal_as<String>(partitionId),
+        const auto host = read_host_encoding();
+        Cld_Integration::SetPartitionVersion(marshal_as<String>(projectId, host), marshal_as<String>(partitionId, host),
                                              versionMajor, responsecode);
         return true;
     });

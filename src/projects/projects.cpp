@@ -10,6 +10,7 @@ using vyr::cld::Project;
 using vyr::cld::Tenant;
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::String;
 
@@ -33,8 +34,9 @@ std::optional<Project> CreateProject(const std::string& projectName, const std::
                                      int& responsecode)
 {
     return contain([&] {
+        const auto host = read_host_encoding();
         return marshal_as<std::optional<Project>>(Cld_Integration::CreateProject(
-            marshal_as<String>(projectName), marshal_as<String>(projectNumber), responsecode));
+            marshal_as<String>(projectName, host), marshal_as<String>(projectNumber, host), responsecode));
     });
 }
 

@@ -9,6 +9,7 @@
 using vyr::cld::WorkflowStatus;
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::List;
 using VyrCldapi::String;
@@ -20,9 +21,10 @@ std::optional<std::string> NotifyOnlineViewer2dModelUpdate(const std::vector<std
                                                            int& responsecode)
 {
     return contain([&] {
+        const auto host = read_host_encoding();
         return marshal_as<std::optional<std::string>>(Cld_Integration::NotifyOnlineViewer2dModelUpdate(
-            marshal_as<List<String>>(files), epsgId, marshal_as<String>(description), marshal_as<String>(logicalId),
-            responsecode));
+            marshal_as<List<String>>(files, host), epsgId, marshal_as<String>(description, host),
+            marshal_as<String>(logicalId, host), responsecode));
     });
 }
 
@@ -38,9 +40,10 @@ bool NotifyOnlineViewer3dModelUpdate(const std::vector<std::string>& files, int 
                                      const std::string& logicalId, double offsetX, double offsetY, int& responsecode)
 {
     return contain([&] {
-        Cld_Integration::NotifyOnlineViewer3dModelUpdate(marshal_as<List<String>>(files), epsgId,
-                                                         marshal_as<String>(description), marshal_as<String>(logicalId),
-                                                         offsetX, offsetY, responsecode);
+        const auto host = read_host_encoding();
+        Cld_Integration::NotifyOnlineViewer3dModelUpdate(
+            marshal_as<List<String>>(files, host), epsgId, marshal_as<String>(description, host),
+            marshal_as<String>(logicalId, host), offsetX, offsetY, responsecode);
         return true;
     });
 }

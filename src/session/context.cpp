@@ -7,6 +7,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::String;
 
@@ -17,9 +18,11 @@ bool SetProjectAndPartition(const std::string& projectId, const std::string& pro
                             const std::string& userDirPath, const std::string& importpath)
 {
     return contain([&] {
-        Cld_Integration::SetProjectAndPartition(marshal_as<String>(projectId), marshal_as<String>(projectpath),
-                                                marshal_as<String>(partitionId), marshal_as<String>(partitionpath),
-                                                marshal_as<String>(userDirPath), marshal_as<String>(importpath));
+        const auto host = read_host_encoding();
+        Cld_Integration::SetProjectAndPartition(
+            marshal_as<String>(projectId, host), marshal_as<String>(projectpath, host),
+            marshal_as<String>(partitionId, host), marshal_as<String>(partitionpath, host),
+            marshal_as<String>(userDirPath, host), marshal_as<String>(importpath, host));
         return true;
     });
 }
@@ -28,8 +31,10 @@ bool SetOnlyProjectAndPartition(const std::string& projectId, const std::string&
                                 const std::string& partitionId, const std::string& partitionpath)
 {
     return contain([&] {
-        Cld_Integration::SetOnlyProjectAndPartition(marshal_as<String>(projectId), marshal_as<String>(projectpath),
-                                                    marshal_as<String>(partitionId), marshal_as<String>(partitionpath));
+        const auto host = read_host_encoding();
+        Cld_Integration::SetOnlyProjectAndPartition(
+            marshal_as<String>(projectId, host), marshal_as<String>(projectpath, host),
+            marshal_as<String>(partitionId, host), marshal_as<String>(partitionpath, host));
         return true;
     });
 }
@@ -37,7 +42,8 @@ bool SetOnlyProjectAndPartition(const std::string& projectId, const std::string&
 bool SetUserDirectory(const std::string& tagId, const std::string& path)
 {
     return contain([&] {
-        Cld_Integration::SetUserDirectory(marshal_as<String>(tagId), marshal_as<String>(path));
+        const auto host = read_host_encoding();
+        Cld_Integration::SetUserDirectory(marshal_as<String>(tagId, host), marshal_as<String>(path, host));
         return true;
     });
 }

@@ -8,6 +8,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::List;
 using VyrCldapi::String;
@@ -45,9 +46,10 @@ void SetDownloadFilters(const std::optional<std::vector<std::string>>& projectFi
                         const std::optional<std::vector<std::string>>& importFileFilter)
 {
     contain([&] {
-        Cld_Integration::SetDownloadFilters(marshal_as<List<String>>(projectFileFilter),
-                                            marshal_as<List<String>>(userDirFilter),
-                                            marshal_as<List<String>>(importFileFilter));
+        const auto host = read_host_encoding();
+        Cld_Integration::SetDownloadFilters(marshal_as<List<String>>(projectFileFilter, host),
+                                            marshal_as<List<String>>(userDirFilter, host),
+                                            marshal_as<List<String>>(importFileFilter, host));
     });
 }
 
@@ -65,8 +67,9 @@ bool GetProjectFiles(const std::optional<std::vector<std::string>>& wildCardFilt
                      const std::optional<std::vector<std::string>>& fileNameList)
 {
     return contain([&] {
-        return Cld_Integration::GetProjectFiles(marshal_as<List<String>>(wildCardFilter),
-                                                marshal_as<List<String>>(fileNameList));
+        const auto host = read_host_encoding();
+        return Cld_Integration::GetProjectFiles(marshal_as<List<String>>(wildCardFilter, host),
+                                                marshal_as<List<String>>(fileNameList, host));
     });
 }
 
@@ -74,8 +77,9 @@ bool GetUserDirectoryFiles(const std::optional<std::vector<std::string>>& wildCa
                            const std::optional<std::vector<std::string>>& fileNameList)
 {
     return contain([&] {
-        return Cld_Integration::GetUserDirectoryFiles(marshal_as<List<String>>(wildCardFilter),
-                                                      marshal_as<List<String>>(fileNameList));
+        const auto host = read_host_encoding();
+        return Cld_Integration::GetUserDirectoryFiles(marshal_as<List<String>>(wildCardFilter, host),
+                                                      marshal_as<List<String>>(fileNameList, host));
     });
 }
 

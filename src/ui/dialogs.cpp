@@ -10,6 +10,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using vyr::cld::bridge::text_or_empty;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::List;
@@ -20,8 +21,9 @@ namespace VyrCldapiIntegration {
 bool ShowImportFilesDialog(vyr::cld::TagCategory tagCategory, const std::string& header)
 {
     return contain([&] {
-        return Cld_Integration::ShowImportFilesDialog(marshal_as<VyrCldapi::ApiModels::TagCategory>(tagCategory),
-                                                      marshal_as<String>(header));
+        const auto host = read_host_encoding();
+        return Cld_Integration::ShowImportFilesDialog(marshal_as<VyrCldapi::ApiModels::TagCategory>(tagCategory, host),
+                                                      marshal_as<String>(header, host));
     });
 }
 
@@ -37,10 +39,15 @@ std::vector<vyr::cld::FileToImport> ShowFilesOverviewDialog(const std::vector<st
     return contain([&] {
         // Null, not the host's value: the layer is the dialog's answer, never its input.
         String layer;
-        auto files = marshal_as<std::vector<vyr::cld::FileToImport>>(Cld_Integration::ShowFilesOverviewDialog(
-            marshal_as<List<String>>(filesInCurrentModel), marshal_as<List<String>>(resultApplayers), layer));
+        const auto arguments = read_host_encoding();
+        const auto answer =
+            Cld_Integration::ShowFilesOverviewDialog(marshal_as<List<String>>(filesInCurrentModel, arguments),
+                                                     marshal_as<List<String>>(resultApplayers, arguments), layer);
+        // The dialog may have switched the thread's encoding; the answer converts as it left it.
+        const auto host = read_host_encoding();
+        auto files = marshal_as<std::vector<vyr::cld::FileToImport>>(answer, host);
         // Only once every record converted, so that a failure leaves the host's value alone.
-        importToThisLayer = text_or_empty(layer);
+        importToThisLayer = text_or_empty(layer, host);
         return files;
     });
 }

@@ -14,6 +14,7 @@
 
 using vyr::cld::bridge::contain;
 using vyr::cld::bridge::marshal_as;
+using vyr::cld::bridge::read_host_encoding;
 using VyrCldapi::Cld_Integration;
 using VyrCldapi::ProgressAction;
 using VyrCldapi::String;
@@ -28,10 +29,11 @@ struct ProgressForwarder {
 
     void operator()(VyrCldapi::ProgressEventType type, double progress, const String& title) const
     {
+        const auto host = read_host_encoding();
         // The title first: when both are bad, the null title is the failure reported.
-        const auto text = marshal_as<std::string>(title);
+        const auto text = marshal_as<std::string>(title, host);
         // A kind without a name of ours never reaches the host.
-        const auto kind = marshal_as<std::optional<vyr::cld::ProgressEventType>>(type).value();
+        const auto kind = marshal_as<std::optional<vyr::cld::ProgressEventType>>(type, host).value();
         callback(kind, progress, text);
     }
 };

@@ -1,13 +1,16 @@
 #include "support/allocation_faults.h"
-#include "support/service_values.h"
+#include "support/locales.h"
 #include "support/mock_service.h"
+#include "support/service_values.h"
 
 #include <vyr/cld/files.h>
+#include <vyr/cld/projects.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -264,6 +267,80 @@ TEST_F(BatchOperations, TagFilesWithATextThatDoesNotConvertFailsWithoutCallingTh
         EXPECT_EQ(failure.refused(), 1);
         EXPECT_EQ(responsecode, 99);
     }
+}
+
+// The thread's encoding switches from UTF-8 to a single-byte one at one allocation, each in turn,
+// from the arguments' conversion to the result's. Whichever it falls on, each list, record list
+// and set of arguments converts in one encoding: it is read once for all of them, not per text.
+std::optional<ThreadLocale> switched;
+std::optional<Locale> single_byte;
+
+void switch_encoding()
+{
+    switched.emplace(*single_byte);
+}
+
+template <class Call> void at_every_allocation(Call&& call)
+{
+    single_byte = named_locale(single_byte_locale);
+    const ThreadLocale utf8("C.UTF-8");
+    for (int n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        bool fired = false;
+        {
+            ActionAtAllocation switching(n, switch_encoding);
+            call();
+            fired = switching.fired();
+        }
+        switched.reset();
+        if (!fired) {
+            break;
+        }
+    }
+}
+
+// Long enough to be allocated on both sides, with a character the two encodings write apart.
+constexpr const char16_t* wide_name = u"Bj\u00F8rnstad-section.dgn";
+const std::string utf8_name = "Bj\xC3\xB8rnstad-section.dgn";
+
+template <class Texts> void expect_all_alike(const Texts& texts)
+{
+    ASSERT_FALSE(texts.empty());
+    for (const auto& text : texts) {
+        EXPECT_EQ(text, texts.front());
+    }
+}
+
+List<String> names_received;
+
+TEST_F(BatchOperations, ListsAndArgumentsConvertInTheEncodingReadOnceForEach)
+{
+    at_every_allocation([&] {
+        EXPECT_CALL(service, LockFiles(_, _))
+            .WillOnce(
+                DoAll(::testing::SaveArg<0>(&names_received), Return(service_list({wide_name, wide_name, wide_name}))));
+        int responsecode = 0;
+        expect_all_alike(api::LockFiles({utf8_name, utf8_name, utf8_name}, responsecode));
+        expect_all_alike(std::vector<String>(names_received.begin(), names_received.end()));
+
+        EXPECT_CALL(service, RenameFile(_, _, _)).WillOnce([](const String& from, const String& to, int&) {
+            EXPECT_EQ(from, to);
+        });
+        EXPECT_TRUE(api::RenameFile(utf8_name, utf8_name, responsecode));
+
+        auto project = std::make_shared<VyrProAdmModule::ApiModels::Project>();
+        project->Name = project->ProjectNumber = project->Id = wide_name;
+        EXPECT_CALL(service, GetProjectList(_))
+            .WillOnce(Return(List<Ref<VyrProAdmModule::ApiModels::Project>>{project, project}));
+        const auto projects = api::GetProjectList(responsecode);
+        ASSERT_TRUE(projects);
+        std::vector<std::string> fields;
+        for (const auto& record : *projects) {
+            fields.insert(fields.end(), {record.name, record.projectNumber, record.id});
+        }
+        expect_all_alike(fields);
+        ::testing::Mock::VerifyAndClearExpectations(&service);
+    });
 }
 
 } // namespace

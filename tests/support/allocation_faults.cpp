@@ -17,11 +17,19 @@ thread_local bool reached = false;
 thread_local std::size_t smallest_failing = 0; // fail every allocation this large, 0 for none
 thread_local int refused = 0;
 std::size_t failed = 0;
+thread_local std::size_t action_at = 0; // the allocation to act at, 1-based, 0 for none
+thread_local std::size_t action_counted = 0;
+thread_local void (*action)() = nullptr;
+thread_local bool acted = false;
 
 } // namespace
 
 bool fail_this_one(std::size_t size) noexcept
 {
+    if (action_at != 0 && ++action_counted == action_at) {
+        acted = true;
+        action();
+    }
     if (smallest_failing != 0 && size >= smallest_failing) {
         ++refused;
         ++failed;
@@ -127,6 +135,24 @@ FailingAllocation::~FailingAllocation()
 bool FailingAllocation::fired() const noexcept
 {
     return allocation::reached;
+}
+
+ActionAtAllocation::ActionAtAllocation(int n, void (*act)()) noexcept
+{
+    allocation::action = act;
+    allocation::action_counted = 0;
+    allocation::acted = false;
+    allocation::action_at = static_cast<std::size_t>(n) + 1;
+}
+
+ActionAtAllocation::~ActionAtAllocation()
+{
+    allocation::action_at = 0;
+}
+
+bool ActionAtAllocation::fired() const noexcept
+{
+    return allocation::acted;
 }
 
 LargeAllocationFailure::LargeAllocationFailure() noexcept

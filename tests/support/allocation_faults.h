@@ -47,6 +47,20 @@ public:
     [[nodiscard]] bool fired() const noexcept;
 };
 
+// While alive, runs `action` at the allocation with index `n` (counting from 0) of this thread,
+// once, and lets the allocation go ahead: it lets a test change what the thread sees at any point
+// in the middle of a call.
+class ActionAtAllocation {
+public:
+    ActionAtAllocation(int n, void (*action)()) noexcept;
+    ~ActionAtAllocation();
+    ActionAtAllocation(const ActionAtAllocation&) = delete;
+    ActionAtAllocation& operator=(const ActionAtAllocation&) = delete;
+
+    // Whether the chosen allocation was reached and the action ran.
+    [[nodiscard]] bool fired() const noexcept;
+};
+
 // While alive and armed, fails every allocation of this thread of at least the armed size. Going
 // by size, not by count, keeps the failure on the one large text a test means, however many small
 // allocations the code around it makes.

@@ -11,9 +11,14 @@ namespace vyr::cld::test {
 using namespace VyrCldapi;
 using VyrCldapi::ApiModels::TagCategory;
 
-// A service implementation whose every operation is a mock.
+// A service implementation whose every operation is a mock. Its constructor and destructor are
+// compiled once, in mock_service.cpp: defined here they would make every test source instantiate
+// all of its mock methods, which is most of the tests' build time.
 class MockService : public ICld_Integration {
 public:
+    MockService();
+    ~MockService() override;
+
     // Session context
     MOCK_METHOD(void, SetProjectAndPartition,
                 (const String&, const String&, const String&, const String&, const String&, const String&), (override));
@@ -126,12 +131,15 @@ public:
 // expect (a service call after a failed conversion, say) fails the test.
 class ServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override { Cld_Integration::Install(service_); }
-    void TearDown() override { Cld_Integration::Install(nullptr); }
+    // Out of line for the same reason as MockService's.
+    ServiceTest();
+    ~ServiceTest() override;
 
-    std::shared_ptr<::testing::StrictMock<MockService>> service_ =
-        std::make_shared<::testing::StrictMock<MockService>>();
-    ::testing::StrictMock<MockService>& service = *service_;
+    void SetUp() override;
+    void TearDown() override;
+
+    std::shared_ptr<::testing::StrictMock<MockService>> service_;
+    ::testing::StrictMock<MockService>& service;
 };
 
 } // namespace vyr::cld::test
