@@ -7,6 +7,7 @@
 #include <vyr/cld/projects.h>
 
 #include "demo_service.h"
+#include "projects.h"
 #include "frame/marshal.h"
 
 #include <VyrCldapi/PartialCld_Integration.h>
@@ -64,23 +65,8 @@ BENCHMARK(BM_Bridge_LockFileWithoutService);
 
 namespace {
 
-using ProjectList = VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>>;
-
-// `count` projects of three short texts each.
-ProjectList numbered_projects(std::int64_t count)
-{
-    auto projects = ProjectList::WithCapacity(static_cast<std::size_t>(count));
-    for (std::int64_t i = 0; i < count; ++i) {
-        auto project = std::make_shared<VyrCldapi::Project>();
-        const auto digits = std::to_string(i);
-        const std::u16string wide(digits.begin(), digits.end());
-        project->Id = u"project-" + wide;
-        project->Name = u"Ringroad section " + wide;
-        project->ProjectNumber = u"2026-" + wide;
-        projects.Add(std::move(project));
-    }
-    return projects;
-}
+using vyr::cld::bench::numbered_projects;
+using vyr::cld::bench::ProjectList;
 
 // The demo service with a long project list, for the cost of converting records.
 class ManyProjects final : public demo::DemoService {

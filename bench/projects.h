@@ -4,20 +4,25 @@
 
 #include <VyrCldapi/Cld_Integration.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace vyr::cld::bench {
 
-inline VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>> numbered_projects(int count)
+using ProjectList = VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>>;
+
+// `count` projects of three short texts each.
+inline ProjectList numbered_projects(std::int64_t count)
 {
-    auto projects = VyrCldapi::List<VyrCldapi::Ref<VyrCldapi::Project>>::WithCapacity(0);
-    for (int i = 0; i < count; ++i) {
+    auto projects = ProjectList::WithCapacity(static_cast<std::size_t>(count));
+    for (std::int64_t i = 0; i < count; ++i) {
         auto project = std::make_shared<VyrCldapi::Project>();
         const auto digits = std::to_string(i);
-        project->Id = u"project-" + std::u16string(digits.begin(), digits.end());
-        project->Name = u"Ringroad section " + std::u16string(digits.begin(), digits.end());
-        project->ProjectNumber = u"2026-" + std::u16string(digits.begin(), digits.end());
+        const std::u16string wide(digits.begin(), digits.end());
+        project->Id = u"project-" + wide;
+        project->Name = u"Ringroad section " + wide;
+        project->ProjectNumber = u"2026-" + wide;
         projects.Add(std::move(project));
     }
     return projects;
