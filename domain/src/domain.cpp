@@ -232,7 +232,7 @@ public:
                     throw Refusal{conflict};
                 }
                 if (!file || file->deleted) {
-                    out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}};
+                    out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}, 0};
                     return created;
                 }
                 out = *file;
@@ -333,6 +333,10 @@ public:
     std::vector<FileRow> files(const std::string& spaceId) override
     {
         return store_->reading([&](Records& records) { return records.files(spaceId); });
+    }
+    std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
+    {
+        return store_->reading([&](Records& records) { return records.changes(spaceId, after); });
     }
 
     Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) override

@@ -15,7 +15,7 @@ namespace {
 
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one.
-constexpr std::array<const char*, 2> migrations{
+constexpr std::array<const char*, 3> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled INTEGER NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -68,6 +68,13 @@ ALTER TABLE projects_next RENAME TO projects;
 CREATE UNIQUE INDEX projects_number ON projects(tenant_id, number) WHERE number <> '';
 CREATE TABLE notices(user_id TEXT NOT NULL, root TEXT NOT NULL, file_id TEXT NOT NULL, revision INTEGER NOT NULL,
     kind INTEGER NOT NULL, PRIMARY KEY(user_id, root, file_id, revision, kind));
+)sql",
+    // Every change of a file takes the next number of its space, so that a working folder asks for
+    // what changed after the last number it saw instead of reading the whole space.
+    R"sql(
+ALTER TABLE files ADD COLUMN seq INTEGER NOT NULL DEFAULT 0;
+UPDATE files SET seq = rowid;
+CREATE INDEX files_space_seq ON files(space_id, seq);
 )sql",
 };
 
@@ -139,7 +146,7 @@ SpaceRow read_space(const SQLite::Statement& q)
 #define VYR_SPACE_COLUMNS "SELECT id, kind, coalesce(project_id, ''), coalesce(owner_id, ''), name, version_major FROM spaces "
 #define VYR_FILE_COLUMNS_ONLY                                                                                        \
     "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "          \
-    "u.principal_name, f.lock_time"
+    "u.principal_name, f.lock_time, f.seq"
 #define VYR_FILE_COLUMNS VYR_FILE_COLUMNS_ONLY " FROM files f LEFT JOIN users u ON u.id = f.lock_user "
 
 FileRow read_file(const SQLite::Statement& q)
@@ -155,6 +162,7 @@ FileRow read_file(const SQLite::Statement& q)
     if (!q.isColumnNull(7)) {
         file.lock = LockRow{{text(q, 7), text(q, 8), text(q, 9)}, q.getColumn(10).getInt64()};
     }
+    file.seq = q.getColumn(11).getInt64();
     return file;
 }
 
@@ -271,13 +279,19 @@ public:
     void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time) override
     {
         execute(db_,
-                "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted) "
-                "VALUES(?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(id) DO UPDATE SET path = excluded.path, "
-                "path_key = excluded.path_key, revision = excluded.revision, blob = excluded.blob, "
-                "size = excluded.size, deleted = excluded.deleted",
-                f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0);
+                "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
+                "VALUES(?, ?, ?, ?, ?, ?, ?, ?, (SELECT coalesce(max(seq), 0) + 1 FROM files WHERE space_id = ?)) "
+                "ON CONFLICT(id) DO UPDATE SET path = excluded.path, path_key = excluded.path_key, "
+                "revision = excluded.revision, blob = excluded.blob, size = excluded.size, deleted = excluded.deleted, "
+                "seq = excluded.seq",
+                f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0, f.spaceId);
         execute(db_, "INSERT INTO revisions VALUES(?, ?, ?, ?, ?, ?, ?, ?)", f.id, f.revision, f.path, f.blob, f.size,
                 f.deleted ? 1 : 0, author, time);
+    }
+    std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
+    {
+        return rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? AND f.seq > ? ORDER BY f.seq", read_file,
+                             spaceId, after);
     }
     void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
     {
@@ -333,7 +347,7 @@ public:
             [](const SQLite::Statement& q) {
                 Behind out{read_file(q), std::nullopt};
                 if (!q.isColumnNull(12)) {
-                    out.working = read_working(q, 11);
+                    out.working = read_working(q, 12);
                 }
                 return out;
             },
@@ -347,7 +361,7 @@ public:
             "LEFT JOIN users u ON u.id = f.lock_user "
             "JOIN working w ON w.file_id = f.id AND w.user_id = ? AND w.root = ? "
             "WHERE f.space_id = ? AND f.deleted = 0 AND w.revision = f.revision AND w.path = f.path ORDER BY f.path",
-            [](const SQLite::Statement& q) { return Behind{read_file(q), read_working(q, 11)}; }, userId, root,
+            [](const SQLite::Statement& q) { return Behind{read_file(q), read_working(q, 12)}; }, userId, root,
             spaceId);
     }
     bool first_notice(const std::string& userId, const std::string& root, const std::string& fileId,

@@ -52,7 +52,8 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
     ASSERT_EQ(code, 201);
     w.services_.clear();
     VyrCldapi::Cld_Integration::Install(nullptr);
-    // The store as the first version wrote it: numbers unique even when empty, no notices.
+    // The store as the first version wrote it: numbers unique even when empty, no notices, no
+    // change numbers.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
     const char* first = R"sql(
@@ -63,6 +64,8 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
         DROP TABLE projects;
         ALTER TABLE projects_v1 RENAME TO projects;
         DROP TABLE notices;
+        DROP INDEX files_space_seq;
+        ALTER TABLE files DROP COLUMN seq;
         PRAGMA user_version = 1;)sql";
     ASSERT_EQ(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);

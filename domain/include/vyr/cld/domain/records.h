@@ -51,6 +51,7 @@ struct FileRow {
     std::int64_t size = 0;
     bool deleted = false;
     std::optional<LockRow> lock;
+    std::int64_t seq = 0; // the space's change number of the file's newest revision
 };
 
 // What a user's working folder held when it last agreed with the store.
@@ -113,9 +114,12 @@ public:
     virtual std::optional<FileRow> file(const std::string& spaceId, const std::string& pathKey) = 0;
     virtual std::optional<FileRow> file_by_id(const std::string& id) = 0;
     virtual std::vector<FileRow> files(const std::string& spaceId) = 0;
-    // Adds a revision: a new file (revision 1), new content, a new path or a deletion.
+    // Adds a revision: a new file (revision 1), new content, a new path or a deletion. It takes the
+    // space's next change number.
     virtual void put_revision(const FileRow& file, const std::string& pathKey, const std::string& author,
                               Millis time) = 0;
+    // The files of a space changed after change number `after`, in the order of their changes.
+    virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
     virtual void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) = 0;
     // Clears the user's locks and returns the files they were on.
     virtual std::vector<std::string> unlock_all(const std::string& holderId) = 0;
