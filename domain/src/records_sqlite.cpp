@@ -319,87 +319,26 @@ public:
                                  [](const SQLite::Statement& q) { return text(q, 0); }, fileId);
     }
 
-    std::optional<WorkingRow> working(const std::string& userId, const std::string& root,
-                                      const std::string& fileId) override
+    FolderRows hand_over(const std::string& userId, const std::string& root, const std::string& spaceId) override
     {
-        return row<WorkingRow>(
-            db_, "SELECT path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ? AND file_id = ?",
-            [](const SQLite::Statement& q) { return read_working(q); },
-            userId, root, fileId);
-    }
-    std::optional<std::pair<std::string, WorkingRow>> working_at(const std::string& userId, const std::string& root,
-                                                                 const std::string& path) override
-    {
-        return row<std::pair<std::string, WorkingRow>>(
-            db_,
-            "SELECT file_id, path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ? AND path = ?",
-            [](const SQLite::Statement& q) { return std::pair{text(q, 0), read_working(q, 1)}; }, userId, root, path);
-    }
-    std::vector<Behind> behind(const std::string& userId, const std::string& root, const std::string& spaceId) override
-    {
-        return rows<Behind>(
-            db_,
-            VYR_FILE_COLUMNS_ONLY ", w.path, w.revision, w.blob, w.size, w.mtime FROM files f "
-            "LEFT JOIN users u ON u.id = f.lock_user "
-            "LEFT JOIN working w ON w.file_id = f.id AND w.user_id = ? AND w.root = ? "
-            "WHERE f.space_id = ? AND ((f.deleted = 0 AND (w.revision IS NULL OR w.revision < f.revision "
-            "OR w.path <> f.path)) OR (f.deleted = 1 AND w.revision IS NOT NULL)) ORDER BY f.path",
-            [](const SQLite::Statement& q) {
-                Behind out{read_file(q), std::nullopt};
-                if (!q.isColumnNull(12)) {
-                    out.working = read_working(q, 12);
-                }
-                return out;
-            },
-            userId, root, spaceId);
-    }
-    std::vector<Behind> agreed(const std::string& userId, const std::string& root, const std::string& spaceId) override
-    {
-        return rows<Behind>(
-            db_,
-            VYR_FILE_COLUMNS_ONLY ", w.path, w.revision, w.blob, w.size, w.mtime FROM files f "
-            "LEFT JOIN users u ON u.id = f.lock_user "
-            "JOIN working w ON w.file_id = f.id AND w.user_id = ? AND w.root = ? "
-            "WHERE f.space_id = ? AND f.deleted = 0 AND w.revision = f.revision AND w.path = f.path ORDER BY f.path",
-            [](const SQLite::Statement& q) { return Behind{read_file(q), read_working(q, 12)}; }, userId, root,
-            spaceId);
-    }
-    bool first_notice(const std::string& userId, const std::string& root, const std::string& fileId,
-                      std::int64_t revision, Notice kind) override
-    {
-        auto insert = statement(db_, "INSERT OR IGNORE INTO notices VALUES(?, ?, ?, ?, ?)", userId, root, fileId,
-                                revision, static_cast<int>(kind));
-        return insert.exec() == 1;
-    }
-    void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
-                     const std::optional<WorkingRow>& w) override
-    {
-        if (!w) {
-            execute(db_, "DELETE FROM working WHERE user_id = ? AND root = ? AND file_id = ?", userId, root, fileId);
-            return;
-        }
-        execute(db_, "INSERT OR REPLACE INTO working VALUES(?, ?, ?, ?, ?, ?, ?, ?)", userId, root, fileId, w->path, w->revision,
-                w->blob, w->size, w->mtime);
-    }
-
-    std::vector<QueuedUpload> queued(const std::string& userId) override
-    {
-        return rows<QueuedUpload>(
-            db_, "SELECT space_id, path, unlock FROM upload_queue WHERE user_id = ? ORDER BY rowid",
+        FolderRows out;
+        out.working = rows<std::pair<std::string, WorkingRow>>(
+            db_, "SELECT file_id, path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ?",
+            [](const SQLite::Statement& q) { return std::pair{text(q, 0), read_working(q, 1)}; }, userId, root);
+        out.queue = rows<QueuedUpload>(
+            db_, "SELECT space_id, path, unlock FROM upload_queue WHERE user_id = ? AND space_id = ? ORDER BY rowid",
             [](const SQLite::Statement& q) { return QueuedUpload{text(q, 0), text(q, 1), q.getColumn(2).getInt() != 0}; },
-            userId);
-    }
-    void queue(const std::string& userId, const QueuedUpload& u) override
-    {
-        execute(db_,
-                "INSERT INTO upload_queue VALUES(?, ?, ?, ?) ON CONFLICT DO UPDATE SET unlock = max(unlock, "
-                "excluded.unlock)",
-                userId, u.spaceId, u.path, u.unlock ? 1 : 0);
-    }
-    void unqueue(const std::string& userId, const QueuedUpload& u) override
-    {
-        execute(db_, "DELETE FROM upload_queue WHERE user_id = ? AND space_id = ? AND path = ?", userId, u.spaceId,
-                u.path);
+            userId, spaceId);
+        out.notices = rows<FolderRows::NoticeRow>(
+            db_, "SELECT file_id, revision, kind FROM notices WHERE user_id = ? AND root = ?",
+            [](const SQLite::Statement& q) {
+                return FolderRows::NoticeRow{text(q, 0), q.getColumn(1).getInt64(), q.getColumn(2).getInt()};
+            },
+            userId, root);
+        execute(db_, "DELETE FROM working WHERE user_id = ? AND root = ?", userId, root);
+        execute(db_, "DELETE FROM upload_queue WHERE user_id = ? AND space_id = ?", userId, spaceId);
+        execute(db_, "DELETE FROM notices WHERE user_id = ? AND root = ?", userId, root);
+        return out;
     }
 
     void post(const std::string& userId, const EventRow& e, Millis time) override
