@@ -77,7 +77,7 @@ struct DigestFree {
 };
 
 // Reads all of `in`, hands every chunk to `sink` and reports the share read so far.
-template <class Sink> void stream(const Fd& in, const Progress& progress, Sink&& sink)
+template <class Out> void stream(const Fd& in, const Progress& progress, Out&& sink)
 {
     const auto total = file_size(in);
     std::array<char, 64 * 1024> buffer{};

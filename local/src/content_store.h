@@ -72,8 +72,10 @@ private:
     std::filesystem::path folder_;
 };
 
+// Takes the pieces of a blob's bytes, in order.
+using Sink = std::function<void(const char*, std::size_t)>;
 // Hands each piece of a blob's bytes, in order, to the sink it is given.
-using Producer = std::function<void(const std::function<void(const char*, std::size_t)>&)>;
+using Producer = std::function<void(const Sink&)>;
 
 // Replaces `target` with the bytes `produce` yields, through a temporary file beside it that is
 // flushed and renamed; checks them against `expected` as they pass and raises DamagedContent,
