@@ -4,4 +4,6 @@
 if [ -n "${PGHOST:-}" ]; then
     exec "$@"
 fi
-exec pg_virtualenv -v 15 "$@"
+# The cluster is the run's own, so a test may stop and start it ("15 regress", as pg_virtualenv
+# names it) to prove that the stores ride out a restart.
+exec pg_virtualenv -v 15 env VYR_CLD_TEST_CLUSTER="15 regress" "$@"
