@@ -266,7 +266,7 @@ public:
                     throw Refusal{conflict};
                 }
                 if (!file || file->deleted) {
-                    out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}};
+                    out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}, 0};
                     return created;
                 }
                 out = *file;
@@ -373,6 +373,10 @@ public:
             const auto space = records.space(spaceId);
             return space && role_in(records, *space) ? records.files(spaceId) : std::vector<FileRow>{};
         });
+    }
+    std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
+    {
+        return store_->reading([&](Records& records) { return records.changes(spaceId, after); });
     }
 
     Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) override
