@@ -235,10 +235,10 @@ std::string query_string(const std::map<std::string, std::string>& query)
 
 nlohmann::json parse_json(std::string_view text, int maxDepth)
 {
-    // The callback sees the depth as the parser descends, so a deep document is refused before
-    // it is built.
+    // The callback sees the depth (0 for the outermost value) as the parser descends, so a deep
+    // document is refused before it is built.
     const auto limit = [maxDepth](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
-        if (depth > maxDepth) {
+        if (depth >= maxDepth) {
             throw BadJson{"The JSON is nested deeper than " + std::to_string(maxDepth) + " levels."};
         }
         return true;
