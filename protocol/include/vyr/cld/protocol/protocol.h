@@ -1,0 +1,124 @@
+#pragma once
+
+#include <vyr/cld/domain/domain.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The wire between a team service's server and its clients, described once: the routes, the JSON
+// of the store's rows and the shape of every answer. The server, the remote client and the route
+// test against docs/openapi.yaml all read the same table.
+namespace vyr::cld::protocol {
+
+enum class Op {
+    healthz, metrics,
+    me, tenants, tenant, projects, create_project, contracts,
+    project, partitions, create_partition, partition, partition_version, project_sizes,
+    has_include_folder, add_include_folder,
+    directories, create_directory,
+    space, files, file, lock, unlock, unlock_all, commit, remove, rename, tag,
+    add_model_update, model_update,
+    post_event, take_events,
+    blob_head, blob_finish, blob_chunk_put, blob_chunk_get,
+};
+
+struct Route {
+    Op op;
+    std::string_view method;
+    std::string_view pattern; // "{name}" stands for one path segment
+    std::string_view name;
+    std::size_t bodyLimit;    // bytes a request body may hold
+    bool authenticated;
+    bool idempotent;          // a client may send it again when it cannot tell whether it arrived
+};
+
+std::span<const Route> routes();
+const Route& route(Op op);
+
+struct Match {
+    const Route* route = nullptr;
+    std::vector<std::string> params; // the pattern's segments, percent-decoded
+    bool methodAllowed = true;       // the path is known, but not with this method
+};
+// The route of a request target's path (no query); nothing when no pattern has that path.
+std::optional<Match> match(std::string_view method, std::string_view path);
+// The path of a route with its parameters percent-encoded into the pattern's segments.
+std::string path(Op op, std::initializer_list<std::string_view> params = {});
+
+std::string percent_encoded(std::string_view text);
+// Nothing for a malformed escape.
+std::optional<std::string> percent_decoded(std::string_view text);
+// A target split into its path and its decoded query parameters; nothing when malformed.
+struct Target {
+    std::string path;
+    std::map<std::string, std::string> query;
+};
+std::optional<Target> parse_target(std::string_view target);
+std::string query_string(const std::map<std::string, std::string>& query);
+
+// Headers of the blob routes: the size of a whole blob, and how much of an unfinished upload the
+// server holds.
+inline constexpr std::string_view blob_size_header = "Blob-Size";
+inline constexpr std::string_view upload_offset_header = "Upload-Offset";
+inline constexpr std::string_view request_id_header = "X-Request-Id";
+
+// The service could not be reached or could not reach its database: no operation was decided.
+inline constexpr int unavailable = 503;
+
+// Deeper JSON than this is refused before it is built.
+inline constexpr int max_json_depth = 32;
+
+struct BadJson {
+    std::string detail;
+};
+// Parses a request or answer body; raises BadJson when malformed or nested deeper than `maxDepth`.
+nlohmann::json parse_json(std::string_view text, int maxDepth = max_json_depth);
+
+// A JSON problem body (application/problem+json): type, title, status, detail; an answer that
+// carries a value as well (a lock held by another names the holder) keeps it under "value".
+nlohmann::json problem(int status, std::string_view detail, const nlohmann::json& value = nullptr);
+std::string_view title(int status);
+inline constexpr std::string_view problem_type = "application/problem+json";
+inline constexpr std::string_view json_type = "application/json";
+
+bool is_blob_hash(std::string_view text);
+
+} // namespace vyr::cld::protocol
+
+// The rows as JSON, both ways; field names as the rows name them. A missing or mistyped field
+// raises nlohmann::json's exceptions, which the server answers with 400.
+namespace vyr::cld::domain {
+
+void to_json(nlohmann::json& out, const TenantRow& row);
+void from_json(const nlohmann::json& in, TenantRow& row);
+void to_json(nlohmann::json& out, const UserRow& row);
+void from_json(const nlohmann::json& in, UserRow& row);
+void to_json(nlohmann::json& out, const ProjectRow& row);
+void from_json(const nlohmann::json& in, ProjectRow& row);
+void to_json(nlohmann::json& out, const SpaceRow& row);
+void from_json(const nlohmann::json& in, SpaceRow& row);
+void to_json(nlohmann::json& out, const LockRow& row);
+void from_json(const nlohmann::json& in, LockRow& row);
+void to_json(nlohmann::json& out, const FileRow& row);
+void from_json(const nlohmann::json& in, FileRow& row);
+void to_json(nlohmann::json& out, const EventRow& row);
+void from_json(const nlohmann::json& in, EventRow& row);
+void to_json(nlohmann::json& out, const ModelUpdateRow& row);
+void from_json(const nlohmann::json& in, ModelUpdateRow& row);
+void to_json(nlohmann::json& out, const ContractRow& row);
+void from_json(const nlohmann::json& in, ContractRow& row);
+void to_json(nlohmann::json& out, const Base& row);
+void from_json(const nlohmann::json& in, Base& row);
+void to_json(nlohmann::json& out, const Commit& row);
+void from_json(const nlohmann::json& in, Commit& row);
+void to_json(nlohmann::json& out, const SpaceFile& row);
+void from_json(const nlohmann::json& in, SpaceFile& row);
+
+} // namespace vyr::cld::domain

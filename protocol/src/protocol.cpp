@@ -1,0 +1,494 @@
+#include <vyr/cld/protocol/protocol.h>
+
+#include <vyr/cld/domain/blobs.h>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+namespace vyr::cld::protocol {
+namespace {
+
+constexpr std::size_t small = 64 * 1024;
+constexpr std::size_t none = 0;
+constexpr auto chunk = static_cast<std::size_t>(domain::BlobStore::chunk_size);
+
+// Every route the server serves. Reads and replacements by name are idempotent; an operation that
+// posts an event, creates or takes something is not, and a client sends it once.
+constexpr std::array table{
+    Route{Op::healthz, "GET", "/healthz", "healthz", none, false, true},
+    Route{Op::metrics, "GET", "/metrics", "metrics", none, false, true},
+    Route{Op::me, "GET", "/v1/me", "me", none, true, true},
+    Route{Op::tenants, "GET", "/v1/tenants", "tenants", none, true, true},
+    Route{Op::tenant, "GET", "/v1/tenants/{tenant}", "tenant", none, true, true},
+    Route{Op::projects, "GET", "/v1/tenants/{tenant}/projects", "projects", none, true, true},
+    Route{Op::create_project, "POST", "/v1/tenants/{tenant}/projects", "create_project", small, true, false},
+    Route{Op::contracts, "GET", "/v1/tenants/{tenant}/contracts", "contracts", none, true, true},
+    Route{Op::project, "GET", "/v1/projects/{project}", "project", none, true, true},
+    Route{Op::partitions, "GET", "/v1/projects/{project}/partitions", "partitions", none, true, true},
+    Route{Op::create_partition, "POST", "/v1/projects/{project}/partitions", "create_partition", small, true, false},
+    Route{Op::partition, "GET", "/v1/projects/{project}/partitions/{partition}", "partition", none, true, true},
+    Route{Op::partition_version, "PUT", "/v1/projects/{project}/partitions/{partition}/version",
+          "partition_version", small, true, true},
+    Route{Op::project_sizes, "GET", "/v1/projects/{project}/sizes", "project_sizes", none, true, true},
+    Route{Op::has_include_folder, "GET", "/v1/projects/{project}/include-folders", "has_include_folder", none, true,
+          true},
+    Route{Op::add_include_folder, "PUT", "/v1/projects/{project}/include-folders", "add_include_folder", small, true,
+          true},
+    Route{Op::directories, "GET", "/v1/me/directories", "directories", none, true, true},
+    Route{Op::create_directory, "POST", "/v1/me/directories", "create_directory", small, true, false},
+    Route{Op::space, "GET", "/v1/spaces/{space}", "space", none, true, true},
+    Route{Op::files, "GET", "/v1/spaces/{space}/files", "files", none, true, true},
+    Route{Op::file, "GET", "/v1/spaces/{space}/file", "file", none, true, true},
+    Route{Op::lock, "PUT", "/v1/spaces/{space}/lock", "lock", none, true, false},
+    Route{Op::unlock, "DELETE", "/v1/spaces/{space}/lock", "unlock", none, true, false},
+    Route{Op::unlock_all, "DELETE", "/v1/me/locks", "unlock_all", none, true, false},
+    Route{Op::commit, "POST", "/v1/spaces/{space}/commits", "commit", small, true, false},
+    Route{Op::remove, "DELETE", "/v1/spaces/{space}/file", "remove", none, true, false},
+    Route{Op::rename, "POST", "/v1/spaces/{space}/renames", "rename", small, true, false},
+    Route{Op::tag, "POST", "/v1/projects/{project}/tags", "tag", small, true, false},
+    Route{Op::add_model_update, "POST", "/v1/projects/{project}/model-updates", "add_model_update", small, true,
+          false},
+    Route{Op::model_update, "GET", "/v1/model-updates/{update}", "model_update", none, true, true},
+    Route{Op::post_event, "POST", "/v1/me/events", "post_event", small, true, false},
+    Route{Op::take_events, "POST", "/v1/me/events/take", "take_events", none, true, false},
+    Route{Op::blob_head, "HEAD", "/v1/blobs/{hash}", "blob_head", none, true, true},
+    Route{Op::blob_finish, "PUT", "/v1/blobs/{hash}", "blob_finish", small, true, true},
+    Route{Op::blob_chunk_put, "PUT", "/v1/blobs/{hash}/chunks/{offset}", "blob_chunk_put", chunk, true, true},
+    Route{Op::blob_chunk_get, "GET", "/v1/blobs/{hash}/chunks/{offset}", "blob_chunk_get", none, true, true},
+};
+
+std::vector<std::string_view> segments(std::string_view path)
+{
+    std::vector<std::string_view> out;
+    std::size_t start = 1;
+    while (start <= path.size()) {
+        const auto end = std::min(path.find('/', start), path.size());
+        out.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::span<const Route> routes()
+{
+    return table;
+}
+
+const Route& route(Op op)
+{
+    for (const auto& candidate : table) {
+        if (candidate.op == op) {
+            return candidate;
+        }
+    }
+    throw std::logic_error("a route without an entry");
+}
+
+std::optional<Match> match(std::string_view method, std::string_view path)
+{
+    if (path.empty() || path.front() != '/') {
+        return std::nullopt;
+    }
+    const auto given = segments(path);
+    bool pathKnown = false;
+    for (const auto& candidate : table) {
+        const auto pattern = segments(candidate.pattern);
+        if (pattern.size() != given.size()) {
+            continue;
+        }
+        Match found{&candidate, {}, true};
+        bool fits = true;
+        for (std::size_t i = 0; i < pattern.size() && fits; ++i) {
+            if (pattern[i].starts_with('{')) {
+                auto value = percent_decoded(given[i]);
+                fits = value && !value->empty();
+                if (fits) {
+                    found.params.push_back(std::move(*value));
+                }
+            } else {
+                fits = pattern[i] == given[i];
+            }
+        }
+        if (!fits) {
+            continue;
+        }
+        if (candidate.method == method) {
+            return found;
+        }
+        pathKnown = true;
+    }
+    if (pathKnown) {
+        return Match{nullptr, {}, false};
+    }
+    return std::nullopt;
+}
+
+std::string path(Op op, std::initializer_list<std::string_view> params)
+{
+    std::string out;
+    auto next = params.begin();
+    for (const auto part : segments(route(op).pattern)) {
+        out += '/';
+        if (part.starts_with('{')) {
+            if (next == params.end()) {
+                throw std::logic_error("a route's parameter is missing");
+            }
+            out += percent_encoded(*next++);
+        } else {
+            out += part;
+        }
+    }
+    return out;
+}
+
+std::string percent_encoded(std::string_view text)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const auto c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+            c == '-' || c == '_' || c == '~') {
+            out += c;
+        } else {
+            // '.' too: a name part ".." must never read as a step up in a path.
+            out += '%';
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> percent_decoded(std::string_view text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) {
+            return std::nullopt;
+        }
+        const auto high = hex_value(text[i + 1]);
+        const auto low = hex_value(text[i + 2]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return out;
+}
+
+std::optional<Target> parse_target(std::string_view target)
+{
+    Target out;
+    const auto mark = target.find('?');
+    out.path = std::string(target.substr(0, mark));
+    if (mark == std::string_view::npos) {
+        return out;
+    }
+    auto rest = target.substr(mark + 1);
+    while (!rest.empty()) {
+        const auto end = std::min(rest.find('&'), rest.size());
+        const auto pair = rest.substr(0, end);
+        const auto equals = pair.find('=');
+        auto key = percent_decoded(pair.substr(0, equals));
+        auto value = percent_decoded(equals == std::string_view::npos ? std::string_view{} : pair.substr(equals + 1));
+        if (!key || !value) {
+            return std::nullopt;
+        }
+        out.query[std::move(*key)] = std::move(*value);
+        rest = end == rest.size() ? std::string_view{} : rest.substr(end + 1);
+    }
+    return out;
+}
+
+std::string query_string(const std::map<std::string, std::string>& query)
+{
+    std::string out;
+    for (const auto& [key, value] : query) {
+        out += out.empty() ? '?' : '&';
+        out += percent_encoded(key) + '=' + percent_encoded(value);
+    }
+    return out;
+}
+
+nlohmann::json parse_json(std::string_view text, int maxDepth)
+{
+    // The callback sees the depth (0 for the outermost value) as the parser descends, so a deep
+    // document is refused before it is built.
+    const auto limit = [maxDepth](int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
+        if (depth >= maxDepth) {
+            throw BadJson{"The JSON is nested deeper than " + std::to_string(maxDepth) + " levels."};
+        }
+        return true;
+    };
+    try {
+        return nlohmann::json::parse(text.begin(), text.end(), limit);
+    } catch (const nlohmann::json::exception& failure) {
+        throw BadJson{std::string("Malformed JSON: ") + failure.what()};
+    }
+}
+
+std::string_view title(int status)
+{
+    switch (status) {
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
+    case 409: return "Conflict";
+    case 411: return "Length Required";
+    case 412: return "Precondition Failed";
+    case 413: return "Content Too Large";
+    case 415: return "Unsupported Media Type";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    case 507: return "Insufficient Storage";
+    default: return status < 300 ? "OK" : "Error";
+    }
+}
+
+nlohmann::json problem(int status, std::string_view detail, const nlohmann::json& value)
+{
+    nlohmann::json out{{"type", "about:blank"}, {"title", title(status)}, {"status", status}, {"detail", detail}};
+    if (!value.is_null()) {
+        out["value"] = value;
+    }
+    return out;
+}
+
+bool is_blob_hash(std::string_view text)
+{
+    return text.size() == 64 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+} // namespace vyr::cld::protocol
+
+namespace vyr::cld::domain {
+namespace {
+
+template <class T> void optional_to(nlohmann::json& out, const char* key, const std::optional<T>& value)
+{
+    out[key] = value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+template <class T> void optional_from(const nlohmann::json& in, const char* key, std::optional<T>& value)
+{
+    const auto found = in.find(key);
+    if (found == in.end() || found->is_null()) {
+        value.reset();
+    } else {
+        value = found->template get<T>();
+    }
+}
+
+} // namespace
+
+void to_json(nlohmann::json& out, const TenantRow& row)
+{
+    out = {{"id", row.id},
+           {"uniqueId", row.uniqueId},
+           {"displayName", row.displayName},
+           {"providerId", row.providerId},
+           {"organizationId", row.organizationId},
+           {"enabled", row.enabled}};
+}
+void from_json(const nlohmann::json& in, TenantRow& row)
+{
+    in.at("id").get_to(row.id);
+    in.at("uniqueId").get_to(row.uniqueId);
+    in.at("displayName").get_to(row.displayName);
+    in.at("providerId").get_to(row.providerId);
+    in.at("organizationId").get_to(row.organizationId);
+    in.at("enabled").get_to(row.enabled);
+}
+
+void to_json(nlohmann::json& out, const UserRow& row)
+{
+    out = {{"id", row.id}, {"displayName", row.displayName}, {"principalName", row.principalName}};
+}
+void from_json(const nlohmann::json& in, UserRow& row)
+{
+    in.at("id").get_to(row.id);
+    in.at("displayName").get_to(row.displayName);
+    in.at("principalName").get_to(row.principalName);
+}
+
+void to_json(nlohmann::json& out, const ProjectRow& row)
+{
+    out = {{"id", row.id}, {"tenantId", row.tenantId}, {"name", row.name}, {"number", row.number}, {"crs", row.crs}};
+}
+void from_json(const nlohmann::json& in, ProjectRow& row)
+{
+    in.at("id").get_to(row.id);
+    in.at("tenantId").get_to(row.tenantId);
+    in.at("name").get_to(row.name);
+    in.at("number").get_to(row.number);
+    in.at("crs").get_to(row.crs);
+}
+
+void to_json(nlohmann::json& out, const SpaceRow& row)
+{
+    out = {{"id", row.id},
+           {"kind", row.kind == SpaceRow::Kind::Partition ? "partition" : "userDirectory"},
+           {"projectId", row.projectId},
+           {"ownerId", row.ownerId},
+           {"name", row.name},
+           {"versionMajor", row.versionMajor}};
+}
+void from_json(const nlohmann::json& in, SpaceRow& row)
+{
+    in.at("id").get_to(row.id);
+    const auto kind = in.at("kind").get<std::string>();
+    if (kind != "partition" && kind != "userDirectory") {
+        throw std::invalid_argument("unknown space kind");
+    }
+    row.kind = kind == "partition" ? SpaceRow::Kind::Partition : SpaceRow::Kind::UserDirectory;
+    in.at("projectId").get_to(row.projectId);
+    in.at("ownerId").get_to(row.ownerId);
+    in.at("name").get_to(row.name);
+    in.at("versionMajor").get_to(row.versionMajor);
+}
+
+void to_json(nlohmann::json& out, const LockRow& row)
+{
+    out = {{"holder", row.holder}, {"since", row.since}};
+}
+void from_json(const nlohmann::json& in, LockRow& row)
+{
+    in.at("holder").get_to(row.holder);
+    in.at("since").get_to(row.since);
+}
+
+void to_json(nlohmann::json& out, const FileRow& row)
+{
+    out = {{"id", row.id},     {"spaceId", row.spaceId}, {"path", row.path},       {"revision", row.revision},
+           {"blob", row.blob}, {"size", row.size},       {"deleted", row.deleted}};
+    optional_to(out, "lock", row.lock);
+}
+void from_json(const nlohmann::json& in, FileRow& row)
+{
+    in.at("id").get_to(row.id);
+    in.at("spaceId").get_to(row.spaceId);
+    in.at("path").get_to(row.path);
+    in.at("revision").get_to(row.revision);
+    in.at("blob").get_to(row.blob);
+    in.at("size").get_to(row.size);
+    in.at("deleted").get_to(row.deleted);
+    optional_from(in, "lock", row.lock);
+}
+
+void to_json(nlohmann::json& out, const EventRow& row)
+{
+    out = {{"type", row.type}, {"status", row.status}, {"responseId", row.responseId}};
+}
+void from_json(const nlohmann::json& in, EventRow& row)
+{
+    in.at("type").get_to(row.type);
+    in.at("status").get_to(row.status);
+    in.at("responseId").get_to(row.responseId);
+}
+
+void to_json(nlohmann::json& out, const ModelUpdateRow& row)
+{
+    out = {{"id", row.id},
+           {"projectId", row.projectId},
+           {"dimensions", row.dimensions},
+           {"epsg", row.epsg},
+           {"description", row.description},
+           {"logicalId", row.logicalId},
+           {"offsetX", row.offsetX},
+           {"offsetY", row.offsetY},
+           {"fileIds", row.fileIds},
+           {"created", row.created}};
+}
+void from_json(const nlohmann::json& in, ModelUpdateRow& row)
+{
+    in.at("id").get_to(row.id);
+    in.at("projectId").get_to(row.projectId);
+    in.at("dimensions").get_to(row.dimensions);
+    in.at("epsg").get_to(row.epsg);
+    in.at("description").get_to(row.description);
+    in.at("logicalId").get_to(row.logicalId);
+    in.at("offsetX").get_to(row.offsetX);
+    in.at("offsetY").get_to(row.offsetY);
+    in.at("fileIds").get_to(row.fileIds);
+    in.at("created").get_to(row.created);
+}
+
+void to_json(nlohmann::json& out, const ContractRow& row)
+{
+    out = {{"projectId", row.projectId}, {"id", row.id}, {"name", row.name}};
+}
+void from_json(const nlohmann::json& in, ContractRow& row)
+{
+    in.at("projectId").get_to(row.projectId);
+    in.at("id").get_to(row.id);
+    in.at("name").get_to(row.name);
+}
+
+void to_json(nlohmann::json& out, const Base& row)
+{
+    out = {{"fileId", row.fileId}, {"revision", row.revision}};
+}
+void from_json(const nlohmann::json& in, Base& row)
+{
+    in.at("fileId").get_to(row.fileId);
+    in.at("revision").get_to(row.revision);
+}
+
+void to_json(nlohmann::json& out, const Commit& row)
+{
+    out = {{"name", row.name},
+           {"blob", row.blob},
+           {"size", row.size},
+           {"unlockAfter", row.unlockAfter},
+           {"checkOnly", row.checkOnly}};
+    optional_to(out, "base", row.base);
+}
+// The space comes from the route, never from the body.
+void from_json(const nlohmann::json& in, Commit& row)
+{
+    in.at("name").get_to(row.name);
+    in.at("blob").get_to(row.blob);
+    in.at("size").get_to(row.size);
+    in.at("unlockAfter").get_to(row.unlockAfter);
+    in.at("checkOnly").get_to(row.checkOnly);
+    optional_from(in, "base", row.base);
+}
+
+void to_json(nlohmann::json& out, const SpaceFile& row)
+{
+    out = {{"spaceId", row.spaceId}, {"name", row.name}};
+}
+void from_json(const nlohmann::json& in, SpaceFile& row)
+{
+    in.at("spaceId").get_to(row.spaceId);
+    in.at("name").get_to(row.name);
+}
+
+} // namespace vyr::cld::domain

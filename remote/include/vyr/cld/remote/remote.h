@@ -1,0 +1,64 @@
+#pragma once
+
+#include <vyr/cld/domain/domain.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+// The domain operations of a team service, reached over HTTP, and the transfer of file contents
+// to and from it. A server that cannot be reached answers 503 (protocol::unavailable) as a
+// response code; an operation without one raises VyrCldapi::Exception (InvalidOperation), as an
+// unusable local store does.
+namespace vyr::cld::remote {
+
+struct Connection {
+    std::string url;   // "https://host:port", no trailing slash needed
+    std::string token; // the bearer token; never logged
+    std::string caFile; // PEM bundle to verify the server with; empty: the system's
+    std::chrono::milliseconds connectTimeout{5000};
+    std::chrono::milliseconds requestTimeout{60000};
+    // Attempts of an idempotent request that met a failure of the network or a 503, with a
+    // doubling pause between them.
+    int attempts = 4;
+    std::chrono::milliseconds firstPause{100};
+};
+
+class Http;
+
+// The domain operations of the token's user, as the server decides them.
+std::unique_ptr<domain::Domain> remote_domain(const Connection& connection);
+
+class BlobClient {
+public:
+    explicit BlobClient(const Connection& connection);
+    ~BlobClient();
+
+    // Stores a local file's content as blob `hash` of `size` bytes: asks first and sends nothing
+    // the server holds, else sends the chunks from the last whole one the server has. 200 held
+    // already, 201 stored; 400 the file does not hash to `hash`; 500 the file cannot be read;
+    // 503 the server cannot be reached.
+    int upload(const std::filesystem::path& file, const std::string& hash, std::int64_t size);
+    // Writes blob `hash` to `target` through a temporary file beside it, renamed only after the
+    // bytes were found to count `size` and hash to `hash`. 200; 404 not stored; 500 the bytes
+    // differ or the file cannot be written; 503 unreachable.
+    int download(const std::string& hash, std::int64_t size, const std::filesystem::path& target);
+    // Whether the server holds the blob whole: its size, or how much of an upload it holds.
+    struct Held {
+        int code = 0;
+        std::optional<std::int64_t> size;
+        std::int64_t received = 0;
+    };
+    Held held(const std::string& hash);
+
+private:
+    std::shared_ptr<Http> http_;
+};
+
+// SHA-256 of a file as 64 lower-case hex digits, read in pieces; nothing when it cannot be read.
+std::optional<std::string> file_hash(const std::filesystem::path& file);
+
+} // namespace vyr::cld::remote

@@ -1,0 +1,198 @@
+#include "http.h"
+
+#include <vyr/cld/domain/blobs.h>
+#include <vyr/cld/protocol/protocol.h>
+
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <memory>
+
+namespace vyr::cld::remote {
+namespace {
+
+using protocol::Op;
+using protocol::path;
+constexpr auto chunk_size = domain::BlobStore::chunk_size;
+
+// SHA-256 fed in pieces.
+class Sha256 {
+public:
+    Sha256() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) { EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr); }
+    void add(std::string_view bytes) { EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()); }
+    std::string hex()
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(context_.get(), digest, &length);
+        static constexpr char digits[] = "0123456789abcdef";
+        std::string out;
+        for (unsigned int i = 0; i < length; ++i) {
+            out += digits[digest[i] >> 4];
+            out += digits[digest[i] & 15];
+        }
+        return out;
+    }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
+};
+
+std::optional<std::int64_t> header_number(const HttpResponse& response, std::string_view name)
+{
+    std::string key(name);
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto found = response.headers.find(key);
+    if (found == response.headers.end()) {
+        return std::nullopt;
+    }
+    try {
+        return std::stoll(found->second);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+int failure_code(const HttpResponse& response)
+{
+    return response.reached ? response.status : protocol::unavailable;
+}
+
+} // namespace
+
+std::optional<std::string> file_hash(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    Sha256 hash;
+    std::string piece(64 * 1024, '\0');
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        hash.add(std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
+    }
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return hash.hex();
+}
+
+BlobClient::BlobClient(const Connection& connection) : http_(std::make_shared<Http>(connection)) {}
+BlobClient::~BlobClient() = default;
+
+BlobClient::Held BlobClient::held(const std::string& hash)
+{
+    const auto response = http_->send("HEAD", path(Op::blob_head, {hash}));
+    Held out{failure_code(response), std::nullopt, 0};
+    if (response.reached && response.status == 200) {
+        out.size = header_number(response, protocol::blob_size_header);
+    } else if (response.reached && response.status == 404) {
+        out.received = header_number(response, protocol::upload_offset_header).value_or(0);
+    }
+    return out;
+}
+
+int BlobClient::upload(const std::filesystem::path& file, const std::string& hash, std::int64_t size)
+{
+    if (!protocol::is_blob_hash(hash) || size < 0) {
+        return domain::bad_request;
+    }
+    auto state = held(hash);
+    if (state.code == 200) {
+        return state.size == size ? domain::ok : domain::bad_request;
+    }
+    if (state.code != 404) {
+        return state.code;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return domain::failed;
+    }
+    std::string chunk;
+    auto offset = state.received;
+    // A server that keeps moving its offset (another client racing on the same blob) is asked a
+    // bounded number of times.
+    int realigned = 0;
+    while (offset < size) {
+        const auto length = std::min(chunk_size, size - offset);
+        chunk.resize(static_cast<std::size_t>(length));
+        in.clear();
+        in.seekg(offset);
+        in.read(chunk.data(), length);
+        if (in.gcount() != length) {
+            return domain::failed;
+        }
+        const auto response = http_->send("PUT", path(Op::blob_chunk_put, {hash, std::to_string(offset)}), chunk,
+                                          "application/octet-stream", true);
+        if (response.reached && response.status == 409 && ++realigned < 8) {
+            offset = header_number(response, protocol::upload_offset_header).value_or(0);
+            continue;
+        }
+        if (!response.reached || response.status != 200) {
+            return failure_code(response);
+        }
+        offset += length;
+    }
+    const auto body = nlohmann::json{{"size", size}}.dump();
+    const auto finished = http_->send("PUT", path(Op::blob_finish, {hash}), body, protocol::json_type, true);
+    if (!finished.reached) {
+        return protocol::unavailable;
+    }
+    return finished.status == 200 || finished.status == 201 ? finished.status : failure_code(finished);
+}
+
+int BlobClient::download(const std::string& hash, std::int64_t size, const std::filesystem::path& target)
+{
+    if (!protocol::is_blob_hash(hash) || size < 0) {
+        return domain::bad_request;
+    }
+    const auto temporary =
+        target.parent_path() / (std::string(domain::temporary_prefix) + domain::new_id() + ".part");
+    struct Remove {
+        std::filesystem::path path;
+        bool keep = false;
+        ~Remove()
+        {
+            std::error_code ignored;
+            if (!keep) {
+                std::filesystem::remove(path, ignored);
+            }
+        }
+    } cleanup{temporary};
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        return domain::failed;
+    }
+    Sha256 sha;
+    std::int64_t written = 0;
+    do {
+        const auto response = http_->send("GET", path(Op::blob_chunk_get, {hash, std::to_string(written)}));
+        if (!response.reached || response.status != 200) {
+            return failure_code(response);
+        }
+        if (response.body.empty() && size > 0) {
+            return domain::failed;
+        }
+        sha.add(response.body);
+        out.write(response.body.data(), static_cast<std::streamsize>(response.body.size()));
+        written += static_cast<std::int64_t>(response.body.size());
+        if (written > size) {
+            return domain::failed;
+        }
+    } while (written < size);
+    out.flush();
+    out.close();
+    if (!out || written != size || sha.hex() != hash) {
+        return domain::failed;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, target, error);
+    if (error) {
+        return domain::failed;
+    }
+    cleanup.keep = true;
+    return domain::ok;
+}
+
+} // namespace vyr::cld::remote

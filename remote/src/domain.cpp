@@ -1,0 +1,260 @@
+#include "http.h"
+
+#include <vyr/cld/protocol/protocol.h>
+
+#include <mutex>
+
+namespace vyr::cld::remote {
+namespace {
+
+using nlohmann::json;
+using protocol::Op;
+using protocol::path;
+
+std::string with_name(Op op, const std::string& spaceId, const std::string& name,
+                      std::map<std::string, std::string> more = {})
+{
+    more["name"] = name;
+    return path(op, {spaceId}) + protocol::query_string(more);
+}
+
+// The value of an answer that has no response code of its own; a failure is raised as the local
+// store raises an unusable store's.
+json value_of(const HttpResponse& response)
+{
+    if (!response.reached || response.status >= 300) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                   response.reached ? "The team service refused the request (" +
+                                                          std::to_string(response.status) + ")."
+                                                    : "The team service cannot be reached.");
+    }
+    try {
+        return protocol::parse_json(response.body);
+    } catch (const protocol::BadJson&) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                   "The team service answered with malformed JSON.");
+    }
+}
+
+template <class T> std::optional<T> optional_of(const HttpResponse& response)
+{
+    if (response.reached && response.status == 404) {
+        return std::nullopt;
+    }
+    return value_of(response).get<T>();
+}
+
+// The server's response code, and the value the answer carries, also with a refusal.
+template <class T> domain::Answer<T> answer_of(const HttpResponse& response)
+{
+    domain::Answer<T> out;
+    out.code = response.status;
+    if (!response.reached || response.body.empty()) {
+        return out;
+    }
+    try {
+        const auto body = protocol::parse_json(response.body);
+        if (response.status < 300) {
+            out.value = body.get<T>();
+        } else if (body.is_object() && body.contains("value") && !body["value"].is_null()) {
+            out.value = body["value"].get<T>();
+        }
+    } catch (const std::exception&) {
+        // A success the client cannot read is no success.
+        if (out.code < 300) {
+            out.code = domain::failed;
+        }
+    }
+    return out;
+}
+
+class RemoteDomain final : public domain::Domain {
+public:
+    explicit RemoteDomain(const Connection& connection) : http_(connection) { fetch_user(); }
+
+    const domain::UserRow& user() const override
+    {
+        fetch_user();
+        return user_;
+    }
+
+    std::vector<domain::TenantRow> tenants() override
+    {
+        return value_of(get(path(Op::tenants))).get<std::vector<domain::TenantRow>>();
+    }
+    std::optional<domain::TenantRow> tenant(const std::string& uniqueId) override
+    {
+        return optional_of<domain::TenantRow>(get(path(Op::tenant, {uniqueId})));
+    }
+    domain::Answer<std::vector<domain::ProjectRow>> projects(const std::string& tenantUniqueId) override
+    {
+        return answer_of<std::vector<domain::ProjectRow>>(get(path(Op::projects, {tenantUniqueId})));
+    }
+    domain::Answer<domain::ProjectRow> project(const std::string& id) override
+    {
+        return answer_of<domain::ProjectRow>(get(path(Op::project, {id})));
+    }
+    domain::Answer<domain::ProjectRow> create_project(const std::string& tenantUniqueId, const std::string& name,
+                                                      const std::string& number) override
+    {
+        return answer_of<domain::ProjectRow>(
+            send(Op::create_project, path(Op::create_project, {tenantUniqueId}), {{"name", name}, {"number", number}}));
+    }
+    domain::Answer<std::vector<domain::SpaceRow>> partitions(const std::string& projectId) override
+    {
+        return answer_of<std::vector<domain::SpaceRow>>(get(path(Op::partitions, {projectId})));
+    }
+    domain::Answer<domain::SpaceRow> partition(const std::string& projectId, const std::string& partitionId) override
+    {
+        return answer_of<domain::SpaceRow>(get(path(Op::partition, {projectId, partitionId})));
+    }
+    domain::Answer<domain::SpaceRow> create_partition(const std::string& projectId, const std::string& name,
+                                                      int versionMajor) override
+    {
+        return answer_of<domain::SpaceRow>(send(Op::create_partition, path(Op::create_partition, {projectId}),
+                                                {{"name", name}, {"versionMajor", versionMajor}}));
+    }
+    int set_partition_version(const std::string& projectId, const std::string& partitionId, int versionMajor) override
+    {
+        return send(Op::partition_version, path(Op::partition_version, {projectId, partitionId}),
+                    {{"versionMajor", versionMajor}})
+            .status;
+    }
+    std::vector<domain::SpaceRow> user_directories() override
+    {
+        return value_of(get(path(Op::directories))).get<std::vector<domain::SpaceRow>>();
+    }
+    domain::Answer<domain::SpaceRow> create_user_directory(int versionMajor) override
+    {
+        return answer_of<domain::SpaceRow>(
+            send(Op::create_directory, path(Op::create_directory), {{"versionMajor", versionMajor}}));
+    }
+    std::optional<domain::SpaceRow> space(const std::string& id) override
+    {
+        return optional_of<domain::SpaceRow>(get(path(Op::space, {id})));
+    }
+    domain::Answer<std::vector<domain::ContractRow>> contracts(const std::string& tenantUniqueId) override
+    {
+        return answer_of<std::vector<domain::ContractRow>>(get(path(Op::contracts, {tenantUniqueId})));
+    }
+    domain::Answer<std::map<std::string, std::int64_t>> project_sizes(const std::string& projectId) override
+    {
+        return answer_of<std::map<std::string, std::int64_t>>(get(path(Op::project_sizes, {projectId})));
+    }
+    void add_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        value_of(send(Op::add_include_folder, path(Op::add_include_folder, {projectId}), {{"folder", folder}}));
+    }
+    bool has_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        return value_of(get(path(Op::has_include_folder, {projectId}) + protocol::query_string({{"folder", folder}})))
+            .at("present")
+            .get<bool>();
+    }
+
+    domain::Answer<domain::FileRow> file(const std::string& spaceId, const std::string& name) override
+    {
+        return answer_of<domain::FileRow>(get(with_name(Op::file, spaceId, name)));
+    }
+    domain::Answer<domain::FileRow> lock(const std::string& spaceId, const std::string& name) override
+    {
+        return answer_of<domain::FileRow>(send(Op::lock, with_name(Op::lock, spaceId, name)));
+    }
+    int unlock(const std::string& spaceId, const std::string& name) override
+    {
+        return send(Op::unlock, with_name(Op::unlock, spaceId, name)).status;
+    }
+    int unlock_forced(const std::string& spaceId, const std::string& name) override
+    {
+        return send(Op::unlock, with_name(Op::unlock, spaceId, name, {{"force", "true"}})).status;
+    }
+    int unlock_all() override { return send(Op::unlock_all, path(Op::unlock_all)).status; }
+    domain::Answer<domain::FileRow> commit(const domain::Commit& commit) override
+    {
+        return answer_of<domain::FileRow>(send(Op::commit, path(Op::commit, {commit.spaceId}), json(commit)));
+    }
+    domain::Answer<domain::FileRow> remove(const std::string& spaceId, const std::string& name) override
+    {
+        return answer_of<domain::FileRow>(send(Op::remove, with_name(Op::remove, spaceId, name)));
+    }
+    domain::Answer<domain::FileRow> rename(const std::string& spaceId, const std::string& from,
+                                           const std::string& to) override
+    {
+        return answer_of<domain::FileRow>(send(Op::rename, path(Op::rename, {spaceId}), {{"from", from}, {"to", to}}));
+    }
+    int tag(const std::string& projectId, const std::vector<domain::SpaceFile>& files, const std::string& category,
+            const std::string& name) override
+    {
+        return send(Op::tag, path(Op::tag, {projectId}), {{"files", files}, {"category", category}, {"name", name}})
+            .status;
+    }
+    std::vector<domain::FileRow> files(const std::string& spaceId) override
+    {
+        return value_of(get(path(Op::files, {spaceId}))).get<std::vector<domain::FileRow>>();
+    }
+
+    domain::Answer<std::string> add_model_update(domain::ModelUpdateRow update,
+                                                 const std::vector<domain::SpaceFile>& files) override
+    {
+        const auto response = send(Op::add_model_update, path(Op::add_model_update, {update.projectId}),
+                                   {{"update", update}, {"files", files}});
+        domain::Answer<std::string> out{response.status, {}};
+        if (response.reached && response.status < 300) {
+            out.value = value_of(response).at("id").get<std::string>();
+        }
+        return out;
+    }
+    std::optional<domain::ModelUpdateRow> model_update(const std::string& id) override
+    {
+        return optional_of<domain::ModelUpdateRow>(get(path(Op::model_update, {id})));
+    }
+
+    void post(const domain::EventRow& event) override
+    {
+        value_of(send(Op::post_event, path(Op::post_event), {{"event", event}}));
+    }
+    std::vector<domain::EventRow> take_events() override
+    {
+        return value_of(send(Op::take_events, path(Op::take_events))).get<std::vector<domain::EventRow>>();
+    }
+
+private:
+    HttpResponse get(const std::string& target) { return http_.send("GET", target); }
+
+    HttpResponse send(Op op, const std::string& target, const json& body = nullptr)
+    {
+        const auto& route = protocol::route(op);
+        const auto text = body.is_null() ? std::string{} : body.dump();
+        return http_.send(route.method, target, text, body.is_null() ? std::string_view{} : protocol::json_type,
+                          route.idempotent);
+    }
+
+    void fetch_user() const
+    {
+        const std::lock_guard lock(userMutex_);
+        if (!user_.id.empty()) {
+            return;
+        }
+        const auto response = http_.send("GET", path(Op::me));
+        if (response.reached && response.status == 200) {
+            try {
+                user_ = protocol::parse_json(response.body).get<domain::UserRow>();
+            } catch (const std::exception&) {
+                user_ = {};
+            }
+        }
+    }
+
+    mutable Http http_;
+    mutable std::mutex userMutex_;
+    mutable domain::UserRow user_;
+};
+
+} // namespace
+
+std::unique_ptr<domain::Domain> remote_domain(const Connection& connection)
+{
+    return std::make_unique<RemoteDomain>(connection);
+}
+
+} // namespace vyr::cld::remote

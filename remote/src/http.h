@@ -1,0 +1,45 @@
+#pragma once
+
+#include <vyr/cld/remote/remote.h>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vyr::cld::remote {
+
+struct HttpResponse {
+    bool reached = false; // false: no answer came back; status is then protocol::unavailable
+    int status = 0;
+    std::string body;
+    std::map<std::string, std::string> headers; // names in lower case
+};
+
+// Requests to one server on reused connections: one libcurl handle per request in flight, kept
+// for the next, so that keep-alive spans the calls of many threads.
+class Http {
+public:
+    explicit Http(Connection connection);
+    ~Http();
+    Http(const Http&) = delete;
+    Http& operator=(const Http&) = delete;
+
+    // `target` is the path and query. An idempotent request is sent again after a failure of the
+    // network or a 503; any other only when the connection was never made, so it never acts twice.
+    HttpResponse send(std::string_view method, const std::string& target, std::string_view body = {},
+                      std::string_view contentType = {}, bool idempotent = true);
+
+private:
+    struct Handle;
+    Handle* acquire();
+    void release(Handle* handle);
+
+    Connection connection_;
+    std::mutex mutex_;
+    std::vector<Handle*> idle_;
+};
+
+} // namespace vyr::cld::remote

@@ -1,0 +1,355 @@
+#include "handlers.h"
+
+#include <vyr/cld/domain/domain.h>
+#include <vyr/cld/domain/postgres.h>
+
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+namespace vyr::cld::server {
+namespace {
+
+using nlohmann::json;
+using protocol::Op;
+
+// The request cannot be answered as asked; ends the handler with this status.
+struct Refused {
+    int status;
+    std::string detail;
+};
+
+Reply json_reply(int status, const json& body)
+{
+    return {status, std::string(protocol::json_type), body.dump(), {}, {}};
+}
+
+// A domain answer: its value when it succeeded, else a problem that carries the value too (a lock
+// held by another names its holder).
+template <class T> Reply answer_reply(const domain::Answer<T>& answer)
+{
+    if (answer.code < 300) {
+        return json_reply(answer.code, json(answer.value));
+    }
+    Reply reply = problem_reply(answer.code, "The operation was refused.");
+    reply.body = protocol::problem(answer.code, "The operation was refused.", json(answer.value)).dump();
+    return reply;
+}
+
+Reply code_reply(int code)
+{
+    return code < 300 ? json_reply(code, json::object()) : problem_reply(code, "The operation was refused.");
+}
+
+template <class T> Reply optional_reply(const std::optional<T>& value)
+{
+    return value ? json_reply(200, json(*value)) : problem_reply(404, "No such resource.");
+}
+
+json body_of(const Request& request)
+{
+    try {
+        auto body = protocol::parse_json(request.body);
+        if (!body.is_object()) {
+            throw Refused{400, "The body must be a JSON object."};
+        }
+        return body;
+    } catch (const protocol::BadJson& bad) {
+        throw Refused{400, bad.detail};
+    }
+}
+
+const std::string& query(const Request& request, const std::string& key)
+{
+    const auto found = request.query.find(key);
+    if (found == request.query.end()) {
+        throw Refused{400, "The query parameter \"" + key + "\" is missing."};
+    }
+    return found->second;
+}
+
+std::int64_t number(std::string_view text)
+{
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < 0) {
+        throw Refused{400, "Not a number."};
+    }
+    return value;
+}
+
+const std::string& hash_param(const Request& request)
+{
+    if (!protocol::is_blob_hash(request.params.at(0))) {
+        throw Refused{400, "A blob is named by 64 lower-case hex digits."};
+    }
+    return request.params.at(0);
+}
+
+Reply blob_head(domain::BlobStore& blobs, const Request& request)
+{
+    const auto& hash = hash_param(request);
+    Reply reply;
+    if (const auto size = blobs.size(hash)) {
+        reply.headers.emplace_back(protocol::blob_size_header, std::to_string(*size));
+    } else {
+        reply.status = 404;
+        reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(blobs.received(hash)));
+    }
+    return reply;
+}
+
+Reply blob_chunk_put(domain::BlobStore& blobs, const Request& request)
+{
+    const auto& hash = hash_param(request);
+    const auto offset = number(request.params.at(1));
+    if (const auto size = blobs.size(hash)) {
+        // Written once: the bytes are already whole.
+        return json_reply(200, {{"received", *size}, {"whole", true}});
+    }
+    const auto received = blobs.received(hash);
+    if (offset % domain::BlobStore::chunk_size != 0 || offset > received) {
+        Reply reply = problem_reply(409, "A chunk starts at a multiple of the chunk size, at most where the "
+                                         "upload stands.");
+        reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(received));
+        return reply;
+    }
+    blobs.put_chunk(hash, offset, request.body);
+    const auto now = std::max(received, offset + static_cast<std::int64_t>(request.body.size()));
+    return json_reply(200, {{"received", now}, {"whole", false}});
+}
+
+Reply blob_finish(domain::BlobStore& blobs, const Request& request)
+{
+    const auto& hash = hash_param(request);
+    const auto size = body_of(request).at("size").get<std::int64_t>();
+    if (const auto whole = blobs.size(hash)) {
+        return *whole == size ? json_reply(200, {{"size", size}}) : problem_reply(400, "The blob has another size.");
+    }
+    if (!blobs.finish(hash, size)) {
+        return problem_reply(400, "The bytes received do not hash to the blob's name or count its size; "
+                                  "they were dropped.");
+    }
+    return json_reply(201, {{"size", size}});
+}
+
+Reply blob_chunk_get(domain::BlobStore& blobs, const Request& request)
+{
+    const auto& hash = hash_param(request);
+    const auto offset = number(request.params.at(1));
+    const auto size = blobs.size(hash);
+    // Only a whole blob is served: an unfinished upload is never read.
+    if (!size || offset % domain::BlobStore::chunk_size != 0 || (offset >= *size && !(offset == 0 && *size == 0))) {
+        return problem_reply(404, "No such blob or chunk.");
+    }
+    Reply reply{200, "application/octet-stream", blobs.chunk(hash, offset), {}, {}};
+    reply.headers.emplace_back(protocol::blob_size_header, std::to_string(*size));
+    return reply;
+}
+
+Reply commit(const Backend& backend, domain::Domain& domain, const Request& request)
+{
+    auto commit = body_of(request).get<domain::Commit>();
+    commit.spaceId = request.params.at(0);
+    // A revision must name content the store holds whole, or nobody could ever read it back.
+    if (!commit.checkOnly) {
+        const auto size = protocol::is_blob_hash(commit.blob) ? backend.blobs->size(commit.blob) : std::nullopt;
+        if (!size || *size != commit.size) {
+            return problem_reply(400, "The commit names content the store does not hold whole: upload it first.");
+        }
+    }
+    return answer_reply(domain.commit(commit));
+}
+
+Reply take_events(const Limits& limits, domain::Domain& domain, const Request& request)
+{
+    auto events = domain.take_events();
+    if (events.empty()) {
+        const auto wait = request.query.contains("wait") ? number(request.query.at("wait")) : 0;
+        if (wait > 0) {
+            Reply reply = json_reply(200, json::array());
+            const auto bounded = std::min<std::int64_t>(wait, limits.longestPoll.count());
+            reply.pollUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(bounded);
+            return reply;
+        }
+    }
+    return json_reply(200, json(events));
+}
+
+Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, const Request& request)
+{
+    const auto& p = request.params;
+    switch (request.route->op) {
+    case Op::me: return json_reply(200, json(domain.user()));
+    case Op::tenants: return json_reply(200, json(domain.tenants()));
+    case Op::tenant: return optional_reply(domain.tenant(p.at(0)));
+    case Op::projects: return answer_reply(domain.projects(p.at(0)));
+    case Op::create_project: {
+        const auto body = body_of(request);
+        return answer_reply(domain.create_project(p.at(0), body.at("name").get<std::string>(),
+                                                  body.value("number", std::string{})));
+    }
+    case Op::contracts: return answer_reply(domain.contracts(p.at(0)));
+    case Op::project: return answer_reply(domain.project(p.at(0)));
+    case Op::partitions: return answer_reply(domain.partitions(p.at(0)));
+    case Op::create_partition: {
+        const auto body = body_of(request);
+        return answer_reply(domain.create_partition(p.at(0), body.at("name").get<std::string>(),
+                                                    body.at("versionMajor").get<int>()));
+    }
+    case Op::partition: return answer_reply(domain.partition(p.at(0), p.at(1)));
+    case Op::partition_version:
+        return code_reply(domain.set_partition_version(p.at(0), p.at(1), body_of(request).at("versionMajor").get<int>()));
+    case Op::project_sizes: return answer_reply(domain.project_sizes(p.at(0)));
+    case Op::has_include_folder:
+        return json_reply(200, {{"present", domain.has_include_folder(p.at(0), query(request, "folder"))}});
+    case Op::add_include_folder:
+        domain.add_include_folder(p.at(0), body_of(request).at("folder").get<std::string>());
+        return json_reply(200, json::object());
+    case Op::directories: return json_reply(200, json(domain.user_directories()));
+    case Op::create_directory:
+        return answer_reply(domain.create_user_directory(body_of(request).at("versionMajor").get<int>()));
+    case Op::space: return optional_reply(domain.space(p.at(0)));
+    case Op::files: return json_reply(200, json(domain.files(p.at(0))));
+    case Op::file: return answer_reply(domain.file(p.at(0), query(request, "name")));
+    case Op::lock: return answer_reply(domain.lock(p.at(0), query(request, "name")));
+    case Op::unlock:
+        return code_reply(request.query.contains("force") && request.query.at("force") == "true"
+                              ? domain.unlock_forced(p.at(0), query(request, "name"))
+                              : domain.unlock(p.at(0), query(request, "name")));
+    case Op::unlock_all: return code_reply(domain.unlock_all());
+    case Op::commit: return commit(backend, domain, request);
+    case Op::remove: return answer_reply(domain.remove(p.at(0), query(request, "name")));
+    case Op::rename: {
+        const auto body = body_of(request);
+        return answer_reply(domain.rename(p.at(0), body.at("from").get<std::string>(), body.at("to").get<std::string>()));
+    }
+    case Op::tag: {
+        const auto body = body_of(request);
+        return code_reply(domain.tag(p.at(0), body.at("files").get<std::vector<domain::SpaceFile>>(),
+                                     body.at("category").get<std::string>(), body.at("name").get<std::string>()));
+    }
+    case Op::add_model_update: {
+        const auto body = body_of(request);
+        auto update = body.at("update").get<domain::ModelUpdateRow>();
+        update.projectId = p.at(0);
+        const auto answer = domain.add_model_update(update, body.at("files").get<std::vector<domain::SpaceFile>>());
+        if (answer.code >= 300) {
+            return problem_reply(answer.code, "The operation was refused.");
+        }
+        return json_reply(answer.code, {{"id", answer.value}});
+    }
+    case Op::model_update: return optional_reply(domain.model_update(p.at(0)));
+    case Op::post_event:
+        domain.post(body_of(request).at("event").get<domain::EventRow>());
+        return json_reply(201, json::object());
+    case Op::take_events: return take_events(limits, domain, request);
+    case Op::blob_head: return blob_head(*backend.blobs, request);
+    case Op::blob_finish: return blob_finish(*backend.blobs, request);
+    case Op::blob_chunk_put: return blob_chunk_put(*backend.blobs, request);
+    case Op::blob_chunk_get: return blob_chunk_get(*backend.blobs, request);
+    case Op::healthz:
+    case Op::metrics: break;
+    }
+    throw Refused{404, "No such route."};
+}
+
+std::optional<std::string> bearer(const std::string& authorization)
+{
+    static constexpr std::string_view scheme = "Bearer ";
+    if (authorization.size() <= scheme.size() ||
+        !std::equal(scheme.begin(), scheme.end(), authorization.begin(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); })) {
+        return std::nullopt;
+    }
+    return authorization.substr(scheme.size());
+}
+
+} // namespace
+
+Reply problem_reply(int status, std::string_view detail)
+{
+    return {status, std::string(protocol::problem_type), protocol::problem(status, detail).dump(), {}, {}};
+}
+
+Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limits, const Request& request)
+{
+    try {
+        switch (request.route->op) {
+        case Op::healthz: return {200, "text/plain", "ok\n", {}, {}};
+        case Op::metrics: return {200, "text/plain; version=0.0.4", metrics.text(backend), {}, {}};
+        default: break;
+        }
+        const auto token = bearer(request.authorization);
+        const auto user = token ? backend.accounts->authenticate(*token) : std::nullopt;
+        if (!user) {
+            Reply reply = problem_reply(401, "A valid bearer token is required.");
+            reply.headers.emplace_back("WWW-Authenticate", "Bearer");
+            return reply;
+        }
+        const auto domain = domain::store_domain(backend.store, *user, backend.now);
+        return act(backend, limits, *domain, request);
+    } catch (const Refused& refused) {
+        return problem_reply(refused.status, refused.detail);
+    } catch (const domain::UnsafePath&) {
+        return problem_reply(400, "The path may not be used.");
+    } catch (const json::exception&) {
+        return problem_reply(400, "The body lacks a field or holds one of the wrong type.");
+    } catch (const std::invalid_argument&) {
+        return problem_reply(400, "The body holds a value out of range.");
+    } catch (const domain::StoreUnavailable&) {
+        return problem_reply(503, "The store's database is unavailable; try again later.");
+    } catch (const domain::StoreFull&) {
+        return problem_reply(507, "The store is full.");
+    } catch (const std::exception&) {
+        return problem_reply(500, "The server failed to answer.");
+    }
+}
+
+void Metrics::record(std::string_view route, int status, double seconds)
+{
+    const std::lock_guard lock(mutex_);
+    ++requests_[{std::string(route), status}];
+    std::size_t bucket = 0;
+    while (bucket < bounds.size() && seconds > bounds[bucket]) {
+        ++bucket;
+    }
+    ++buckets_[bucket];
+    sum_ += seconds;
+    ++count_;
+}
+
+std::string Metrics::text(const Backend& backend) const
+{
+    std::ostringstream out;
+    {
+        const std::lock_guard lock(mutex_);
+        out << "# HELP vyr_cld_requests_total Requests answered, by route and status.\n"
+               "# TYPE vyr_cld_requests_total counter\n";
+        for (const auto& [key, count] : requests_) {
+            out << "vyr_cld_requests_total{route=\"" << key.first << "\",status=\"" << key.second << "\"} " << count
+                << '\n';
+        }
+        out << "# HELP vyr_cld_request_duration_seconds Time from a request's header to its answer.\n"
+               "# TYPE vyr_cld_request_duration_seconds histogram\n";
+        std::uint64_t cumulative = 0;
+        for (std::size_t i = 0; i < bounds.size(); ++i) {
+            cumulative += buckets_[i];
+            out << "vyr_cld_request_duration_seconds_bucket{le=\"" << bounds[i] << "\"} " << cumulative << '\n';
+        }
+        out << "vyr_cld_request_duration_seconds_bucket{le=\"+Inf\"} " << count_ << '\n'
+            << "vyr_cld_request_duration_seconds_sum " << sum_ << '\n'
+            << "vyr_cld_request_duration_seconds_count " << count_ << '\n';
+    }
+    if (backend.poolUse) {
+        const auto [inUse, size] = backend.poolUse();
+        out << "# HELP vyr_cld_pool_in_use Database connections lent out.\n"
+               "# TYPE vyr_cld_pool_in_use gauge\n"
+               "vyr_cld_pool_in_use "
+            << inUse << "\n# HELP vyr_cld_pool_size The most database connections the pool opens.\n"
+            << "# TYPE vyr_cld_pool_size gauge\nvyr_cld_pool_size " << size << '\n';
+    }
+    return out.str();
+}
+
+} // namespace vyr::cld::server

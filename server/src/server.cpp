@@ -1,0 +1,350 @@
+#include <vyr/cld/server/server.h>
+
+#include "handlers.h"
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <spdlog/spdlog.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+namespace vyr::cld::server {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace ssl = asio::ssl;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+beast::string_view text(std::string_view view)
+{
+    return {view.data(), view.size()};
+}
+
+// What every connection shares.
+struct Core {
+    Backend backend;
+    Limits limits;
+    Metrics metrics;
+    asio::thread_pool workers;
+    std::atomic<std::size_t> connections{0};
+    std::atomic<std::uint64_t> requests{0};
+    std::string instance; // tells apart the request ids of processes on one database
+
+    Core(Backend b, const Settings& settings)
+        : backend(std::move(b)), limits(settings.limits), workers(static_cast<std::size_t>(std::max(1, settings.workers)))
+    {
+        std::random_device random;
+        instance = std::to_string(random() % 100000);
+    }
+};
+
+template <class Stream> class Session : public std::enable_shared_from_this<Session<Stream>> {
+public:
+    template <class... Args>
+    Session(Core& core, Args&&... args) : core_(core), stream_(std::forward<Args>(args)...), timer_(stream_.get_executor())
+    {
+        ++core_.connections;
+    }
+    ~Session() { --core_.connections; }
+
+    void start()
+    {
+        if constexpr (tls) {
+            lowest().expires_after(core_.limits.readTimeout);
+            stream_.async_handshake(ssl::stream_base::server,
+                                    [self = this->shared_from_this()](beast::error_code error) {
+                                        if (!error) {
+                                            self->read_head();
+                                        }
+                                    });
+        } else {
+            read_head();
+        }
+    }
+
+private:
+    static constexpr bool tls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+    beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
+
+    void read_head()
+    {
+        head_.emplace();
+        head_->header_limit(static_cast<std::uint32_t>(core_.limits.headerBytes));
+        // The whole header, including the wait for it on an idle connection, has this long: a
+        // client that trickles bytes cannot hold the connection.
+        lowest().expires_after(core_.limits.readTimeout);
+        http::async_read_header(stream_, buffer_, *head_,
+                                [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+                                    self->on_head(error);
+                                });
+    }
+
+    void on_head(beast::error_code error)
+    {
+        started_ = Clock::now();
+        id_ = core_.instance + "-" + std::to_string(++core_.requests);
+        if (error == http::error::header_limit) {
+            return fail(431, "The request's header is too large.");
+        }
+        if (error == beast::error::timeout && buffer_.size() > 0) {
+            return fail(408, "The request's header did not arrive in time.");
+        }
+        if (error == http::error::end_of_stream || error == beast::error::timeout || error == asio::error::eof ||
+            error == asio::error::connection_reset || error == asio::error::operation_aborted) {
+            return close();
+        }
+        if (error) {
+            return fail(400, "The request is not well-formed HTTP.");
+        }
+        const auto& header = head_->get();
+        method_ = std::string(header.method_string());
+        route_ = "unknown";
+        const auto target = protocol::parse_target(std::string_view(header.target().data(), header.target().size()));
+        if (!target) {
+            return fail(400, "The request's target is malformed.");
+        }
+        const auto found = protocol::match(method_, target->path);
+        if (!found) {
+            return fail(404, "No such route.", true);
+        }
+        if (!found->route) {
+            return fail(405, "The route does not take this method.", true);
+        }
+        request_ = Request{method_, found->route, found->params, target->query, {}, {}};
+        route_ = std::string(found->route->pattern);
+        if (const auto authorization = header.find(http::field::authorization); authorization != header.end()) {
+            request_.authorization = std::string(authorization->value());
+        }
+        keepAlive_ = header.keep_alive();
+        body_.emplace(std::move(*head_));
+        body_->body_limit(found->route->bodyLimit);
+        lowest().expires_after(core_.limits.readTimeout);
+        http::async_read(stream_, buffer_, *body_, [self = this->shared_from_this()](beast::error_code failure, std::size_t) {
+            self->on_body(failure);
+        });
+    }
+
+    void on_body(beast::error_code error)
+    {
+        if (error == http::error::body_limit) {
+            return fail(413, "The request's body is larger than this route takes.");
+        }
+        if (error == beast::error::timeout) {
+            return fail(408, "The request's body did not arrive in time.");
+        }
+        if (error) {
+            return fail(400, "The request's body is not well-formed.");
+        }
+        request_.body = std::move(body_->get().body());
+        body_.reset();
+        lowest().expires_never();
+        work();
+    }
+
+    // The database work runs on the worker threads; the answer comes back to this connection's
+    // executor to be written.
+    void work()
+    {
+        asio::post(core_.workers, [self = this->shared_from_this()] {
+            auto reply = handle(self->core_.backend, self->core_.metrics, self->core_.limits, self->request_);
+            asio::post(self->stream_.get_executor(),
+                       [self, reply = std::move(reply)]() mutable { self->answer(std::move(reply)); });
+        });
+    }
+
+    void answer(Reply reply)
+    {
+        if (reply.pollUntil && Clock::now() < *reply.pollUntil) {
+            timer_.expires_after(std::min<Clock::duration>(std::chrono::milliseconds(200), *reply.pollUntil - Clock::now()));
+            timer_.async_wait([self = this->shared_from_this()](beast::error_code error) {
+                if (!error) {
+                    self->work();
+                }
+            });
+            return;
+        }
+        write(std::move(reply), !keepAlive_);
+    }
+
+    void fail(int status, std::string_view detail, bool keepOpen = false)
+    {
+        if (keepOpen && head_ && head_->is_header_done()) {
+            // The route is unknown, but the body may still be on its way: read it into nothing
+            // (within the smallest limit) so that the connection stays usable.
+            keepAlive_ = head_->get().keep_alive();
+            if (head_->get().has_content_length() || head_->get().chunked()) {
+                keepAlive_ = false;
+            }
+        } else {
+            keepAlive_ = false;
+        }
+        if (method_.empty()) {
+            method_ = "-";
+            route_ = "-";
+        }
+        write(problem_reply(status, detail), !keepAlive_);
+    }
+
+    void write(Reply reply, bool closeAfter)
+    {
+        response_ = {};
+        response_.version(11);
+        response_.result(static_cast<unsigned>(reply.status));
+        response_.set(http::field::server, "vyr-cld-server");
+        response_.set(text(protocol::request_id_header), id_);
+        if (!reply.contentType.empty()) {
+            response_.set(http::field::content_type, reply.contentType);
+        }
+        for (const auto& [name, value] : reply.headers) {
+            response_.set(text(name), value);
+        }
+        response_.body() = std::move(reply.body);
+        response_.keep_alive(!closeAfter);
+        response_.prepare_payload();
+        if (method_ == "HEAD") {
+            response_.body().clear();
+        }
+        status_ = reply.status;
+        lowest().expires_after(core_.limits.writeTimeout);
+        http::async_write(stream_, response_,
+                          [self = this->shared_from_this(), closeAfter](beast::error_code error, std::size_t) {
+                              self->on_write(error, closeAfter);
+                          });
+    }
+
+    void on_write(beast::error_code error, bool closeAfter)
+    {
+        const auto seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+        core_.metrics.record(route_, status_, seconds);
+        // Never the target itself: a query may hold a file's name, a header a token.
+        spdlog::info("request={} method={} route={} status={} ms={:.2f}", id_, method_, route_, status_, seconds * 1000);
+        if (error || closeAfter) {
+            return close();
+        }
+        method_.clear();
+        head_.reset();
+        read_head();
+    }
+
+    void close()
+    {
+        beast::error_code ignored;
+        if constexpr (tls) {
+            lowest().expires_after(std::chrono::seconds(2));
+            stream_.async_shutdown([self = this->shared_from_this()](beast::error_code) {});
+        } else {
+            stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        }
+    }
+
+    Core& core_;
+    Stream stream_;
+    asio::steady_timer timer_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::empty_body>> head_;
+    std::optional<http::request_parser<http::string_body>> body_;
+    http::response<http::string_body> response_;
+    Request request_;
+    std::string id_, method_, route_;
+    int status_ = 0;
+    bool keepAlive_ = false;
+    Clock::time_point started_ = Clock::now();
+};
+
+} // namespace
+
+struct Server::State {
+    asio::io_context io;
+    std::optional<ssl::context> tls;
+    tcp::acceptor acceptor{io};
+    std::unique_ptr<Core> core;
+    int ioThreads = 1;
+
+    void accept()
+    {
+        acceptor.async_accept(asio::make_strand(io), [this](beast::error_code error, tcp::socket socket) {
+            if (error == asio::error::operation_aborted) {
+                return;
+            }
+            if (!error) {
+                if (core->connections >= core->limits.maxConnections) {
+                    beast::error_code ignored;
+                    socket.close(ignored);
+                } else if (tls) {
+                    std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*core, std::move(socket), *tls)->start();
+                } else {
+                    std::make_shared<Session<beast::tcp_stream>>(*core, std::move(socket))->start();
+                }
+            }
+            accept();
+        });
+    }
+};
+
+Server::Server(const Settings& settings, Backend backend) : state_(std::make_unique<State>())
+{
+    state_->core = std::make_unique<Core>(std::move(backend), settings);
+    state_->ioThreads = std::max(1, settings.ioThreads);
+    if (!settings.tlsCertificate.empty() || !settings.tlsKey.empty()) {
+        auto& context = state_->tls.emplace(ssl::context::tls_server);
+        context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                            ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
+        context.use_certificate_chain_file(settings.tlsCertificate);
+        context.use_private_key_file(settings.tlsKey, ssl::context::pem);
+    }
+    const tcp::endpoint endpoint{asio::ip::make_address(settings.address), settings.port};
+    auto& acceptor = state_->acceptor;
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(asio::socket_base::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(asio::socket_base::max_listen_connections);
+}
+
+Server::~Server()
+{
+    stop();
+    state_->core->workers.join();
+}
+
+unsigned short Server::port() const
+{
+    return state_->acceptor.local_endpoint().port();
+}
+
+void Server::run(bool signals)
+{
+    std::optional<asio::signal_set> stopSignals;
+    if (signals) {
+        stopSignals.emplace(state_->io, SIGINT, SIGTERM);
+        stopSignals->async_wait([this](beast::error_code, int) { stop(); });
+    }
+    state_->accept();
+    std::vector<std::thread> threads;
+    for (int i = 1; i < state_->ioThreads; ++i) {
+        threads.emplace_back([this] { state_->io.run(); });
+    }
+    state_->io.run();
+    for (auto& thread : threads) {
+        thread.join();
+    }
+}
+
+void Server::stop()
+{
+    asio::post(state_->io, [this] {
+        beast::error_code ignored;
+        state_->acceptor.close(ignored);
+    });
+    state_->io.stop();
+}
+
+} // namespace vyr::cld::server

@@ -1,0 +1,391 @@
+// The team server as a process on a real PostgreSQL, reached through the remote client and through
+// raw connections.
+#include "harness.h"
+
+#include <vyr/cld/protocol/protocol.h>
+#include <vyr/cld/remote/remote.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+namespace vyr::cld::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string program = VYR_CLD_SERVER_PROGRAM;
+
+std::string admin(std::initializer_list<std::string> arguments, int expected = 0)
+{
+    std::vector<std::string> all{program};
+    all.insert(all.end(), arguments);
+    const auto ran = run(all);
+    EXPECT_EQ(ran.status, expected) << ran.output;
+    return ran.output;
+}
+
+// A server process on the database of the environment, on a port of its own.
+struct ServerProcess {
+    std::unique_ptr<Child> child;
+    unsigned short port = 0;
+
+    ServerProcess()
+    {
+        child = std::make_unique<Child>(
+            std::vector<std::string>{program, "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms", "1500"}, true);
+        const auto line = child->line(30s);
+        if (!line || line->rfind("listening on ", 0) != 0) {
+            throw std::runtime_error("the server did not start");
+        }
+        port = static_cast<unsigned short>(std::stoi(line->substr(line->rfind(':') + 1)));
+    }
+};
+
+// One database, one server and three users for the whole program: anna and bob of tenant acme
+// (anna an admin of the project she creates, bob a member), carl of tenant other.
+struct World {
+    std::unique_ptr<ServerProcess> server;
+    std::map<std::string, std::string> tokens;
+    std::string projectId, spaceId;
+    fs::path scratch;
+
+    World()
+    {
+        admin({"migrate"});
+        admin({"tenant", "add", "acme", "--name", "Acme"});
+        admin({"tenant", "add", "other", "--name", "Other"});
+        for (const auto* user : {"anna", "bob", "carl"}) {
+            admin({"user", "add", user, "--tenant", std::string(user) == "carl" ? "other" : "acme", "--name", user,
+                   "--principal", std::string(user) + "@example.org"});
+            auto token = admin({"token", "create", user});
+            tokens[user] = token.substr(0, token.find('\n'));
+        }
+        server = std::make_unique<ServerProcess>();
+        auto anna = domain("anna");
+        const auto project = anna->create_project("acme", "Bridge", "P-1");
+        projectId = project.value.id;
+        admin({"project", "grant", "bob", projectId, "--role", "member"});
+        spaceId = anna->create_partition(projectId, "Main", 1).value.id;
+        scratch = fs::temp_directory_path() / ("vyr-cld-server-test-" + std::to_string(getpid()));
+        fs::create_directories(scratch);
+    }
+    ~World() { fs::remove_all(scratch); }
+
+    remote::Connection connection(const std::string& user, unsigned short port = 0) const
+    {
+        remote::Connection out;
+        out.url = "http://127.0.0.1:" + std::to_string(port ? port : server->port);
+        out.token = tokens.count(user) ? tokens.at(user) : user;
+        out.attempts = 2;
+        out.firstPause = 50ms;
+        return out;
+    }
+    std::unique_ptr<domain::Domain> domain(const std::string& user) const
+    {
+        return remote::remote_domain(connection(user));
+    }
+    // A local file of these bytes, and its hash.
+    std::pair<fs::path, std::string> file(const std::string& name, const std::string& bytes) const
+    {
+        const auto path = scratch / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return {path, *remote::file_hash(path)};
+    }
+    // Uploads the bytes as a blob and answers the commit that names them.
+    domain::Commit content(const std::string& name, const std::string& bytes) const
+    {
+        const auto [path, hash] = file(name + ".bytes", bytes);
+        remote::BlobClient blobs(connection("anna"));
+        EXPECT_LT(blobs.upload(path, hash, static_cast<std::int64_t>(bytes.size())), 300);
+        domain::Commit commit;
+        commit.spaceId = spaceId;
+        commit.name = name;
+        commit.blob = hash;
+        commit.size = static_cast<std::int64_t>(bytes.size());
+        return commit;
+    }
+    std::string request(const std::string& head, const std::string& body = {}, unsigned short port = 0) const
+    {
+        Socket socket(port ? port : server->port);
+        socket.send(head + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        return socket.receive_response(10s);
+    }
+    std::string authorized(const std::string& method, const std::string& target, const std::string& user,
+                           const std::string& body = {}) const
+    {
+        return request(method + " " + target + " HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + tokens.at(user) +
+                           "\r\n",
+                       body);
+    }
+};
+
+World* world = nullptr;
+
+class Environment : public ::testing::Environment {
+public:
+    void SetUp() override { world = new World(); }
+    void TearDown() override { delete world; }
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new Environment);
+
+TEST(TeamServer, TheDomainOperationsAnswerAsInProcess)
+{
+    auto anna = world->domain("anna");
+    auto bob = world->domain("bob");
+    ASSERT_EQ(anna->user().id, "anna");
+    const auto& space = world->spaceId;
+
+    auto first = world->content("ops.txt", "first");
+    const auto created = anna->commit(first);
+    ASSERT_EQ(created.code, 201);
+    const domain::Base base{created.value.id, created.value.revision};
+
+    EXPECT_EQ(bob->lock(space, "ops.txt").code, 200);
+    const auto refused = anna->lock(space, "ops.txt");
+    EXPECT_EQ(refused.code, 409);
+    ASSERT_TRUE(refused.value.lock);
+    EXPECT_EQ(refused.value.lock->holder.id, "bob"); // the refusal names the holder
+    auto second = world->content("ops.txt", "second");
+    second.base = base;
+    EXPECT_EQ(anna->commit(second).code, 409); // locked by another
+    EXPECT_EQ(bob->unlock(space, "ops.txt"), 200);
+
+    const auto committed = anna->commit(second);
+    EXPECT_EQ(committed.code, 200);
+    EXPECT_EQ(committed.value.revision, 2);
+    auto stale = world->content("ops.txt", "third");
+    stale.base = base;
+    EXPECT_EQ(bob->commit(stale).code, 409); // the store holds a revision the base did not know
+
+    const auto renamed = anna->rename(space, "ops.txt", "dir/renamed.txt");
+    EXPECT_EQ(renamed.code, 200);
+    EXPECT_EQ(renamed.value.path, "dir/renamed.txt");
+    EXPECT_EQ(renamed.value.blob, second.blob); // a rename moves no bytes
+    EXPECT_EQ(anna->file(space, "ops.txt").code, 404);
+    EXPECT_EQ(anna->remove(space, "dir/renamed.txt").code, 200);
+    EXPECT_EQ(anna->file(space, "dir/renamed.txt").code, 404);
+
+    anna->take_events();
+    anna->post({7, 200, "dir/x.txt"});
+    const auto events = anna->take_events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].responseId, "dir/x.txt");
+    EXPECT_TRUE(anna->take_events().empty());
+
+    remote::BlobClient blobs(world->connection("bob"));
+    const auto target = world->scratch / "downloaded.txt";
+    EXPECT_EQ(blobs.download(second.blob, second.size, target), 200);
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "second");
+}
+
+TEST(TeamServer, ACommitMustNameContentTheStoreHoldsWhole)
+{
+    auto anna = world->domain("anna");
+    struct Case {
+        const char* what;
+        std::string blob;
+        std::int64_t size;
+    } cases[] = {
+        {"never uploaded", std::string(64, 'a'), 5},
+        {"not a hash", "../../etc/passwd", 5},
+        {"uploaded, another size", world->content("whole.txt", "whole").blob, 6},
+    };
+    for (const auto& c : cases) {
+        domain::Commit commit;
+        commit.spaceId = world->spaceId;
+        commit.name = "whole.txt";
+        commit.blob = c.blob;
+        commit.size = c.size;
+        EXPECT_EQ(anna->commit(commit).code, 400) << c.what;
+        EXPECT_EQ(anna->file(world->spaceId, "whole.txt").code, 404) << c.what;
+    }
+}
+
+TEST(TeamServer, EveryRequestNamesItsUserByALiveToken)
+{
+    struct Case {
+        const char* what;
+        std::string authorization;
+        int status;
+    } cases[] = {
+        {"no token", "", 401},
+        {"unknown token", "Authorization: Bearer " + std::string(64, '0') + "\r\n", 401},
+        {"another scheme", "Authorization: Basic " + world->tokens.at("anna") + "\r\n", 401},
+        {"a live token", "Authorization: Bearer " + world->tokens.at("anna") + "\r\n", 200},
+        {"the scheme in lower case", "Authorization: bearer " + world->tokens.at("anna") + "\r\n", 200},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(status_of(world->request("GET /v1/me HTTP/1.1\r\nHost: t\r\n" + c.authorization)), c.status)
+            << c.what;
+    }
+    EXPECT_EQ(status_of(world->request("GET /healthz HTTP/1.1\r\nHost: t\r\n")), 200);
+
+    // A revoked token is refused from its next request on.
+    const auto created = admin({"token", "create", "bob"});
+    const auto token = created.substr(0, created.find('\n'));
+    auto bob = remote::remote_domain(world->connection(token));
+    EXPECT_EQ(bob->project(world->projectId).code, 200);
+    admin({"token", "revoke", token});
+    EXPECT_EQ(bob->project(world->projectId).code, 401);
+}
+
+TEST(TeamServer, TenantsAndRolesBoundWhatAUserMayDo)
+{
+    auto anna = world->domain("anna");
+    auto bob = world->domain("bob");
+    auto carl = world->domain("carl");
+    EXPECT_EQ(carl->project(world->projectId).code, 404);
+    EXPECT_EQ(carl->partitions(world->projectId).code, 404);
+    EXPECT_EQ(carl->lock(world->spaceId, "x.txt").code, 404);
+
+    ASSERT_EQ(anna->commit(world->content("held.txt", "held")).code, 201);
+    ASSERT_EQ(anna->lock(world->spaceId, "held.txt").code, 200);
+    EXPECT_EQ(bob->unlock_forced(world->spaceId, "held.txt"), 403); // a member may not break a lock
+    ASSERT_EQ(bob->file(world->spaceId, "held.txt").value.lock->holder.id, "anna");
+
+    anna->take_events();
+    ASSERT_EQ(bob->lock(world->spaceId, "held.txt").code, 409);
+    ASSERT_EQ(anna->unlock(world->spaceId, "held.txt"), 200);
+    ASSERT_EQ(bob->lock(world->spaceId, "held.txt").code, 200);
+    bob->take_events();
+    EXPECT_EQ(anna->unlock_forced(world->spaceId, "held.txt"), 200); // an admin may
+    const auto told = bob->take_events();
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back().status, 409);
+}
+
+TEST(TeamServer, HostileRequestsGetAClearRefusalAndTheServerServesOn)
+{
+    const auto& anna = world->tokens.at("anna");
+    const auto space = protocol::path(protocol::Op::space, {world->spaceId});
+    struct Case {
+        const char* what;
+        std::string head;
+        std::string body;
+        int status;
+    } cases[] = {
+        {"a chunk over the limit", "PUT /v1/blobs/" + std::string(64, 'a') + "/chunks/0 HTTP/1.1\r\n",
+         std::string((1 << 20) + 1, 'x'), 413},
+        {"JSON over the limit", "POST /v1/tenants/acme/projects HTTP/1.1\r\n",
+         R"({"name":")" + std::string(70000, 'n') + R"("})", 413},
+        {"malformed JSON", "POST /v1/tenants/acme/projects HTTP/1.1\r\n", "{\"name\": ", 400},
+        {"deeply nested JSON", "POST /v1/tenants/acme/projects HTTP/1.1\r\n",
+         std::string(100000, '[') + std::string(100000, ']'), 413},
+        {"nested deeper than allowed", "POST /v1/tenants/acme/projects HTTP/1.1\r\n",
+         "{\"name\":" + std::string(40, '[') + std::string(40, ']') + "}", 400},
+        {"a field of the wrong type", "POST /v1/tenants/acme/projects HTTP/1.1\r\n", "{\"name\": 5}", 400},
+        {"a path outside the space", "PUT " + space + "/lock?name=..%2F..%2Fetc%2Fpasswd HTTP/1.1\r\n", "", 400},
+        {"a name holding CR LF", "GET " + space + "/file?name=a%0d%0aSet-Cookie:%20x HTTP/1.1\r\n", "", 400},
+        {"a malformed escape", "GET " + space + "/file?name=%zz HTTP/1.1\r\n", "", 400},
+        {"a bare CR in a header", "GET /v1/me HTTP/1.1\r\nX-Note: a\rb\r\n", "", 400},
+        {"an oversized header", "GET /v1/me HTTP/1.1\r\nX-Note: " + std::string(20000, 'h') + "\r\n", "", 431},
+        {"an unknown route", "GET /v1/nothing HTTP/1.1\r\n", "", 404},
+        {"a method the route does not take", "PATCH /v1/me HTTP/1.1\r\n", "", 405},
+    };
+    for (const auto& c : cases) {
+        const auto response = world->request(c.head + "Host: t\r\nAuthorization: Bearer " + anna + "\r\n", c.body);
+        EXPECT_EQ(status_of(response), c.status) << c.what << "\n" << response.substr(0, 300);
+        EXPECT_EQ(response.find("Set-Cookie"), std::string::npos) << c.what;
+        EXPECT_NE(response.find("application/problem+json"), std::string::npos) << c.what;
+    }
+
+    // A client that trickles its header holds nobody up and is cut off by the read time-out.
+    Socket slow(world->server->port);
+    slow.send("GET /v1/me HTTP/1.1\r\nHo");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(status_of(world->request("GET /healthz HTTP/1.1\r\nHost: t\r\n")), 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+    EXPECT_TRUE(slow.closed_within(10s));
+}
+
+TEST(TeamServer, EventsWaitForALongPollBoundedByTheServer)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const auto empty = world->authorized("POST", "/v1/me/events/take?wait=400", "carl");
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(status_of(empty), 200);
+    EXPECT_NE(empty.find("[]"), std::string::npos);
+    EXPECT_GE(waited, 350ms);
+    EXPECT_LT(waited, 5s);
+
+    std::thread poster([] {
+        std::this_thread::sleep_for(300ms);
+        world->domain("carl")->post({3, 200, "late.txt"});
+    });
+    const auto answered = world->authorized("POST", "/v1/me/events/take?wait=5000", "carl");
+    poster.join();
+    EXPECT_NE(answered.find("late.txt"), std::string::npos);
+}
+
+TEST(TeamServer, AnUploadCutByAKilledServerResumesAndIsNeverServedInPart)
+{
+    auto anna = world->domain("anna");
+    ASSERT_EQ(anna->commit(world->content("big.bin", "old")).code, 201);
+
+    std::mt19937 random(7);
+    std::string bytes(3 * (1 << 20) + 12345, '\0');
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    const auto [path, hash] = world->file("big.bin.new", bytes);
+    const auto chunk = [&](int index) { return bytes.substr(static_cast<std::size_t>(index) << 20, 1 << 20); };
+    const auto put = [&](int index) {
+        return "PUT /v1/blobs/" + hash + "/chunks/" + std::to_string(index << 20) +
+               " HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + world->tokens.at("anna") + "\r\n";
+    };
+    {
+        ServerProcess doomed;
+        for (int index : {0, 1}) {
+            EXPECT_EQ(status_of(world->request(put(index), chunk(index), doomed.port)), 200);
+        }
+        Socket cut(doomed.port);
+        cut.send(put(2) + "Content-Length: " + std::to_string(1 << 20) + "\r\n\r\n" + chunk(2).substr(0, 500000));
+        std::this_thread::sleep_for(100ms);
+        doomed.child->kill();
+        ASSERT_TRUE(doomed.child->wait(10s));
+    }
+
+    remote::BlobClient blobs(world->connection("anna"));
+    const auto held = blobs.held(hash);
+    EXPECT_EQ(held.code, 404);
+    EXPECT_EQ(held.received, 2 << 20); // whole chunks only
+    EXPECT_EQ(status_of(world->authorized("GET", "/v1/blobs/" + hash + "/chunks/0", "anna")), 404);
+    EXPECT_EQ(blobs.download(hash, static_cast<std::int64_t>(bytes.size()), world->scratch / "partial"), 404);
+    EXPECT_FALSE(fs::exists(world->scratch / "partial"));
+    EXPECT_EQ(anna->file(world->spaceId, "big.bin").value.revision, 1); // the file stays as it was
+
+    const auto chunkPuts = [] {
+        const auto metrics = world->request("GET /metrics HTTP/1.1\r\nHost: t\r\n");
+        const std::string key = "route=\"/v1/blobs/{hash}/chunks/{offset}\",status=\"200\"} ";
+        const auto at = metrics.find(key);
+        return at == std::string::npos ? 0 : std::stoi(metrics.substr(at + key.size()));
+    };
+    const auto before = chunkPuts();
+    EXPECT_EQ(blobs.upload(path, hash, static_cast<std::int64_t>(bytes.size())), 201);
+    EXPECT_EQ(chunkPuts() - before, 2); // the two chunks missing, nothing sent again
+    EXPECT_EQ(blobs.upload(path, hash, static_cast<std::int64_t>(bytes.size())), 200);
+
+    const auto target = world->scratch / "big.bin";
+    ASSERT_EQ(blobs.download(hash, static_cast<std::int64_t>(bytes.size()), target), 200);
+    EXPECT_EQ(*remote::file_hash(target), hash);
+}
+
+TEST(TeamServer, AnUnreachableServerIsAResponseCode)
+{
+    auto connection = world->connection("anna", 1); // nobody listens on port 1
+    connection.connectTimeout = 500ms;
+    auto lost = remote::remote_domain(connection);
+    EXPECT_EQ(lost->lock(world->spaceId, "x.txt").code, protocol::unavailable);
+    EXPECT_EQ(lost->unlock(world->spaceId, "x.txt"), protocol::unavailable);
+    EXPECT_EQ(remote::BlobClient(connection).held(std::string(64, 'a')).code, protocol::unavailable);
+    EXPECT_THROW(lost->tenants(), VyrCldapi::Exception);
+}
+
+} // namespace
+} // namespace vyr::cld::test
