@@ -1,4 +1,6 @@
 #include "commands.h"
+
+#include "open.h"
 #include "trace.h"
 
 #include "text.h"
@@ -312,16 +314,6 @@ Result status(Context& context, std::vector<std::string> files)
     return result;
 }
 
-// The service keeps its user in UTF-8; the state holds host text.
-local::Options options_of(const State& state, bool create)
-{
-    local::Options options;
-    options.store = state.store;
-    options.createStore = create;
-    options.user = {to_utf8(state.user.id), to_utf8(state.user.displayName), to_utf8(state.user.principalName)};
-    return options;
-}
-
 // Set by SIGINT, SIGTERM or SIGHUP while `sync` watches; a lock-free atomic is safe to touch from a
 // handler.
 std::atomic<bool> interrupted{false};
@@ -373,35 +365,60 @@ Result sync(Context& context, bool wait, double seconds)
     return result;
 }
 
-Result init(Context& context, const fs::path& folder, const fs::path& store, const local::Identity& user)
+// Where a working folder's files are kept: a local store, or a team server and its token.
+struct Home {
+    fs::path store;
+    std::string server;
+    fs::path tokenFile;
+};
+
+Result init(Context& context, const fs::path& folder, const Home& home, local::Identity user)
 {
-    if (folder.empty() || store.empty()) {
-        throw Failure("init: the folder and the store need a name", exit_usage);
+    const bool team = !home.server.empty();
+    if (folder.empty() || (team ? home.tokenFile.empty() : home.store.empty())) {
+        throw Failure("init: the folder and the store (or the server and its token file) need a name", exit_usage);
     }
     const fs::path absolute = fs::absolute(folder).lexically_normal();
-    State state{.folder = absolute, .store = fs::absolute(store).lexically_normal(), .user = user, .project = {}, .partition = {}};
+    State state{.folder = absolute,
+                .store = team ? fs::path() : fs::absolute(home.store).lexically_normal(),
+                .server = home.server,
+                .tokenFile = team ? fs::absolute(home.tokenFile).lexically_normal() : fs::path(),
+                .user = std::move(user),
+                .project = {},
+                .partition = {}};
+    const std::string where = team ? "the team service " + state.server : "the store " + state.store.string();
     // The folder reaches the service through the bridge, and all of them are kept in the state
     // file as UTF-8: each must be host text that converts as it is.
-    for (const std::string& text : {state.folder.string(), state.store.string(), user.id, user.displayName,
-                                    user.principalName}) {
-        require_representable("init", text);
-    }
-    fs::create_directories(absolute);
-    // Opening the store creates or migrates it, and proves it usable before anything is remembered.
+    const auto require_host_text = [&] {
+        for (const std::string& text : {state.folder.string(), state.store.string(), state.server,
+                                        state.tokenFile.string(), state.user.id, state.user.displayName,
+                                        state.user.principalName}) {
+            require_representable("init", text);
+        }
+    };
+    require_host_text();
+    // Opening the store creates or migrates it, and proves it usable before anything is remembered;
+    // a team server proves that it takes the token, and tells whom it names.
     try {
-        static_cast<void>(local::open_service(options_of(state, true)));
+        if (team) {
+            state.user = team_user(state);
+        }
+        else {
+            static_cast<void>(open_service(state, true));
+        }
     }
     catch (const std::exception& error) {
-        throw Failure(fmt::format("cannot open the store {}: {}", escaped(state.store.string()), escaped(error.what())),
-                      exit_failed);
+        throw Failure(fmt::format("cannot open {}: {}", escaped(where), escaped(error.what())), exit_failed);
     }
+    require_host_text();
+    fs::create_directories(absolute);
     write_state(state);
     context.replace_state(state);
     Result result;
-    result.data = {{"folder", escaped(state.folder.string())}, {"store", escaped(state.store.string())},
-                   {"user", escaped(user.id)}};
-    result.text = fmt::format("{} works in {} on the store {}\n", escaped(user.displayName),
-                              escaped(state.folder.string()), escaped(state.store.string()));
+    result.data = {{"folder", escaped(state.folder.string())}, {"user", escaped(state.user.id)}};
+    result.data[team ? "server" : "store"] = escaped(team ? state.server : state.store.string());
+    result.text = fmt::format("{} works in {} on {}\n", escaped(state.user.displayName),
+                              escaped(state.folder.string()), escaped(where));
     return result;
 }
 
@@ -596,7 +613,8 @@ Context::~Context()
 State& Context::state()
 {
     if (!state_) {
-        throw Failure(fmt::format("{} is not a working folder; run `vyr-cld init --store STORE --user USER` first",
+        throw Failure(fmt::format("{} is not a working folder; run `vyr-cld init --store STORE --user USER` (or "
+                                  "`--server URL --token-file FILE`) first",
                                   escaped(fs::current_path().string())),
                       exit_usage);
     }
@@ -610,12 +628,12 @@ void Context::connect(bool select)
         // Only `init` creates a store: one the working folder knew and that is gone or emptied is
         // a failure, never silently a new, empty store.
         try {
-            service_ = local::open_service(options_of(current, false));
+            service_ = open_service(current, false);
         }
         catch (const std::exception& error) {
-            throw Failure(fmt::format("cannot open the store {}: {}", escaped(current.store.string()),
-                                      escaped(error.what())),
-                          exit_failed);
+            const std::string where = current.server.empty() ? "the store " + current.store.string()
+                                                             : "the team service " + current.server;
+            throw Failure(fmt::format("cannot open {}: {}", escaped(where), escaped(error.what())), exit_failed);
         }
         VyrCldapi::Cld_Integration::Install(traced(service_));
         if (!json_) {
@@ -647,22 +665,34 @@ void Context::connect(bool select)
 void add_commands(CLI::App& app, Command& command)
 {
     {
-        auto* sub = app.add_subcommand("init", "Make a folder a working folder on a store, for one user");
+        auto* sub = app.add_subcommand("init", "Make a folder a working folder on a store or a team service");
         auto folder = std::make_shared<std::string>(".");
-        auto store = std::make_shared<std::string>();
+        auto home = std::make_shared<Home>();
         auto user = std::make_shared<local::Identity>();
         sub->add_option("folder", *folder, "The working folder")->capture_default_str();
-        sub->add_option("--store", *store, "The store folder, shared by all users")->required();
-        sub->add_option("--user", user->id, "Your user id")->required();
-        sub->add_option("--name", user->displayName, "Your display name (default: the id)");
-        sub->add_option("--principal", user->principalName, "Your principal name (default: ID@local)");
-        sub->callback([&command, folder, store, user] {
-            command = [folder, store, user](Context& context) {
+        auto* store = sub->add_option("--store", home->store, "The store folder, shared by all users");
+        auto* server = sub->add_option("--server", home->server, "The team service's URL");
+        auto* token = sub->add_option("--token-file", home->tokenFile,
+                                      "A file that holds your token for the team service (never the token itself)");
+        auto* id = sub->add_option("--user", user->id, "Your user id on the store");
+        sub->add_option("--name", user->displayName, "Your display name on the store (default: the id)");
+        sub->add_option("--principal", user->principalName, "Your principal name on the store (default: ID@local)");
+        store->excludes(server)->excludes(token);
+        server->needs(token);
+        token->needs(server);
+        id->needs(store);
+        sub->callback([&command, folder, home, user, store, id] {
+            if (home->server.empty() && (store->count() == 0 || id->count() == 0)) {
+                throw CLI::RequiredError("--store and --user, or --server and --token-file,");
+            }
+            command = [folder, home, user](Context& context) {
                 local::Identity identity = *user;
-                identity.displayName = identity.displayName.empty() ? identity.id : identity.displayName;
-                identity.principalName = identity.principalName.empty() ? identity.id + "@local"
-                                                                         : identity.principalName;
-                return init(context, *folder, *store, identity);
+                if (home->server.empty()) {
+                    identity.displayName = identity.displayName.empty() ? identity.id : identity.displayName;
+                    identity.principalName =
+                        identity.principalName.empty() ? identity.id + "@local" : identity.principalName;
+                }
+                return init(context, *folder, *home, identity);
             };
         });
     }

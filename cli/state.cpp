@@ -69,7 +69,9 @@ State read_state(const fs::path& file)
         const json& user = document.at("user");
         return State{
             .folder = fs::absolute(file).parent_path(),
-            .store = host_text(document.at("store")),
+            .store = host_text(document.value("store", json(""))),
+            .server = host_text(document.value("server", json(""))),
+            .tokenFile = host_text(document.value("tokenFile", json(""))),
             .user = {host_text(user.at("id")), host_text(user.at("displayName")), host_text(user.at("principalName"))},
             .project = selection_from(document.value("project", json())),
             .partition = selection_from(document.value("partition", json())),
@@ -84,7 +86,7 @@ State read_state(const fs::path& file)
 
 void write_state(const State& state)
 {
-    const json document = {
+    json document = {
         {"store", to_utf8(state.store.string())},
         {"user",
          {{"id", to_utf8(state.user.id)},
@@ -93,6 +95,11 @@ void write_state(const State& state)
         {"project", to_json(state.project)},
         {"partition", to_json(state.partition)},
     };
+    if (!state.server.empty()) {
+        document.erase("store");
+        document["server"] = to_utf8(state.server);
+        document["tokenFile"] = to_utf8(state.tokenFile.string());
+    }
     const fs::path target = state.folder / state_file_name;
     const fs::path temporary = state.folder / (std::string(state_file_name) + ".tmp");
     {

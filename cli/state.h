@@ -22,7 +22,11 @@ struct Selection {
 struct State {
     // The working folder: the state file lives here, and the partition's files below it.
     std::filesystem::path folder;
+    // The local store, or else the team server (its URL) with the file that holds the token; the
+    // token itself is never remembered here.
     std::filesystem::path store;
+    std::string server;
+    std::filesystem::path tokenFile;
     local::Identity user;
     std::optional<Selection> project;
     std::optional<Selection> partition;

@@ -281,8 +281,8 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
 
 std::string hash_text(std::string_view text)
 {
-    Hasher hasher;
-    hasher.add(text.data(), text.size());
+    domain::Sha256 hasher;
+    hasher.add(text);
     return hasher.hex();
 }
 

@@ -195,4 +195,30 @@ int BlobClient::download(const std::string& hash, std::int64_t size, const std::
     return domain::ok;
 }
 
+int BlobClient::read(const std::string& hash, std::int64_t size,
+                     const std::function<void(const char*, std::size_t)>& sink,
+                     const std::function<void(double)>& progress)
+{
+    if (!protocol::is_blob_hash(hash) || size < 0) {
+        return domain::bad_request;
+    }
+    std::int64_t done = 0;
+    do {
+        const auto response = http_->send("GET", path(Op::blob_chunk_get, {hash, std::to_string(done)}));
+        if (!response.reached || response.status != 200) {
+            return failure_code(response);
+        }
+        const auto length = static_cast<std::int64_t>(response.body.size());
+        if ((length == 0 && size > 0) || done + length > size) {
+            return domain::failed;
+        }
+        sink(response.body.data(), response.body.size());
+        done += length;
+        if (progress && size > 0) {
+            progress(static_cast<double>(done) / static_cast<double>(size));
+        }
+    } while (done < size);
+    return domain::ok;
+}
+
 } // namespace vyr::cld::remote

@@ -46,6 +46,11 @@ public:
     // bytes were found to count `size` and hash to `hash`. 200; 404 not stored; 500 the bytes
     // differ or the file cannot be written; 503 unreachable.
     int download(const std::string& hash, std::int64_t size, const std::filesystem::path& target);
+    // Hands blob `hash` of `size` bytes to `sink` in order, a chunk at a time, and the share done to
+    // `progress`. 200 (every byte handed over); 404 not stored; 500 the server sent more or fewer
+    // bytes; 503 unreachable. The caller checks the bytes against the hash.
+    int read(const std::string& hash, std::int64_t size, const std::function<void(const char*, std::size_t)>& sink,
+             const std::function<void(double)>& progress);
     // Whether the server holds the blob whole: its size, or how much of an upload it holds.
     struct Held {
         int code = 0;

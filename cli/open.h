@@ -1,0 +1,19 @@
+#pragma once
+
+#include "state.h"
+
+#include <VyrCldapi/Cld_Integration.h>
+
+#include <memory>
+
+// The service a working folder names: the local service on its store, or the remote service on its
+// team server.
+namespace vyr::cld::cli {
+
+// Opens it; a local store is created only when `create` (by `init`). Raises std::exception.
+std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const State& state, bool create);
+
+// Whom the team server's token names; raises std::exception when it cannot tell.
+local::Identity team_user(const State& state);
+
+} // namespace vyr::cld::cli

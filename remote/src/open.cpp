@@ -1,0 +1,127 @@
+// The remote service: the client on this machine, its domain and contents on a team server.
+#include "service.h"
+
+#include <vyr/cld/remote/remote.h>
+#include <vyr/cld/remote/service.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace vyr::cld::remote {
+namespace {
+
+using VyrCldapi::ExceptionKind;
+using local::fail;
+
+// File contents on the server, sent and fetched in chunks; the client half writes them into the
+// working folder as it writes a local store's.
+class ServerContents final : public local::Contents {
+public:
+    explicit ServerContents(const Connection& connection) : blobs_(connection) {}
+
+    local::Blob put(const std::filesystem::path& source, const local::Blob& known,
+                    const local::Progress& progress) override
+    {
+        auto blob = known;
+        // The file may change between its hashing and its sending; the server then refuses the
+        // bytes, and the client hashes the file again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const int code = blobs_.upload(source, blob.hash, blob.size, progress);
+            if (code == domain::ok || code == domain::created) {
+                return blob;
+            }
+            if (code != domain::bad_request) {
+                throw domain::Refusal{code};
+            }
+            blob = local::hash_file(source);
+        }
+        throw domain::Refusal{domain::conflict};
+    }
+
+    std::int64_t copy_out(const local::Blob& expected, const std::filesystem::path& target,
+                          const local::Progress& progress) override
+    {
+        return local::write_verified(expected, target, [&](const local::Sink& sink) {
+            const int code = blobs_.read(expected.hash, expected.size, sink, progress);
+            if (code == domain::not_found) {
+                throw local::DamagedContent{};
+            }
+            if (code != domain::ok) {
+                throw domain::Refusal{code};
+            }
+        });
+    }
+
+private:
+    BlobClient blobs_;
+};
+
+std::string token_of(const Options& options)
+{
+    if (!options.token.empty()) {
+        return options.token;
+    }
+    if (options.tokenFile.empty()) {
+        fail(ExceptionKind::Argument, "No token was given.");
+    }
+    std::ifstream in(options.tokenFile);
+    std::string token;
+    if (!in || !std::getline(in, token) || token.empty()) {
+        fail(ExceptionKind::Argument, "The token file cannot be read or is empty.");
+    }
+    if (token.back() == '\r') {
+        token.pop_back();
+    }
+    return token;
+}
+
+std::filesystem::path journals_of(const Options& options)
+{
+    if (!options.journals.empty()) {
+        return options.journals;
+    }
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/') {
+        return std::filesystem::path(state) / "vyr-cld" / "journals";
+    }
+    if (const char* home = std::getenv("HOME"); home && *home == '/') {
+        return std::filesystem::path(home) / ".local" / "state" / "vyr-cld" / "journals";
+    }
+    fail(ExceptionKind::Argument, "There is no folder for the journals: set one, XDG_STATE_HOME or HOME.");
+}
+
+Connection connection_of(const Options& options)
+{
+    if (options.server.empty()) {
+        fail(ExceptionKind::Argument, "No server was given.");
+    }
+    Connection connection;
+    connection.url = options.server;
+    connection.token = token_of(options);
+    connection.caFile = options.caFile;
+    connection.connectTimeout = options.connectTimeout;
+    connection.requestTimeout = options.requestTimeout;
+    return connection;
+}
+
+} // namespace
+
+local::Identity identify(const Options& options)
+{
+    const auto user = remote_domain(connection_of(options))->user();
+    return {user.id, user.displayName, user.principalName};
+}
+
+std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options)
+{
+    const auto connection = connection_of(options);
+    local::Backend backend;
+    backend.domain = remote_domain(connection);
+    backend.contents = std::make_unique<ServerContents>(connection);
+    local::ClientSettings settings;
+    settings.syncInterval = options.syncInterval;
+    settings.dialogs = options.dialogs;
+    settings.journals = journals_of(options);
+    return std::make_shared<local::Client>(std::move(settings), std::move(backend));
+}
+
+} // namespace vyr::cld::remote
