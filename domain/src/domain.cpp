@@ -376,7 +376,10 @@ public:
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
     {
-        return store_->reading([&](Records& records) { return records.changes(spaceId, after); });
+        return store_->reading([&](Records& records) {
+            const auto space = records.space(spaceId);
+            return space && role_in(records, *space) ? records.changes(spaceId, after) : std::vector<FileRow>{};
+        });
     }
 
     Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) override
