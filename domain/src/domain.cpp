@@ -48,16 +48,29 @@ public:
 
     std::vector<TenantRow> tenants() override
     {
-        return store_->reading([](Records& records) { return records.tenants(); });
+        return store_->reading([&](Records& records) {
+            auto all = records.tenants();
+            std::erase_if(all, [&](const TenantRow& tenant) { return !records.sees_tenant(user_.id, tenant.id); });
+            return all;
+        });
     }
     std::optional<TenantRow> tenant(const std::string& uniqueId) override
     {
-        return store_->reading([&](Records& records) { return records.tenant(uniqueId); });
+        return store_->reading([&](Records& records) -> std::optional<TenantRow> {
+            auto tenant = records.tenant(uniqueId);
+            if (tenant && !records.sees_tenant(user_.id, tenant->id)) {
+                return std::nullopt;
+            }
+            return tenant;
+        });
     }
     Answer<std::vector<ProjectRow>> projects(const std::string& tenantUniqueId) override
     {
         return answer<std::vector<ProjectRow>>([&](auto& out) {
-            store_->read([&](Records& records) { out = records.projects(tenant_of(records, tenantUniqueId).id); });
+            store_->read([&](Records& records) {
+                out = records.projects(tenant_of(records, tenantUniqueId).id);
+                std::erase_if(out, [&](const ProjectRow& project) { return !records.role(user_.id, project.id); });
+            });
             return ok;
         });
     }
@@ -83,6 +96,7 @@ public:
                 }
                 out = ProjectRow{new_id(), tenant.id, name, number, ""};
                 records.add_project(out, now_());
+                records.grant(user_.id, out.id, Role::Admin);
                 return static_cast<int>(created);
             });
         });
@@ -147,12 +161,21 @@ public:
     }
     std::optional<SpaceRow> space(const std::string& id) override
     {
-        return store_->reading([&](Records& records) { return records.space(id); });
+        return store_->reading([&](Records& records) -> std::optional<SpaceRow> {
+            auto space = records.space(id);
+            if (space && !role_in(records, *space)) {
+                return std::nullopt;
+            }
+            return space;
+        });
     }
     Answer<std::vector<ContractRow>> contracts(const std::string& tenantUniqueId) override
     {
         return answer<std::vector<ContractRow>>([&](auto& out) {
-            store_->read([&](Records& records) { out = records.contracts(tenant_of(records, tenantUniqueId).id); });
+            store_->read([&](Records& records) {
+                out = records.contracts(tenant_of(records, tenantUniqueId).id);
+                std::erase_if(out, [&](const ContractRow& contract) { return !records.role(user_.id, contract.projectId); });
+            });
             return ok;
         });
     }
@@ -173,18 +196,27 @@ public:
     }
     void add_include_folder(const std::string& projectId, const std::string& folder) override
     {
-        store_->write([&](Records& records) { records.add_include_folder(projectId, folder); });
+        store_->write([&](Records& records) {
+            if (records.role(user_.id, projectId)) {
+                records.add_include_folder(projectId, folder);
+            }
+        });
     }
     bool has_include_folder(const std::string& projectId, const std::string& folder) override
     {
-        return store_->reading([&](Records& records) { return records.has_include_folder(projectId, folder); });
+        return store_->reading([&](Records& records) {
+            return records.role(user_.id, projectId) && records.has_include_folder(projectId, folder);
+        });
     }
 
     Answer<FileRow> file(const std::string& spaceId, const std::string& name) override
     {
         return answer<FileRow>([&](auto& out) {
             const auto checked = checked_name(name);
-            store_->read([&](Records& records) { out = live(records, spaceId, checked); });
+            store_->read([&](Records& records) {
+                space_of(records, spaceId);
+                out = live(records, spaceId, checked);
+            });
             return ok;
         });
     }
@@ -193,6 +225,7 @@ public:
         return answer<FileRow>([&](auto& out) {
             const auto checked = checked_name(name);
             return store_->writing([&](Records& records) {
+                space_of(records, spaceId);
                 out = live(records, spaceId, checked);
                 if (held_by_another(out)) {
                     return static_cast<int>(conflict);
@@ -225,6 +258,7 @@ public:
         return answer<FileRow>([&](auto& out) {
             const auto checked = checked_name(commit.name);
             const auto decide = [&](Records& records) {
+                space_of(records, commit.spaceId);
                 const auto file = records.file(commit.spaceId, checked.key);
                 const bool based = commit.base && file && commit.base->fileId == file->id;
                 if (file && file->deleted && based) {
@@ -276,6 +310,7 @@ public:
         return answer<FileRow>([&](auto& out) {
             const auto checked = checked_name(name);
             return store_->writing([&](Records& records) {
+                space_of(records, spaceId);
                 out = live(records, spaceId, checked);
                 if (held_by_another(out)) {
                     return static_cast<int>(conflict);
@@ -296,6 +331,7 @@ public:
             const auto source = checked_name(from);
             const auto target = checked_name(to);
             return store_->writing([&](Records& records) {
+                space_of(records, spaceId);
                 out = live(records, spaceId, source);
                 const auto taken = records.file(spaceId, target.key);
                 if ((taken && !taken->deleted && taken->id != out.id) || held_by_another(out)) {
@@ -324,6 +360,7 @@ public:
             store_->write([&](Records& records) {
                 project_of(records, projectId);
                 for (const auto& [spaceId, fileName] : checked) {
+                    space_of(records, spaceId);
                     records.tag(live(records, spaceId, fileName).id, projectId, category, name);
                 }
             });
@@ -332,7 +369,10 @@ public:
     }
     std::vector<FileRow> files(const std::string& spaceId) override
     {
-        return store_->reading([&](Records& records) { return records.files(spaceId); });
+        return store_->reading([&](Records& records) {
+            const auto space = records.space(spaceId);
+            return space && role_in(records, *space) ? records.files(spaceId) : std::vector<FileRow>{};
+        });
     }
 
     Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) override
@@ -345,7 +385,11 @@ public:
             update.id = new_id();
             update.created = now_();
             store_->write([&](Records& records) {
+                // A write may run again when the database asks for it: nothing may pile up.
+                update.fileIds.clear();
+                project_of(records, update.projectId);
                 for (const auto& [spaceId, name] : checked) {
+                    space_of(records, spaceId);
                     const auto file = records.file(spaceId, name.key);
                     if (!file || file->deleted) {
                         throw Refusal{not_found};
@@ -360,7 +404,13 @@ public:
     }
     std::optional<ModelUpdateRow> model_update(const std::string& id) override
     {
-        return store_->reading([&](Records& records) { return records.model_update(id); });
+        return store_->reading([&](Records& records) -> std::optional<ModelUpdateRow> {
+            auto update = records.model_update(id);
+            if (update && !records.role(user_.id, update->projectId)) {
+                return std::nullopt;
+            }
+            return update;
+        });
     }
 
     void post(const EventRow& event) override
@@ -384,23 +434,42 @@ private:
         records.post(user_.id, {static_cast<std::int32_t>(type), status, path}, now_());
     }
 
-    static TenantRow tenant_of(Records& records, const std::string& uniqueId)
+    // What the user may not see answers as if it did not exist, so that nobody learns of another
+    // tenant's projects by asking.
+    TenantRow tenant_of(Records& records, const std::string& uniqueId) const
     {
         auto tenant = records.tenant(uniqueId);
-        if (!tenant) {
+        if (!tenant || !records.sees_tenant(user_.id, tenant->id)) {
             throw Refusal{not_found};
         }
         return std::move(*tenant);
     }
-    static ProjectRow project_of(Records& records, const std::string& id)
+    ProjectRow project_of(Records& records, const std::string& id) const
     {
         auto project = records.project(id);
-        if (!project) {
+        if (!project || !records.role(user_.id, project->id)) {
             throw Refusal{not_found};
         }
         return std::move(*project);
     }
-    static SpaceRow partition_of(Records& records, const std::string& projectId, const std::string& partitionId)
+    // The user's role in a space: its project's, or an admin's in the user's own directory.
+    std::optional<Role> role_in(Records& records, const SpaceRow& space) const
+    {
+        if (space.kind == SpaceRow::Kind::UserDirectory) {
+            return space.ownerId == user_.id ? std::optional{Role::Admin} : std::nullopt;
+        }
+        return records.role(user_.id, space.projectId);
+    }
+    std::pair<SpaceRow, Role> space_of(Records& records, const std::string& spaceId) const
+    {
+        auto space = records.space(spaceId);
+        const auto role = space ? role_in(records, *space) : std::nullopt;
+        if (!role) {
+            throw Refusal{not_found};
+        }
+        return {std::move(*space), *role};
+    }
+    SpaceRow partition_of(Records& records, const std::string& projectId, const std::string& partitionId) const
     {
         const auto project = project_of(records, projectId);
         auto space = records.space(partitionId);
@@ -428,13 +497,28 @@ private:
         return code_of([&] {
             const auto checked = checked_name(name);
             return store_->writing([&](Records& records) {
+                const auto role = space_of(records, spaceId).second;
                 const auto file = live(records, spaceId, checked);
-                if (!anybodys && held_by_another(file)) {
-                    return static_cast<int>(conflict);
+                if (held_by_another(file)) {
+                    if (!anybodys) {
+                        return static_cast<int>(conflict);
+                    }
+                    if (role != Role::Admin) {
+                        return static_cast<int>(forbidden);
+                    }
                 }
                 if (file.lock) {
                     records.set_lock(file.id, std::nullopt, 0);
                     post(records, StatusEventType::Unlocked, ok, file.path);
+                    if (held_by_another(file)) {
+                        // The holder learns that the lock is gone and who took it: a path never
+                        // holds a control character, so a line break parts the two.
+                        const auto& by = user_.principalName.empty() ? user_.id : user_.principalName;
+                        records.post(file.lock->holder.id,
+                                     {static_cast<std::int32_t>(StatusEventType::Unlocked), conflict,
+                                      file.path + "\n" + by},
+                                     now_());
+                    }
                 }
                 return static_cast<int>(ok);
             });

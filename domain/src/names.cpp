@@ -1,10 +1,13 @@
 #include <vyr/cld/domain/names.h>
+#include <vyr/cld/domain/sha256.h>
 
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
 #include <array>
+#include <memory>
 #include <cstdio>
 #include <ctime>
 
@@ -108,19 +111,54 @@ std::string iso_time(Millis time)
     return text.data();
 }
 
+std::string hex(const unsigned char* bytes, std::size_t size)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
 std::string new_id()
 {
     std::array<unsigned char, 16> bytes{};
     if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
         throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes for a new identifier.");
     }
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string id;
-    for (const unsigned char byte : bytes) {
-        id += digits[byte >> 4];
-        id += digits[byte & 15];
+    return hex(bytes.data(), bytes.size());
+}
+
+struct Sha256::Context {
+    struct Free {
+        void operator()(EVP_MD_CTX* context) const noexcept { EVP_MD_CTX_free(context); }
+    };
+    std::unique_ptr<EVP_MD_CTX, Free> digest{EVP_MD_CTX_new()};
+};
+
+Sha256::Sha256() : context_(std::make_unique<Context>())
+{
+    if (!context_->digest || EVP_DigestInit_ex(context_->digest.get(), EVP_sha256(), nullptr) != 1) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No SHA-256 digest available.");
     }
-    return id;
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::add(const char* data, std::size_t size)
+{
+    EVP_DigestUpdate(context_->digest.get(), data, size);
+}
+
+std::string Sha256::hex()
+{
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context_->digest.get(), digest.data(), &length);
+    return domain::hex(digest.data(), length);
 }
 
 } // namespace vyr::cld::domain

@@ -2,7 +2,7 @@
 
 #include "paths.h"
 
-#include <openssl/evp.h>
+#include <vyr/cld/domain/sha256.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -72,10 +72,6 @@ void sync_folder(const std::filesystem::path& folder)
     Fd(folder, O_RDONLY | O_DIRECTORY).sync();
 }
 
-struct DigestFree {
-    void operator()(EVP_MD_CTX* context) const noexcept { EVP_MD_CTX_free(context); }
-};
-
 // Reads all of `in`, hands every chunk to `sink` and reports the share read so far.
 template <class Sink> void stream(const Fd& in, const Progress& progress, Sink&& sink)
 {
@@ -115,34 +111,6 @@ void write_all(int out, const char* data, std::size_t size)
         size -= static_cast<std::size_t>(put);
     }
 }
-
-// The SHA-256 of everything streamed through it, as 64 hex digits.
-class Hasher {
-public:
-    Hasher() : context_(EVP_MD_CTX_new())
-    {
-        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
-            throw IoFailure{ENOMEM};
-        }
-    }
-    void add(const char* data, std::size_t size) { EVP_DigestUpdate(context_.get(), data, size); }
-    std::string hex()
-    {
-        std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(context_.get(), digest.data(), &length);
-        static constexpr char digits[] = "0123456789abcdef";
-        std::string out;
-        for (unsigned int i = 0; i < length; ++i) {
-            out += digits[digest[i] >> 4];
-            out += digits[digest[i] & 15];
-        }
-        return out;
-    }
-
-private:
-    std::unique_ptr<EVP_MD_CTX, DigestFree> context_;
-};
 
 // A temporary file that is removed unless it was renamed into place. Its writer holds a lock on
 // it for as long as it lives, so a sweep can tell the leftovers of a killed process (whose locks the
@@ -223,7 +191,7 @@ Blob ContentStore::put(const std::filesystem::path& source, const Progress& prog
 {
     const Fd in(source, O_RDONLY);
     TempFile temp(folder_ / "tmp");
-    Hasher hasher;
+    domain::Sha256 hasher;
     Blob blob;
     stream(in, progress, [&](const char* data, std::size_t size) {
         hasher.add(data, size);
@@ -248,7 +216,7 @@ std::int64_t ContentStore::copy_out(const Blob& expected, const std::filesystem:
     TempFile temp(target.parent_path());
     // The blob's name is its hash: checking the bytes as they pass costs no extra reading, and a
     // blob changed or cut short under the store never replaces a working copy.
-    Hasher hasher;
+    domain::Sha256 hasher;
     std::int64_t size = 0;
     stream(in, progress, [&](const char* data, std::size_t length) {
         hasher.add(data, length);
@@ -313,7 +281,7 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
 Blob ContentStore::hash_file(const std::filesystem::path& file)
 {
     const Fd in(file, O_RDONLY);
-    Hasher hasher;
+    domain::Sha256 hasher;
     Blob blob;
     stream(in, nullptr, [&](const char* data, std::size_t size) {
         hasher.add(data, size);

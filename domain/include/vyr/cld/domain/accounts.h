@@ -9,8 +9,6 @@
 // when created and kept only as their SHA-256; a revoked token names nobody from then on.
 namespace vyr::cld::domain {
 
-enum class Role { Member, Admin };
-
 class Accounts {
 public:
     virtual ~Accounts() = default;

@@ -85,6 +85,8 @@ public:
     virtual Answer<FileRow> lock(const std::string& spaceId, const std::string& name) = 0;
     // 200 (also when nobody held it); 409 held by another.
     virtual int unlock(const std::string& spaceId, const std::string& name) = 0;
+    // 200 (also another's lock, for an admin of the project; the former holder is told by an
+    // Unlocked event of status 409 naming who broke it); 403 another's lock, for a member.
     virtual int unlock_forced(const std::string& spaceId, const std::string& name) = 0;
     virtual int unlock_all() = 0;
     // 201 a new file; 200 new or unchanged content (the answer is the file as it now is); 409

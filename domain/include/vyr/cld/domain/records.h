@@ -87,6 +87,10 @@ struct ContractRow {
     std::string projectId, id, name;
 };
 
+// What a user may do in a project: any member may lock, upload, rename and delete; an admin may
+// also break another user's lock.
+enum class Role { Member, Admin };
+
 // The operations of one transaction. Each write is seen by later reads of the same transaction.
 class Records {
 public:
@@ -95,6 +99,12 @@ public:
     virtual std::vector<TenantRow> tenants() = 0;
     virtual std::optional<TenantRow> tenant(const std::string& uniqueId) = 0;
     virtual void put_user(const UserRow& user) = 0;
+
+    // Access: whether the user sees a tenant, and the user's role on a project (nothing: the
+    // project is not theirs to see). The rules that use them are the domain's.
+    virtual bool sees_tenant(const std::string& userId, const std::string& tenantId) = 0;
+    virtual std::optional<Role> role(const std::string& userId, const std::string& projectId) = 0;
+    virtual void grant(const std::string& userId, const std::string& projectId, Role role) = 0;
 
     virtual std::vector<ProjectRow> projects(const std::string& tenantId) = 0;
     virtual std::optional<ProjectRow> project(const std::string& id) = 0;

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <vyr/cld/domain/accounts.h>
+#include <vyr/cld/domain/blobs.h>
+#include <vyr/cld/domain/records.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+// The team service's stores on PostgreSQL: metadata, accounts and file contents, sharing one pool
+// of connections. Every statement binds its values as parameters. Any number of processes may use
+// one database at once; write transactions are serializable and retried when PostgreSQL refuses
+// one for a concurrent write, so two processes act as one store.
+namespace vyr::cld::domain {
+
+// The database cannot be reached (down, restarting, refusing connections, or the pool stayed
+// busy past its wait). Nothing was committed, unless the connection broke during the commit
+// itself; a server answers 503. The pool replaces lost connections, so the next call after the
+// database is back succeeds without a restart.
+struct StoreUnavailable : VyrCldapi::Exception {
+    explicit StoreUnavailable(const std::string& why)
+        : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The store's database is unavailable: " + why)
+    {
+    }
+};
+
+struct PostgresSettings {
+    // A libpq connection string ("host=... dbname=...") or URI ("postgresql://..."); empty takes
+    // the PG* environment variables.
+    std::string url;
+    int poolSize = 8;
+    // How long a call waits for a free connection before StoreUnavailable.
+    std::chrono::milliseconds acquireTimeout{10000};
+    // How long opening one connection may take.
+    std::chrono::seconds connectTimeout{5};
+    // Attempts of a write transaction that PostgreSQL refused for a concurrent one.
+    int writeAttempts = 30;
+};
+
+// Creates the schema or migrates it forward; safe when several processes migrate at once. Answers
+// the schema version the database is at. Raises StoreUnavailable when it cannot connect.
+int migrate_postgres(const std::string& url);
+// The schema version this library writes; a store refuses a database at another version.
+int postgres_schema_version();
+
+// Connections to one database, opened on demand, at most `poolSize` at once.
+class PostgresPool {
+public:
+    struct Stats {
+        int size = 0;  // the most connections it opens
+        int open = 0;  // connections open now
+        int inUse = 0; // connections lent out now
+    };
+
+    explicit PostgresPool(const PostgresSettings& settings);
+    ~PostgresPool();
+    PostgresPool(const PostgresPool&) = delete;
+    PostgresPool& operator=(const PostgresPool&) = delete;
+
+    [[nodiscard]] Stats stats() const;
+
+private:
+    friend struct PostgresAccess;
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Administration of the team service's users: tenants, users, their tokens and project roles.
+class PostgresAccounts final : public Accounts {
+public:
+    explicit PostgresAccounts(std::shared_ptr<PostgresPool> pool);
+
+    // The token's user: nothing for an unknown, revoked or malformed token.
+    std::optional<UserRow> authenticate(const std::string& token) override;
+
+    // Adds a tenant, or updates the one of that id.
+    void add_tenant(const TenantRow& tenant);
+    // Adds a user, or updates the one of that id, as a member of a tenant (by unique id), which it
+    // sees from then on. Raises VyrCldapi::Exception (Argument) for an unknown tenant.
+    void add_user(const UserRow& user, const std::string& tenantUniqueId);
+
+    struct Token {
+        std::string id;     // names the token for revocation; not a secret
+        std::string secret; // 64 hex digits of 32 random bytes: shown once, kept only as its SHA-256
+    };
+    // Raises VyrCldapi::Exception (Argument) for an unknown user.
+    Token create_token(const std::string& userId);
+    // Revokes a token named by its id or its secret; false when there was no such live token.
+    bool revoke_token(const std::string& idOrSecret);
+    // Gives the user a role on a project (replacing any other); the project's tenant becomes
+    // visible to the user. Raises VyrCldapi::Exception (Argument) for an unknown user or project.
+    void grant(const std::string& userId, const std::string& projectId, Role role);
+
+private:
+    std::shared_ptr<PostgresPool> pool_;
+};
+
+// The metadata store on the pool. The working folders' records are not kept here.
+std::shared_ptr<MetadataStore> postgres_store(std::shared_ptr<PostgresPool> pool);
+// The same, on a pool of its own.
+std::shared_ptr<MetadataStore> open_postgres_store(const PostgresSettings& settings);
+
+// File contents in chunks of BlobStore::chunk_size.
+std::shared_ptr<BlobStore> postgres_blobs(std::shared_ptr<PostgresPool> pool);
+
+} // namespace vyr::cld::domain

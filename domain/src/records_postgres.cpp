@@ -1,0 +1,942 @@
+#include <vyr/cld/domain/postgres.h>
+#include <vyr/cld/domain/sha256.h>
+
+#include <openssl/rand.h>
+#include <pqxx/pqxx>
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace vyr::cld::domain {
+namespace {
+
+// Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
+// has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
+// as SQLite compares it, whatever the database's locale.
+constexpr std::array<const char*, 1> migrations{
+    R"sql(
+CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
+    enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
+CREATE TABLE users(id TEXT PRIMARY KEY, display_name TEXT NOT NULL, principal_name TEXT NOT NULL);
+CREATE TABLE tenant_members(user_id TEXT NOT NULL REFERENCES users(id), tenant_id TEXT NOT NULL REFERENCES tenants(id),
+    PRIMARY KEY(user_id, tenant_id));
+CREATE TABLE tokens(id TEXT PRIMARY KEY, user_id TEXT NOT NULL REFERENCES users(id), hash TEXT NOT NULL UNIQUE,
+    created BIGINT NOT NULL, revoked BIGINT);
+CREATE TABLE projects(id TEXT PRIMARY KEY, tenant_id TEXT NOT NULL REFERENCES tenants(id), name TEXT NOT NULL,
+    number TEXT NOT NULL, crs TEXT NOT NULL, created BIGINT NOT NULL);
+CREATE UNIQUE INDEX projects_number ON projects(tenant_id, number) WHERE number <> '';
+CREATE TABLE project_roles(user_id TEXT NOT NULL REFERENCES users(id), project_id TEXT NOT NULL REFERENCES projects(id),
+    admin BOOLEAN NOT NULL, PRIMARY KEY(user_id, project_id));
+CREATE TABLE spaces(id TEXT PRIMARY KEY, kind SMALLINT NOT NULL, project_id TEXT REFERENCES projects(id),
+    owner_id TEXT REFERENCES users(id), name TEXT NOT NULL, version_major INTEGER NOT NULL,
+    changes BIGINT NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX spaces_partition_name ON spaces(project_id, name) WHERE kind = 0;
+CREATE UNIQUE INDEX spaces_user_directory ON spaces(owner_id, version_major) WHERE kind = 1;
+CREATE TABLE files(id TEXT PRIMARY KEY, space_id TEXT NOT NULL REFERENCES spaces(id), path TEXT NOT NULL,
+    path_key TEXT NOT NULL, revision BIGINT NOT NULL, blob TEXT NOT NULL, size BIGINT NOT NULL,
+    deleted BOOLEAN NOT NULL, lock_user TEXT REFERENCES users(id), lock_time BIGINT, seq BIGINT NOT NULL);
+CREATE UNIQUE INDEX files_live_path ON files(space_id, path_key) WHERE NOT deleted;
+CREATE INDEX files_path ON files(space_id, path_key);
+CREATE INDEX files_seq ON files(space_id, seq);
+CREATE INDEX files_lock ON files(lock_user) WHERE lock_user IS NOT NULL;
+CREATE TABLE revisions(file_id TEXT NOT NULL REFERENCES files(id), revision BIGINT NOT NULL, path TEXT NOT NULL,
+    blob TEXT NOT NULL, size BIGINT NOT NULL, deleted BOOLEAN NOT NULL, author TEXT NOT NULL REFERENCES users(id),
+    time BIGINT NOT NULL, seq BIGINT NOT NULL, PRIMARY KEY(file_id, revision));
+CREATE TABLE file_tags(file_id TEXT NOT NULL REFERENCES files(id), project_id TEXT NOT NULL REFERENCES projects(id),
+    category TEXT NOT NULL, name TEXT NOT NULL, PRIMARY KEY(file_id, project_id, category, name));
+CREATE TABLE events(seq BIGSERIAL PRIMARY KEY, user_id TEXT NOT NULL, type INTEGER NOT NULL,
+    status INTEGER NOT NULL, response_id TEXT NOT NULL, time BIGINT NOT NULL);
+CREATE INDEX events_user ON events(user_id, seq);
+CREATE TABLE road_contracts(project_id TEXT NOT NULL REFERENCES projects(id), contract_id TEXT NOT NULL,
+    name TEXT NOT NULL, PRIMARY KEY(project_id, contract_id));
+CREATE TABLE model_updates(id TEXT PRIMARY KEY, project_id TEXT NOT NULL REFERENCES projects(id),
+    user_id TEXT NOT NULL REFERENCES users(id), dimensions INTEGER NOT NULL, epsg INTEGER NOT NULL,
+    description TEXT NOT NULL, logical_id TEXT NOT NULL, offset_x DOUBLE PRECISION NOT NULL,
+    offset_y DOUBLE PRECISION NOT NULL, created BIGINT NOT NULL);
+CREATE TABLE model_update_files(update_id TEXT NOT NULL REFERENCES model_updates(id),
+    file_id TEXT NOT NULL REFERENCES files(id), PRIMARY KEY(update_id, file_id));
+CREATE TABLE include_folders(project_id TEXT NOT NULL REFERENCES projects(id), folder TEXT NOT NULL,
+    PRIMARY KEY(project_id, folder));
+CREATE TABLE blobs(hash TEXT PRIMARY KEY, size BIGINT NOT NULL DEFAULT 0, whole BOOLEAN NOT NULL DEFAULT FALSE);
+CREATE TABLE blob_chunks(hash TEXT NOT NULL REFERENCES blobs(hash) ON DELETE CASCADE, start BIGINT NOT NULL,
+    bytes BYTEA NOT NULL, PRIMARY KEY(hash, start));
+)sql",
+};
+
+// Any number of processes may migrate at once: the first to take this lock migrates, the others
+// then find nothing to do.
+constexpr long migration_lock = 0x7679722d636c64; // "vyr-cld"
+
+Millis now_millis()
+{
+    return to_millis(std::chrono::system_clock::now());
+}
+
+bool is_sha256_hex(std::string_view text)
+{
+    return text.size() == 64 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// The connection string with a bound on how long connecting may take.
+std::string with_connect_timeout(const std::string& url, std::chrono::seconds timeout)
+{
+    const auto seconds = std::to_string(std::max<std::int64_t>(1, timeout.count()));
+    if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
+        return url + (url.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=" + seconds;
+    }
+    return url + (url.empty() ? "" : " ") + "connect_timeout=" + seconds;
+}
+
+// A failure of PostgreSQL's, as the store's callers know failures: the database out of reach, a
+// full disk, or a store that cannot be used. The server's message names no value of a token or a
+// file's content, which never reach a statement as text.
+[[noreturn]] void raise_translated(const pqxx::sql_error& e)
+{
+    if (e.sqlstate() == "53100") {
+        throw StoreFull{};
+    }
+    // Too many connections, the server shutting down or starting: it may be back soon.
+    if (e.sqlstate() == "53300" || e.sqlstate().rfind("57P", 0) == 0) {
+        throw StoreUnavailable(e.what());
+    }
+    throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                               std::string("The store cannot be used: ") + e.what());
+}
+
+int schema_version(pqxx::transaction_base& tx)
+{
+    const auto exists = tx.exec("SELECT to_regclass('schema_version') IS NOT NULL")[0][0].as<bool>();
+    if (!exists) {
+        return 0;
+    }
+    return tx.exec("SELECT coalesce(max(version), 0) FROM schema_version")[0][0].as<int>();
+}
+
+} // namespace
+
+// The pool's insides, for the stores of this file.
+struct PostgresPool::State {
+    PostgresSettings settings;
+    std::string conninfo;
+    std::mutex mutex;
+    std::condition_variable freed;
+    std::vector<std::unique_ptr<pqxx::connection>> idle;
+    int open = 0;
+    int inUse = 0;
+};
+
+struct PostgresAccess {
+    using State = PostgresPool::State;
+    static State& state(const PostgresPool& pool) { return *pool.state_; }
+};
+
+namespace {
+
+using Serializable = pqxx::transaction<pqxx::serializable, pqxx::read_write>;
+using Snapshot = pqxx::transaction<pqxx::repeatable_read, pqxx::read_only>;
+
+// A connection lent by the pool; given back when the lease ends, or dropped when it broke.
+class Lease {
+public:
+    explicit Lease(PostgresAccess::State& pool) : pool_(pool)
+    {
+        std::unique_lock lock(pool_.mutex);
+        const auto until = std::chrono::steady_clock::now() + pool_.settings.acquireTimeout;
+        if (!pool_.freed.wait_until(lock, until,
+                                    [&] { return !pool_.idle.empty() || pool_.open < pool_.settings.poolSize; })) {
+            throw StoreUnavailable("no connection came free in time");
+        }
+        ++pool_.inUse;
+        if (!pool_.idle.empty()) {
+            connection_ = std::move(pool_.idle.back());
+            pool_.idle.pop_back();
+            return;
+        }
+        ++pool_.open;
+        lock.unlock();
+        try {
+            connection_ = std::make_unique<pqxx::connection>(pool_.conninfo);
+            Snapshot tx(*connection_);
+            const auto version = schema_version(tx);
+            if (version != static_cast<int>(migrations.size())) {
+                throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                           "The store's database is at schema version " + std::to_string(version) +
+                                               ", not " + std::to_string(migrations.size()) + ": migrate it first.");
+            }
+        } catch (...) {
+            connection_.reset();
+            give_back();
+            try {
+                throw;
+            } catch (const pqxx::broken_connection& e) {
+                throw StoreUnavailable(e.what());
+            } catch (const pqxx::sql_error& e) {
+                raise_translated(e);
+            }
+        }
+    }
+    ~Lease() { give_back(); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+
+    pqxx::connection& connection() { return *connection_; }
+
+    // The connection broke: drop it, and the idle ones, which most likely broke with it.
+    void broken()
+    {
+        connection_.reset();
+        const std::lock_guard lock(pool_.mutex);
+        pool_.open -= static_cast<int>(pool_.idle.size());
+        pool_.idle.clear();
+    }
+
+private:
+    void give_back()
+    {
+        if (done_) {
+            return;
+        }
+        done_ = true;
+        {
+            const std::lock_guard lock(pool_.mutex);
+            --pool_.inUse;
+            if (connection_ && connection_->is_open()) {
+                pool_.idle.push_back(std::move(connection_));
+            } else {
+                --pool_.open;
+            }
+        }
+        pool_.freed.notify_one();
+    }
+
+    PostgresAccess::State& pool_;
+    std::unique_ptr<pqxx::connection> connection_;
+    bool done_ = false;
+};
+
+// Runs `body` in one transaction on a pooled connection: serializable when it writes, a
+// consistent read-only snapshot otherwise. A write that PostgreSQL refused for a concurrent one
+// runs again, a bounded number of times, after a short random pause; a connection found broken
+// before anything was committed is replaced and the body runs again.
+template <class Body> void in_transaction(PostgresPool& pool, bool write, Body&& body)
+{
+    auto& state = PostgresAccess::state(pool);
+    constexpr int reconnects = 3;
+    int refused = 0;
+    int broken = 0;
+    const auto pause_before_retry = [&](int attempts, const char* why) {
+        if (attempts >= state.settings.writeAttempts) {
+            throw StoreUnavailable(std::string("too many concurrent writes: ") + why);
+        }
+        // Apart at random, so that the writers that collided do not collide again.
+        thread_local std::minstd_rand jitter{std::random_device{}()};
+        const auto pause = std::uniform_int_distribution<int>(0, std::min(50, 2 * attempts))(jitter);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    };
+    for (;;) {
+        Lease lease(state);
+        try {
+            if (write) {
+                Serializable tx(lease.connection());
+                body(static_cast<pqxx::transaction_base&>(tx));
+                tx.commit();
+            } else {
+                Snapshot tx(lease.connection());
+                body(static_cast<pqxx::transaction_base&>(tx));
+                tx.commit();
+            }
+            return;
+        } catch (const pqxx::in_doubt_error& e) {
+            lease.broken();
+            throw StoreUnavailable(std::string("the connection broke during a commit: ") + e.what());
+        } catch (const pqxx::statement_completion_unknown& e) {
+            lease.broken();
+            throw StoreUnavailable(e.what());
+        } catch (const pqxx::broken_connection& e) {
+            lease.broken();
+            if (++broken >= reconnects) {
+                throw StoreUnavailable(e.what());
+            }
+        } catch (const pqxx::transaction_rollback& e) {
+            // Refused for a concurrent write (or a deadlock): it decided nothing, and may decide
+            // otherwise on the rows as they are now.
+            pause_before_retry(++refused, e.what());
+        } catch (const pqxx::unique_violation& e) {
+            // A concurrent write took the key first: the same.
+            pause_before_retry(++refused, e.what());
+        } catch (const pqxx::sql_error& e) {
+            raise_translated(e);
+        }
+    }
+}
+
+// Parameters bind as text; these read them back.
+std::string text(const pqxx::field& field)
+{
+    return field.is_null() ? std::string() : field.as<std::string>();
+}
+
+TenantRow read_tenant(const pqxx::row& r)
+{
+    return {text(r[0]), text(r[1]), text(r[2]), text(r[4]), text(r[5]), r[3].as<bool>()};
+}
+constexpr const char* tenant_columns =
+    "SELECT id, unique_id, display_name, enabled, provider_id, organization_id FROM tenants ";
+
+ProjectRow read_project(const pqxx::row& r)
+{
+    return {text(r[0]), text(r[1]), text(r[2]), text(r[3]), text(r[4])};
+}
+
+SpaceRow read_space(const pqxx::row& r)
+{
+    SpaceRow space;
+    space.id = text(r[0]);
+    space.kind = r[1].as<int>() == 0 ? SpaceRow::Kind::Partition : SpaceRow::Kind::UserDirectory;
+    space.projectId = text(r[2]);
+    space.ownerId = text(r[3]);
+    space.name = text(r[4]);
+    space.versionMajor = r[5].as<int>();
+    return space;
+}
+
+#define VYR_PG_SPACE_COLUMNS "SELECT id, kind, project_id, owner_id, name, version_major FROM spaces "
+#define VYR_PG_FILE_COLUMNS                                                                                          \
+    "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "         \
+    "u.principal_name, f.lock_time FROM files f LEFT JOIN users u ON u.id = f.lock_user "
+
+FileRow read_file(const pqxx::row& r)
+{
+    FileRow file;
+    file.id = text(r[0]);
+    file.spaceId = text(r[1]);
+    file.path = text(r[2]);
+    file.revision = r[3].as<std::int64_t>();
+    file.blob = text(r[4]);
+    file.size = r[5].as<std::int64_t>();
+    file.deleted = r[6].as<bool>();
+    if (!r[7].is_null()) {
+        file.lock = LockRow{{text(r[7]), text(r[8]), text(r[9])}, r[10].as<std::int64_t>()};
+    }
+    return file;
+}
+
+template <class Row, class Read> std::vector<Row> all(const pqxx::result& result, Read&& read)
+{
+    std::vector<Row> out;
+    out.reserve(result.size());
+    for (const auto& r : result) {
+        out.push_back(read(r));
+    }
+    return out;
+}
+
+template <class Row, class Read> std::optional<Row> first(const pqxx::result& result, Read&& read)
+{
+    if (result.empty()) {
+        return std::nullopt;
+    }
+    return read(result[0]);
+}
+
+void grant_role(pqxx::transaction_base& tx, const std::string& userId, const std::string& projectId, Role role)
+{
+    tx.exec_params("INSERT INTO project_roles VALUES($1, $2, $3) ON CONFLICT(user_id, project_id) "
+                   "DO UPDATE SET admin = excluded.admin",
+                   userId, projectId, role == Role::Admin);
+}
+
+[[noreturn]] void kept_by_working_folder()
+{
+    throw std::logic_error("kept by the working folder");
+}
+
+class PostgresRecords final : public Records {
+public:
+    explicit PostgresRecords(pqxx::transaction_base& tx) : tx_(tx) {}
+
+    std::vector<TenantRow> tenants() override
+    {
+        return all<TenantRow>(tx_.exec(std::string(tenant_columns) + "ORDER BY display_name COLLATE \"C\""),
+                              read_tenant);
+    }
+    std::optional<TenantRow> tenant(const std::string& uniqueId) override
+    {
+        return first<TenantRow>(tx_.exec_params(std::string(tenant_columns) + "WHERE unique_id = $1", uniqueId),
+                                read_tenant);
+    }
+    void put_user(const UserRow& user) override
+    {
+        tx_.exec_params("INSERT INTO users VALUES($1, $2, $3) ON CONFLICT(id) DO UPDATE SET display_name = "
+                        "excluded.display_name, principal_name = excluded.principal_name WHERE users.display_name "
+                        "<> excluded.display_name OR users.principal_name <> excluded.principal_name",
+                        user.id, user.displayName, user.principalName);
+    }
+
+    bool sees_tenant(const std::string& userId, const std::string& tenantId) override
+    {
+        return !tx_
+                    .exec_params("SELECT 1 FROM tenant_members WHERE user_id = $1 AND tenant_id = $2 UNION ALL "
+                                 "SELECT 1 FROM project_roles r JOIN projects p ON p.id = r.project_id "
+                                 "WHERE r.user_id = $1 AND p.tenant_id = $2 LIMIT 1",
+                                 userId, tenantId)
+                    .empty();
+    }
+    std::optional<Role> role(const std::string& userId, const std::string& projectId) override
+    {
+        return first<Role>(
+            tx_.exec_params("SELECT admin FROM project_roles WHERE user_id = $1 AND project_id = $2", userId,
+                            projectId),
+            [](const pqxx::row& r) { return r[0].as<bool>() ? Role::Admin : Role::Member; });
+    }
+    void grant(const std::string& userId, const std::string& projectId, Role role) override
+    {
+        grant_role(tx_, userId, projectId, role);
+    }
+
+    std::vector<ProjectRow> projects(const std::string& tenantId) override
+    {
+        return all<ProjectRow>(tx_.exec_params("SELECT id, tenant_id, name, number, crs FROM projects WHERE "
+                                               "tenant_id = $1 ORDER BY created, id COLLATE \"C\"",
+                                               tenantId),
+                               read_project);
+    }
+    std::optional<ProjectRow> project(const std::string& id) override
+    {
+        return first<ProjectRow>(
+            tx_.exec_params("SELECT id, tenant_id, name, number, crs FROM projects WHERE id = $1", id), read_project);
+    }
+    bool project_number_taken(const std::string& tenantId, const std::string& number) override
+    {
+        return !tx_.exec_params("SELECT 1 FROM projects WHERE tenant_id = $1 AND number = $2", tenantId, number)
+                    .empty();
+    }
+    void add_project(const ProjectRow& p, Millis created) override
+    {
+        tx_.exec_params("INSERT INTO projects VALUES($1, $2, $3, $4, $5, $6)", p.id, p.tenantId, p.name, p.number,
+                        p.crs, created);
+    }
+
+    std::vector<SpaceRow> partitions(const std::string& projectId) override
+    {
+        return all<SpaceRow>(tx_.exec_params(VYR_PG_SPACE_COLUMNS
+                                             "WHERE kind = 0 AND project_id = $1 ORDER BY name COLLATE \"C\"",
+                                             projectId),
+                             read_space);
+    }
+    std::vector<SpaceRow> user_directories(const std::string& ownerId) override
+    {
+        return all<SpaceRow>(
+            tx_.exec_params(VYR_PG_SPACE_COLUMNS "WHERE kind = 1 AND owner_id = $1 ORDER BY version_major", ownerId),
+            read_space);
+    }
+    std::optional<SpaceRow> space(const std::string& id) override
+    {
+        return first<SpaceRow>(tx_.exec_params(VYR_PG_SPACE_COLUMNS "WHERE id = $1", id), read_space);
+    }
+    std::optional<SpaceRow> user_directory(const std::string& ownerId, int versionMajor) override
+    {
+        return first<SpaceRow>(tx_.exec_params(VYR_PG_SPACE_COLUMNS
+                                               "WHERE kind = 1 AND owner_id = $1 AND version_major = $2",
+                                               ownerId, versionMajor),
+                               read_space);
+    }
+    bool partition_name_taken(const std::string& projectId, const std::string& name) override
+    {
+        return !tx_.exec_params("SELECT 1 FROM spaces WHERE kind = 0 AND project_id = $1 AND name = $2", projectId,
+                                name)
+                    .empty();
+    }
+    void add_space(const SpaceRow& s) override
+    {
+        const bool partition = s.kind == SpaceRow::Kind::Partition;
+        tx_.exec_params("INSERT INTO spaces(id, kind, project_id, owner_id, name, version_major) "
+                        "VALUES($1, $2, NULLIF($3, ''), NULLIF($4, ''), $5, $6)",
+                        s.id, partition ? 0 : 1, partition ? s.projectId : std::string(),
+                        partition ? std::string() : s.ownerId, s.name, s.versionMajor);
+    }
+    void set_version(const std::string& spaceId, int versionMajor) override
+    {
+        tx_.exec_params("UPDATE spaces SET version_major = $1 WHERE id = $2", versionMajor, spaceId);
+    }
+
+    std::optional<FileRow> file(const std::string& spaceId, const std::string& pathKey) override
+    {
+        return first<FileRow>(tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 AND f.path_key = $2 "
+                                                                  "ORDER BY f.deleted, f.revision DESC LIMIT 1",
+                                              spaceId, pathKey),
+                              read_file);
+    }
+    std::optional<FileRow> file_by_id(const std::string& id) override
+    {
+        return first<FileRow>(tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.id = $1", id), read_file);
+    }
+    std::vector<FileRow> files(const std::string& spaceId) override
+    {
+        return all<FileRow>(
+            tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 ORDER BY f.path COLLATE \"C\"", spaceId),
+            read_file);
+    }
+    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time) override
+    {
+        // The space's change number, taken with the revision: readers of the space's changes see
+        // every revision once, in the order they were committed.
+        const auto seq =
+            tx_.exec_params1("UPDATE spaces SET changes = changes + 1 WHERE id = $1 RETURNING changes", f.spaceId)[0]
+                .as<std::int64_t>();
+        tx_.exec_params("INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
+                        "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(id) DO UPDATE SET path = "
+                        "excluded.path, path_key = excluded.path_key, revision = excluded.revision, blob = "
+                        "excluded.blob, size = excluded.size, deleted = excluded.deleted, seq = excluded.seq",
+                        f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted, seq);
+        tx_.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", f.id, f.revision, f.path,
+                        f.blob, f.size, f.deleted, author, time, seq);
+    }
+    void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
+    {
+        if (holderId) {
+            tx_.exec_params("UPDATE files SET lock_user = $1, lock_time = $2 WHERE id = $3", *holderId, since, fileId);
+        } else {
+            tx_.exec_params("UPDATE files SET lock_user = NULL, lock_time = NULL WHERE id = $1", fileId);
+        }
+    }
+    std::vector<std::string> unlock_all(const std::string& holderId) override
+    {
+        auto paths = all<std::string>(
+            tx_.exec_params("UPDATE files SET lock_user = NULL, lock_time = NULL WHERE lock_user = $1 RETURNING path",
+                            holderId),
+            [](const pqxx::row& r) { return text(r[0]); });
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+    void tag(const std::string& fileId, const std::string& projectId, const std::string& category,
+             const std::string& name) override
+    {
+        tx_.exec_params("INSERT INTO file_tags VALUES($1, $2, $3, $4) ON CONFLICT DO NOTHING", fileId, projectId,
+                        category, name);
+    }
+    std::vector<std::string> tags(const std::string& fileId) override
+    {
+        return all<std::string>(tx_.exec_params("SELECT category || ':' || name FROM file_tags WHERE file_id = $1 "
+                                                "ORDER BY 1 COLLATE \"C\"",
+                                                fileId),
+                                [](const pqxx::row& r) { return text(r[0]); });
+    }
+
+    std::optional<WorkingRow> working(const std::string&, const std::string&, const std::string&) override
+    {
+        kept_by_working_folder();
+    }
+    std::optional<std::pair<std::string, WorkingRow>> working_at(const std::string&, const std::string&,
+                                                                 const std::string&) override
+    {
+        kept_by_working_folder();
+    }
+    std::vector<Behind> behind(const std::string&, const std::string&, const std::string&) override
+    {
+        kept_by_working_folder();
+    }
+    std::vector<Behind> agreed(const std::string&, const std::string&, const std::string&) override
+    {
+        kept_by_working_folder();
+    }
+    void set_working(const std::string&, const std::string&, const std::string&,
+                     const std::optional<WorkingRow>&) override
+    {
+        kept_by_working_folder();
+    }
+    bool first_notice(const std::string&, const std::string&, const std::string&, std::int64_t, Notice) override
+    {
+        kept_by_working_folder();
+    }
+    std::vector<QueuedUpload> queued(const std::string&) override { kept_by_working_folder(); }
+    void queue(const std::string&, const QueuedUpload&) override { kept_by_working_folder(); }
+    void unqueue(const std::string&, const QueuedUpload&) override { kept_by_working_folder(); }
+
+    void post(const std::string& userId, const EventRow& e, Millis time) override
+    {
+        tx_.exec_params("INSERT INTO events(user_id, type, status, response_id, time) VALUES($1, $2, $3, $4, $5)",
+                        userId, e.type, e.status, e.responseId, time);
+    }
+    std::vector<EventRow> take_events(const std::string& userId) override
+    {
+        return all<EventRow>(tx_.exec_params("WITH taken AS (DELETE FROM events WHERE user_id = $1 RETURNING seq, "
+                                             "type, status, response_id) SELECT type, status, response_id FROM "
+                                             "taken ORDER BY seq",
+                                             userId),
+                             [](const pqxx::row& r) {
+                                 return EventRow{r[0].as<std::int32_t>(), r[1].as<std::int32_t>(), text(r[2])};
+                             });
+    }
+
+    void add_model_update(const ModelUpdateRow& u, const std::string& userId) override
+    {
+        tx_.exec_params("INSERT INTO model_updates VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)", u.id,
+                        u.projectId, userId, u.dimensions, u.epsg, u.description, u.logicalId, u.offsetX, u.offsetY,
+                        u.created);
+        for (const auto& fileId : u.fileIds) {
+            tx_.exec_params("INSERT INTO model_update_files VALUES($1, $2) ON CONFLICT DO NOTHING", u.id, fileId);
+        }
+    }
+    std::optional<ModelUpdateRow> model_update(const std::string& id) override
+    {
+        auto update = first<ModelUpdateRow>(
+            tx_.exec_params("SELECT id, project_id, dimensions, epsg, description, logical_id, offset_x, offset_y, "
+                            "created FROM model_updates WHERE id = $1",
+                            id),
+            [](const pqxx::row& r) {
+                return ModelUpdateRow{text(r[0]),           text(r[1]),           r[2].as<int>(),
+                                      r[3].as<int>(),       text(r[4]),           text(r[5]),
+                                      r[6].as<double>(),    r[7].as<double>(),    {},
+                                      r[8].as<std::int64_t>()};
+            });
+        if (update) {
+            update->fileIds = all<std::string>(
+                tx_.exec_params("SELECT file_id FROM model_update_files WHERE update_id = $1 ORDER BY file_id "
+                                "COLLATE \"C\"",
+                                id),
+                [](const pqxx::row& r) { return text(r[0]); });
+        }
+        return update;
+    }
+
+    std::vector<ContractRow> contracts(const std::string& tenantId) override
+    {
+        return all<ContractRow>(
+            tx_.exec_params("SELECT c.project_id, c.contract_id, c.name FROM road_contracts c JOIN projects p ON "
+                            "p.id = c.project_id WHERE p.tenant_id = $1 ORDER BY p.created, c.contract_id COLLATE "
+                            "\"C\"",
+                            tenantId),
+            [](const pqxx::row& r) { return ContractRow{text(r[0]), text(r[1]), text(r[2])}; });
+    }
+    void add_contract(const ContractRow& c) override
+    {
+        tx_.exec_params("INSERT INTO road_contracts VALUES($1, $2, $3) ON CONFLICT(project_id, contract_id) DO "
+                        "UPDATE SET name = excluded.name",
+                        c.projectId, c.id, c.name);
+    }
+
+    void add_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        tx_.exec_params("INSERT INTO include_folders VALUES($1, $2) ON CONFLICT DO NOTHING", projectId, folder);
+    }
+    bool has_include_folder(const std::string& projectId, const std::string& folder) override
+    {
+        return !tx_.exec_params("SELECT 1 FROM include_folders WHERE project_id = $1 AND folder = $2", projectId,
+                                folder)
+                    .empty();
+    }
+
+private:
+    pqxx::transaction_base& tx_;
+};
+
+class PostgresStore final : public MetadataStore {
+public:
+    explicit PostgresStore(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
+
+    void read(const std::function<void(Records&)>& body) override { run(body, false); }
+    void write(const std::function<void(Records&)>& body) override { run(body, true); }
+
+private:
+    void run(const std::function<void(Records&)>& body, bool write)
+    {
+        in_transaction(*pool_, write, [&](pqxx::transaction_base& tx) {
+            PostgresRecords records(tx);
+            body(records);
+        });
+    }
+
+    std::shared_ptr<PostgresPool> pool_;
+};
+
+class PostgresBlobs final : public BlobStore {
+public:
+    explicit PostgresBlobs(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
+
+    std::optional<std::int64_t> size(const std::string& hash) override
+    {
+        std::optional<std::int64_t> out;
+        if (!is_sha256_hex(hash)) {
+            return out;
+        }
+        in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+            out = first<std::int64_t>(tx.exec_params("SELECT size FROM blobs WHERE hash = $1 AND whole", hash),
+                                      [](const pqxx::row& r) { return r[0].as<std::int64_t>(); });
+        });
+        return out;
+    }
+    std::int64_t received(const std::string& hash) override
+    {
+        std::int64_t out = 0;
+        if (is_sha256_hex(hash)) {
+            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) { out = contiguous(tx, hash); });
+        }
+        return out;
+    }
+    void put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) override
+    {
+        if (!is_sha256_hex(hash) || offset < 0 || offset % chunk_size != 0 ||
+            static_cast<std::int64_t>(bytes.size()) > chunk_size || (bytes.empty() && offset != 0)) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
+        }
+        const pqxx::binarystring data(bytes.data(), bytes.size());
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            const auto blob = tx.exec_params("SELECT whole FROM blobs WHERE hash = $1", hash);
+            if (!blob.empty() && blob[0][0].as<bool>()) {
+                return; // written once: the store already holds these bytes
+            }
+            if (offset > contiguous(tx, hash)) {
+                throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument,
+                                           "A chunk may not leave a gap in its blob.");
+            }
+            tx.exec_params("INSERT INTO blobs(hash) VALUES($1) ON CONFLICT DO NOTHING", hash);
+            // What followed the chunk belonged to another attempt: it would only be hashed wrongly.
+            tx.exec_params("DELETE FROM blob_chunks WHERE hash = $1 AND start >= $2", hash, offset);
+            tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3)", hash, offset, data);
+        });
+    }
+    bool finish(const std::string& hash, std::int64_t size) override
+    {
+        if (!is_sha256_hex(hash) || size < 0) {
+            return false;
+        }
+        bool out = false;
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            const auto blob = tx.exec_params("SELECT whole, size FROM blobs WHERE hash = $1", hash);
+            if (!blob.empty() && blob[0][0].as<bool>()) {
+                out = blob[0][1].as<std::int64_t>() == size;
+                return;
+            }
+            out = hashes_to(tx, hash, size);
+            if (out) {
+                tx.exec_params("INSERT INTO blobs VALUES($1, $2, TRUE) ON CONFLICT(hash) DO UPDATE SET size = "
+                               "excluded.size, whole = TRUE",
+                               hash, size);
+            } else {
+                tx.exec_params("DELETE FROM blobs WHERE hash = $1", hash);
+            }
+        });
+        return out;
+    }
+    std::string chunk(const std::string& hash, std::int64_t offset) override
+    {
+        std::optional<std::string> out;
+        if (is_sha256_hex(hash)) {
+            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+                out = first<std::string>(tx.exec_params("SELECT c.bytes FROM blob_chunks c JOIN blobs b ON b.hash = "
+                                                        "c.hash WHERE c.hash = $1 AND c.start = $2 AND b.whole",
+                                                        hash, offset),
+                                         [](const pqxx::row& r) { return pqxx::binarystring(r[0]).str(); });
+            });
+        }
+        if (!out) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "The store holds no such piece of a blob.");
+        }
+        return std::move(*out);
+    }
+
+private:
+    // The bytes held in chunks without a gap from the start.
+    static std::int64_t contiguous(pqxx::transaction_base& tx, const std::string& hash)
+    {
+        std::int64_t end = 0;
+        for (const auto& r : tx.exec_params(
+                 "SELECT start, octet_length(bytes) FROM blob_chunks WHERE hash = $1 ORDER BY start", hash)) {
+            if (r[0].as<std::int64_t>() != end) {
+                break;
+            }
+            end += r[1].as<std::int64_t>();
+        }
+        return end;
+    }
+
+    // Whether the chunks, read one at a time in order, are whole chunks but the last, count `size`
+    // bytes and hash to `hash`.
+    static bool hashes_to(pqxx::transaction_base& tx, const std::string& hash, std::int64_t size)
+    {
+        const auto chunks = tx.exec_params(
+            "SELECT start, octet_length(bytes) FROM blob_chunks WHERE hash = $1 ORDER BY start", hash);
+        Sha256 hasher;
+        std::int64_t end = 0;
+        for (pqxx::result::size_type i = 0; i < chunks.size(); ++i) {
+            const auto start = chunks[i][0].as<std::int64_t>();
+            const auto length = chunks[i][1].as<std::int64_t>();
+            if (start != end || (i + 1 < chunks.size() && length != chunk_size) || end + length > size) {
+                return false;
+            }
+            const auto bytes =
+                tx.exec_params1("SELECT bytes FROM blob_chunks WHERE hash = $1 AND start = $2", hash, start);
+            const pqxx::binarystring piece(bytes[0]);
+            hasher.add(piece.get(), piece.size());
+            end += length;
+        }
+        return end == size && hasher.hex() == hash;
+    }
+
+    std::shared_ptr<PostgresPool> pool_;
+};
+
+} // namespace
+
+PostgresPool::PostgresPool(const PostgresSettings& settings) : state_(std::make_unique<State>())
+{
+    if (settings.poolSize < 1 || settings.writeAttempts < 1) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::ArgumentOutOfRange,
+                                   "A pool needs a connection and a write an attempt.");
+    }
+    state_->settings = settings;
+    state_->conninfo = with_connect_timeout(settings.url, settings.connectTimeout);
+}
+
+PostgresPool::~PostgresPool() = default;
+
+PostgresPool::Stats PostgresPool::stats() const
+{
+    const std::lock_guard lock(state_->mutex);
+    return {state_->settings.poolSize, state_->open, state_->inUse};
+}
+
+int migrate_postgres(const std::string& url)
+{
+    try {
+        pqxx::connection connection(with_connect_timeout(url, std::chrono::seconds{10}));
+        pqxx::work tx(connection);
+        tx.exec_params("SELECT pg_advisory_xact_lock($1)", migration_lock);
+        tx.exec("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER PRIMARY KEY, applied BIGINT NOT NULL)");
+        auto version = schema_version(tx);
+        if (version > static_cast<int>(migrations.size())) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                       "The store's database was written by a newer version of the server.");
+        }
+        for (; version < static_cast<int>(migrations.size()); ++version) {
+            tx.exec(migrations[static_cast<std::size_t>(version)]);
+            tx.exec_params("INSERT INTO schema_version VALUES($1, $2)", version + 1, now_millis());
+        }
+        tx.commit();
+        return version;
+    } catch (const pqxx::broken_connection& e) {
+        throw StoreUnavailable(e.what());
+    } catch (const pqxx::sql_error& e) {
+        raise_translated(e);
+    }
+}
+
+int postgres_schema_version()
+{
+    return static_cast<int>(migrations.size());
+}
+
+std::shared_ptr<MetadataStore> postgres_store(std::shared_ptr<PostgresPool> pool)
+{
+    return std::make_shared<PostgresStore>(std::move(pool));
+}
+
+std::shared_ptr<MetadataStore> open_postgres_store(const PostgresSettings& settings)
+{
+    return postgres_store(std::make_shared<PostgresPool>(settings));
+}
+
+std::shared_ptr<BlobStore> postgres_blobs(std::shared_ptr<PostgresPool> pool)
+{
+    return std::make_shared<PostgresBlobs>(std::move(pool));
+}
+
+PostgresAccounts::PostgresAccounts(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
+
+std::optional<UserRow> PostgresAccounts::authenticate(const std::string& token)
+{
+    std::optional<UserRow> out;
+    // A token is 64 hex digits; anything else names nobody and costs no query.
+    if (!is_sha256_hex(token)) {
+        return out;
+    }
+    Sha256 hasher;
+    hasher.add(token);
+    const auto hash = hasher.hex();
+    in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+        out = first<UserRow>(tx.exec_params("SELECT u.id, u.display_name, u.principal_name FROM tokens t JOIN users "
+                                            "u ON u.id = t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
+                                            hash),
+                             [](const pqxx::row& r) { return UserRow{text(r[0]), text(r[1]), text(r[2])}; });
+    });
+    return out;
+}
+
+void PostgresAccounts::add_tenant(const TenantRow& t)
+{
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        tx.exec_params("INSERT INTO tenants VALUES($1, $2, $3, $4, $5, $6) ON CONFLICT(id) DO UPDATE SET unique_id = "
+                       "excluded.unique_id, display_name = excluded.display_name, enabled = excluded.enabled, "
+                       "provider_id = excluded.provider_id, organization_id = excluded.organization_id",
+                       t.id, t.uniqueId, t.displayName, t.enabled, t.providerId, t.organizationId);
+    });
+}
+
+void PostgresAccounts::add_user(const UserRow& user, const std::string& tenantUniqueId)
+{
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        const auto tenant = tx.exec_params("SELECT id FROM tenants WHERE unique_id = $1", tenantUniqueId);
+        if (tenant.empty()) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such tenant.");
+        }
+        PostgresRecords(tx).put_user(user);
+        tx.exec_params("INSERT INTO tenant_members VALUES($1, $2) ON CONFLICT DO NOTHING", user.id,
+                       text(tenant[0][0]));
+    });
+}
+
+PostgresAccounts::Token PostgresAccounts::create_token(const std::string& userId)
+{
+    std::array<unsigned char, 32> bytes{};
+    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes for a token.");
+    }
+    Token token{new_id(), hex(bytes.data(), bytes.size())};
+    Sha256 hasher;
+    hasher.add(token.secret);
+    const auto hash = hasher.hex();
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        if (tx.exec_params("SELECT 1 FROM users WHERE id = $1", userId).empty()) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such user.");
+        }
+        tx.exec_params("INSERT INTO tokens VALUES($1, $2, $3, $4, NULL)", token.id, userId, hash, now_millis());
+    });
+    return token;
+}
+
+bool PostgresAccounts::revoke_token(const std::string& idOrSecret)
+{
+    Sha256 hasher;
+    hasher.add(idOrSecret);
+    const auto hash = hasher.hex();
+    bool out = false;
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        out = !tx.exec_params("UPDATE tokens SET revoked = $3 WHERE (id = $1 OR hash = $2) AND revoked IS NULL "
+                              "RETURNING 1",
+                              idOrSecret, hash, now_millis())
+                   .empty();
+    });
+    return out;
+}
+
+void PostgresAccounts::grant(const std::string& userId, const std::string& projectId, Role role)
+{
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        if (tx.exec_params("SELECT 1 FROM users WHERE id = $1", userId).empty() ||
+            tx.exec_params("SELECT 1 FROM projects WHERE id = $1", projectId).empty()) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such user or project.");
+        }
+        grant_role(tx, userId, projectId, role);
+    });
+}
+
+} // namespace vyr::cld::domain

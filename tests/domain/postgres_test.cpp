@@ -1,0 +1,297 @@
+// The team service's stores on PostgreSQL: two pools on one database acting as one store,
+// accounts, blobs, and a database out of reach.
+#include "backends.h"
+
+#include <vyr/cld/domain/sha256.h>
+
+#include <gtest/gtest.h>
+#include <pqxx/pqxx>
+
+#include <atomic>
+#include <barrier>
+#include <thread>
+
+namespace vyr::cld::domain::test {
+namespace {
+
+std::string sha256(std::string_view bytes)
+{
+    Sha256 hasher;
+    hasher.add(bytes);
+    return hasher.hex();
+}
+
+Millis clock_now()
+{
+    return to_millis(std::chrono::system_clock::now());
+}
+
+// Two pools on one database, as two server processes: 8 users race for one lock each round, and
+// exactly one of them wins it.
+TEST(Postgres, TwoStoresOnOneDatabaseGiveEachLockOnce)
+{
+    constexpr int users = 8;
+    constexpr int rounds = 40;
+    auto settings = test_settings();
+    auto first = std::make_shared<PostgresPool>(settings);
+    auto second = std::make_shared<PostgresPool>(settings);
+    PostgresAccounts accounts(first);
+    const auto tenant = new_tenant(accounts);
+    std::vector<UserRow> people;
+    for (int i = 0; i < users; ++i) {
+        people.push_back(new_user(accounts, tenant.uniqueId, "racer" + std::to_string(i)));
+    }
+    const auto owner = store_domain(postgres_store(first), people[0], clock_now);
+    const auto project = owner->create_project(tenant.uniqueId, "Race", "").value;
+    const auto space = owner->create_partition(project.id, "Track", 1).value;
+    for (int round = 0; round < rounds; ++round) {
+        ASSERT_EQ(owner->commit({space.id, "r" + std::to_string(round), {}, "x", 1, false, false}).code, created);
+    }
+    for (int i = 1; i < users; ++i) {
+        accounts.grant(people[i].id, project.id, Role::Member);
+    }
+
+    std::array<std::atomic<int>, rounds> winners{};
+    std::atomic<int> failures{0};
+    std::barrier start(users);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < users; ++i) {
+        threads.emplace_back([&, i] {
+            const auto domain = store_domain(postgres_store(i % 2 == 0 ? first : second), people[i], clock_now);
+            for (int round = 0; round < rounds; ++round) {
+                start.arrive_and_wait();
+                const auto code = domain->lock(space.id, "r" + std::to_string(round)).code;
+                if (code == ok) {
+                    ++winners[round];
+                } else if (code != conflict) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, 0);
+    for (int round = 0; round < rounds; ++round) {
+        EXPECT_EQ(winners[round], 1) << "round " << round;
+    }
+}
+
+// Two commits on one base: one of them is refused, whichever pool served it.
+TEST(Postgres, TwoCommitsOnOneBaseNeverBothWin)
+{
+    auto first = std::make_shared<PostgresPool>(test_settings());
+    auto second = std::make_shared<PostgresPool>(test_settings());
+    PostgresAccounts accounts(first);
+    const auto tenant = new_tenant(accounts);
+    const auto anna = new_user(accounts, tenant.uniqueId, "anna");
+    const auto bert = new_user(accounts, tenant.uniqueId, "bert");
+    const auto a = store_domain(postgres_store(first), anna, clock_now);
+    const auto project = a->create_project(tenant.uniqueId, "P", "").value;
+    accounts.grant(bert.id, project.id, Role::Member);
+    const auto space = a->create_partition(project.id, "S", 1).value;
+    const auto b = store_domain(postgres_store(second), bert, clock_now);
+    for (int round = 0; round < 20; ++round) {
+        const auto name = "c" + std::to_string(round);
+        const auto file = a->commit({space.id, name, {}, "base", 4, false, false}).value;
+        std::array<int, 2> codes{};
+        std::barrier start(2);
+        std::thread other([&] {
+            start.arrive_and_wait();
+            codes[1] = b->commit({space.id, name, Base{file.id, 1}, "bert", 4, false, false}).code;
+        });
+        start.arrive_and_wait();
+        codes[0] = a->commit({space.id, name, Base{file.id, 1}, "anna", 4, false, false}).code;
+        other.join();
+        std::sort(codes.begin(), codes.end());
+        EXPECT_EQ(codes, (std::array<int, 2>{ok, conflict})) << name;
+    }
+}
+
+TEST(Postgres, UsersSeeOnlyTheirTenants)
+{
+    auto pool = std::make_shared<PostgresPool>(test_settings());
+    PostgresAccounts accounts(pool);
+    const auto mine = new_tenant(accounts);
+    const auto theirs = new_tenant(accounts);
+    const auto me = store_domain(postgres_store(pool), new_user(accounts, mine.uniqueId, "me"), clock_now);
+    const auto them = store_domain(postgres_store(pool), new_user(accounts, theirs.uniqueId, "them"), clock_now);
+    const auto project = them->create_project(theirs.uniqueId, "Theirs", "T-1").value;
+
+    const auto tenants = me->tenants();
+    ASSERT_EQ(tenants.size(), 1u);
+    EXPECT_EQ(tenants[0].uniqueId, mine.uniqueId);
+    EXPECT_FALSE(me->tenant(theirs.uniqueId));
+    EXPECT_EQ(me->projects(theirs.uniqueId).code, not_found);
+    EXPECT_EQ(me->create_project(theirs.uniqueId, "Mine", "").code, not_found);
+    EXPECT_EQ(me->project(project.id).code, not_found);
+    // A grant on one of its projects shows the tenant, and that project only.
+    accounts.grant(me->user().id, project.id, Role::Member);
+    them->create_project(theirs.uniqueId, "Other", "T-2");
+    EXPECT_TRUE(me->tenant(theirs.uniqueId));
+    EXPECT_EQ(me->projects(theirs.uniqueId).value.size(), 1u);
+}
+
+TEST(Postgres, TokensNameTheirUserUntilRevoked)
+{
+    PostgresAccounts accounts(std::make_shared<PostgresPool>(test_settings()));
+    const auto tenant = new_tenant(accounts);
+    const auto user = new_user(accounts, tenant.uniqueId, "tess");
+    const auto kept = accounts.create_token(user.id);
+    const auto byId = accounts.create_token(user.id);
+    const auto bySecret = accounts.create_token(user.id);
+    ASSERT_EQ(kept.secret.size(), 64u);
+    EXPECT_TRUE(accounts.revoke_token(byId.id));
+    EXPECT_TRUE(accounts.revoke_token(bySecret.secret));
+    EXPECT_FALSE(accounts.revoke_token(byId.id)); // once
+    EXPECT_THROW(accounts.create_token("nobody"), VyrCldapi::Exception);
+
+    struct Case {
+        const char* what;
+        std::string token;
+        bool known;
+    };
+    std::string upper = kept.secret;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return char(std::toupper(c)); });
+    const std::vector<Case> cases{
+        {"live", kept.secret, true},
+        {"revoked by id", byId.secret, false},
+        {"revoked by secret", bySecret.secret, false},
+        {"unknown", sha256("guess"), false},
+        {"its hash", sha256(kept.secret), false},
+        {"its id", kept.id, false},
+        {"upper case", upper, upper == kept.secret},
+        {"empty", "", false},
+        {"SQL", "' OR 1=1 --", false},
+    };
+    for (const auto& c : cases) {
+        const auto found = accounts.authenticate(c.token);
+        EXPECT_EQ(found.has_value(), c.known) << c.what;
+        if (found) {
+            EXPECT_EQ(found->id, user.id) << c.what;
+        }
+    }
+}
+
+// Uploads of every size around a chunk's, each finished, read back and written only once.
+TEST(Postgres, BlobsOfSizesAroundAChunk)
+{
+    const auto pool = std::make_shared<PostgresPool>(test_settings());
+    const auto blobs = postgres_blobs(pool);
+    const auto chunk = BlobStore::chunk_size;
+    for (const std::int64_t size : {std::int64_t{0}, std::int64_t{1}, chunk - 1, chunk, chunk + 1}) {
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>((i * 7 + static_cast<std::size_t>(size)) % 251);
+        }
+        const auto hash = sha256(bytes);
+        for (std::int64_t at = 0; at < size || at == 0; at += chunk) {
+            blobs->put_chunk(hash, at, std::string_view(bytes).substr(at, chunk));
+            if (size == 0) {
+                break;
+            }
+        }
+        EXPECT_FALSE(blobs->size(hash)) << size;
+        ASSERT_TRUE(blobs->finish(hash, size)) << size;
+        EXPECT_EQ(blobs->size(hash), size);
+        std::string back;
+        for (std::int64_t at = 0; at < size; at += chunk) {
+            back += blobs->chunk(hash, at);
+        }
+        EXPECT_TRUE(back == bytes) << size;
+        // Written once: another upload of it changes nothing.
+        blobs->put_chunk(hash, 0, "other bytes");
+        EXPECT_TRUE(blobs->finish(hash, size));
+        EXPECT_EQ(blobs->size(hash), size);
+        if (size > 0) {
+            EXPECT_EQ(blobs->chunk(hash, 0), bytes.substr(0, static_cast<std::size_t>(std::min(size, chunk))));
+        }
+    }
+}
+
+TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
+{
+    const auto chunk = BlobStore::chunk_size;
+    std::string bytes(static_cast<std::size_t>(2 * chunk + 100), 'b');
+    bytes[5] = 'x';
+    const auto hash = sha256(bytes);
+    const auto view = std::string_view(bytes);
+
+    postgres_blobs(std::make_shared<PostgresPool>(test_settings()))->put_chunk(hash, 0, view.substr(0, chunk));
+    // Another process resumes after the last whole chunk; gaps and odd offsets are refused.
+    const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
+    EXPECT_EQ(blobs->received(hash), chunk);
+    EXPECT_THROW(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)), VyrCldapi::Exception);
+    EXPECT_THROW(blobs->put_chunk(hash, 100, "x"), VyrCldapi::Exception);
+    EXPECT_THROW(blobs->put_chunk("not a hash", 0, "x"), VyrCldapi::Exception);
+    EXPECT_THROW(blobs->chunk(hash, 0), VyrCldapi::Exception); // never served before it is whole
+    blobs->put_chunk(hash, chunk, view.substr(chunk, chunk));
+    blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk));
+    EXPECT_FALSE(blobs->finish(hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
+    EXPECT_EQ(blobs->received(hash), 0);
+
+    // Bytes that do not hash to the name are dropped; the right ones then make it whole.
+    std::string wrong = bytes;
+    wrong[7] = 'y';
+    for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
+        blobs->put_chunk(hash, at, std::string_view(wrong).substr(at, chunk));
+    }
+    EXPECT_FALSE(blobs->finish(hash, std::int64_t(bytes.size())));
+    EXPECT_EQ(blobs->received(hash), 0);
+    EXPECT_FALSE(blobs->size(hash));
+    for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
+        blobs->put_chunk(hash, at, view.substr(at, chunk));
+    }
+    EXPECT_TRUE(blobs->finish(hash, std::int64_t(bytes.size())));
+    EXPECT_EQ(blobs->chunk(hash, 2 * chunk), bytes.substr(2 * chunk));
+}
+
+// A database out of reach is StoreUnavailable, quickly; connections the server dropped are
+// replaced without the caller seeing it.
+TEST(Postgres, ADatabaseOutOfReachAndConnectionsLost)
+{
+    auto settings = test_settings();
+    settings.url = "host=127.0.0.1 port=1 dbname=none";
+    settings.connectTimeout = std::chrono::seconds{2};
+    const auto unreachable = store_domain(open_postgres_store(settings), {"u", "U", "u@example.org"}, clock_now);
+    EXPECT_THROW(unreachable->tenants(), StoreUnavailable);
+
+    const auto pool = std::make_shared<PostgresPool>(test_settings());
+    PostgresAccounts accounts(pool);
+    const auto tenant = new_tenant(accounts);
+    const auto domain = store_domain(postgres_store(pool), new_user(accounts, tenant.uniqueId, "u"), clock_now);
+    ASSERT_EQ(domain->tenants().size(), 1u);
+    EXPECT_GE(pool->stats().open, 1);
+    pqxx::connection admin(test_settings().url);
+    pqxx::nontransaction(admin).exec(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
+        "pg_backend_pid()");
+    EXPECT_EQ(domain->tenants().size(), 1u);
+    EXPECT_EQ(pool->stats().inUse, 0);
+}
+
+TEST(Postgres, MigrationsRunOnceWhenProcessesRaceAndAreRequired)
+{
+    const auto name = "vyr_cld_test_" + new_id();
+    pqxx::connection admin("dbname=postgres");
+    pqxx::nontransaction(admin).exec("CREATE DATABASE " + name);
+    PostgresSettings settings;
+    settings.url = "dbname=" + name;
+    EXPECT_THROW(open_postgres_store(settings)->read([](Records&) {}), VyrCldapi::Exception);
+
+    std::vector<std::thread> threads;
+    std::atomic<int> migrated{0};
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] { migrated += migrate_postgres(settings.url) == postgres_schema_version(); });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(migrated, 4);
+    EXPECT_NO_THROW(open_postgres_store(settings)->read([](Records&) {}));
+    pqxx::nontransaction(admin).exec("DROP DATABASE " + name + " WITH (FORCE)");
+}
+
+} // namespace
+} // namespace vyr::cld::domain::test

@@ -1,0 +1,176 @@
+// The store's rules, the same on both record stores: a local store's SQLite file and the team
+// service's PostgreSQL database.
+#include "backends.h"
+
+#include <VyrCldapi/Enums.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+namespace vyr::cld::domain::test {
+namespace {
+
+using VyrCldapi::StatusEventType;
+
+class Rules : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override
+    {
+        backend = make_backend(GetParam());
+        anna = backend->user("anna");
+        bert = backend->user("bert");
+        carl = backend->user("carl");
+        const auto domain = backend->domain(anna);
+        const auto made = domain->create_project(backend->tenant(), "Bridge", "");
+        ASSERT_EQ(made.code, created);
+        project = made.value;
+        backend->grant(bert, project.id, Role::Member);
+        space = domain->create_partition(project.id, "Design", 1).value;
+        for (const char* name : {"a.txt", "b.txt", "d.txt"}) {
+            ASSERT_EQ(domain->commit({space.id, name, std::nullopt, "blob", 4, false, false}).code, created);
+        }
+    }
+
+    std::unique_ptr<Backend> backend;
+    UserRow anna, bert, carl;
+    ProjectRow project;
+    SpaceRow space;
+};
+
+TEST_P(Rules, LocksCommitsAgainstABaseDeletesAndRenames)
+{
+    enum class Op { Commit, Lock, Unlock, Remove, Rename };
+    struct Step {
+        const UserRow* who;
+        Op op;
+        std::string name, arg;
+        std::int64_t base; // the revision the working copy was based on; 0: none
+        int code;
+    };
+    const std::vector<Step> steps{
+        {&anna, Op::Commit, "f.txt", "one", 0, created},
+        {&bert, Op::Commit, "f.txt", "two", 1, ok},
+        {&anna, Op::Commit, "f.txt", "three", 1, conflict}, // stale base
+        {&anna, Op::Commit, "f.txt", "two", 1, ok},         // the content the store holds already
+        {&anna, Op::Lock, "f.txt", "", 0, ok},
+        {&anna, Op::Lock, "f.txt", "", 0, ok}, // again by the holder
+        {&bert, Op::Lock, "f.txt", "", 0, conflict},
+        {&bert, Op::Commit, "f.txt", "four", 2, conflict},
+        {&bert, Op::Unlock, "f.txt", "", 0, conflict},
+        {&bert, Op::Rename, "f.txt", "g.txt", 0, conflict},
+        {&bert, Op::Remove, "f.txt", "", 0, conflict},
+        {&anna, Op::Commit, "f.txt", "three", 2, ok}, // revision 3
+        {&anna, Op::Unlock, "f.txt", "", 0, ok},
+        {&bert, Op::Rename, "f.txt", "g.txt", 0, ok}, // revision 4
+        {&anna, Op::Lock, "f.txt", "", 0, not_found},
+        {&anna, Op::Rename, "g.txt", "A.TXT", 0, conflict}, // taken, by case
+        {&bert, Op::Remove, "g.txt", "", 0, ok},            // revision 5
+        {&anna, Op::Commit, "g.txt", "six", 4, conflict},   // would undo the delete
+        {&anna, Op::Lock, "../x.txt", "", 0, bad_request},
+        {&anna, Op::Lock, "F.TXT", "", 0, not_found},
+        {&anna, Op::Lock, "A.TXT", "", 0, bad_request}, // the stored name differs by case
+    };
+    std::string fileId;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const auto& step = steps[i];
+        const auto domain = backend->domain(*step.who);
+        int code = 0;
+        switch (step.op) {
+        case Op::Commit: {
+            std::optional<Base> base;
+            if (step.base > 0) {
+                base = Base{fileId, step.base};
+            }
+            const auto answer = domain->commit(
+                {space.id, step.name, base, step.arg, static_cast<std::int64_t>(step.arg.size()), false, false});
+            code = answer.code;
+            if (code == created) {
+                fileId = answer.value.id;
+            }
+            break;
+        }
+        case Op::Lock: code = domain->lock(space.id, step.name).code; break;
+        case Op::Unlock: code = domain->unlock(space.id, step.name); break;
+        case Op::Remove: code = domain->remove(space.id, step.name).code; break;
+        case Op::Rename: code = domain->rename(space.id, step.name, step.arg).code; break;
+        }
+        EXPECT_EQ(code, step.code) << "step " << i;
+    }
+    const auto file = backend->domain(anna)->files(space.id);
+    const auto g = std::find_if(file.begin(), file.end(), [](const FileRow& f) { return f.path == "g.txt"; });
+    ASSERT_NE(g, file.end());
+    EXPECT_TRUE(g->deleted);
+    EXPECT_EQ(g->revision, 5);
+    EXPECT_EQ(g->blob, "three");
+}
+
+// A user without a role in the project: on a local store every user shares the machine and sees
+// everything; on the team service the project does not exist for them.
+TEST_P(Rules, WhatAUserWithoutARoleSees)
+{
+    struct Case {
+        const char* what;
+        std::function<int(Domain&)> run;
+        int local, team;
+    };
+    const std::vector<Case> cases{
+        {"projects listed", [&](Domain& d) { return int(d.projects(backend->tenant()).value.size()); }, 1, 0},
+        {"project", [&](Domain& d) { return d.project(project.id).code; }, ok, not_found},
+        {"partitions", [&](Domain& d) { return d.partitions(project.id).code; }, ok, not_found},
+        {"space", [&](Domain& d) { return int(d.space(space.id).has_value()); }, 1, 0},
+        {"files", [&](Domain& d) { return int(d.files(space.id).size()); }, 3, 0},
+        {"file", [&](Domain& d) { return d.file(space.id, "a.txt").code; }, ok, not_found},
+        {"lock", [&](Domain& d) { return d.lock(space.id, "a.txt").code; }, ok, not_found},
+        {"commit", [&](Domain& d) { return d.commit({space.id, "n.txt", {}, "n", 1, false, false}).code; }, created,
+         not_found},
+        {"rename", [&](Domain& d) { return d.rename(space.id, "b.txt", "c.txt").code; }, ok, not_found},
+        {"remove", [&](Domain& d) { return d.remove(space.id, "d.txt").code; }, ok, not_found},
+        {"partition", [&](Domain& d) { return d.create_partition(project.id, "More", 1).code; }, created, not_found},
+        {"tag", [&](Domain& d) { return d.tag(project.id, {{space.id, "a.txt"}}, "c", "t"); }, ok, not_found},
+    };
+    const auto domain = backend->domain(carl);
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.run(*domain), backend->isolates() ? c.team : c.local) << c.what;
+    }
+    // Nothing the user asked for changed the project for its members.
+    if (backend->isolates()) {
+        EXPECT_EQ(backend->domain(anna)->files(space.id).size(), 3u);
+        EXPECT_FALSE(backend->domain(anna)->file(space.id, "a.txt").value.lock);
+    }
+}
+
+// Only an admin of the project (or the holder) breaks a lock, and the holder is told who did.
+TEST_P(Rules, ForcedUnlockTellsTheHolderWhoBrokeTheLock)
+{
+    backend->grant(carl, project.id, Role::Member);
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "a.txt").code, ok);
+    backend->domain(bert)->take_events();
+
+    // A member may not, on the team service; every user of a local store is an admin.
+    EXPECT_EQ(backend->domain(carl)->unlock_forced(space.id, "a.txt"), backend->isolates() ? forbidden : ok);
+    const auto& breaker = backend->isolates() ? anna : carl;
+    if (backend->isolates()) {
+        EXPECT_TRUE(backend->domain(bert)->file(space.id, "a.txt").value.lock);
+        EXPECT_EQ(backend->domain(anna)->unlock_forced(space.id, "a.txt"), ok);
+    }
+    EXPECT_FALSE(backend->domain(bert)->file(space.id, "a.txt").value.lock);
+    const auto events = backend->domain(bert)->take_events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, static_cast<std::int32_t>(StatusEventType::Unlocked));
+    EXPECT_EQ(events[0].status, conflict);
+    EXPECT_EQ(events[0].responseId, "a.txt\n" + breaker.principalName);
+
+    // The holder's own forced unlock tells nobody else.
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "b.txt").code, ok);
+    EXPECT_EQ(backend->domain(bert)->unlock_forced(space.id, "b.txt"), ok);
+    const auto own = backend->domain(bert)->take_events();
+    ASSERT_EQ(own.size(), 2u);
+    EXPECT_EQ(own[1].status, ok);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, Rules, ::testing::Values("sqlite", "postgres"),
+                         [](const ::testing::TestParamInfo<std::string>& param) { return param.param; });
+
+} // namespace
+} // namespace vyr::cld::domain::test

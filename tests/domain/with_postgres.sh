@@ -1,0 +1,9 @@
+#!/bin/sh
+# Runs a test program against the PostgreSQL server that PGHOST names, or, without one, against a
+# throwaway cluster of PostgreSQL 15 that pg_virtualenv starts and removes however the run ends.
+if [ -n "${PGHOST:-}" ]; then
+    exec "$@"
+fi
+# -t: a cluster in a temporary folder even as root, so that runs at the same time (two test
+# programs under ctest -j) never meet on one system cluster.
+exec pg_virtualenv -t -v 15 "$@"
