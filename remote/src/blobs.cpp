@@ -1,9 +1,8 @@
 #include "http.h"
 
 #include <vyr/cld/domain/blobs.h>
+#include <vyr/cld/domain/sha256.h>
 #include <vyr/cld/protocol/protocol.h>
-
-#include <openssl/evp.h>
 
 #include <fstream>
 #include <memory>
@@ -11,32 +10,10 @@
 namespace vyr::cld::remote {
 namespace {
 
+using domain::Sha256;
 using protocol::Op;
 using protocol::path;
 constexpr auto chunk_size = domain::BlobStore::chunk_size;
-
-// SHA-256 fed in pieces.
-class Sha256 {
-public:
-    Sha256() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free) { EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr); }
-    void add(std::string_view bytes) { EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()); }
-    std::string hex()
-    {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(context_.get(), digest, &length);
-        static constexpr char digits[] = "0123456789abcdef";
-        std::string out;
-        for (unsigned int i = 0; i < length; ++i) {
-            out += digits[digest[i] >> 4];
-            out += digits[digest[i] & 15];
-        }
-        return out;
-    }
-
-private:
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
-};
 
 std::optional<std::int64_t> header_number(const HttpResponse& response, std::string_view name)
 {

@@ -95,6 +95,9 @@ private:
         if (error == http::error::header_limit) {
             return fail(431, "The request's header is too large.");
         }
+        if (error == http::error::body_limit) {
+            return fail(413, "The request's body is larger than this route takes.");
+        }
         if (error == beast::error::timeout && buffer_.size() > 0) {
             return fail(408, "The request's header did not arrive in time.");
         }
@@ -125,6 +128,12 @@ private:
             request_.authorization = std::string(authorization->value());
         }
         keepAlive_ = header.keep_alive();
+        // The parser checked a declared length against its default limit only; the route's is
+        // smaller. A chunked body meets the route's limit as it arrives.
+        if (const auto length = head_->content_length(); length && *length > found->route->bodyLimit) {
+            return fail(413, "The request's body is larger than this route takes.");
+        }
+        pollUntil_.reset();
         body_.emplace(std::move(*head_));
         body_->body_limit(found->route->bodyLimit);
         lowest().expires_after(core_.limits.readTimeout);
@@ -163,8 +172,11 @@ private:
 
     void answer(Reply reply)
     {
-        if (reply.pollUntil && Clock::now() < *reply.pollUntil) {
-            timer_.expires_after(std::min<Clock::duration>(std::chrono::milliseconds(200), *reply.pollUntil - Clock::now()));
+        if (reply.pollUntil && !pollUntil_) {
+            pollUntil_ = reply.pollUntil;
+        }
+        if (reply.pollUntil && Clock::now() < *pollUntil_) {
+            timer_.expires_after(std::min<Clock::duration>(std::chrono::milliseconds(200), *pollUntil_ - Clock::now()));
             timer_.async_wait([self = this->shared_from_this()](beast::error_code error) {
                 if (!error) {
                     self->work();
@@ -257,6 +269,7 @@ private:
     std::string id_, method_, route_;
     int status_ = 0;
     bool keepAlive_ = false;
+    std::optional<Clock::time_point> pollUntil_; // the first answer of a long poll sets its end
     Clock::time_point started_ = Clock::now();
 };
 

@@ -5,5 +5,6 @@ if [ -n "${PGHOST:-}" ]; then
     exec "$@"
 fi
 # The cluster is the run's own, so a test may stop and start it ("15 regress", as pg_virtualenv
-# names it) to prove that the stores ride out a restart.
-exec pg_virtualenv -v 15 env VYR_CLD_TEST_CLUSTER="15 regress" "$@"
+# names it) to prove that the stores ride out a restart. -t: a cluster in a temporary folder even
+# as root, so that runs at the same time (two test programs under ctest -j) never meet.
+exec pg_virtualenv -t -v 15 env VYR_CLD_TEST_CLUSTER="15 regress" "$@"

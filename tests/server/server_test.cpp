@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <latch>
 #include <random>
 #include <thread>
 
@@ -34,10 +35,11 @@ struct ServerProcess {
     std::unique_ptr<Child> child;
     unsigned short port = 0;
 
-    ServerProcess()
+    explicit ServerProcess(const std::vector<std::string>& extra = {})
     {
-        child = std::make_unique<Child>(
-            std::vector<std::string>{program, "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms", "1500"}, true);
+        std::vector<std::string> arguments{program, "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms", "1500"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        child = std::make_unique<Child>(arguments, true);
         const auto line = child->line(30s);
         if (!line || line->rfind("listening on ", 0) != 0) {
             throw std::runtime_error("the server did not start");
@@ -92,9 +94,11 @@ struct World {
     // A local file of these bytes, and its hash.
     std::pair<fs::path, std::string> file(const std::string& name, const std::string& bytes) const
     {
-        const auto path = scratch / name;
+        auto local = name;
+        std::replace(local.begin(), local.end(), '/', '_');
+        const auto path = scratch / local;
         std::ofstream(path, std::ios::binary) << bytes;
-        return {path, *remote::file_hash(path)};
+        return {path, remote::file_hash(path).value()};
     }
     // Uploads the bytes as a blob and answers the commit that names them.
     domain::Commit content(const std::string& name, const std::string& bytes) const
@@ -225,6 +229,12 @@ TEST(TeamServer, EveryRequestNamesItsUserByALiveToken)
             << c.what;
     }
     EXPECT_EQ(status_of(world->request("GET /healthz HTTP/1.1\r\nHost: t\r\n")), 200);
+    const auto metrics = world->request("GET /metrics HTTP/1.1\r\nHost: t\r\n");
+    for (const auto* line : {"vyr_cld_requests_total{route=\"/v1/me\",status=\"401\"}",
+                             "vyr_cld_request_duration_seconds_bucket{le=\"+Inf\"}", "vyr_cld_pool_in_use "}) {
+        EXPECT_NE(metrics.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(metrics.find(world->tokens.at("anna")), std::string::npos);
 
     // A revoked token is refused from its next request on.
     const auto created = admin({"token", "create", "bob"});
@@ -300,6 +310,12 @@ TEST(TeamServer, HostileRequestsGetAClearRefusalAndTheServerServesOn)
     slow.send("GET /v1/me HTTP/1.1\r\nHo");
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(status_of(world->request("GET /healthz HTTP/1.1\r\nHost: t\r\n")), 200);
+    const auto metrics = world->request("GET /metrics HTTP/1.1\r\nHost: t\r\n");
+    for (const auto* line : {"vyr_cld_requests_total{route=\"/v1/me\",status=\"401\"}",
+                             "vyr_cld_request_duration_seconds_bucket{le=\"+Inf\"}", "vyr_cld_pool_in_use "}) {
+        EXPECT_NE(metrics.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(metrics.find(world->tokens.at("anna")), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
     EXPECT_TRUE(slow.closed_within(10s));
 }
@@ -374,6 +390,67 @@ TEST(TeamServer, AnUploadCutByAKilledServerResumesAndIsNeverServedInPart)
     const auto target = world->scratch / "big.bin";
     ASSERT_EQ(blobs.download(hash, static_cast<std::int64_t>(bytes.size()), target), 200);
     EXPECT_EQ(*remote::file_hash(target), hash);
+}
+
+TEST(TeamServer, TwoServerProcessesGiveEachLockToExactlyOneOfEightClients)
+{
+    ServerProcess second;
+    std::vector<std::unique_ptr<domain::Domain>> clients;
+    for (int i = 0; i < 8; ++i) {
+        const auto user = "racer" + std::to_string(i);
+        admin({"user", "add", user, "--tenant", "acme"});
+        const auto token = admin({"token", "create", user});
+        admin({"project", "grant", user, world->projectId});
+        auto connection = world->connection(token.substr(0, token.find('\n')), i % 2 ? second.port : 0);
+        clients.push_back(remote::remote_domain(connection));
+    }
+    auto anna = world->domain("anna");
+    for (int round = 0; round < 40; ++round) {
+        const auto name = "race/" + std::to_string(round) + ".txt";
+        ASSERT_EQ(anna->commit(world->content(name, name)).code, 201);
+        std::latch start(8);
+        std::vector<int> codes(8);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < 8; ++i) {
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                codes[i] = clients[i]->lock(world->spaceId, name).code;
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 200), 1) << name;
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 409), 7) << name;
+    }
+}
+
+TEST(TeamServer, OverTlsOnlyAClientThatVerifiesTheServerIsServed)
+{
+    const auto certificate = (world->scratch / "certificate.pem").string();
+    const auto key = (world->scratch / "key.pem").string();
+    ASSERT_EQ(run({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                   certificate, "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
+                  .status,
+              0);
+    ServerProcess secure({"--tls-cert", certificate, "--tls-key", key});
+    struct Case {
+        const char* what;
+        std::string scheme;
+        std::string caFile;
+        int code;
+    } cases[] = {
+        {"verified", "https", certificate, 200},
+        {"not verified: the system's authorities do not know it", "https", "", protocol::unavailable},
+        {"plain HTTP to a TLS port", "http", "", protocol::unavailable},
+    };
+    for (const auto& c : cases) {
+        auto connection = world->connection("anna");
+        connection.url = c.scheme + "://127.0.0.1:" + std::to_string(secure.port);
+        connection.caFile = c.caFile;
+        connection.attempts = 1;
+        EXPECT_EQ(remote::remote_domain(connection)->project(world->projectId).code, c.code) << c.what;
+    }
 }
 
 TEST(TeamServer, AnUnreachableServerIsAResponseCode)
