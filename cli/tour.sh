@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # A short tour of the local service through vyr-cld: two users, each in their own processes,
 # share a project in a fresh scratch folder. Usage: VYR_CLD=path/to/vyr-cld tour.sh SCRATCH
+# On a team service instead (tour-team.sh sets these): VYR_CLD_SERVER is its URL, VYR_CLD_TOKENS a
+# folder with each user's token file, and VYR_CLD_GRANT a command that gives a user a project.
 set -euo pipefail
 vyr=${VYR_CLD:-vyr-cld}
 scratch=${1:?usage: tour.sh SCRATCH_FOLDER}
@@ -17,12 +19,24 @@ as() {
     "$vyr" -C "$user" "$@"
 }
 
-step "Anna and Bjorn each get a working folder on one store"
-"$vyr" init anna --store store --user anna --name "Anna Berg" --principal anna@example.org
-"$vyr" init bjorn --store store --user bjorn --name "Bjorn Dahl" --principal bjorn@example.org
+if [[ -n ${VYR_CLD_SERVER:-} ]]; then
+    step "Anna and Bjorn each get a working folder on the team service"
+    for user in anna bjorn; do
+        "$vyr" init "$user" --server "$VYR_CLD_SERVER" --token-file "$VYR_CLD_TOKENS/$user"
+    done
+else
+    step "Anna and Bjorn each get a working folder on one store"
+    "$vyr" init anna --store store --user anna --name "Anna Berg" --principal anna@example.org
+    "$vyr" init bjorn --store store --user bjorn --name "Bjorn Dahl" --principal bjorn@example.org
+fi
 
 step "Anna creates a project with a partition and puts revision 1 of the plan in it"
-as anna project create Bridge --number P-100
+created=$(as anna project create Bridge --number P-100)
+printf '%s\n' "$created"
+if [[ -n ${VYR_CLD_GRANT:-} ]]; then
+    # On a team service a project is its creator's until shared.
+    "$VYR_CLD_GRANT" bjorn "$(sed -n 's/^created project .* (\([0-9a-f]*\))$/\1/p' <<<"$created")"
+fi
 as anna partition create --project Bridge Drawings
 as anna use Bridge Drawings
 printf 'plan, revision 1\n' >anna/plan.txt

@@ -337,7 +337,7 @@ std::shared_ptr<Journal> Client::journal(const Space& space)
     // Named by the folder's path, so that one folder always finds its own, however deep it lies.
     const auto file = journals_ / (hash_text(key.first).substr(0, 32) + ".sqlite");
     auto opened = std::make_shared<Journal>(file, user_.id, static_cast<int>(settings_.busyTimeout.count()));
-    if (!opened->took_over(space.id)) {
+    if (store_ && !opened->took_over(space.id)) {
         // What an older store kept for the folder moves into its journal, once.
         opened->take_over(space.id, store_->writing([&](Records& records) {
             return records.hand_over(user_.id, key.first, space.id);

@@ -18,6 +18,7 @@ Client::Client(ClientSettings settings, Backend backend)
     if (!settings_.clock) {
         settings_.clock = [] { return std::chrono::system_clock::now(); };
     }
+    context_.tenant = settings_.tenant;
     std::error_code error;
     std::filesystem::create_directories(settings_.journals, error);
     journals_ = std::filesystem::canonical(settings_.journals, error);

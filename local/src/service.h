@@ -84,6 +84,8 @@ struct ClientSettings {
     DialogAnswers dialogs;
     // Where the journals of the user's working folders are kept.
     std::filesystem::path journals;
+    // The tenant a session starts in, until the host chooses one.
+    std::string tenant = "local";
 };
 
 // What a client reaches: the store's rules for its user, in this process or over the network,

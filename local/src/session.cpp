@@ -187,6 +187,7 @@ void Client::Logout()
     CloseProject();
     const std::lock_guard lock(mutex_);
     context_ = Context{};
+    context_.tenant = settings_.tenant;
 }
 
 Worker::Pass Client::background(

@@ -20,13 +20,13 @@ public:
     explicit ServerContents(const Connection& connection) : blobs_(connection) {}
 
     local::Blob put(const std::filesystem::path& source, const local::Blob& known,
-                    const local::Progress& progress) override
+                    const local::Progress& /*progress*/) override
     {
         auto blob = known;
         // The file may change between its hashing and its sending; the server then refuses the
         // bytes, and the client hashes the file again.
         for (int attempt = 0; attempt < 3; ++attempt) {
-            const int code = blobs_.upload(source, blob.hash, blob.size, progress);
+            const int code = blobs_.upload(source, blob.hash, blob.size);
             if (code == domain::ok || code == domain::created) {
                 return blob;
             }
@@ -118,6 +118,10 @@ std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options
     backend.domain = remote_domain(connection);
     backend.contents = std::make_unique<ServerContents>(connection);
     local::ClientSettings settings;
+    // A team server has no tenant of that name: a session starts in the user's first one.
+    if (const auto tenants = backend.domain->tenants(); !tenants.empty()) {
+        settings.tenant = tenants.front().uniqueId;
+    }
     settings.syncInterval = options.syncInterval;
     settings.dialogs = options.dialogs;
     settings.journals = journals_of(options);

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The tour on a team service: a throwaway PostgreSQL cluster, the server on 127.0.0.1, two users
+# of one tenant with their tokens, then the same two-user tour over HTTP. The server and the
+# cluster stop however the tour ends.
+# Usage: VYR_CLD=path/to/vyr-cld VYR_CLD_SERVER_PROGRAM=path/to/vyr-cld-server tour-team.sh SCRATCH
+set -euo pipefail
+scratch=${1:?usage: tour-team.sh SCRATCH_FOLDER}
+if [[ -z ${PGHOST:-} ]]; then
+    exec pg_virtualenv -t -v 15 "$0" "$@"
+fi
+server=${VYR_CLD_SERVER_PROGRAM:-vyr-cld-server}
+tour=$(dirname "$(readlink -f "$0")")/tour.sh
+rm -rf "$scratch"
+mkdir -p "$scratch/tokens" "$scratch/state"
+scratch=$(cd "$scratch" && pwd)
+chmod 700 "$scratch/tokens"
+
+printf '== The team service: a database, a tenant, Anna and Bjorn with their tokens\n'
+"$server" migrate
+"$server" tenant add bridgeworks --name "Bridgeworks"
+"$server" user add anna --tenant bridgeworks --name "Anna Berg" --principal anna@example.org
+"$server" user add bjorn --tenant bridgeworks --name "Bjorn Dahl" --principal bjorn@example.org
+for user in anna bjorn; do
+    # The token is shown once; it goes straight into a file only its user reads.
+    (umask 077 && "$server" token create "$user" >"$scratch/tokens/$user")
+done
+printf '#!/bin/sh\nexec "%s" project grant "$1" "$2" --role member\n' "$server" >"$scratch/grant"
+chmod +x "$scratch/grant"
+
+"$server" serve --listen 127.0.0.1:0 >"$scratch/server.log" 2>&1 &
+pid=$!
+trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
+port=
+for _ in $(seq 300); do
+    port=$(sed -n 's/^listening on .*:\([0-9][0-9]*\)$/\1/p' "$scratch/server.log" | head -n 1)
+    if [[ -n $port ]] || ! kill -0 "$pid" 2>/dev/null; then
+        break
+    fi
+    sleep 0.1
+done
+if [[ -z $port ]]; then
+    echo "tour-team: the server did not start" >&2
+    cat "$scratch/server.log" >&2
+    exit 1
+fi
+printf 'the server listens on 127.0.0.1:%s\n' "$port"
+
+export VYR_CLD_SERVER="http://127.0.0.1:$port" VYR_CLD_TOKENS="$scratch/tokens" VYR_CLD_GRANT="$scratch/grant"
+# The working folders' journals stay in the scratch folder, not in the user's home.
+export XDG_STATE_HOME="$scratch/state"
+"$tour" "$scratch/tour"
