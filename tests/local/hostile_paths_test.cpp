@@ -103,6 +103,9 @@ TEST(HostileFolders, AStoredFileIsNeverWrittenThroughALinkThatLeadsOutside)
 
 TEST(HostileFolders, AWorkingFolderMayNotHoldTheStoreOrLieInsideIt)
 {
+    if (World::team) {
+        GTEST_SKIP() << "a team store has no folder on this machine";
+    }
     World w;
     for (const auto& folder : {w.store_, w.store_ / "blobs", w.root_}) {
         EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, folder.string(), "", "")) << folder;

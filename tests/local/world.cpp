@@ -12,14 +12,15 @@ World::World()
 {
     std::string pattern = (fs::temp_directory_path() / "vyr-local-XXXXXX").string();
     root_ = ::mkdtemp(pattern.data());
-    store_ = root_ / "store";
+    open_store();
     for (const std::string user : {"anna", "bert"}) {
-        services_[user] = open_service(options(user));
+        services_[user] = open(user);
     }
     as("anna");
     int code = 0;
     projectId = VyrCldapiIntegration::CreateProject("Ringroad", "2026-17", code).value().id;
     partitionId = VyrCldapiIntegration::CreateProjectPartitionTag(projectId, "Design", 1, code).value().id;
+    share_project();
     for (const std::string user : {"bert", "anna"}) {
         select(user);
     }
@@ -29,18 +30,9 @@ World::~World()
 {
     VyrCldapi::Cld_Integration::Install(nullptr);
     services_.clear();
+    team_.reset();
     std::error_code ignored;
     fs::remove_all(root_, ignored);
-}
-
-Options World::options(const std::string& user) const
-{
-    Options options;
-    options.store = store_;
-    options.user = {user + "-id", user + " display", user + "@example.org"};
-    options.clock = [this] { return now_; };
-    options.syncInterval = std::chrono::milliseconds(10);
-    return options;
 }
 
 void World::as(const std::string& user)

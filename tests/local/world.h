@@ -15,8 +15,13 @@ namespace fs = std::filesystem;
 
 // Two users, anna and bert, each with a service of their own on one store in a scratch folder,
 // sharing the project "Ringroad" and its partition "Design". Each works in a folder of their own.
+// The store is a local one, or a team server on a database of its own (the program's build
+// chooses), and every user an admin of every project, as on a local store.
 class World {
 public:
+    // Whether the store is a team server's; a few tests of local time stand aside for it.
+    static const bool team;
+
     World();
     ~World();
     World(const World&) = delete;
@@ -37,6 +42,10 @@ public:
     // Everything below the scratch folder: path, size and modification time.
     [[nodiscard]] std::map<std::string, std::string> snapshot() const;
 
+    // Opens a service of `user` (known to the store from then on), as another process would.
+    std::shared_ptr<VyrCldapi::ICld_Integration> open(const std::string& user, const DialogAnswers& dialogs = {});
+    // Grants the project a road database contract, an administrator's act outside the client.
+    void add_road_contract(const std::string& id, const std::string& name);
     Options options(const std::string& user) const;
     void select(const std::string& user);
 
@@ -47,6 +56,12 @@ public:
     std::string current_;
     std::map<std::string, std::shared_ptr<VyrCldapi::ICld_Integration>> services_;
     std::chrono::system_clock::time_point now_{std::chrono::sys_days{std::chrono::year{2026} / 12 / 7}};
+
+    // The store's own: made for the world, then the project shared with every user.
+    void open_store();
+    void share_project();
+    struct Team;
+    std::shared_ptr<Team> team_;
 };
 
 // A test name made of a table row's name.
