@@ -97,21 +97,27 @@ TEST(StateFile, IsFoundFromAnySubfolderAndKeepsTheSelection)
 {
     TempFolder temp;
     fs::create_directories(temp.path() / "work" / "deep" / "er");
-    const State written{.folder = temp.path() / "work",
-                        .store = temp.path() / "store",
-                        .user = {"anna", "Anna Berg", "anna@example.org"},
-                        .project = Selection{"p1", "Bridge"},
-                        .partition = std::nullopt};
-    write_state(written);
-
-    for (const fs::path& from : {temp.path() / "work", temp.path() / "work" / "deep" / "er"}) {
-        const auto found = find_state(from);
-        ASSERT_TRUE(found) << from;
-        EXPECT_EQ(found->folder, written.folder);
-        EXPECT_EQ(found->store, written.store);
-        EXPECT_EQ(found->user.principalName, "anna@example.org");
-        EXPECT_EQ(found->project, written.project);
-        EXPECT_EQ(found->partition, std::nullopt);
+    // On a local store, and on a team server, whose token stays in its own file.
+    for (const bool team : {false, true}) {
+        const State written{.folder = temp.path() / "work",
+                            .store = team ? fs::path() : temp.path() / "store",
+                            .server = team ? "https://cld.example.org:8443" : "",
+                            .tokenFile = team ? temp.path() / "anna.token" : fs::path(),
+                            .user = {"anna", "Anna Berg", "anna@example.org"},
+                            .project = Selection{"p1", "Bridge"},
+                            .partition = std::nullopt};
+        write_state(written);
+        for (const fs::path& from : {temp.path() / "work", temp.path() / "work" / "deep" / "er"}) {
+            const auto found = find_state(from);
+            ASSERT_TRUE(found) << from;
+            EXPECT_EQ(found->folder, written.folder);
+            EXPECT_EQ(found->store, written.store);
+            EXPECT_EQ(found->server, written.server);
+            EXPECT_EQ(found->tokenFile, written.tokenFile);
+            EXPECT_EQ(found->user.principalName, "anna@example.org");
+            EXPECT_EQ(found->project, written.project);
+            EXPECT_EQ(found->partition, std::nullopt);
+        }
     }
     EXPECT_FALSE(find_state(temp.path()));
     EXPECT_FALSE(fs::exists(temp.path() / "work" / (std::string(state_file_name) + ".tmp")));
