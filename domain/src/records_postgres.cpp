@@ -665,7 +665,12 @@ public:
             if (!blob.empty() && blob[0][0].as<bool>()) {
                 return; // written once: the store already holds these bytes
             }
-            if (offset > contiguous(tx, hash)) {
+            // The chunks stay whole and without a gap from the start: each follows a whole chunk
+            // and drops what stood after it, so the one before is all there is to check.
+            if (offset > 0 && tx.exec_params("SELECT 1 FROM blob_chunks WHERE hash = $1 AND start = $2 AND "
+                                             "octet_length(bytes) = $3",
+                                             hash, offset - chunk_size, chunk_size)
+                                  .empty()) {
                 throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument,
                                            "A chunk may not leave a gap in its blob.");
             }
