@@ -73,7 +73,7 @@ void sync_folder(const std::filesystem::path& folder)
 }
 
 // Reads all of `in`, hands every chunk to `sink` and reports the share read so far.
-template <class Sink> void stream(const Fd& in, const Progress& progress, Sink&& sink)
+template <class Out> void stream(const Fd& in, const Progress& progress, Out&& sink)
 {
     const auto total = file_size(in);
     std::array<char, 64 * 1024> buffer{};
@@ -171,23 +171,18 @@ std::int64_t modified_nanos(const std::filesystem::path& file)
     return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
-ContentStore::ContentStore(std::filesystem::path folder) : folder_(std::move(folder))
+FolderContents::FolderContents(std::filesystem::path folder) : folder_(std::move(folder))
 {
     std::filesystem::create_directories(folder_ / "tmp");
     sweep_temporaries(folder_ / "tmp", false);
 }
 
-std::filesystem::path ContentStore::blob_path(const std::string& hash) const
+std::filesystem::path FolderContents::blob_path(const std::string& hash) const
 {
     return folder_ / hash.substr(0, 2) / hash;
 }
 
-bool ContentStore::contains(const std::string& hash) const
-{
-    return std::filesystem::exists(blob_path(hash));
-}
-
-Blob ContentStore::put(const std::filesystem::path& source, const Progress& progress) const
+Blob FolderContents::put(const std::filesystem::path& source, const Blob& /*known*/, const Progress& progress)
 {
     const Fd in(source, O_RDONLY);
     TempFile temp(folder_ / "tmp");
@@ -199,6 +194,7 @@ Blob ContentStore::put(const std::filesystem::path& source, const Progress& prog
         blob.size += static_cast<std::int64_t>(size);
     });
     temp.sync();
+    // The hash of the bytes copied, not the one known before: the file may have changed since.
     blob.hash = hasher.hex();
     // Renamed over a blob of the same name too: the bytes are the same unless that blob was damaged
     // under the store, and then the fresh copy, whose hash was just taken, repairs it.
@@ -209,16 +205,21 @@ Blob ContentStore::put(const std::filesystem::path& source, const Progress& prog
     return blob;
 }
 
-std::int64_t ContentStore::copy_out(const Blob& expected, const std::filesystem::path& target,
-                                    const Progress& progress) const
+std::int64_t FolderContents::copy_out(const Blob& expected, const std::filesystem::path& target,
+                                      const Progress& progress)
 {
     const Fd in(blob_path(expected.hash), O_RDONLY);
+    return write_verified(expected, target, [&](const auto& sink) { stream(in, progress, sink); });
+}
+
+std::int64_t write_verified(const Blob& expected, const std::filesystem::path& target, const Producer& produce)
+{
     TempFile temp(target.parent_path());
-    // The blob's name is its hash: checking the bytes as they pass costs no extra reading, and a
+    // A blob's name is its hash: checking the bytes as they pass costs no extra reading, and a
     // blob changed or cut short under the store never replaces a working copy.
     domain::Sha256 hasher;
     std::int64_t size = 0;
-    stream(in, progress, [&](const char* data, std::size_t length) {
+    produce([&](const char* data, std::size_t length) {
         hasher.add(data, length);
         write_all(temp.fd(), data, length);
         size += static_cast<std::int64_t>(length);
@@ -278,14 +279,14 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
     }
 }
 
-std::string ContentStore::hash_text(std::string_view text)
+std::string hash_text(std::string_view text)
 {
     domain::Sha256 hasher;
     hasher.add(text.data(), text.size());
     return hasher.hex();
 }
 
-Blob ContentStore::hash_file(const std::filesystem::path& file)
+Blob hash_file(const std::filesystem::path& file)
 {
     const Fd in(file, O_RDONLY);
     domain::Sha256 hasher;

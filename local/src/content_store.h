@@ -9,7 +9,8 @@
 #include <string_view>
 
 // File contents, named by the SHA-256 of their bytes. A blob is written under a temporary name,
-// flushed and renamed, so a blob that has its name is always whole.
+// flushed and renamed, so a blob that has its name is always whole; so is a file written into a
+// working folder.
 namespace vyr::cld::local {
 
 // The file system has no room (or the process may not write more).
@@ -40,30 +41,52 @@ struct Blob {
 
 using Progress = std::function<void(double)>;
 
-class ContentStore {
+// Where file contents live for a service client: a store's own folder, or a server.
+class Contents {
 public:
-    explicit ContentStore(std::filesystem::path folder);
+    virtual ~Contents() = default;
 
-    // Copies `source` into the store and names it by its hash.
-    Blob put(const std::filesystem::path& source, const Progress& progress) const;
+    // Stores the bytes of `source`, whose hash and size are `known` (taken moments before; the
+    // store checks them again), and answers what it stored.
+    virtual Blob put(const std::filesystem::path& source, const Blob& known, const Progress& progress) = 0;
 
     // Replaces `target` with the blob's bytes in one rename, so a reader sees the old or the new
     // file and never a part. Raises DamagedContent, leaving `target` as it was, when the bytes are
     // not `expected`'s. Returns the target's modification time in nanoseconds.
-    std::int64_t copy_out(const Blob& expected, const std::filesystem::path& target, const Progress& progress) const;
+    virtual std::int64_t copy_out(const Blob& expected, const std::filesystem::path& target,
+                                  const Progress& progress) = 0;
+};
 
-    [[nodiscard]] bool contains(const std::string& hash) const;
+// The contents in a folder of the store: one file per blob, named by its hash.
+class FolderContents final : public Contents {
+public:
+    explicit FolderContents(std::filesystem::path folder);
 
-    // The hash and size of a local file, without storing it.
-    static Blob hash_file(const std::filesystem::path& file);
-    // The hash of a text, as a blob of those bytes would be named.
-    static std::string hash_text(std::string_view text);
+    Blob put(const std::filesystem::path& source, const Blob& known, const Progress& progress) override;
+    std::int64_t copy_out(const Blob& expected, const std::filesystem::path& target,
+                          const Progress& progress) override;
 
 private:
     [[nodiscard]] std::filesystem::path blob_path(const std::string& hash) const;
 
     std::filesystem::path folder_;
 };
+
+// Takes the pieces of a blob's bytes, in order.
+using Sink = std::function<void(const char*, std::size_t)>;
+// Hands each piece of a blob's bytes, in order, to the sink it is given.
+using Producer = std::function<void(const Sink&)>;
+
+// Replaces `target` with the bytes `produce` yields, through a temporary file beside it that is
+// flushed and renamed; checks them against `expected` as they pass and raises DamagedContent,
+// leaving `target` as it was, when they differ. Returns the target's modification time in
+// nanoseconds.
+std::int64_t write_verified(const Blob& expected, const std::filesystem::path& target, const Producer& produce);
+
+// The hash and size of a local file, without storing it.
+Blob hash_file(const std::filesystem::path& file);
+// The hash of a text, as a blob of those bytes would be named.
+std::string hash_text(std::string_view text);
 
 // Removes the temporary files (ours, by their prefix) in `folder`, or in it and every folder below
 // it, that a killed process left: those no writer holds any more.

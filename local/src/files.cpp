@@ -51,7 +51,7 @@ bool unchanged(const std::filesystem::path& local, const WorkingRow& working)
     if (!error && static_cast<std::int64_t>(size) == working.size && modified_nanos(local) == working.mtime) {
         return true;
     }
-    return ContentStore::hash_file(local).hash == working.blob;
+    return hash_file(local).hash == working.blob;
 }
 
 // Asks the host's pane callback: `absent` without a pane, `cautious` when the host fails.
@@ -70,13 +70,13 @@ R ask(const Ref<UI::IFileBrowserUICallback>& callback, R absent, R cautious, F&&
 
 } // namespace
 
-Ref<UI::IFileBrowserUICallback> LocalService::pane_callback() const
+Ref<UI::IFileBrowserUICallback> Client::pane_callback() const
 {
     const std::lock_guard lock(mutex_);
     return callback_;
 }
 
-Target LocalService::target(const Context& context, const String& file, bool askHost)
+Target Client::target(const Context& context, const String& file, bool askHost)
 {
     const auto path = utf8(file, "file");
     if (!context.partition && !context.userDirectory) {
@@ -96,7 +96,7 @@ Target LocalService::target(const Context& context, const String& file, bool ask
     return std::move(*found);
 }
 
-int LocalService::lock(const Target& target)
+int Client::lock(const Target& target)
 {
     const auto answer = domain_->lock(target.space.id, target.path.relative);
     if (answer.code == conflict) {
@@ -108,13 +108,13 @@ int LocalService::lock(const Target& target)
     return answer.code;
 }
 
-void LocalService::LockFile(const String& file, int& responsecode)
+void Client::LockFile(const String& file, int& responsecode)
 {
     const auto session = context();
     respond(responsecode, [&] { return lock(target(session, file, true)); });
 }
 
-int LocalService::unlock(const Target& target, bool uploadchanges, const Context& context)
+int Client::unlock(const Target& target, bool uploadchanges, const Context& context)
 {
     if (uploadchanges) {
         // The upload releases the lock in its own transaction, so no other user can slip a
@@ -124,13 +124,13 @@ int LocalService::unlock(const Target& target, bool uploadchanges, const Context
     return domain_->unlock(target.space.id, target.path.relative);
 }
 
-void LocalService::UnlockFile(const String& file, bool uploadchanges, int& responsecode)
+void Client::UnlockFile(const String& file, bool uploadchanges, int& responsecode)
 {
     const auto session = context();
     respond(responsecode, [&] { return unlock(target(session, file, true), uploadchanges, session); });
 }
 
-void LocalService::UnlockFileForced(const String& file, int& responsecode)
+void Client::UnlockFileForced(const String& file, int& responsecode)
 {
     const auto session = context();
     respond(responsecode, [&] {
@@ -139,12 +139,12 @@ void LocalService::UnlockFileForced(const String& file, int& responsecode)
     });
 }
 
-void LocalService::UnlockAllFilesLockedByMe(int& responsecode)
+void Client::UnlockAllFilesLockedByMe(int& responsecode)
 {
     respond(responsecode, [&] { return domain_->unlock_all(); });
 }
 
-int LocalService::upload(const Context& context, const Target& target, bool unlockAfter)
+int Client::upload(const Context& context, const Target& target, bool unlockAfter)
 {
     std::error_code error;
     const auto status = std::filesystem::status(target.path.local, error);
@@ -161,7 +161,7 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
     }
     const auto folder = journal(target.space);
     const auto mtime = modified_nanos(target.path.local);
-    auto blob = ContentStore::hash_file(target.path.local);
+    auto blob = hash_file(target.path.local);
     domain::Commit commit{target.space.id, target.path.relative, std::nullopt, blob.hash, blob.size, unlockAfter, true};
     // The base is what this folder agreed on about the file now under that name; only when no live
     // file has it, a copy the folder still holds under it (which a delete may have overtaken).
@@ -186,7 +186,7 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
         return check.code;
     }
     if (check.value.blob != blob.hash) {
-        blob = content_.put(target.path.local,
+        blob = content_->put(target.path.local, blob,
                             [&](double share) { progress(ProgressEventType::Upload, share, target.path.relative); });
         progress(ProgressEventType::DeleteProgressBar, 1.0, target.path.relative);
     }
@@ -201,7 +201,7 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
     return stored.code;
 }
 
-void LocalService::UploadFile(const String& file, int& responsecode)
+void Client::UploadFile(const String& file, int& responsecode)
 {
     const auto session = context();
     respond(responsecode, [&] {
@@ -225,7 +225,7 @@ void LocalService::UploadFile(const String& file, int& responsecode)
     });
 }
 
-int LocalService::bring(const Space& space, const FileRow& file, const std::optional<WorkingRow>& before,
+int Client::bring(const Space& space, const FileRow& file, const std::optional<WorkingRow>& before,
                         const String& name, bool askHost)
 {
     const auto folder = journal(space);
@@ -288,7 +288,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
         const auto mtime = modified_nanos(path->local);
         if (!working || !unchanged(path->local, *working)) {
             // Not what this user last had: keep it unless it already is the store's content.
-            return ContentStore::hash_file(path->local).hash == file.blob ? adopt(mtime, false) : refuse(file.path);
+            return hash_file(path->local).hash == file.blob ? adopt(mtime, false) : refuse(file.path);
         }
         if (working->blob == file.blob) {
             return adopt(mtime, false);
@@ -300,7 +300,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
     std::filesystem::create_directories(path->local.parent_path());
     std::int64_t mtime = 0;
     try {
-        mtime = content_.copy_out({file.blob, file.size}, path->local,
+        mtime = content_->copy_out({file.blob, file.size}, path->local,
                                   [&](double share) { progress(ProgressEventType::Download, share, file.path); });
     } catch (const DamagedContent&) {
         progress(ProgressEventType::DeleteProgressBar, 1.0, file.path);
@@ -316,7 +316,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
     return adopt(mtime, true);
 }
 
-void LocalService::tell_once(const Space& space, const FileRow& file, Journal::Notice kind, StatusEventType type,
+void Client::tell_once(const Space& space, const FileRow& file, Journal::Notice kind, StatusEventType type,
                              int status, const std::string& path)
 {
     // Each is told once per revision, however many passes and processes meet it.
@@ -325,7 +325,7 @@ void LocalService::tell_once(const Space& space, const FileRow& file, Journal::N
     }
 }
 
-std::shared_ptr<Journal> LocalService::journal(const Space& space)
+std::shared_ptr<Journal> Client::journal(const Space& space)
 {
     const auto key = std::pair{space.root.string(), space.id};
     {
@@ -335,8 +335,8 @@ std::shared_ptr<Journal> LocalService::journal(const Space& space)
         }
     }
     // Named by the folder's path, so that one folder always finds its own, however deep it lies.
-    const auto file = journals_ / (ContentStore::hash_text(key.first).substr(0, 32) + ".sqlite");
-    auto opened = std::make_shared<Journal>(file, user_.id, static_cast<int>(options_.busyTimeout.count()));
+    const auto file = journals_ / (hash_text(key.first).substr(0, 32) + ".sqlite");
+    auto opened = std::make_shared<Journal>(file, user_.id, static_cast<int>(settings_.busyTimeout.count()));
     if (!opened->took_over(space.id)) {
         // What an older store kept for the folder moves into its journal, once.
         opened->take_over(space.id, store_->writing([&](Records& records) {
@@ -347,13 +347,13 @@ std::shared_ptr<Journal> LocalService::journal(const Space& space)
     return openJournals_.emplace(key, std::move(opened)).first->second;
 }
 
-bool LocalService::known_damaged(const FileRow& file) const
+bool Client::known_damaged(const FileRow& file) const
 {
     const std::lock_guard lock(mutex_);
     return damaged_.contains({file.id, file.revision});
 }
 
-std::vector<Journal::Behind> LocalService::pending(const Space& space, bool missing)
+std::vector<Journal::Behind> Client::pending(const Space& space, bool missing)
 {
     const auto folder = journal(space);
     folder->follow(space.id, [&](std::int64_t after) { return domain_->changes(space.id, after); });
@@ -377,7 +377,7 @@ std::vector<Journal::Behind> LocalService::pending(const Space& space, bool miss
     return out;
 }
 
-void LocalService::DownloadFile(const String& file, int& responsecode)
+void Client::DownloadFile(const String& file, int& responsecode)
 {
     const auto session = context();
     respond(responsecode, [&] {
@@ -390,7 +390,7 @@ void LocalService::DownloadFile(const String& file, int& responsecode)
     });
 }
 
-void LocalService::DeleteFile(const String& file, int& responsecode)
+void Client::DeleteFile(const String& file, int& responsecode)
 {
     const auto session = context();
     respond(responsecode, [&] {
@@ -406,7 +406,7 @@ void LocalService::DeleteFile(const String& file, int& responsecode)
     });
 }
 
-void LocalService::RenameFile(const String& originalFile, const String& renamedFile, int& responsecode)
+void Client::RenameFile(const String& originalFile, const String& renamedFile, int& responsecode)
 {
     const auto session = context();
     respond(responsecode, [&] {
@@ -446,7 +446,7 @@ void LocalService::RenameFile(const String& originalFile, const String& renamedF
     });
 }
 
-LockStatus LocalService::GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName,
+LockStatus Client::GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName,
                                        String& lockedByPrincipalName, String& lockTimeStamp)
 {
     const auto session = context();
@@ -499,13 +499,13 @@ template <class F> List<String> batch(const List<String>& files, int& responseco
 
 } // namespace
 
-List<String> LocalService::LockFiles(const List<String>& filesToLock, int& responsecode)
+List<String> Client::LockFiles(const List<String>& filesToLock, int& responsecode)
 {
     const auto session = context();
     return batch(filesToLock, responsecode, ok, [&](const String& file) { return lock(target(session, file, true)); });
 }
 
-void LocalService::UnlockFiles(const List<String>& filesToUnlock, bool uploadChanges, int& responsecode)
+void Client::UnlockFiles(const List<String>& filesToUnlock, bool uploadChanges, int& responsecode)
 {
     const auto session = context();
     static_cast<void>(batch(filesToUnlock, responsecode, ok, [&](const String& file) {
@@ -513,7 +513,7 @@ void LocalService::UnlockFiles(const List<String>& filesToUnlock, bool uploadCha
     }));
 }
 
-List<String> LocalService::UploadNewFiles(const List<String>& files, int& responsecode)
+List<String> Client::UploadNewFiles(const List<String>& files, int& responsecode)
 {
     const auto session = context();
     return batch(files, responsecode, created, [&](const String& file) {
@@ -529,7 +529,7 @@ List<String> LocalService::UploadNewFiles(const List<String>& files, int& respon
     });
 }
 
-void LocalService::TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category,
+void Client::TagFiles(const List<String>& filesToTag, const String& projectId, ApiModels::TagCategory category,
                             const String& tagName, int& responsecode)
 {
     if (filesToTag.IsNull()) {
@@ -552,7 +552,7 @@ void LocalService::TagFiles(const List<String>& filesToTag, const String& projec
     });
 }
 
-String LocalService::GetFileId(const String& fileName)
+String Client::GetFileId(const String& fileName)
 {
     const auto session = context();
     return or_empty(String{}, [&] {
@@ -561,7 +561,7 @@ String LocalService::GetFileId(const String& fileName)
     });
 }
 
-Nullable<std::uint64_t> LocalService::GetFileRevision(const String& fileName)
+Nullable<std::uint64_t> Client::GetFileRevision(const String& fileName)
 {
     const auto session = context();
     return or_empty(Nullable<std::uint64_t>{}, [&] {
@@ -571,12 +571,12 @@ Nullable<std::uint64_t> LocalService::GetFileRevision(const String& fileName)
     });
 }
 
-bool LocalService::FileExistsInProject(const String& fileName)
+bool Client::FileExistsInProject(const String& fileName)
 {
     return GetFileRevision(fileName).has_value();
 }
 
-void LocalService::FindFileInWebApp(const String& fileName)
+void Client::FindFileInWebApp(const String& fileName)
 {
     // Headless: there is no browser to show the file in, but an unknown file is still an error.
     if (!FileExistsInProject(fileName)) {
@@ -584,7 +584,7 @@ void LocalService::FindFileInWebApp(const String& fileName)
     }
 }
 
-Ref<FileSyncStatus> LocalService::GetFileSyncStatus()
+Ref<FileSyncStatus> Client::GetFileSyncStatus()
 {
     const auto session = context();
     auto status = std::make_shared<FileSyncStatus>();
@@ -614,7 +614,7 @@ Ref<FileSyncStatus> LocalService::GetFileSyncStatus()
     return status;
 }
 
-Ref<InfoForDownloadCopy> LocalService::GetInfoForDownloadCopy(const String& projectId, const String& partitionId,
+Ref<InfoForDownloadCopy> Client::GetInfoForDownloadCopy(const String& projectId, const String& partitionId,
                                                               int& responsecode)
 {
     Ref<InfoForDownloadCopy> info;
@@ -636,7 +636,7 @@ Ref<InfoForDownloadCopy> LocalService::GetInfoForDownloadCopy(const String& proj
     return info;
 }
 
-std::size_t LocalService::sync_space(const Space& space, const Filters& filters, bool missing,
+std::size_t Client::sync_space(const Space& space, const Filters& filters, bool missing,
                                      const std::function<bool()>& stopping)
 {
     std::size_t left = 0;
@@ -662,7 +662,7 @@ std::size_t LocalService::sync_space(const Space& space, const Filters& filters,
     return left;
 }
 
-std::size_t LocalService::sync_pass(const std::function<bool()>& stopping)
+std::size_t Client::sync_pass(const std::function<bool()>& stopping)
 {
     const auto session = context();
     // Looking for files removed locally costs a look at every file, so a pass does it when asked
@@ -688,7 +688,7 @@ std::size_t LocalService::sync_pass(const std::function<bool()>& stopping)
     return left;
 }
 
-bool LocalService::fetch(const std::optional<Space>& space, const List<String>& wildCardFilter,
+bool Client::fetch(const std::optional<Space>& space, const List<String>& wildCardFilter,
                          const List<String>& fileNameList)
 {
     const auto patterns = utf8_list(wildCardFilter, "wildCardFilter");
@@ -721,7 +721,7 @@ bool LocalService::fetch(const std::optional<Space>& space, const List<String>& 
     return all;
 }
 
-void LocalService::flush_queue()
+void Client::flush_queue()
 {
     const auto session = context();
     // A space's queue waits in its folder's journal until that folder is open in a session.
@@ -735,7 +735,7 @@ void LocalService::flush_queue()
     }
 }
 
-void LocalService::flush(const Context& session, const Space& space, Journal& folder, const QueuedUpload& queued)
+void Client::flush(const Context& session, const Space& space, Journal& folder, const QueuedUpload& queued)
 {
     int code = 0;
     respond(code, [&] {

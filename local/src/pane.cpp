@@ -4,7 +4,7 @@
 
 namespace vyr::cld::local {
 
-Ref<UI::FileBrowserUI> LocalService::StartFileBrowserUi(Ref<UI::IFileBrowserUICallback> callback)
+Ref<UI::FileBrowserUI> Client::StartFileBrowserUi(Ref<UI::IFileBrowserUICallback> callback)
 {
     if (!callback) {
         fail(ExceptionKind::ArgumentNull, "callback");
@@ -23,7 +23,7 @@ Ref<UI::FileBrowserUI> LocalService::StartFileBrowserUi(Ref<UI::IFileBrowserUICa
     return pane;
 }
 
-void LocalService::StopFileBrowserUi()
+void Client::StopFileBrowserUi()
 {
     Ref<UI::IFileBrowserUICallback> previous;
     {
@@ -37,19 +37,19 @@ void LocalService::StopFileBrowserUi()
     }
 }
 
-bool LocalService::ShowImportFilesDialog(ApiModels::TagCategory category, const String& header)
+bool Client::ShowImportFilesDialog(ApiModels::TagCategory category, const String& header)
 {
     static_cast<void>(category);
     utf8(header, "header");
-    return options_.dialogs.importFiles.value_or(false);
+    return settings_.dialogs.importFiles.value_or(false);
 }
 
-bool LocalService::ShowIncludeFolderDialog()
+bool Client::ShowIncludeFolderDialog()
 {
-    return options_.dialogs.includeFolder.value_or(false);
+    return settings_.dialogs.includeFolder.value_or(false);
 }
 
-void LocalService::AddIncludeFoldersToProject(const List<String>& includeFolders)
+void Client::AddIncludeFoldersToProject(const List<String>& includeFolders)
 {
     const auto folders = utf8_list(includeFolders, "includeFolders");
     const auto project = context().projectId;
@@ -64,7 +64,7 @@ void LocalService::AddIncludeFoldersToProject(const List<String>& includeFolders
     }
 }
 
-bool LocalService::AreIncludeFoldersInModel(const List<String>& includeFolders)
+bool Client::AreIncludeFoldersInModel(const List<String>& includeFolders)
 {
     const auto folders = utf8_list(includeFolders, "includeFolders");
     const auto project = context().projectId;
@@ -78,13 +78,13 @@ bool LocalService::AreIncludeFoldersInModel(const List<String>& includeFolders)
                        [&](const std::string& folder) { return domain_->has_include_folder(*project, folder); });
 }
 
-List<Ref<FileToImport>> LocalService::ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,
+List<Ref<FileToImport>> Client::ShowFilesOverviewDialog(const List<String>& filesInCurrentModel,
                                                               const List<String>& resultApplayers,
                                                               String& importToThisLayer)
 {
     utf8_list(filesInCurrentModel, "filesInCurrentModel");
     utf8_list(resultApplayers, "resultApplayers");
-    const auto& answer = options_.dialogs.filesToImport;
+    const auto& answer = settings_.dialogs.filesToImport;
     if (!answer) {
         // Cancelled: nothing to import and no layer chosen.
         return List<Ref<FileToImport>>::WithCapacity(0);
@@ -94,7 +94,7 @@ List<Ref<FileToImport>> LocalService::ShowFilesOverviewDialog(const List<String>
         out.Add(std::make_shared<FileToImport>(
             FileToImport{service_text(file.fileName), file.vendor ? service_text(*file.vendor) : String{}}));
     }
-    importToThisLayer = service_text(options_.dialogs.importLayer);
+    importToThisLayer = service_text(settings_.dialogs.importLayer);
     return out;
 }
 

@@ -70,7 +70,7 @@ template <class T, class Out, class Convert> int take(domain::Answer<T> answer, 
 
 } // namespace
 
-List<Ref<Project>> LocalService::GetProjectList(int& responsecode)
+List<Ref<Project>> Client::GetProjectList(int& responsecode)
 {
     const auto session = context();
     List<Ref<Project>> out;
@@ -80,7 +80,7 @@ List<Ref<Project>> LocalService::GetProjectList(int& responsecode)
     return out;
 }
 
-Ref<Project> LocalService::GetProjectInfo(const String& projectId, int& responsecode)
+Ref<Project> Client::GetProjectInfo(const String& projectId, int& responsecode)
 {
     const auto id = utf8(projectId, "projectId");
     Ref<Project> out;
@@ -88,7 +88,7 @@ Ref<Project> LocalService::GetProjectInfo(const String& projectId, int& response
     return out;
 }
 
-Ref<Project> LocalService::CreateProject(const String& projectName, const String& projectNumber, int& responsecode)
+Ref<Project> Client::CreateProject(const String& projectName, const String& projectNumber, int& responsecode)
 {
     const auto name = utf8(projectName, "projectName");
     const auto number = utf8(projectNumber, "projectNumber");
@@ -98,7 +98,7 @@ Ref<Project> LocalService::CreateProject(const String& projectName, const String
     return out;
 }
 
-List<Ref<Tenant>> LocalService::GetTenants(int& responsecode)
+List<Ref<Tenant>> Client::GetTenants(int& responsecode)
 {
     List<Ref<Tenant>> out;
     respond(responsecode, [&] {
@@ -108,7 +108,7 @@ List<Ref<Tenant>> LocalService::GetTenants(int& responsecode)
     return out;
 }
 
-Ref<Tenant> LocalService::GetTenantInfo(int& responsecode)
+Ref<Tenant> Client::GetTenantInfo(int& responsecode)
 {
     const auto session = context();
     Ref<Tenant> out;
@@ -123,7 +123,7 @@ Ref<Tenant> LocalService::GetTenantInfo(int& responsecode)
     return out;
 }
 
-Ref<ApiModels::ProjectMetadata> LocalService::GetProjectMetadata(int& responsecode)
+Ref<ApiModels::ProjectMetadata> Client::GetProjectMetadata(int& responsecode)
 {
     const auto session = context();
     Ref<ApiModels::ProjectMetadata> out;
@@ -155,7 +155,7 @@ Ref<ApiModels::ProjectMetadata> LocalService::GetProjectMetadata(int& responseco
     return out;
 }
 
-Ref<ApiModels::PartitionTag> LocalService::GetPartitionInfo(const String& projectId, const String& partitionId,
+Ref<ApiModels::PartitionTag> Client::GetPartitionInfo(const String& projectId, const String& partitionId,
                                                             int& responsecode)
 {
     const auto project = utf8(projectId, "projectId");
@@ -165,7 +165,7 @@ Ref<ApiModels::PartitionTag> LocalService::GetPartitionInfo(const String& projec
     return out;
 }
 
-List<Ref<ApiModels::PartitionTag>> LocalService::GetProjectPartitionTags(const String& projectId, int& responsecode)
+List<Ref<ApiModels::PartitionTag>> Client::GetProjectPartitionTags(const String& projectId, int& responsecode)
 {
     const auto project = utf8(projectId, "projectId");
     List<Ref<ApiModels::PartitionTag>> out;
@@ -176,7 +176,7 @@ List<Ref<ApiModels::PartitionTag>> LocalService::GetProjectPartitionTags(const S
     return out;
 }
 
-Ref<ApiModels::PartitionTag> LocalService::CreateProjectPartitionTag(const String& projectId, const String& name,
+Ref<ApiModels::PartitionTag> Client::CreateProjectPartitionTag(const String& projectId, const String& name,
                                                                      int versionMajor, int& responsecode)
 {
     const auto project = utf8(projectId, "projectId");
@@ -187,7 +187,7 @@ Ref<ApiModels::PartitionTag> LocalService::CreateProjectPartitionTag(const Strin
     return out;
 }
 
-List<Ref<ApiModels::PartitionTagsInProject>> LocalService::GetAllAccessibleProjectPartitions(int& responsecode)
+List<Ref<ApiModels::PartitionTagsInProject>> Client::GetAllAccessibleProjectPartitions(int& responsecode)
 {
     const auto session = context();
     List<Ref<ApiModels::PartitionTagsInProject>> out;
@@ -207,7 +207,7 @@ List<Ref<ApiModels::PartitionTagsInProject>> LocalService::GetAllAccessibleProje
     return out;
 }
 
-void LocalService::SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor,
+void Client::SetPartitionVersion(const String& projectId, const String& partitionId, int versionMajor,
                                        int& responsecode)
 {
     const auto project = utf8(projectId, "projectId");
@@ -216,7 +216,7 @@ void LocalService::SetPartitionVersion(const String& projectId, const String& pa
     respond(responsecode, [&] { return domain_->set_partition_version(project, partition, versionMajor); });
 }
 
-List<Ref<ApiModels::Tag>> LocalService::GetUserDirectoryTags(int& responsecode)
+List<Ref<ApiModels::Tag>> Client::GetUserDirectoryTags(int& responsecode)
 {
     List<Ref<ApiModels::Tag>> out;
     respond(responsecode, [&] {
@@ -226,7 +226,7 @@ List<Ref<ApiModels::Tag>> LocalService::GetUserDirectoryTags(int& responsecode)
     return out;
 }
 
-Ref<ApiModels::Tag> LocalService::GetUserDirectoryTagInfo(int versionMajor, int& responsecode)
+Ref<ApiModels::Tag> Client::GetUserDirectoryTagInfo(int versionMajor, int& responsecode)
 {
     check_version(versionMajor);
     Ref<ApiModels::Tag> out;
@@ -242,7 +242,7 @@ Ref<ApiModels::Tag> LocalService::GetUserDirectoryTagInfo(int versionMajor, int&
     return out;
 }
 
-Ref<ApiModels::Tag> LocalService::CreateUserDirectoryTag(int versionMajor, int& responsecode)
+Ref<ApiModels::Tag> Client::CreateUserDirectoryTag(int versionMajor, int& responsecode)
 {
     check_version(versionMajor);
     Ref<ApiModels::Tag> out;
@@ -250,7 +250,7 @@ Ref<ApiModels::Tag> LocalService::CreateUserDirectoryTag(int versionMajor, int& 
     return out;
 }
 
-Ref<ApiModels::NvdbContract> LocalService::GetNvdbProject(int& responsecode)
+Ref<ApiModels::NvdbContract> Client::GetNvdbProject(int& responsecode)
 {
     const auto session = context();
     Ref<ApiModels::NvdbContract> out;
@@ -274,7 +274,7 @@ Ref<ApiModels::NvdbContract> LocalService::GetNvdbProject(int& responsecode)
     return out;
 }
 
-Ref<ApiModels::NvdbContracts> LocalService::GetNvdbProjects(int& responsecode)
+Ref<ApiModels::NvdbContracts> Client::GetNvdbProjects(int& responsecode)
 {
     const auto session = context();
     Ref<ApiModels::NvdbContracts> out;
@@ -291,7 +291,7 @@ Ref<ApiModels::NvdbContracts> LocalService::GetNvdbProjects(int& responsecode)
     return out;
 }
 
-String LocalService::notify_viewer(const List<String>& files, int epsgId, const String& description,
+String Client::notify_viewer(const List<String>& files, int epsgId, const String& description,
                                    const String& logicalId, int dimensions, double offsetX, double offsetY,
                                    int& responsecode)
 {
@@ -325,20 +325,20 @@ String LocalService::notify_viewer(const List<String>& files, int epsgId, const 
     return out;
 }
 
-String LocalService::NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description,
+String Client::NotifyOnlineViewer2dModelUpdate(const List<String>& files, int epsgId, const String& description,
                                                      const String& logicalId, int& responsecode)
 {
     return notify_viewer(files, epsgId, description, logicalId, 2, 0, 0, responsecode);
 }
 
-void LocalService::NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description,
+void Client::NotifyOnlineViewer3dModelUpdate(const List<String>& files, int epsgId, const String& description,
                                                    const String& logicalId, double offsetX, double offsetY,
                                                    int& responsecode)
 {
     static_cast<void>(notify_viewer(files, epsgId, description, logicalId, 3, offsetX, offsetY, responsecode));
 }
 
-ApiModels::WorkflowStatus LocalService::Get2dModelUpdateStatus(const String& updateId, int& responsecode)
+ApiModels::WorkflowStatus Client::Get2dModelUpdateStatus(const String& updateId, int& responsecode)
 {
     const auto id = utf8(updateId, "updateId");
     auto status = ApiModels::WorkflowStatus::Failed;

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-// The operation handlers: each validates its arguments, does its work through the metadata and
-// content stores, and chooses the response code.
+// The operation handlers: each validates its arguments, does its work through the domain and the
+// contents, and chooses the response code.
 namespace vyr::cld::local {
 
 using namespace VyrCldapi;
@@ -75,12 +75,37 @@ struct Target {
 
 class Pane;
 
-class LocalService final : public ICld_Integration, public std::enable_shared_from_this<LocalService> {
+// How a client behaves, whichever back end it reaches.
+struct ClientSettings {
+    // The time source for the dates a client gives itself; the system clock when empty.
+    std::function<std::chrono::system_clock::time_point()> clock;
+    std::chrono::milliseconds syncInterval{100};
+    std::chrono::milliseconds busyTimeout{10000};
+    DialogAnswers dialogs;
+    // Where the journals of the user's working folders are kept.
+    std::filesystem::path journals;
+};
+
+// What a client reaches: the store's rules for its user, in this process or over the network,
+// and where file contents live.
+struct Backend {
+    std::unique_ptr<Domain> domain;
+    std::unique_ptr<Contents> contents;
+    // A store on this machine: its files, which no working folder may hold, and the rows an older
+    // version kept for working folders, which it hands over to their journals. Empty when remote.
+    std::shared_ptr<MetadataStore> store;
+    std::filesystem::path storeFolder;
+};
+
+// The service client on the user's machine: working folders and their journals, transfers, the
+// sync worker, filters, the pane and the dialogs. The store's half of every operation is the
+// backend's domain.
+class Client final : public ICld_Integration, public std::enable_shared_from_this<Client> {
 public:
-    explicit LocalService(const Options& options);
-    ~LocalService() override;
-    LocalService(const LocalService&) = delete;
-    LocalService& operator=(const LocalService&) = delete;
+    Client(ClientSettings settings, Backend backend);
+    ~Client() override;
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
 
     void SetProjectAndPartition(const String& projectId, const String& projectpath, const String& partitionId,
                                 const String& partitionpath, const String& userDirPath,
@@ -187,7 +212,7 @@ private:
                 const String& partitionpath, const String* userDirPath, const String* importpath);
     std::optional<Space> user_directory_space(const std::string& tagId, const std::filesystem::path& root);
     void stop_background();
-    Worker::Pass background(std::function<std::size_t(LocalService&, const std::function<bool()>&)> work);
+    Worker::Pass background(std::function<std::size_t(Client&, const std::function<bool()>&)> work);
 
     // Files
     Target target(const Context& context, const String& file, bool ask);
@@ -228,16 +253,14 @@ private:
     void forget_exception(const std::string& path);
     [[nodiscard]] List<String> exceptions(const std::vector<std::string>& list) const;
 
-    Options options_;
+    ClientSettings settings_;
+    std::unique_ptr<Domain> domain_;
+    std::unique_ptr<Contents> content_;
+    std::shared_ptr<MetadataStore> store_;
     std::filesystem::path store_folder_;
     UserRow user_;
-    // The store's records: the domain's rules reach them through `domain_`; an older store's rows
-    // of a working folder are handed over to its journal from here.
-    std::shared_ptr<MetadataStore> store_;
-    std::unique_ptr<Domain> domain_;
     std::filesystem::path journals_;
     std::map<std::pair<std::string, std::string>, std::shared_ptr<Journal>> openJournals_; // by folder and space
-    ContentStore content_;
 
     mutable std::mutex mutex_;
     Context context_;

@@ -26,7 +26,7 @@ std::filesystem::path working_folder(const std::string& path, const std::filesys
         const auto relative = a.lexically_relative(b);
         return !relative.empty() && *relative.begin() != "..";
     };
-    if (overlaps(real, store) || overlaps(store, real)) {
+    if (!store.empty() && (overlaps(real, store) || overlaps(store, real))) {
         fail(ExceptionKind::Argument, "A working folder may not hold the store or lie inside it.");
     }
     if (overlaps(journals, real)) {
@@ -37,7 +37,7 @@ std::filesystem::path working_folder(const std::string& path, const std::filesys
 
 } // namespace
 
-std::optional<Space> LocalService::user_directory_space(const std::string& tagId, const std::filesystem::path& root)
+std::optional<Space> Client::user_directory_space(const std::string& tagId, const std::filesystem::path& root)
 {
     if (root.empty()) {
         return std::nullopt;
@@ -52,7 +52,7 @@ std::optional<Space> LocalService::user_directory_space(const std::string& tagId
     return Space{spaces.back().id, root};
 }
 
-void LocalService::select(const String& projectId, const String& projectpath, const String& partitionId,
+void Client::select(const String& projectId, const String& projectpath, const String& partitionId,
                           const String& partitionpath, const String* userDirPath, const String* importpath)
 {
     const auto project = utf8(projectId, "projectId");
@@ -109,20 +109,20 @@ void LocalService::select(const String& projectId, const String& projectpath, co
     }
 }
 
-void LocalService::SetProjectAndPartition(const String& projectId, const String& projectpath,
+void Client::SetProjectAndPartition(const String& projectId, const String& projectpath,
                                           const String& partitionId, const String& partitionpath,
                                           const String& userDirPath, const String& importpath)
 {
     select(projectId, projectpath, partitionId, partitionpath, &userDirPath, &importpath);
 }
 
-void LocalService::SetOnlyProjectAndPartition(const String& projectId, const String& projectpath,
+void Client::SetOnlyProjectAndPartition(const String& projectId, const String& projectpath,
                                               const String& partitionId, const String& partitionpath)
 {
     select(projectId, projectpath, partitionId, partitionpath, nullptr, nullptr);
 }
 
-void LocalService::SetUserDirectory(const String& tagId, const String& path)
+void Client::SetUserDirectory(const String& tagId, const String& path)
 {
     const auto tag = utf8(tagId, "tagId");
     const auto folder = utf8(path, "path");
@@ -137,7 +137,7 @@ void LocalService::SetUserDirectory(const String& tagId, const String& path)
     context_.userDirectory = Space{tag, root};
 }
 
-void LocalService::SetTenantUniqueId(const String& tenantUniqueId)
+void Client::SetTenantUniqueId(const String& tenantUniqueId)
 {
     const auto tenant = utf8(tenantUniqueId, "tenantUniqueId");
     const auto selected = context().projectId;
@@ -152,14 +152,14 @@ void LocalService::SetTenantUniqueId(const String& tenantUniqueId)
     context_.tenant = tenant;
 }
 
-void LocalService::SetCurrentAppLanguage(const String& language)
+void Client::SetCurrentAppLanguage(const String& language)
 {
     const auto text = utf8(language, "language");
     const std::lock_guard lock(mutex_);
     context_.language = text;
 }
 
-void LocalService::SetStartedInFieldMode(bool fieldMode)
+void Client::SetStartedInFieldMode(bool fieldMode)
 {
     {
         const std::lock_guard lock(mutex_);
@@ -170,7 +170,7 @@ void LocalService::SetStartedInFieldMode(bool fieldMode)
     }
 }
 
-void LocalService::CloseProject()
+void Client::CloseProject()
 {
     stop_background();
     const std::lock_guard lock(mutex_);
@@ -182,15 +182,15 @@ void LocalService::CloseProject()
     downloadFailures_.clear();
 }
 
-void LocalService::Logout()
+void Client::Logout()
 {
     CloseProject();
     const std::lock_guard lock(mutex_);
     context_ = Context{};
 }
 
-Worker::Pass LocalService::background(
-    std::function<std::size_t(LocalService&, const std::function<bool()>&)> work)
+Worker::Pass Client::background(
+    std::function<std::size_t(Client&, const std::function<bool()>&)> work)
 {
     // The worker holds the service only while a pass runs, so the host can still let go of it.
     return [self = weak_from_this(), work = std::move(work)](const std::function<bool()>& stopping) -> std::size_t {
@@ -199,28 +199,28 @@ Worker::Pass LocalService::background(
     };
 }
 
-void LocalService::StartSyncDir()
+void Client::StartSyncDir()
 {
     if (!context().partition) {
         fail(ExceptionKind::InvalidOperation, "No project is selected.");
     }
     rescan_ = true;
-    sync_.start(background([](LocalService& self, const std::function<bool()>& stopping) {
+    sync_.start(background([](Client& self, const std::function<bool()>& stopping) {
                     return self.sync_pass(stopping);
                 }),
-                options_.syncInterval, true);
+                settings_.syncInterval, true);
 }
 
-void LocalService::StopSyncDir()
+void Client::StopSyncDir()
 {
     sync_.stop();
 }
 
-void LocalService::StartProjectsAndPartitionsTask()
+void Client::StartProjectsAndPartitionsTask()
 {
     const auto tenant = context().tenant;
     projectsTask_.start(
-        background([tenant](LocalService& self, const std::function<bool()>& stopping) -> std::size_t {
+        background([tenant](Client& self, const std::function<bool()>& stopping) -> std::size_t {
             const auto projects = self.domain_->projects(tenant);
             // The refresh reads what GetAllAccessibleProjectPartitions answers, project by project,
             // so that an abort stops it between two projects.
@@ -233,15 +233,15 @@ void LocalService::StartProjectsAndPartitionsTask()
             self.tell_user(StatusEventType::ProjectCacheUpdated, projects.code, tenant);
             return 0;
         }),
-        options_.syncInterval, false);
+        settings_.syncInterval, false);
 }
 
-void LocalService::AbortProjectsAndPartitionsTask()
+void Client::AbortProjectsAndPartitionsTask()
 {
     projectsTask_.stop();
 }
 
-std::int32_t LocalService::WaitForAllTasks(TimeSpan sleepTime, int& responsecode)
+std::int32_t Client::WaitForAllTasks(TimeSpan sleepTime, int& responsecode)
 {
     if (sleepTime.Ticks < 0) {
         fail(ExceptionKind::ArgumentOutOfRange, "sleepTime is negative.");
@@ -258,7 +258,7 @@ std::int32_t LocalService::WaitForAllTasks(TimeSpan sleepTime, int& responsecode
     return busy;
 }
 
-void LocalService::SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter,
+void Client::SetDownloadFilters(const List<String>& projectFileFilter, const List<String>& userDirFilter,
                                       const List<String>& importFileFilter)
 {
     auto project = utf8_list(projectFileFilter, "projectFileFilter");
@@ -284,26 +284,26 @@ std::vector<std::string> patterns_of(const List<String>& wildCardFilter)
 
 } // namespace
 
-void LocalService::SetFileIgnoreFilter(const List<String>& wildCardFilter)
+void Client::SetFileIgnoreFilter(const List<String>& wildCardFilter)
 {
     const auto patterns = patterns_of(wildCardFilter);
     const std::lock_guard lock(mutex_);
     context_.partitionFilters.ignoreFiles = context_.userDirectoryFilters.ignoreFiles = patterns;
 }
 
-void LocalService::SetDirectoryIgnoreFilter(const List<String>& wildCardFilter)
+void Client::SetDirectoryIgnoreFilter(const List<String>& wildCardFilter)
 {
     const auto patterns = patterns_of(wildCardFilter);
     const std::lock_guard lock(mutex_);
     context_.partitionFilters.ignoreFolders = context_.userDirectoryFilters.ignoreFolders = patterns;
 }
 
-bool LocalService::GetProjectFiles(const List<String>& wildCardFilter, const List<String>& fileNameList)
+bool Client::GetProjectFiles(const List<String>& wildCardFilter, const List<String>& fileNameList)
 {
     return fetch(context().partition, wildCardFilter, fileNameList);
 }
 
-bool LocalService::GetUserDirectoryFiles(const List<String>& wildCardFilter, const List<String>& fileNameList)
+bool Client::GetUserDirectoryFiles(const List<String>& wildCardFilter, const List<String>& fileNameList)
 {
     return fetch(context().userDirectory, wildCardFilter, fileNameList);
 }
