@@ -267,6 +267,22 @@ TEST_F(Team, ADatabaseOutOfReachAndConnectionsLost)
     EXPECT_EQ(first->stats().inUse, 0);
 }
 
+// A row held by a transaction that does not end: the wait for it is bounded, then the row is free.
+TEST_F(Team, ARowHeldElsewhereIsWaitedForBriefly)
+{
+    ASSERT_EQ(on(first, owner)->commit({space.id, "held.txt", {}, "h", 1, false, false}).code, created);
+    auto settings = test_settings();
+    settings.lockTimeout = std::chrono::milliseconds{200};
+    const auto domain = on(std::make_shared<PostgresPool>(settings), owner);
+    {
+        pqxx::connection other(test_settings().url);
+        pqxx::work holding(other);
+        holding.exec_params("UPDATE files SET lock_time = 0 WHERE space_id = $1", space.id);
+        EXPECT_THROW(domain->lock(space.id, "held.txt"), StoreUnavailable);
+    }
+    EXPECT_EQ(domain->lock(space.id, "held.txt").code, ok);
+}
+
 // The database stopped and started again under a running store: clear failures while it is down,
 // then the same store serves again by itself, and what it acknowledged before is still there.
 TEST_F(Team, ADatabaseRestartedUnderTheStore)
