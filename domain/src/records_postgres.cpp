@@ -102,8 +102,9 @@ std::string with_connect_timeout(const std::string& url, std::chrono::seconds ti
     if (e.sqlstate() == "53100") {
         throw StoreFull{};
     }
-    // Too many connections, the server shutting down or starting: it may be back soon.
-    if (e.sqlstate() == "53300" || e.sqlstate().rfind("57P", 0) == 0) {
+    // Too many connections, a row held past the lock timeout, the server shutting down or
+    // starting: it may be back soon.
+    if (e.sqlstate() == "53300" || e.sqlstate() == "55P03" || e.sqlstate().rfind("57P", 0) == 0) {
         throw StoreUnavailable(e.what());
     }
     throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
@@ -163,6 +164,10 @@ public:
         lock.unlock();
         try {
             connection_ = std::make_unique<pqxx::connection>(pool_.conninfo);
+            // No call waits without end on a row that another process holds, nor does a process
+            // that stalled in a transaction (or died without closing its socket) hold rows for long.
+            connection_->set_variable("lock_timeout", std::to_string(pool_.settings.lockTimeout.count()));
+            connection_->set_variable("idle_in_transaction_session_timeout", "60000");
             Snapshot tx(*connection_);
             const auto version = schema_version(tx);
             if (version != static_cast<int>(migrations.size())) {
@@ -665,7 +670,12 @@ public:
             if (!blob.empty() && blob[0][0].as<bool>()) {
                 return; // written once: the store already holds these bytes
             }
-            if (offset > contiguous(tx, hash)) {
+            // The chunks stay whole and without a gap from the start: each follows a whole chunk
+            // and drops what stood after it, so the one before is all there is to check.
+            if (offset > 0 && tx.exec_params("SELECT 1 FROM blob_chunks WHERE hash = $1 AND start = $2 AND "
+                                             "octet_length(bytes) = $3",
+                                             hash, offset - chunk_size, chunk_size)
+                                  .empty()) {
                 throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument,
                                            "A chunk may not leave a gap in its blob.");
             }
@@ -760,9 +770,9 @@ private:
 
 PostgresPool::PostgresPool(const PostgresSettings& settings) : state_(std::make_unique<State>())
 {
-    if (settings.poolSize < 1 || settings.writeAttempts < 1) {
+    if (settings.poolSize < 1 || settings.writeAttempts < 1 || settings.lockTimeout.count() < 1) {
         throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::ArgumentOutOfRange,
-                                   "A pool needs a connection and a write an attempt.");
+                                   "A pool needs a connection, a write an attempt and a wait a bound.");
     }
     state_->settings = settings;
     state_->conninfo = with_connect_timeout(settings.url, settings.connectTimeout);

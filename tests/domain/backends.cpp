@@ -28,11 +28,6 @@ public:
     }
 };
 
-Millis clock_now()
-{
-    return to_millis(std::chrono::system_clock::now());
-}
-
 class SqliteBackend final : public Backend {
 public:
     SqliteBackend()
@@ -81,6 +76,11 @@ private:
 };
 
 } // namespace
+
+Millis clock_now()
+{
+    return to_millis(std::chrono::system_clock::now());
+}
 
 std::unique_ptr<Domain> Backend::domain(const UserRow& user) const
 {

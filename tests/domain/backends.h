@@ -34,6 +34,8 @@ protected:
 // "sqlite" or "postgres".
 std::unique_ptr<Backend> make_backend(const std::string& kind);
 
+Millis clock_now();
+
 // The pool settings of this run's PostgreSQL database.
 PostgresSettings test_settings();
 // A new tenant of this run's database, and a user of it.

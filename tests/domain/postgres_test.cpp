@@ -22,43 +22,51 @@ std::string sha256(std::string_view bytes)
     return hasher.hex();
 }
 
-Millis clock_now()
-{
-    return to_millis(std::chrono::system_clock::now());
-}
+// A project with one partition on the run's database, and two pools on it, as two server processes.
+class Team : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        tenant = new_tenant(accounts);
+        owner = new_user(accounts, tenant.uniqueId, "owner");
+        project = on(first, owner)->create_project(tenant.uniqueId, "P", "").value;
+        space = on(first, owner)->create_partition(project.id, "S", 1).value;
+    }
+    UserRow member(const std::string& name)
+    {
+        auto user = new_user(accounts, tenant.uniqueId, name);
+        accounts.grant(user.id, project.id, Role::Member);
+        return user;
+    }
+    static std::unique_ptr<Domain> on(const std::shared_ptr<PostgresPool>& pool, const UserRow& user)
+    {
+        return store_domain(postgres_store(pool), user, clock_now);
+    }
 
-// Two pools on one database, as two server processes: 8 users race for one lock each round, and
-// exactly one of them wins it.
-TEST(Postgres, TwoStoresOnOneDatabaseGiveEachLockOnce)
+    std::shared_ptr<PostgresPool> first = std::make_shared<PostgresPool>(test_settings());
+    std::shared_ptr<PostgresPool> second = std::make_shared<PostgresPool>(test_settings());
+    PostgresAccounts accounts{first};
+    TenantRow tenant;
+    UserRow owner;
+    ProjectRow project;
+    SpaceRow space;
+};
+
+// 8 users on two pools race for one lock each round, and exactly one of them wins it.
+TEST_F(Team, TwoStoresOnOneDatabaseGiveEachLockOnce)
 {
     constexpr int users = 8;
     constexpr int rounds = 40;
-    auto settings = test_settings();
-    auto first = std::make_shared<PostgresPool>(settings);
-    auto second = std::make_shared<PostgresPool>(settings);
-    PostgresAccounts accounts(first);
-    const auto tenant = new_tenant(accounts);
-    std::vector<UserRow> people;
-    for (int i = 0; i < users; ++i) {
-        people.push_back(new_user(accounts, tenant.uniqueId, "racer" + std::to_string(i)));
-    }
-    const auto owner = store_domain(postgres_store(first), people[0], clock_now);
-    const auto project = owner->create_project(tenant.uniqueId, "Race", "").value;
-    const auto space = owner->create_partition(project.id, "Track", 1).value;
     for (int round = 0; round < rounds; ++round) {
-        ASSERT_EQ(owner->commit({space.id, "r" + std::to_string(round), {}, "x", 1, false, false}).code, created);
+        ASSERT_EQ(on(first, owner)->commit({space.id, "r" + std::to_string(round), {}, "x", 1, false, false}).code,
+                  created);
     }
-    for (int i = 1; i < users; ++i) {
-        accounts.grant(people[i].id, project.id, Role::Member);
-    }
-
     std::array<std::atomic<int>, rounds> winners{};
     std::atomic<int> failures{0};
     std::barrier start(users);
     std::vector<std::thread> threads;
     for (int i = 0; i < users; ++i) {
-        threads.emplace_back([&, i] {
-            const auto domain = store_domain(postgres_store(i % 2 == 0 ? first : second), people[i], clock_now);
+        threads.emplace_back([&, domain = on(i % 2 == 0 ? first : second, member("racer" + std::to_string(i)))] {
             for (int round = 0; round < rounds; ++round) {
                 start.arrive_and_wait();
                 const auto code = domain->lock(space.id, "r" + std::to_string(round)).code;
@@ -80,19 +88,10 @@ TEST(Postgres, TwoStoresOnOneDatabaseGiveEachLockOnce)
 }
 
 // Two commits on one base: one of them is refused, whichever pool served it.
-TEST(Postgres, TwoCommitsOnOneBaseNeverBothWin)
+TEST_F(Team, TwoCommitsOnOneBaseNeverBothWin)
 {
-    auto first = std::make_shared<PostgresPool>(test_settings());
-    auto second = std::make_shared<PostgresPool>(test_settings());
-    PostgresAccounts accounts(first);
-    const auto tenant = new_tenant(accounts);
-    const auto anna = new_user(accounts, tenant.uniqueId, "anna");
-    const auto bert = new_user(accounts, tenant.uniqueId, "bert");
-    const auto a = store_domain(postgres_store(first), anna, clock_now);
-    const auto project = a->create_project(tenant.uniqueId, "P", "").value;
-    accounts.grant(bert.id, project.id, Role::Member);
-    const auto space = a->create_partition(project.id, "S", 1).value;
-    const auto b = store_domain(postgres_store(second), bert, clock_now);
+    const auto a = on(first, member("anna"));
+    const auto b = on(second, member("bert"));
     for (int round = 0; round < 20; ++round) {
         const auto name = "c" + std::to_string(round);
         const auto file = a->commit({space.id, name, {}, "base", 4, false, false}).value;
@@ -250,31 +249,43 @@ TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
 
 // A database out of reach is StoreUnavailable, quickly; connections the server dropped are
 // replaced without the caller seeing it.
-TEST(Postgres, ADatabaseOutOfReachAndConnectionsLost)
+TEST_F(Team, ADatabaseOutOfReachAndConnectionsLost)
 {
     auto settings = test_settings();
     settings.url = "host=127.0.0.1 port=1 dbname=none";
     settings.connectTimeout = std::chrono::seconds{2};
-    const auto unreachable = store_domain(open_postgres_store(settings), {"u", "U", "u@example.org"}, clock_now);
-    EXPECT_THROW(unreachable->tenants(), StoreUnavailable);
+    EXPECT_THROW(on(std::make_shared<PostgresPool>(settings), owner)->tenants(), StoreUnavailable);
 
-    const auto pool = std::make_shared<PostgresPool>(test_settings());
-    PostgresAccounts accounts(pool);
-    const auto tenant = new_tenant(accounts);
-    const auto domain = store_domain(postgres_store(pool), new_user(accounts, tenant.uniqueId, "u"), clock_now);
+    const auto domain = on(first, owner);
     ASSERT_EQ(domain->tenants().size(), 1u);
-    EXPECT_GE(pool->stats().open, 1);
+    EXPECT_GE(first->stats().open, 1);
     pqxx::connection admin(test_settings().url);
     pqxx::nontransaction(admin).exec(
         "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
         "pg_backend_pid()");
     EXPECT_EQ(domain->tenants().size(), 1u);
-    EXPECT_EQ(pool->stats().inUse, 0);
+    EXPECT_EQ(first->stats().inUse, 0);
+}
+
+// A row held by a transaction that does not end: the wait for it is bounded, then the row is free.
+TEST_F(Team, ARowHeldElsewhereIsWaitedForBriefly)
+{
+    ASSERT_EQ(on(first, owner)->commit({space.id, "held.txt", {}, "h", 1, false, false}).code, created);
+    auto settings = test_settings();
+    settings.lockTimeout = std::chrono::milliseconds{200};
+    const auto domain = on(std::make_shared<PostgresPool>(settings), owner);
+    {
+        pqxx::connection other(test_settings().url);
+        pqxx::work holding(other);
+        holding.exec_params("UPDATE files SET lock_time = 0 WHERE space_id = $1", space.id);
+        EXPECT_THROW(domain->lock(space.id, "held.txt"), StoreUnavailable);
+    }
+    EXPECT_EQ(domain->lock(space.id, "held.txt").code, ok);
 }
 
 // The database stopped and started again under a running store: clear failures while it is down,
 // then the same store serves again by itself, and what it acknowledged before is still there.
-TEST(Postgres, ADatabaseRestartedUnderTheStore)
+TEST_F(Team, ADatabaseRestartedUnderTheStore)
 {
     const char* cluster = std::getenv("VYR_CLD_TEST_CLUSTER");
     if (cluster == nullptr) {
@@ -283,14 +294,7 @@ TEST(Postgres, ADatabaseRestartedUnderTheStore)
     const auto control = [&](const std::string& action) {
         return std::system(("pg_ctlcluster " + std::string(cluster) + " " + action + " >/dev/null 2>&1").c_str());
     };
-    auto settings = test_settings();
-    settings.connectTimeout = std::chrono::seconds{2};
-    const auto pool = std::make_shared<PostgresPool>(settings);
-    PostgresAccounts accounts(pool);
-    const auto tenant = new_tenant(accounts);
-    const auto domain = store_domain(postgres_store(pool), new_user(accounts, tenant.uniqueId, "u"), clock_now);
-    const auto project = domain->create_project(tenant.uniqueId, "P", "").value;
-    const auto space = domain->create_partition(project.id, "S", 1).value;
+    const auto domain = on(first, owner);
     ASSERT_EQ(domain->commit({space.id, "kept.txt", {}, "k", 1, false, false}).code, created);
 
     ASSERT_EQ(control("stop -m fast"), 0);
@@ -307,7 +311,7 @@ TEST(Postgres, ADatabaseRestartedUnderTheStore)
     }
     EXPECT_EQ(code, ok);
     EXPECT_EQ(domain->files(space.id).size(), 1u);
-    EXPECT_EQ(pool->stats().inUse, 0);
+    EXPECT_EQ(first->stats().inUse, 0);
 }
 
 TEST(Postgres, MigrationsRunOnceWhenProcessesRaceAndAreRequired)

@@ -36,6 +36,8 @@ struct PostgresSettings {
     std::chrono::seconds connectTimeout{5};
     // Attempts of a write transaction that PostgreSQL refused for a concurrent one.
     int writeAttempts = 30;
+    // How long a statement waits for a row another transaction holds before StoreUnavailable.
+    std::chrono::milliseconds lockTimeout{10000};
 };
 
 // Creates the schema or migrates it forward; safe when several processes migrate at once. Answers
