@@ -3,12 +3,13 @@
 #
 #   libvyrcldapiintegration<major.minor>  the bridge and the service client interface it calls
 #   libvyrcldapiintegration-dev           headers, unversioned links, CMake package, pkg-config file
-#   vyr-cld                               the command-line host and its local service library
+#   vyr-cld                               the command-line host and its service libraries
+#   vyr-cld-server                        the team service's server, on PostgreSQL
 #
 # The bridge and the service client interface ship together: every host of the bridge loads
 # both, they share one version and one soname rule, and neither is of use without the other.
-# The local service is private to vyr-cld (its own folder under the library directory, found
-# through the program's RUNPATH), so that a later release may change it without a package of
+# The local and remote services are private to vyr-cld (its own folder under the library
+# directory, found through the program's RUNPATH), so that a later release may change it without a package of
 # its own; hosts that develop against it build it from source.
 
 set(vyr_cld_deb_release 1 CACHE STRING "Debian revision of the packages")
@@ -56,6 +57,13 @@ if(VYR_CLD_DEBIAN_LAYOUT)
         execute_process(COMMAND gzip -9nf ${vyr_cld_man})
         install(FILES ${vyr_cld_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
     endif()
+    if(TARGET vyr-cld-server)
+        vyr_cld_package_docs(server vyr-cld-server)
+        set(vyr_cld_server_man ${PROJECT_BINARY_DIR}/debian/vyr-cld-server.1)
+        configure_file(${PROJECT_SOURCE_DIR}/docs/vyr-cld-server.1 ${vyr_cld_server_man} COPYONLY)
+        execute_process(COMMAND gzip -9nf ${vyr_cld_server_man})
+        install(FILES ${vyr_cld_server_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT server)
+    endif()
 endif()
 
 set(CPACK_GENERATOR DEB)
@@ -71,6 +79,9 @@ set(CPACK_COMPONENTS_ALL runtime dev)
 if(TARGET vyr-cld)
     list(APPEND CPACK_COMPONENTS_ALL cli)
 endif()
+if(TARGET vyr-cld-server)
+    list(APPEND CPACK_COMPONENTS_ALL server)
+endif()
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${vyr_cld_deb_release})
@@ -82,7 +93,7 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # in the build tree, and each package names its siblings itself.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-    ${PROJECT_BINARY_DIR} ${PROJECT_BINARY_DIR}/src/client ${PROJECT_BINARY_DIR}/local)
+    ${PROJECT_BINARY_DIR} ${PROJECT_BINARY_DIR}/src/client ${PROJECT_BINARY_DIR}/local ${PROJECT_BINARY_DIR}/remote)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # The soname carries major.minor, so any later patch release of the same soname will do.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
@@ -117,6 +128,16 @@ several users: lock, upload, download, rename and sync files, list projects,
 partitions and status events. Each command is its own process, as each user
 of a desktop host is.
 .
-The local service keeps its records in SQLite and file contents in a folder.")
+The local service keeps its records in SQLite and file contents in a folder;
+with --server, vyr-cld works on a team service (vyr-cld-server) instead.")
+
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME vyr-cld-server)
+set(CPACK_DEBIAN_SERVER_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "postgresql (>= 15)")
+set(CPACK_DEBIAN_SERVER_DESCRIPTION "team server of the VyrCldapiIntegration document service
+vyr-cld-server keeps a team's projects, files, revisions, locks and file
+contents in PostgreSQL and serves them over HTTP (TLS with a certificate) to
+the remote service of desktop hosts and to vyr-cld. Users authenticate with
+bearer tokens; any number of server processes may serve one database.")
 
 include(CPack)
