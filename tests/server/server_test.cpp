@@ -349,7 +349,9 @@ TEST(TeamServer, AnUploadCutByAKilledServerResumesAndIsNeverServedInPart)
     for (auto& byte : bytes) {
         byte = static_cast<char>(random());
     }
-    const auto [path, hash] = world->file("big.bin.new", bytes);
+    const auto stored = world->file("big.bin.new", bytes);
+    const auto& path = stored.first;
+    const auto& hash = stored.second;
     const auto chunk = [&](int index) { return bytes.substr(static_cast<std::size_t>(index) << 20, 1 << 20); };
     const auto put = [&](int index) {
         return "PUT /v1/blobs/" + hash + "/chunks/" + std::to_string(index << 20) +
