@@ -266,7 +266,7 @@ public:
                     throw Refusal{conflict};
                 }
                 if (!file || file->deleted) {
-                    out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}};
+                    out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}, 0};
                     return created;
                 }
                 out = *file;
@@ -372,6 +372,13 @@ public:
         return store_->reading([&](Records& records) {
             const auto space = records.space(spaceId);
             return space && role_in(records, *space) ? records.files(spaceId) : std::vector<FileRow>{};
+        });
+    }
+    std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
+    {
+        return store_->reading([&](Records& records) {
+            const auto space = records.space(spaceId);
+            return space && role_in(records, *space) ? records.changes(spaceId, after) : std::vector<FileRow>{};
         });
     }
 

@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <random>
-#include <stdexcept>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -311,7 +310,7 @@ SpaceRow read_space(const pqxx::row& r)
 #define VYR_PG_SPACE_COLUMNS "SELECT id, kind, project_id, owner_id, name, version_major FROM spaces "
 #define VYR_PG_FILE_COLUMNS                                                                                          \
     "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "         \
-    "u.principal_name, f.lock_time FROM files f LEFT JOIN users u ON u.id = f.lock_user "
+    "u.principal_name, f.lock_time, f.seq FROM files f LEFT JOIN users u ON u.id = f.lock_user "
 
 FileRow read_file(const pqxx::row& r)
 {
@@ -326,6 +325,7 @@ FileRow read_file(const pqxx::row& r)
     if (!r[7].is_null()) {
         file.lock = LockRow{{text(r[7]), text(r[8]), text(r[9])}, r[10].as<std::int64_t>()};
     }
+    file.seq = r[11].as<std::int64_t>();
     return file;
 }
 
@@ -352,11 +352,6 @@ void grant_role(pqxx::transaction_base& tx, const std::string& userId, const std
     tx.exec_params("INSERT INTO project_roles VALUES($1, $2, $3) ON CONFLICT(user_id, project_id) "
                    "DO UPDATE SET admin = excluded.admin",
                    userId, projectId, role == Role::Admin);
-}
-
-[[noreturn]] void kept_by_working_folder()
-{
-    throw std::logic_error("kept by the working folder");
 }
 
 class PostgresRecords final : public Records {
@@ -500,6 +495,12 @@ public:
         tx_.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", f.id, f.revision, f.path,
                         f.blob, f.size, f.deleted, author, time, seq);
     }
+    std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
+    {
+        return all<FileRow>(
+            tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 AND f.seq > $2 ORDER BY f.seq", spaceId, after),
+            read_file);
+    }
     void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
     {
         if (holderId) {
@@ -530,36 +531,6 @@ public:
                                                 fileId),
                                 [](const pqxx::row& r) { return text(r[0]); });
     }
-
-    std::optional<WorkingRow> working(const std::string&, const std::string&, const std::string&) override
-    {
-        kept_by_working_folder();
-    }
-    std::optional<std::pair<std::string, WorkingRow>> working_at(const std::string&, const std::string&,
-                                                                 const std::string&) override
-    {
-        kept_by_working_folder();
-    }
-    std::vector<Behind> behind(const std::string&, const std::string&, const std::string&) override
-    {
-        kept_by_working_folder();
-    }
-    std::vector<Behind> agreed(const std::string&, const std::string&, const std::string&) override
-    {
-        kept_by_working_folder();
-    }
-    void set_working(const std::string&, const std::string&, const std::string&,
-                     const std::optional<WorkingRow>&) override
-    {
-        kept_by_working_folder();
-    }
-    bool first_notice(const std::string&, const std::string&, const std::string&, std::int64_t, Notice) override
-    {
-        kept_by_working_folder();
-    }
-    std::vector<QueuedUpload> queued(const std::string&) override { kept_by_working_folder(); }
-    void queue(const std::string&, const QueuedUpload&) override { kept_by_working_folder(); }
-    void unqueue(const std::string&, const QueuedUpload&) override { kept_by_working_folder(); }
 
     void post(const std::string& userId, const EventRow& e, Millis time) override
     {

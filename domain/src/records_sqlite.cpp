@@ -15,7 +15,7 @@ namespace {
 
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one.
-constexpr std::array<const char*, 2> migrations{
+constexpr std::array<const char*, 3> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled INTEGER NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -68,6 +68,13 @@ ALTER TABLE projects_next RENAME TO projects;
 CREATE UNIQUE INDEX projects_number ON projects(tenant_id, number) WHERE number <> '';
 CREATE TABLE notices(user_id TEXT NOT NULL, root TEXT NOT NULL, file_id TEXT NOT NULL, revision INTEGER NOT NULL,
     kind INTEGER NOT NULL, PRIMARY KEY(user_id, root, file_id, revision, kind));
+)sql",
+    // Every change of a file takes the next number of its space, so that a working folder asks for
+    // what changed after the last number it saw instead of reading the whole space.
+    R"sql(
+ALTER TABLE files ADD COLUMN seq INTEGER NOT NULL DEFAULT 0;
+UPDATE files SET seq = rowid;
+CREATE INDEX files_space_seq ON files(space_id, seq);
 )sql",
 };
 
@@ -139,7 +146,7 @@ SpaceRow read_space(const SQLite::Statement& q)
 #define VYR_SPACE_COLUMNS "SELECT id, kind, coalesce(project_id, ''), coalesce(owner_id, ''), name, version_major FROM spaces "
 #define VYR_FILE_COLUMNS_ONLY                                                                                        \
     "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "          \
-    "u.principal_name, f.lock_time"
+    "u.principal_name, f.lock_time, f.seq"
 #define VYR_FILE_COLUMNS VYR_FILE_COLUMNS_ONLY " FROM files f LEFT JOIN users u ON u.id = f.lock_user "
 
 FileRow read_file(const SQLite::Statement& q)
@@ -155,6 +162,7 @@ FileRow read_file(const SQLite::Statement& q)
     if (!q.isColumnNull(7)) {
         file.lock = LockRow{{text(q, 7), text(q, 8), text(q, 9)}, q.getColumn(10).getInt64()};
     }
+    file.seq = q.getColumn(11).getInt64();
     return file;
 }
 
@@ -277,13 +285,19 @@ public:
     void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time) override
     {
         execute(db_,
-                "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted) "
-                "VALUES(?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT(id) DO UPDATE SET path = excluded.path, "
-                "path_key = excluded.path_key, revision = excluded.revision, blob = excluded.blob, "
-                "size = excluded.size, deleted = excluded.deleted",
-                f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0);
+                "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
+                "VALUES(?, ?, ?, ?, ?, ?, ?, ?, (SELECT coalesce(max(seq), 0) + 1 FROM files WHERE space_id = ?)) "
+                "ON CONFLICT(id) DO UPDATE SET path = excluded.path, path_key = excluded.path_key, "
+                "revision = excluded.revision, blob = excluded.blob, size = excluded.size, deleted = excluded.deleted, "
+                "seq = excluded.seq",
+                f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0, f.spaceId);
         execute(db_, "INSERT INTO revisions VALUES(?, ?, ?, ?, ?, ?, ?, ?)", f.id, f.revision, f.path, f.blob, f.size,
                 f.deleted ? 1 : 0, author, time);
+    }
+    std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
+    {
+        return rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? AND f.seq > ? ORDER BY f.seq", read_file,
+                             spaceId, after);
     }
     void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
     {
@@ -311,87 +325,26 @@ public:
                                  [](const SQLite::Statement& q) { return text(q, 0); }, fileId);
     }
 
-    std::optional<WorkingRow> working(const std::string& userId, const std::string& root,
-                                      const std::string& fileId) override
+    FolderRows hand_over(const std::string& userId, const std::string& root, const std::string& spaceId) override
     {
-        return row<WorkingRow>(
-            db_, "SELECT path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ? AND file_id = ?",
-            [](const SQLite::Statement& q) { return read_working(q); },
-            userId, root, fileId);
-    }
-    std::optional<std::pair<std::string, WorkingRow>> working_at(const std::string& userId, const std::string& root,
-                                                                 const std::string& path) override
-    {
-        return row<std::pair<std::string, WorkingRow>>(
-            db_,
-            "SELECT file_id, path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ? AND path = ?",
-            [](const SQLite::Statement& q) { return std::pair{text(q, 0), read_working(q, 1)}; }, userId, root, path);
-    }
-    std::vector<Behind> behind(const std::string& userId, const std::string& root, const std::string& spaceId) override
-    {
-        return rows<Behind>(
-            db_,
-            VYR_FILE_COLUMNS_ONLY ", w.path, w.revision, w.blob, w.size, w.mtime FROM files f "
-            "LEFT JOIN users u ON u.id = f.lock_user "
-            "LEFT JOIN working w ON w.file_id = f.id AND w.user_id = ? AND w.root = ? "
-            "WHERE f.space_id = ? AND ((f.deleted = 0 AND (w.revision IS NULL OR w.revision < f.revision "
-            "OR w.path <> f.path)) OR (f.deleted = 1 AND w.revision IS NOT NULL)) ORDER BY f.path",
-            [](const SQLite::Statement& q) {
-                Behind out{read_file(q), std::nullopt};
-                if (!q.isColumnNull(12)) {
-                    out.working = read_working(q, 11);
-                }
-                return out;
-            },
-            userId, root, spaceId);
-    }
-    std::vector<Behind> agreed(const std::string& userId, const std::string& root, const std::string& spaceId) override
-    {
-        return rows<Behind>(
-            db_,
-            VYR_FILE_COLUMNS_ONLY ", w.path, w.revision, w.blob, w.size, w.mtime FROM files f "
-            "LEFT JOIN users u ON u.id = f.lock_user "
-            "JOIN working w ON w.file_id = f.id AND w.user_id = ? AND w.root = ? "
-            "WHERE f.space_id = ? AND f.deleted = 0 AND w.revision = f.revision AND w.path = f.path ORDER BY f.path",
-            [](const SQLite::Statement& q) { return Behind{read_file(q), read_working(q, 11)}; }, userId, root,
-            spaceId);
-    }
-    bool first_notice(const std::string& userId, const std::string& root, const std::string& fileId,
-                      std::int64_t revision, Notice kind) override
-    {
-        auto insert = statement(db_, "INSERT OR IGNORE INTO notices VALUES(?, ?, ?, ?, ?)", userId, root, fileId,
-                                revision, static_cast<int>(kind));
-        return insert.exec() == 1;
-    }
-    void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
-                     const std::optional<WorkingRow>& w) override
-    {
-        if (!w) {
-            execute(db_, "DELETE FROM working WHERE user_id = ? AND root = ? AND file_id = ?", userId, root, fileId);
-            return;
-        }
-        execute(db_, "INSERT OR REPLACE INTO working VALUES(?, ?, ?, ?, ?, ?, ?, ?)", userId, root, fileId, w->path, w->revision,
-                w->blob, w->size, w->mtime);
-    }
-
-    std::vector<QueuedUpload> queued(const std::string& userId) override
-    {
-        return rows<QueuedUpload>(
-            db_, "SELECT space_id, path, unlock FROM upload_queue WHERE user_id = ? ORDER BY rowid",
+        FolderRows out;
+        out.working = rows<std::pair<std::string, WorkingRow>>(
+            db_, "SELECT file_id, path, revision, blob, size, mtime FROM working WHERE user_id = ? AND root = ?",
+            [](const SQLite::Statement& q) { return std::pair{text(q, 0), read_working(q, 1)}; }, userId, root);
+        out.queue = rows<QueuedUpload>(
+            db_, "SELECT space_id, path, unlock FROM upload_queue WHERE user_id = ? AND space_id = ? ORDER BY rowid",
             [](const SQLite::Statement& q) { return QueuedUpload{text(q, 0), text(q, 1), q.getColumn(2).getInt() != 0}; },
-            userId);
-    }
-    void queue(const std::string& userId, const QueuedUpload& u) override
-    {
-        execute(db_,
-                "INSERT INTO upload_queue VALUES(?, ?, ?, ?) ON CONFLICT DO UPDATE SET unlock = max(unlock, "
-                "excluded.unlock)",
-                userId, u.spaceId, u.path, u.unlock ? 1 : 0);
-    }
-    void unqueue(const std::string& userId, const QueuedUpload& u) override
-    {
-        execute(db_, "DELETE FROM upload_queue WHERE user_id = ? AND space_id = ? AND path = ?", userId, u.spaceId,
-                u.path);
+            userId, spaceId);
+        out.notices = rows<FolderRows::NoticeRow>(
+            db_, "SELECT file_id, revision, kind FROM notices WHERE user_id = ? AND root = ?",
+            [](const SQLite::Statement& q) {
+                return FolderRows::NoticeRow{text(q, 0), q.getColumn(1).getInt64(), q.getColumn(2).getInt()};
+            },
+            userId, root);
+        execute(db_, "DELETE FROM working WHERE user_id = ? AND root = ?", userId, root);
+        execute(db_, "DELETE FROM upload_queue WHERE user_id = ? AND space_id = ?", userId, spaceId);
+        execute(db_, "DELETE FROM notices WHERE user_id = ? AND root = ?", userId, root);
+        return out;
     }
 
     void post(const std::string& userId, const EventRow& e, Millis time) override

@@ -278,6 +278,13 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
     }
 }
 
+std::string ContentStore::hash_text(std::string_view text)
+{
+    domain::Sha256 hasher;
+    hasher.add(text.data(), text.size());
+    return hasher.hex();
+}
+
 Blob ContentStore::hash_file(const std::filesystem::path& file)
 {
     const Fd in(file, O_RDONLY);

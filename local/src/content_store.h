@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // File contents, named by the SHA-256 of their bytes. A blob is written under a temporary name,
 // flushed and renamed, so a blob that has its name is always whole.
@@ -55,6 +56,8 @@ public:
 
     // The hash and size of a local file, without storing it.
     static Blob hash_file(const std::filesystem::path& file);
+    // The hash of a text, as a blob of those bytes would be named.
+    static std::string hash_text(std::string_view text);
 
 private:
     [[nodiscard]] std::filesystem::path blob_path(const std::string& hash) const;

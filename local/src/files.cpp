@@ -155,13 +155,11 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
         throw Refusal{bad_request};
     }
     if (context.fieldMode) {
-        store_->write([&](Records& records) {
-            records.queue(user_.id, {target.space.id, target.path.relative, unlockAfter});
-        });
+        journal(target.space)->queue({target.space.id, target.path.relative, unlockAfter});
         tell_user(StatusEventType::Upload, accepted, target.path.relative);
         return accepted;
     }
-    const auto root = target.space.root.string();
+    const auto folder = journal(target.space);
     const auto mtime = modified_nanos(target.path.local);
     auto blob = ContentStore::hash_file(target.path.local);
     domain::Commit commit{target.space.id, target.path.relative, std::nullopt, blob.hash, blob.size, unlockAfter, true};
@@ -169,15 +167,15 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
     // file has it, a copy the folder still holds under it (which a delete may have overtaken).
     // A folder may hold a stale agreement under the name as well, for a file since renamed onto it.
     const auto current = accepted_or_missing(domain_->file(target.space.id, target.path.relative));
-    const auto working = store_->reading([&](Records& records) -> std::optional<std::pair<std::string, WorkingRow>> {
+    const auto working = [&]() -> std::optional<std::pair<std::string, WorkingRow>> {
         if (!current) {
-            return records.working_at(user_.id, root, target.path.relative);
+            return folder->working_at(target.path.relative);
         }
-        if (auto row = records.working(user_.id, root, current->id)) {
+        if (auto row = folder->working(current->id)) {
             return std::pair{current->id, std::move(*row)};
         }
         return std::nullopt;
-    });
+    }();
     if (working) {
         commit.base = domain::Base{working->first, working->second.revision};
     }
@@ -198,9 +196,7 @@ int LocalService::upload(const Context& context, const Target& target, bool unlo
     const auto stored = domain_->commit(commit);
     if (stored.code < bad_request) {
         const auto& file = stored.value;
-        store_->write([&](Records& records) {
-            records.set_working(user_.id, root, file.id, WorkingRow{file.path, file.revision, blob.hash, blob.size, mtime});
-        });
+        folder->set_working(file.id, WorkingRow{file.path, file.revision, blob.hash, blob.size, mtime});
     }
     return stored.code;
 }
@@ -232,19 +228,19 @@ void LocalService::UploadFile(const String& file, int& responsecode)
 int LocalService::bring(const Space& space, const FileRow& file, const std::optional<WorkingRow>& before,
                         const String& name, bool askHost)
 {
-    const auto root = space.root.string();
+    const auto folder = journal(space);
     const auto path = place(space.root, file.path);
     if (!path) {
         // Too long for this working folder, or led outside it by a local symbolic link.
         record_exception(too_long(space.root, file.path) ? tooLong_ : downloadFailures_, file.path);
         return bad_request;
     }
-    const auto tell = [&](Records::Notice kind, StatusEventType type, int status, const std::string& at) {
-        tell_once(root, file, kind, type, status, at);
+    const auto tell = [&](Journal::Notice kind, StatusEventType type, int status, const std::string& at) {
+        tell_once(space, file, kind, type, status, at);
     };
     const auto refuse = [&](const std::string& at) {
         record_exception(downloadFailures_, at);
-        tell(Records::Notice::Conflict, file.deleted ? StatusEventType::Deleted : StatusEventType::Download, conflict,
+        tell(Journal::Notice::Conflict, file.deleted ? StatusEventType::Deleted : StatusEventType::Download, conflict,
              at);
         return static_cast<int>(conflict);
     };
@@ -258,7 +254,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
                 }
                 std::filesystem::remove(old->local);
             }
-            store_->write([&](Records& records) { records.set_working(user_.id, root, file.id, std::nullopt); });
+            folder->set_working(file.id, std::nullopt);
             tell_user(StatusEventType::Deleted, ok, file.path);
         }
         return ok;
@@ -274,7 +270,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
             std::filesystem::rename(old->local, path->local);
             working->path = file.path;
             working->mtime = modified_nanos(path->local);
-            store_->write([&](Records& records) { records.set_working(user_.id, root, file.id, working); });
+            folder->set_working(file.id, working);
             tell_user(StatusEventType::Rename, ok, file.path);
         } else {
             working.reset();
@@ -282,9 +278,7 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
     }
     const auto adopt = [&](std::int64_t mtime, bool transferred) {
         forget_exception(file.path);
-        store_->write([&](Records& records) {
-            records.set_working(user_.id, root, file.id, WorkingRow{file.path, file.revision, file.blob, file.size, mtime});
-        });
+        folder->set_working(file.id, WorkingRow{file.path, file.revision, file.blob, file.size, mtime});
         if (transferred) {
             tell_user(StatusEventType::Download, ok, file.path);
         }
@@ -315,20 +309,42 @@ int LocalService::bring(const Space& space, const FileRow& file, const std::opti
             damaged_.emplace(file.id, file.revision);
         }
         record_exception(downloadFailures_, file.path);
-        tell(Records::Notice::Damaged, StatusEventType::CorruptFile, failed, file.path);
+        tell(Journal::Notice::Damaged, StatusEventType::CorruptFile, failed, file.path);
         return failed;
     }
     progress(ProgressEventType::DeleteProgressBar, 1.0, file.path);
     return adopt(mtime, true);
 }
 
-void LocalService::tell_once(const std::string& root, const FileRow& file, Records::Notice kind,
-                             StatusEventType type, int status, const std::string& path)
+void LocalService::tell_once(const Space& space, const FileRow& file, Journal::Notice kind, StatusEventType type,
+                             int status, const std::string& path)
 {
     // Each is told once per revision, however many passes and processes meet it.
-    if (store_->writing([&](Records& records) { return records.first_notice(user_.id, root, file.id, file.revision, kind); })) {
+    if (journal(space)->first_notice(file.id, file.revision, kind)) {
         tell_user(type, status, path);
     }
+}
+
+std::shared_ptr<Journal> LocalService::journal(const Space& space)
+{
+    const auto key = std::pair{space.root.string(), space.id};
+    {
+        const std::lock_guard lock(mutex_);
+        if (const auto found = openJournals_.find(key); found != openJournals_.end()) {
+            return found->second;
+        }
+    }
+    // Named by the folder's path, so that one folder always finds its own, however deep it lies.
+    const auto file = journals_ / (ContentStore::hash_text(key.first).substr(0, 32) + ".sqlite");
+    auto opened = std::make_shared<Journal>(file, user_.id, static_cast<int>(options_.busyTimeout.count()));
+    if (!opened->took_over(space.id)) {
+        // What an older store kept for the folder moves into its journal, once.
+        opened->take_over(space.id, store_->writing([&](Records& records) {
+            return records.hand_over(user_.id, key.first, space.id);
+        }));
+    }
+    const std::lock_guard lock(mutex_);
+    return openJournals_.emplace(key, std::move(opened)).first->second;
 }
 
 bool LocalService::known_damaged(const FileRow& file) const
@@ -337,29 +353,28 @@ bool LocalService::known_damaged(const FileRow& file) const
     return damaged_.contains({file.id, file.revision});
 }
 
-std::vector<Records::Behind> LocalService::pending(const Space& space, bool missing)
+std::vector<Journal::Behind> LocalService::pending(const Space& space, bool missing)
 {
-    const auto root = space.root.string();
-    return store_->reading([&](Records& records) {
-        auto out = records.behind(user_.id, root, space.id);
-        if (missing) {
-            // A local deletion is not a deletion in the store: a file this folder agreed on and no
-            // longer holds is brought back.
-            for (auto& item : records.agreed(user_.id, root, space.id)) {
-                const auto at = place(space.root, item.file.path);
-                if (at && !present(at->local)) {
-                    out.push_back(std::move(item));
-                }
+    const auto folder = journal(space);
+    folder->follow(space.id, [&](std::int64_t after) { return domain_->changes(space.id, after); });
+    auto out = folder->behind(space.id);
+    if (missing) {
+        // A local deletion is not a deletion in the store: a file this folder agreed on and no
+        // longer holds is brought back.
+        for (auto& item : folder->agreed(space.id)) {
+            const auto at = place(space.root, item.file.path);
+            if (at && !present(at->local)) {
+                out.push_back(std::move(item));
             }
         }
-        // By name, a deleted file before a live one of the same name: a file renamed onto a deleted
-        // one's name then finds the name free.
-        std::sort(out.begin(), out.end(), [](const Records::Behind& a, const Records::Behind& b) {
-            return std::pair(std::string_view(a.file.path), !a.file.deleted) <
-                   std::pair(std::string_view(b.file.path), !b.file.deleted);
-        });
-        return out;
+    }
+    // By name, a deleted file before a live one of the same name: a file renamed onto a deleted
+    // one's name then finds the name free.
+    std::sort(out.begin(), out.end(), [](const Journal::Behind& a, const Journal::Behind& b) {
+        return std::pair(std::string_view(a.file.path), !a.file.deleted) <
+               std::pair(std::string_view(b.file.path), !b.file.deleted);
     });
+    return out;
 }
 
 void LocalService::DownloadFile(const String& file, int& responsecode)
@@ -368,8 +383,7 @@ void LocalService::DownloadFile(const String& file, int& responsecode)
     respond(responsecode, [&] {
         const auto place = target(session, file, true);
         const auto row = accepted_or_refused(domain_->file(place.space.id, place.path.relative));
-        const auto working =
-            store_->reading([&](Records& records) { return records.working(user_.id, place.space.root.string(), row.id); });
+        const auto working = journal(place.space)->working(row.id);
         // What a killed download left beside this file goes before this one writes there.
         sweep_temporaries(place.path.local.parent_path(), false);
         return bring(place.space, row, working, file, true);
@@ -386,9 +400,7 @@ void LocalService::DeleteFile(const String& file, int& responsecode)
             // The working copy's record goes only once the file is gone: a process killed between
             // the two leaves the record, and the next sync pass removes the file as for any delete.
             std::filesystem::remove(place.path.local);
-            store_->write([&](Records& records) {
-                records.set_working(user_.id, place.space.root.string(), removed.value.id, std::nullopt);
-            });
+            journal(place.space)->set_working(removed.value.id, std::nullopt);
         }
         return removed.code;
     });
@@ -424,13 +436,12 @@ void LocalService::RenameFile(const String& originalFile, const String& renamedF
         // The working copy's record follows only once the local file has moved: a process killed
         // between the two leaves it on the old name, and the next sync pass moves the file as it
         // does for another user's rename. A copy that was behind the store stays behind.
-        store_->write([&](Records& records) {
-            if (auto working = records.working(user_.id, root, row.id)) {
-                working->revision = working->revision == row.revision - 1 ? row.revision : working->revision;
-                working->path = row.path;
-                records.set_working(user_.id, root, row.id, working);
-            }
-        });
+        const auto folder = journal(from.space);
+        if (auto working = folder->working(row.id)) {
+            working->revision = working->revision == row.revision - 1 ? row.revision : working->revision;
+            working->path = row.path;
+            folder->set_working(row.id, working);
+        }
         return renamed.code;
     });
 }
@@ -590,12 +601,12 @@ Ref<FileSyncStatus> LocalService::GetFileSyncStatus()
     };
     count(session.partition, session.partitionFilters);
     count(session.userDirectory, session.userDirectoryFilters);
-    for (const auto& queued : store_->reading([&](Records& records) { return records.queued(user_.id); })) {
-        status->FilesLeftToUpload += 1;
-        for (const auto& space : {session.partition, session.userDirectory}) {
-            std::error_code error;
-            if (space && space->id == queued.spaceId) {
+    for (const auto& space : {session.partition, session.userDirectory}) {
+        for (const auto& queued : space ? journal(*space)->queued() : std::vector<QueuedUpload>{}) {
+            if (queued.spaceId == space->id) {
+                std::error_code error;
                 const auto size = std::filesystem::file_size(space->root / queued.path, error);
+                status->FilesLeftToUpload += 1;
                 status->BytesLeftToUpload += error ? 0 : static_cast<std::int64_t>(size);
             }
         }
@@ -644,7 +655,7 @@ std::size_t LocalService::sync_space(const Space& space, const Filters& filters,
         left += retry ? 1U : 0U;
         if (code == no_space) {
             // The worker has no answer to give: a full disk is told, once, as an event.
-            tell_once(space.root.string(), item.file, Records::Notice::Full, StatusEventType::Download, code,
+            tell_once(space, item.file, Journal::Notice::Full, StatusEventType::Download, code,
                       item.file.path);
         }
     }
@@ -713,28 +724,30 @@ bool LocalService::fetch(const std::optional<Space>& space, const List<String>& 
 void LocalService::flush_queue()
 {
     const auto session = context();
-    for (const auto& queued : store_->reading([&](Records& records) { return records.queued(user_.id); })) {
-        std::optional<Space> space;
-        for (const auto& candidate : {session.partition, session.userDirectory}) {
-            if (candidate && candidate->id == queued.spaceId) {
-                space = candidate;
+    // A space's queue waits in its folder's journal until that folder is open in a session.
+    for (const auto& space : {session.partition, session.userDirectory}) {
+        const auto folder = space ? journal(*space) : nullptr;
+        for (const auto& queued : folder ? folder->queued() : std::vector<QueuedUpload>{}) {
+            if (queued.spaceId == space->id) {
+                flush(session, *space, *folder, queued);
             }
         }
-        if (!space) {
-            continue; // its working folder is not open in this session
-        }
-        int code = 0;
-        respond(code, [&] {
-            const Target place{*space, resolve(space->root, queued.path), service_text(queued.path)};
-            return upload(session, place, queued.unlock);
-        });
-        if (code >= bad_request) {
-            tell_user(StatusEventType::Upload, code, queued.path);
-        }
-        // A full disk or a failing folder passes; the upload stays queued for the next flush.
-        if (code < failed) {
-            store_->write([&](Records& records) { records.unqueue(user_.id, queued); });
-        }
+    }
+}
+
+void LocalService::flush(const Context& session, const Space& space, Journal& folder, const QueuedUpload& queued)
+{
+    int code = 0;
+    respond(code, [&] {
+        const Target place{space, resolve(space.root, queued.path), service_text(queued.path)};
+        return upload(session, place, queued.unlock);
+    });
+    if (code >= bad_request) {
+        tell_user(StatusEventType::Upload, code, queued.path);
+    }
+    // A full disk or a failing folder passes; the upload stays queued for the next flush.
+    if (code < failed) {
+        folder.unqueue(queued);
     }
 }
 

@@ -29,6 +29,7 @@ LocalService::LocalService(const Options& options)
       user_{options.user.id, options.user.displayName, options.user.principalName},
       store_(domain::open_sqlite_store({(store_folder_ / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count()),
                                 options.createStore})),
+      journals_(options.journals.empty() ? store_folder_ / "journals" : options.journals),
       content_(store_folder_ / "blobs")
 {
     if (user_.id.empty()) {
@@ -36,6 +37,12 @@ LocalService::LocalService(const Options& options)
     }
     if (!options_.clock) {
         options_.clock = [] { return std::chrono::system_clock::now(); };
+    }
+    std::error_code error;
+    std::filesystem::create_directories(journals_, error);
+    journals_ = std::filesystem::canonical(journals_, error);
+    if (error) {
+        fail(ExceptionKind::InvalidOperation, "The folder of the working folders' journals cannot be created.");
     }
     store_->write([&](Records& records) { records.put_user(user_); });
     domain_ = domain::store_domain(store_, user_, [this] { return now(); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "content_store.h"
+#include "journal.h"
 #include "paths.h"
 #include "sync_worker.h"
 #include "text.h"
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -28,18 +30,18 @@ using domain::Code;
 using domain::ContractRow;
 using domain::Domain;
 using domain::EventRow;
-using domain::FileRow;
 using domain::MetadataStore;
 using domain::ModelUpdateRow;
 using domain::ProjectRow;
+using domain::FileRow;
 using domain::QueuedUpload;
 using domain::Records;
+using domain::WorkingRow;
 using domain::Refusal;
 using domain::SpaceRow;
 using domain::StoreFull;
 using domain::TenantRow;
 using domain::UserRow;
-using domain::WorkingRow;
 using enum domain::Code;
 
 // A folder that holds files of one space of the store.
@@ -196,23 +198,28 @@ private:
               const String& name, bool ask);
     // The files of `space` this working folder lacks, and with `missing` those it agreed on and
     // has lost locally.
-    std::vector<Records::Behind> pending(const Space& space, bool missing);
+    std::vector<Journal::Behind> pending(const Space& space, bool missing);
     [[nodiscard]] bool known_damaged(const FileRow& file) const;
     std::size_t sync_space(const Space& space, const Filters& filters, bool missing,
                            const std::function<bool()>& stopping);
     std::size_t sync_pass(const std::function<bool()>& stopping);
     bool fetch(const std::optional<Space>& space, const List<String>& wildCardFilter, const List<String>& fileNameList);
     void flush_queue();
+    void flush(const Context& session, const Space& space, Journal& folder, const QueuedUpload& queued);
 
     // Projects
     String notify_viewer(const List<String>& files, int epsgId, const String& description, const String& logicalId,
                          int dimensions, double offsetX, double offsetY, int& responsecode);
 
+    // The journal of a space's working folder, opened (and, the first time, given what an older
+    // store kept for the folder) on first use.
+    std::shared_ptr<Journal> journal(const Space& space);
+
     // Posts one of this user's status events.
     void tell_user(StatusEventType type, int status, const std::string& path);
     // Posts it the first time this working folder meets `kind` for this revision of `file`.
-    void tell_once(const std::string& root, const FileRow& file, Records::Notice kind, StatusEventType type,
-                   int status, const std::string& path);
+    void tell_once(const Space& space, const FileRow& file, Journal::Notice kind, StatusEventType type, int status,
+                   const std::string& path);
 
     // Callbacks
     void progress(ProgressEventType type, double value, const std::string& title);
@@ -224,10 +231,12 @@ private:
     Options options_;
     std::filesystem::path store_folder_;
     UserRow user_;
-    // The store's records: the domain's rules reach them through `domain_`; the working folders'
-    // own rows (working copies, queued uploads, notices) are read and written here directly.
+    // The store's records: the domain's rules reach them through `domain_`; an older store's rows
+    // of a working folder are handed over to its journal from here.
     std::shared_ptr<MetadataStore> store_;
     std::unique_ptr<Domain> domain_;
+    std::filesystem::path journals_;
+    std::map<std::pair<std::string, std::string>, std::shared_ptr<Journal>> openJournals_; // by folder and space
     ContentStore content_;
 
     mutable std::mutex mutex_;

@@ -5,7 +5,8 @@ namespace {
 
 // A working folder: created when missing, named by its real path so that every later check
 // compares like with like.
-std::filesystem::path working_folder(const std::string& path, const std::filesystem::path& store)
+std::filesystem::path working_folder(const std::string& path, const std::filesystem::path& store,
+                                     const std::filesystem::path& journals)
 {
     if (path.empty()) {
         fail(ExceptionKind::Argument, "A working folder path is empty.");
@@ -20,13 +21,16 @@ std::filesystem::path working_folder(const std::string& path, const std::filesys
         fail(ExceptionKind::InvalidOperation, "A working folder cannot be created.");
     }
     // Files of a working folder are written and removed on the store's word; the store's own
-    // files must never be among them.
+    // files and the journals must never be among them.
     const auto overlaps = [](const std::filesystem::path& a, const std::filesystem::path& b) {
         const auto relative = a.lexically_relative(b);
         return !relative.empty() && *relative.begin() != "..";
     };
     if (overlaps(real, store) || overlaps(store, real)) {
         fail(ExceptionKind::Argument, "A working folder may not hold the store or lie inside it.");
+    }
+    if (overlaps(journals, real)) {
+        fail(ExceptionKind::Argument, "A working folder may not hold the working folders' journals.");
     }
     return real;
 }
@@ -65,8 +69,8 @@ void LocalService::select(const String& projectId, const String& projectpath, co
     if (partitionFolder.empty() && !projectFolder.empty()) {
         partitionFolder = (std::filesystem::path(projectFolder) / space->name).string();
     }
-    const auto root = working_folder(partitionFolder, store_folder_);
-    const auto userRoot = userFolder.empty() ? std::filesystem::path() : working_folder(userFolder, store_folder_);
+    const auto root = working_folder(partitionFolder, store_folder_, journals_);
+    const auto userRoot = userFolder.empty() ? std::filesystem::path() : working_folder(userFolder, store_folder_, journals_);
 
     const bool syncing = sync_.running();
     sync_.stop();
@@ -88,6 +92,17 @@ void LocalService::select(const String& projectId, const String& projectpath, co
     {
         const std::lock_guard lock(mutex_);
         context_.userDirectory = userSpace;
+    }
+    // The folders' journals open now, while nothing is being transferred; one that cannot be
+    // opened here is opened by the first operation that needs it, which answers for it.
+    for (const auto& selected : {std::optional(Space{partition, root}), userSpace}) {
+        if (selected) {
+            int ignored = 0;
+            respond(ignored, [&] {
+                journal(*selected);
+                return ok;
+            });
+        }
     }
     if (syncing) {
         StartSyncDir();
@@ -115,7 +130,7 @@ void LocalService::SetUserDirectory(const String& tagId, const String& path)
     if (!space || space->kind != SpaceRow::Kind::UserDirectory || space->ownerId != user_.id) {
         fail(ExceptionKind::Argument, "The user has no user directory with that id.");
     }
-    const auto root = working_folder(folder, store_folder_);
+    const auto root = working_folder(folder, store_folder_, journals_);
     const std::lock_guard lock(mutex_);
     context_.userDirectoryTag = tag;
     context_.userDirectoryPath = root;
@@ -159,6 +174,7 @@ void LocalService::CloseProject()
 {
     stop_background();
     const std::lock_guard lock(mutex_);
+    openJournals_.clear();
     context_.projectId.reset();
     context_.partition.reset();
     context_.userDirectory.reset();

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <barrier>
+#include <cstdlib>
 #include <thread>
 
 namespace vyr::cld::domain::test {
@@ -268,6 +269,44 @@ TEST(Postgres, ADatabaseOutOfReachAndConnectionsLost)
         "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() AND pid <> "
         "pg_backend_pid()");
     EXPECT_EQ(domain->tenants().size(), 1u);
+    EXPECT_EQ(pool->stats().inUse, 0);
+}
+
+// The database stopped and started again under a running store: clear failures while it is down,
+// then the same store serves again by itself, and what it acknowledged before is still there.
+TEST(Postgres, ADatabaseRestartedUnderTheStore)
+{
+    const char* cluster = std::getenv("VYR_CLD_TEST_CLUSTER");
+    if (cluster == nullptr) {
+        GTEST_SKIP() << "the database server is not this run's own to restart";
+    }
+    const auto control = [&](const std::string& action) {
+        return std::system(("pg_ctlcluster " + std::string(cluster) + " " + action + " >/dev/null 2>&1").c_str());
+    };
+    auto settings = test_settings();
+    settings.connectTimeout = std::chrono::seconds{2};
+    const auto pool = std::make_shared<PostgresPool>(settings);
+    PostgresAccounts accounts(pool);
+    const auto tenant = new_tenant(accounts);
+    const auto domain = store_domain(postgres_store(pool), new_user(accounts, tenant.uniqueId, "u"), clock_now);
+    const auto project = domain->create_project(tenant.uniqueId, "P", "").value;
+    const auto space = domain->create_partition(project.id, "S", 1).value;
+    ASSERT_EQ(domain->commit({space.id, "kept.txt", {}, "k", 1, false, false}).code, created);
+
+    ASSERT_EQ(control("stop -m fast"), 0);
+    EXPECT_THROW(domain->lock(space.id, "kept.txt"), StoreUnavailable);
+    EXPECT_THROW(domain->files(space.id), StoreUnavailable);
+    ASSERT_EQ(control("start"), 0);
+    std::optional<int> code;
+    for (int attempt = 0; attempt < 100 && !code; ++attempt) {
+        try {
+            code = domain->lock(space.id, "kept.txt").code;
+        } catch (const StoreUnavailable&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    EXPECT_EQ(code, ok);
+    EXPECT_EQ(domain->files(space.id).size(), 1u);
     EXPECT_EQ(pool->stats().inUse, 0);
 }
 

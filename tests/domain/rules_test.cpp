@@ -105,6 +105,59 @@ TEST_P(Rules, LocksCommitsAgainstABaseDeletesAndRenames)
     EXPECT_EQ(g->blob, "three");
 }
 
+// Every revision takes the space's next change number: a reader who keeps the last number it saw
+// gets each change once, in the order they were made.
+TEST_P(Rules, ChangesAfterTheLastNumberSeen)
+{
+    const auto domain = backend->domain(bert);
+    const auto paths = [](const std::vector<FileRow>& files) {
+        std::vector<std::string> out;
+        for (const auto& file : files) {
+            out.push_back(file.path + (file.deleted ? " (deleted)" : ""));
+        }
+        return out;
+    };
+    // New content on the file's newest revision.
+    const auto update = [&](const std::string& name, const std::string& blob) {
+        const auto file = domain->file(space.id, name).value;
+        return domain->commit({space.id, name, Base{file.id, file.revision}, blob, 1, true, false}).code;
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::vector<std::string> changed;
+    };
+    const std::vector<Step> steps{
+        {"first read", [] {}, {"a.txt", "b.txt", "d.txt"}},
+        {"nothing new", [] {}, {}},
+        {"a lock is no change", [&] { domain->lock(space.id, "b.txt"); }, {}},
+        {"content, then a rename",
+         [&] {
+             ASSERT_EQ(update("b.txt", "new"), ok);
+             ASSERT_EQ(domain->rename(space.id, "a.txt", "z.txt").code, ok);
+         },
+         {"b.txt", "z.txt"}},
+        {"unchanged content is no change", [&] { ASSERT_EQ(update("b.txt", "new"), ok); }, {}},
+        {"a delete, and a change of a file changed before",
+         [&] {
+             ASSERT_EQ(domain->remove(space.id, "d.txt").code, ok);
+             ASSERT_EQ(update("z.txt", "again"), ok);
+         },
+         {"d.txt (deleted)", "z.txt"}},
+    };
+    std::int64_t seen = 0;
+    for (const auto& step : steps) {
+        step.act();
+        const auto changed = domain->changes(space.id, seen);
+        EXPECT_EQ(paths(changed), step.changed) << step.what;
+        for (const auto& file : changed) {
+            EXPECT_GT(file.seq, seen) << step.what;
+            seen = file.seq;
+        }
+    }
+    EXPECT_EQ(backend->domain(carl)->changes(space.id, 0).empty(), backend->isolates());
+}
+
 // A user without a role in the project: on a local store every user shares the machine and sees
 // everything; on the team service the project does not exist for them.
 TEST_P(Rules, WhatAUserWithoutARoleSees)

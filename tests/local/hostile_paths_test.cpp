@@ -107,6 +107,12 @@ TEST(HostileFolders, AWorkingFolderMayNotHoldTheStoreOrLieInsideIt)
     for (const auto& folder : {w.store_, w.store_ / "blobs", w.root_}) {
         EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, folder.string(), "", "")) << folder;
     }
+    // Nor the journals, which the worker would otherwise upload as the folder's own files.
+    auto options = w.options("carl");
+    options.journals = w.root_ / "work-carl" / "journals";
+    w.services_["carl"] = open_service(options);
+    w.as("carl");
+    EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, (w.root_ / "work-carl").string(), "", ""));
 }
 
 } // namespace

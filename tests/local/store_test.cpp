@@ -52,7 +52,8 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
     ASSERT_EQ(code, 201);
     w.services_.clear();
     VyrCldapi::Cld_Integration::Install(nullptr);
-    // The store as the first version wrote it: numbers unique even when empty, no notices.
+    // The store as the first version wrote it: numbers unique even when empty, no notices, no
+    // change numbers.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
     const char* first = R"sql(
@@ -63,6 +64,8 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
         DROP TABLE projects;
         ALTER TABLE projects_v1 RENAME TO projects;
         DROP TABLE notices;
+        DROP INDEX files_space_seq;
+        ALTER TABLE files DROP COLUMN seq;
         PRAGMA user_version = 1;)sql";
     ASSERT_EQ(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
@@ -78,6 +81,40 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
     EXPECT_EQ(code, 409);
     EXPECT_EQ(GetProjectList(code)->size(), 3u);
     EXPECT_EQ(GetProjectPartitionTags(w.projectId, code)->size(), 1u);
+}
+
+TEST(Store, OfTheThirdVersionHandsEachWorkingFolderWhatItKeptForIt)
+{
+    World w;
+    w.stored("plan.dwg", "revision 1");
+    int code = 0;
+    SetStartedInFieldMode(true);
+    w.write("field.txt", "written in the field");
+    UploadFile("field.txt", code);
+    ASSERT_EQ(code, 202);
+    w.services_.clear();
+    VyrCldapi::Cld_Integration::Install(nullptr);
+    // The store as the third version kept it: the folder's agreement and queue in its own tables.
+    fs::remove_all(w.store_ / "journals");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
+    const auto third = "INSERT INTO working SELECT 'anna-id', '" + fs::canonical(w.folder("anna")).string() +
+                       "', id, path, revision, blob, size, 0 FROM files WHERE path = 'plan.dwg';"
+                       "INSERT INTO upload_queue SELECT 'anna-id', space_id, 'field.txt', 0 FROM files;"
+                       "PRAGMA user_version = 3;";
+    ASSERT_EQ(sqlite3_exec(db, third.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    w.services_["anna"] = open_service(w.options("anna"));
+    w.select("anna");
+    // Based on the revision the folder agreed on: a new revision, not a conflict.
+    w.write("plan.dwg", "revision 2");
+    UploadFile("plan.dwg", code);
+    EXPECT_EQ(code, 200);
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 2u);
+    // The queued upload goes when the field ends.
+    SetStartedInFieldMode(false);
+    EXPECT_EQ(GetFileRevision("field.txt"), 1u);
 }
 
 TEST(Store, AFileTooLongForThisWorkingFolderIsListedNotFetched)

@@ -101,6 +101,9 @@ public:
                     const std::string& name) = 0;
     // Every file of a space, deleted ones too.
     virtual std::vector<FileRow> files(const std::string& spaceId) = 0;
+    // The files of a space changed after the space's change number `after`, oldest change first;
+    // each carries its own number, so a working folder keeps the last one it saw.
+    virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
 
     // 201 with the update's id; 404 a file not stored.
     virtual Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) = 0;

@@ -10,8 +10,8 @@
 #include <vector>
 
 // The metadata of the store: tenants, users, projects, spaces (partitions and user directories),
-// files with their revisions and locks, working copies, queued uploads, events and the records
-// of the publishing and road database operations. The domain operations reach it only through
+// files with their revisions and locks, events and the records of the publishing and road
+// database operations. The domain operations reach it only through
 // this interface; the SQLite implementation is one of its possible homes.
 namespace vyr::cld::domain {
 
@@ -51,6 +51,7 @@ struct FileRow {
     std::int64_t size = 0;
     bool deleted = false;
     std::optional<LockRow> lock;
+    std::int64_t seq = 0; // the space's change number of the file's newest revision
 };
 
 // What a user's working folder held when it last agreed with the store.
@@ -123,9 +124,12 @@ public:
     virtual std::optional<FileRow> file(const std::string& spaceId, const std::string& pathKey) = 0;
     virtual std::optional<FileRow> file_by_id(const std::string& id) = 0;
     virtual std::vector<FileRow> files(const std::string& spaceId) = 0;
-    // Adds a revision: a new file (revision 1), new content, a new path or a deletion.
+    // Adds a revision: a new file (revision 1), new content, a new path or a deletion. It takes the
+    // space's next change number.
     virtual void put_revision(const FileRow& file, const std::string& pathKey, const std::string& author,
                               Millis time) = 0;
+    // The files of a space changed after change number `after`, in the order of their changes.
+    virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
     virtual void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) = 0;
     // Clears the user's locks and returns the files they were on.
     virtual std::vector<std::string> unlock_all(const std::string& holderId) = 0;
@@ -133,35 +137,24 @@ public:
                      const std::string& name) = 0;
     virtual std::vector<std::string> tags(const std::string& fileId) = 0;
 
-    virtual std::optional<WorkingRow> working(const std::string& userId, const std::string& root,
-                                              const std::string& fileId) = 0;
-    // The working copy the folder holds under `path`, with its file's id.
-    virtual std::optional<std::pair<std::string, WorkingRow>> working_at(const std::string& userId,
-                                                                         const std::string& root,
-                                                                         const std::string& path) = 0;
-    // The files of a space whose working copy is missing, older or elsewhere, and the deleted
-    // files the working folder still holds.
-    struct Behind {
-        FileRow file;
-        std::optional<WorkingRow> working;
+    // Takes (returns and removes) what a store of schema 3 or older kept for one working folder:
+    // its working copies, the notices it was given and the uploads queued for its space. Those
+    // rows belong to the folder's journal now; a store that never kept any has none to give.
+    struct FolderRows {
+        struct NoticeRow {
+            std::string fileId;
+            std::int64_t revision = 0;
+            int kind = 0;
+        };
+        std::vector<std::pair<std::string, WorkingRow>> working;
+        std::vector<QueuedUpload> queue;
+        std::vector<NoticeRow> notices;
     };
-    virtual std::vector<Behind> behind(const std::string& userId, const std::string& root,
-                                       const std::string& spaceId) = 0;
-    // The live files of a space whose working copy agrees with the store (same revision and path):
-    // the ones a working folder should hold unless its user removed them locally.
-    virtual std::vector<Behind> agreed(const std::string& userId, const std::string& root,
-                                       const std::string& spaceId) = 0;
-    virtual void set_working(const std::string& userId, const std::string& root, const std::string& fileId,
-                             const std::optional<WorkingRow>& row) = 0;
-    // Records that the user was told of `kind` (a conflict, damaged content, a full disk) for this revision of a
-    // file in this working folder; true the first time, so that each is told once.
-    enum class Notice { Conflict = 1, Damaged = 2, Full = 3 };
-    virtual bool first_notice(const std::string& userId, const std::string& root, const std::string& fileId,
-                              std::int64_t revision, Notice kind) = 0;
-
-    virtual std::vector<QueuedUpload> queued(const std::string& userId) = 0;
-    virtual void queue(const std::string& userId, const QueuedUpload& upload) = 0;
-    virtual void unqueue(const std::string& userId, const QueuedUpload& upload) = 0;
+    virtual FolderRows hand_over(const std::string& /*userId*/, const std::string& /*root*/,
+                                 const std::string& /*spaceId*/)
+    {
+        return {};
+    }
 
     virtual void post(const std::string& userId, const EventRow& event, Millis time) = 0;
     // Removes and returns the user's events, oldest first.

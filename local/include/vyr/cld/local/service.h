@@ -46,6 +46,10 @@ struct Options {
     // instead of silently replaced by a new, empty one.
     bool createStore = true;
     Identity user;
+    // Where the journals of the user's working folders are kept, one database per folder: what
+    // each folder last agreed on with the store, its queued uploads. The store folder's
+    // `journals` when empty.
+    std::filesystem::path journals;
     // The time source for lock times, revisions and events; the system clock when empty.
     std::function<std::chrono::system_clock::time_point()> clock;
     // How long the sync worker rests between two passes over the store.
