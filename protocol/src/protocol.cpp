@@ -39,6 +39,7 @@ constexpr std::array table{
     Route{Op::create_directory, "POST", "/v1/me/directories", "create_directory", small, true, false},
     Route{Op::space, "GET", "/v1/spaces/{space}", "space", none, true, true},
     Route{Op::files, "GET", "/v1/spaces/{space}/files", "files", none, true, true},
+    Route{Op::changes, "GET", "/v1/spaces/{space}/changes", "changes", none, true, true},
     Route{Op::file, "GET", "/v1/spaces/{space}/file", "file", none, true, true},
     Route{Op::lock, "PUT", "/v1/spaces/{space}/lock", "lock", none, true, false},
     Route{Op::unlock, "DELETE", "/v1/spaces/{space}/lock", "unlock", none, true, false},
@@ -387,7 +388,7 @@ void from_json(const nlohmann::json& in, LockRow& row)
 void to_json(nlohmann::json& out, const FileRow& row)
 {
     out = {{"id", row.id},     {"spaceId", row.spaceId}, {"path", row.path},       {"revision", row.revision},
-           {"blob", row.blob}, {"size", row.size},       {"deleted", row.deleted}};
+           {"blob", row.blob}, {"size", row.size},       {"deleted", row.deleted}, {"seq", row.seq}};
     optional_to(out, "lock", row.lock);
 }
 void from_json(const nlohmann::json& in, FileRow& row)
@@ -399,6 +400,7 @@ void from_json(const nlohmann::json& in, FileRow& row)
     in.at("blob").get_to(row.blob);
     in.at("size").get_to(row.size);
     in.at("deleted").get_to(row.deleted);
+    in.at("seq").get_to(row.seq);
     optional_from(in, "lock", row.lock);
 }
 

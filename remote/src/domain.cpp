@@ -192,6 +192,11 @@ public:
     {
         return value_of(get(path(Op::files, {spaceId}))).get<std::vector<domain::FileRow>>();
     }
+    std::vector<domain::FileRow> changes(const std::string& spaceId, std::int64_t after) override
+    {
+        return value_of(get(path(Op::changes, {spaceId}) + protocol::query_string({{"after", std::to_string(after)}})))
+            .get<std::vector<domain::FileRow>>();
+    }
 
     domain::Answer<std::string> add_model_update(domain::ModelUpdateRow update,
                                                  const std::vector<domain::SpaceFile>& files) override

@@ -211,6 +211,10 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
         return answer_reply(domain.create_user_directory(body_of(request).at("versionMajor").get<int>()));
     case Op::space: return optional_reply(domain.space(p.at(0)));
     case Op::files: return json_reply(200, json(domain.files(p.at(0))));
+    case Op::changes:
+        return json_reply(200, json(domain.changes(p.at(0), request.query.contains("after")
+                                                                ? number(request.query.at("after"))
+                                                                : 0)));
     case Op::file: return answer_reply(domain.file(p.at(0), query(request, "name")));
     case Op::lock: return answer_reply(domain.lock(p.at(0), query(request, "name")));
     case Op::unlock:

@@ -171,6 +171,10 @@ TEST(TeamServer, TheDomainOperationsAnswerAsInProcess)
     EXPECT_EQ(renamed.value.path, "dir/renamed.txt");
     EXPECT_EQ(renamed.value.blob, second.blob); // a rename moves no bytes
     EXPECT_EQ(anna->file(space, "ops.txt").code, 404);
+    const auto changed = bob->changes(space, created.value.seq); // read by cursor
+    ASSERT_FALSE(changed.empty());
+    EXPECT_EQ(changed.back().path, "dir/renamed.txt");
+    EXPECT_TRUE(bob->changes(space, changed.back().seq).empty());
     EXPECT_EQ(anna->remove(space, "dir/renamed.txt").code, 200);
     EXPECT_EQ(anna->file(space, "dir/renamed.txt").code, 404);
 

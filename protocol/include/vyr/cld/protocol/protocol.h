@@ -23,7 +23,7 @@ enum class Op {
     project, partitions, create_partition, partition, partition_version, project_sizes,
     has_include_folder, add_include_folder,
     directories, create_directory,
-    space, files, file, lock, unlock, unlock_all, commit, remove, rename, tag,
+    space, files, changes, file, lock, unlock, unlock_all, commit, remove, rename, tag,
     add_model_update, model_update,
     post_event, take_events,
     blob_head, blob_finish, blob_chunk_put, blob_chunk_get,
