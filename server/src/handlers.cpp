@@ -123,6 +123,9 @@ Reply blob_finish(domain::BlobStore& blobs, const Request& request)
 {
     const auto& hash = hash_param(request);
     const auto size = body_of(request).at("size").get<std::int64_t>();
+    if (size < 0) {
+        throw Refused{400, "A size is not negative."};
+    }
     if (const auto whole = blobs.size(hash)) {
         return *whole == size ? json_reply(200, {{"size", size}}) : problem_reply(400, "The blob has another size.");
     }

@@ -459,6 +459,18 @@ TEST(TeamServer, OverTlsOnlyAClientThatVerifiesTheServerIsServed)
     }
 }
 
+TEST(TeamServer, AServerAskedToStopEndsCleanlyWithConnectionsOpen)
+{
+    ServerProcess stopping;
+    Socket idle(stopping.port);
+    Socket polling(stopping.port);
+    polling.send("POST /v1/me/events/take?wait=20000 HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\nAuthorization: Bearer " +
+                 world->tokens.at("carl") + "\r\n\r\n");
+    std::this_thread::sleep_for(200ms);
+    stopping.child->terminate();
+    EXPECT_EQ(stopping.child->wait(10s), 0);
+}
+
 TEST(TeamServer, AnUnreachableServerIsAResponseCode)
 {
     auto connection = world->connection("anna", 1); // nobody listens on port 1
