@@ -400,7 +400,7 @@ void from_json(const nlohmann::json& in, FileRow& row)
     in.at("blob").get_to(row.blob);
     in.at("size").get_to(row.size);
     in.at("deleted").get_to(row.deleted);
-    row.seq = in.value("seq", std::int64_t{0});
+    in.at("seq").get_to(row.seq);
     optional_from(in, "lock", row.lock);
 }
 

@@ -123,6 +123,9 @@ Reply blob_finish(domain::BlobStore& blobs, const Request& request)
 {
     const auto& hash = hash_param(request);
     const auto size = body_of(request).at("size").get<std::int64_t>();
+    if (size < 0) {
+        throw Refused{400, "A size is not negative."};
+    }
     if (const auto whole = blobs.size(hash)) {
         return *whole == size ? json_reply(200, {{"size", size}}) : problem_reply(400, "The blob has another size.");
     }
@@ -211,7 +214,10 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
         return answer_reply(domain.create_user_directory(body_of(request).at("versionMajor").get<int>()));
     case Op::space: return optional_reply(domain.space(p.at(0)));
     case Op::files: return json_reply(200, json(domain.files(p.at(0))));
-    case Op::changes: return json_reply(200, json(domain.changes(p.at(0), number(query(request, "after")))));
+    case Op::changes:
+        return json_reply(200, json(domain.changes(p.at(0), request.query.contains("after")
+                                                                ? number(request.query.at("after"))
+                                                                : 0)));
     case Op::file: return answer_reply(domain.file(p.at(0), query(request, "name")));
     case Op::lock: return answer_reply(domain.lock(p.at(0), query(request, "name")));
     case Op::unlock:

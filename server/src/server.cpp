@@ -275,11 +275,12 @@ private:
 
 } // namespace
 
+// Declared so that the connections still queued in the context go before what they use.
 struct Server::State {
-    asio::io_context io;
-    std::optional<ssl::context> tls;
-    tcp::acceptor acceptor{io};
     std::unique_ptr<Core> core;
+    std::optional<ssl::context> tls;
+    asio::io_context io;
+    tcp::acceptor acceptor{io};
     int ioThreads = 1;
 
     void accept()

@@ -5,6 +5,9 @@ if [ -n "${PGHOST:-}" ]; then
     exec "$@"
 fi
 # The cluster is the run's own, so a test may stop and start it ("15 regress", as pg_virtualenv
-# names it) to prove that the stores ride out a restart. -t: a cluster in a temporary folder even
-# as root, so that runs at the same time (two test programs under ctest -j) never meet.
-exec pg_virtualenv -t -v 15 env VYR_CLD_TEST_CLUSTER="15 regress" "$@"
+# names it) to prove that the stores ride out a restart. Runs at the same time (two test programs
+# under ctest -j) must never meet: -t keeps each cluster in a temporary folder even as root, and
+# each takes a port of its own, since every such cluster would otherwise pick the first one free
+# of its own folder's clusters, the same for all.
+port=$((20000 + $$ % 30000))
+exec pg_virtualenv -t -c "-p $port" -v 15 env VYR_CLD_TEST_CLUSTER="15 regress" "$@"

@@ -108,6 +108,13 @@ void Child::kill()
     }
 }
 
+void Child::terminate()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+    }
+}
+
 std::optional<int> Child::wait(std::chrono::milliseconds limit)
 {
     if (pid_ <= 0) {

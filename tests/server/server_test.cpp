@@ -171,6 +171,10 @@ TEST(TeamServer, TheDomainOperationsAnswerAsInProcess)
     EXPECT_EQ(renamed.value.path, "dir/renamed.txt");
     EXPECT_EQ(renamed.value.blob, second.blob); // a rename moves no bytes
     EXPECT_EQ(anna->file(space, "ops.txt").code, 404);
+    const auto changed = bob->changes(space, created.value.seq); // read by cursor
+    ASSERT_FALSE(changed.empty());
+    EXPECT_EQ(changed.back().path, "dir/renamed.txt");
+    EXPECT_TRUE(bob->changes(space, changed.back().seq).empty());
     EXPECT_EQ(anna->remove(space, "dir/renamed.txt").code, 200);
     EXPECT_EQ(anna->file(space, "dir/renamed.txt").code, 404);
 
@@ -349,7 +353,9 @@ TEST(TeamServer, AnUploadCutByAKilledServerResumesAndIsNeverServedInPart)
     for (auto& byte : bytes) {
         byte = static_cast<char>(random());
     }
-    const auto [path, hash] = world->file("big.bin.new", bytes);
+    const auto stored = world->file("big.bin.new", bytes);
+    const auto& path = stored.first;
+    const auto& hash = stored.second;
     const auto chunk = [&](int index) { return bytes.substr(static_cast<std::size_t>(index) << 20, 1 << 20); };
     const auto put = [&](int index) {
         return "PUT /v1/blobs/" + hash + "/chunks/" + std::to_string(index << 20) +
@@ -451,6 +457,18 @@ TEST(TeamServer, OverTlsOnlyAClientThatVerifiesTheServerIsServed)
         connection.attempts = 1;
         EXPECT_EQ(remote::remote_domain(connection)->project(world->projectId).code, c.code) << c.what;
     }
+}
+
+TEST(TeamServer, AServerAskedToStopEndsCleanlyWithConnectionsOpen)
+{
+    ServerProcess stopping;
+    Socket idle(stopping.port);
+    Socket polling(stopping.port);
+    polling.send("POST /v1/me/events/take?wait=20000 HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\nAuthorization: Bearer " +
+                 world->tokens.at("carl") + "\r\n\r\n");
+    std::this_thread::sleep_for(200ms);
+    stopping.child->terminate();
+    EXPECT_EQ(stopping.child->wait(10s), 0);
 }
 
 TEST(TeamServer, AnUnreachableServerIsAResponseCode)
