@@ -140,7 +140,7 @@ struct PostgresAccess {
 
 namespace {
 
-using Serializable = pqxx::transaction<pqxx::serializable, pqxx::read_write>;
+using Writing = pqxx::transaction<pqxx::read_committed, pqxx::read_write>;
 using Snapshot = pqxx::transaction<pqxx::repeatable_read, pqxx::read_only>;
 
 // A connection lent by the pool; given back when the lease ends, or dropped when it broke.
@@ -226,10 +226,14 @@ private:
     bool done_ = false;
 };
 
-// Runs `body` in one transaction on a pooled connection: serializable when it writes, a
-// consistent read-only snapshot otherwise. A write that PostgreSQL refused for a concurrent one
-// runs again, a bounded number of times, after a short random pause; a connection found broken
-// before anything was committed is replaced and the body runs again.
+// Runs `body` in one transaction on a pooled connection: a consistent read-only snapshot when it
+// only reads. A write decides on rows it locks (the file it reads, the blob it writes), so that
+// concurrent writers of one row wait for each other and each decides on the row as the one before
+// left it, while writers of other rows never meet; serializable isolation instead refused most
+// concurrent writers of a busy space for the one change counter they all take. A write that
+// PostgreSQL refused (a deadlock, a key another writer took first) runs again, a bounded number
+// of times, after a short random pause; a connection found broken before anything was committed
+// is replaced and the body runs again.
 template <class Body> void in_transaction(PostgresPool& pool, bool write, Body&& body)
 {
     auto& state = PostgresAccess::state(pool);
@@ -249,7 +253,7 @@ template <class Body> void in_transaction(PostgresPool& pool, bool write, Body&&
         Lease lease(state);
         try {
             if (write) {
-                Serializable tx(lease.connection());
+                Writing tx(lease.connection());
                 body(static_cast<pqxx::transaction_base&>(tx));
                 tx.commit();
             } else {
@@ -361,7 +365,7 @@ void grant_role(pqxx::transaction_base& tx, const std::string& userId, const std
 
 class PostgresRecords final : public Records {
 public:
-    explicit PostgresRecords(pqxx::transaction_base& tx) : tx_(tx) {}
+    PostgresRecords(pqxx::transaction_base& tx, bool write) : tx_(tx), lock_(write ? " FOR UPDATE OF f" : "") {}
 
     std::vector<TenantRow> tenants() override
     {
@@ -471,13 +475,14 @@ public:
     std::optional<FileRow> file(const std::string& spaceId, const std::string& pathKey) override
     {
         return first<FileRow>(tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 AND f.path_key = $2 "
-                                                                  "ORDER BY f.deleted, f.revision DESC LIMIT 1",
+                                                                  "ORDER BY f.deleted, f.revision DESC LIMIT 1" +
+                                                  lock_,
                                               spaceId, pathKey),
                               read_file);
     }
     std::optional<FileRow> file_by_id(const std::string& id) override
     {
-        return first<FileRow>(tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.id = $1", id), read_file);
+        return first<FileRow>(tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.id = $1" + lock_, id), read_file);
     }
     std::vector<FileRow> files(const std::string& spaceId) override
     {
@@ -613,6 +618,8 @@ public:
 
 private:
     pqxx::transaction_base& tx_;
+    // What a read of a file adds in a write: the row is locked until the transaction ends.
+    std::string lock_;
 };
 
 class PostgresStore final : public MetadataStore {
@@ -626,7 +633,7 @@ private:
     void run(const std::function<void(Records&)>& body, bool write)
     {
         in_transaction(*pool_, write, [&](pqxx::transaction_base& tx) {
-            PostgresRecords records(tx);
+            PostgresRecords records(tx, write);
             body(records);
         });
     }
@@ -666,7 +673,9 @@ public:
         }
         const pqxx::binarystring data(bytes.data(), bytes.size());
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-            const auto blob = tx.exec_params("SELECT whole FROM blobs WHERE hash = $1", hash);
+            // Two uploads of one blob take turns.
+            tx.exec_params("INSERT INTO blobs(hash) VALUES($1) ON CONFLICT DO NOTHING", hash);
+            const auto blob = tx.exec_params("SELECT whole FROM blobs WHERE hash = $1 FOR UPDATE", hash);
             if (!blob.empty() && blob[0][0].as<bool>()) {
                 return; // written once: the store already holds these bytes
             }
@@ -679,7 +688,6 @@ public:
                 throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument,
                                            "A chunk may not leave a gap in its blob.");
             }
-            tx.exec_params("INSERT INTO blobs(hash) VALUES($1) ON CONFLICT DO NOTHING", hash);
             // What followed the chunk belonged to another attempt: it would only be hashed wrongly.
             tx.exec_params("DELETE FROM blob_chunks WHERE hash = $1 AND start >= $2", hash, offset);
             tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3)", hash, offset, data);
@@ -692,7 +700,7 @@ public:
         }
         bool out = false;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-            const auto blob = tx.exec_params("SELECT whole, size FROM blobs WHERE hash = $1", hash);
+            const auto blob = tx.exec_params("SELECT whole, size FROM blobs WHERE hash = $1 FOR UPDATE", hash);
             if (!blob.empty() && blob[0][0].as<bool>()) {
                 out = blob[0][1].as<std::int64_t>() == size;
                 return;
@@ -869,7 +877,7 @@ void PostgresAccounts::add_user(const UserRow& user, const std::string& tenantUn
         if (tenant.empty()) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such tenant.");
         }
-        PostgresRecords(tx).put_user(user);
+        PostgresRecords(tx, true).put_user(user);
         tx.exec_params("INSERT INTO tenant_members VALUES($1, $2) ON CONFLICT DO NOTHING", user.id,
                        text(tenant[0][0]));
     });

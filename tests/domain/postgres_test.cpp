@@ -10,6 +10,7 @@
 #include <atomic>
 #include <barrier>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 namespace vyr::cld::domain::test {
@@ -85,6 +86,46 @@ TEST_F(Team, TwoStoresOnOneDatabaseGiveEachLockOnce)
     for (int round = 0; round < rounds; ++round) {
         EXPECT_EQ(winners[round], 1) << "round " << round;
     }
+}
+
+// 32 writers of one space on two pools all land, and a reader that follows the space's changes by
+// its cursor while they write sees every file: change numbers are taken in commit order.
+TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
+{
+    constexpr int writers = 32;
+    constexpr int files = 10;
+    std::atomic<int> refused{0};
+    std::atomic<bool> writing{true};
+    std::set<std::string> seen;
+    std::thread follower([&, domain = on(second, owner)] {
+        std::int64_t cursor = 0;
+        const auto follow = [&] {
+            for (const auto& file : domain->changes(space.id, cursor)) {
+                seen.insert(file.path);
+                cursor = std::max(cursor, file.seq);
+            }
+        };
+        while (writing) {
+            follow();
+        }
+        follow();
+    });
+    std::vector<std::thread> threads;
+    for (int i = 0; i < writers; ++i) {
+        threads.emplace_back([&, i, domain = on(i % 2 == 0 ? first : second, member("writer" + std::to_string(i)))] {
+            for (int f = 0; f < files; ++f) {
+                const auto name = "w" + std::to_string(i) + "-" + std::to_string(f);
+                refused += domain->commit({space.id, name, {}, "x", 1, false, false}).code == created ? 0 : 1;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    writing = false;
+    follower.join();
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(seen.size(), std::size_t{writers * files});
 }
 
 // Two commits on one base: one of them is refused, whichever pool served it.

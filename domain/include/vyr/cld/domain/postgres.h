@@ -10,8 +10,9 @@
 
 // The team service's stores on PostgreSQL: metadata, accounts and file contents, sharing one pool
 // of connections. Every statement binds its values as parameters. Any number of processes may use
-// one database at once; write transactions are serializable and retried when PostgreSQL refuses
-// one for a concurrent write, so two processes act as one store.
+// one database at once; a write transaction locks the rows it decides on (and is retried when
+// PostgreSQL refuses it for a deadlock or a key taken meanwhile), so two processes act as one
+// store.
 namespace vyr::cld::domain {
 
 // The database cannot be reached (down, restarting, refusing connections, or the pool stayed
