@@ -21,6 +21,7 @@ public:
     // The next line of its output, waiting at most `limit`; nothing on time-out or end.
     std::optional<std::string> line(std::chrono::milliseconds limit);
     void kill();
+    [[nodiscard]] pid_t pid() const { return pid_; }
     // Its exit status once it ended, waiting at most `limit`.
     std::optional<int> wait(std::chrono::milliseconds limit);
 
