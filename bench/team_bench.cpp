@@ -22,6 +22,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <random>
 #include <sys/socket.h>
@@ -39,7 +41,7 @@ const std::string program = VYR_CLD_SERVER_PROGRAM;
 
 struct Options {
     double seconds = 2.0;
-    int repetitions = 3;
+    int repetitions = 5;
     int pool = 8;
     std::int64_t uploadMib = 256;
     std::int64_t memoryMib = 1024;
@@ -55,7 +57,14 @@ std::string admin(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> all{program};
     all.insert(all.end(), arguments.begin(), arguments.end());
+    // What the commands tell a person (a token's id) is of no use here.
+    const int saved = dup(STDERR_FILENO);
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    dup2(quiet, STDERR_FILENO);
     const auto ran = test::run(all);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(quiet);
     if (ran.status != 0) {
         fail("vyr-cld-server " + arguments.front() + " failed: " + ran.output);
     }
@@ -195,6 +204,14 @@ void build_world(World& world, const Options& options, int users)
     }
 }
 
+// Why the calling thread's last operation failed, for the table's notes.
+thread_local std::string failure;
+bool failed(std::string why)
+{
+    failure = std::move(why);
+    return false;
+}
+
 // ---- The same database work as the server's, on a connection of its own. ----
 
 class Direct {
@@ -222,18 +239,26 @@ public:
             tx.exec_params("SELECT size FROM blobs WHERE hash = $1 AND whole", blob);
             return true;
         });
-        return write([&](pqxx::transaction_base& tx) {
+        std::int64_t revision = 0;
+        // The revision is the client's only once the transaction committed: an attempt refused at
+        // its commit runs again from the start.
+        const bool stored = write([&](pqxx::transaction_base& tx) {
             if (!visible_space(tx)) {
-                return false;
+                return failed("no space");
             }
             const auto file = tx.exec_params(file_query, world_.spaceId, key());
-            if (file.empty() || file[0][3].as<std::int64_t>() != client_.revision) {
-                return false;
+            if (file.empty()) {
+                return failed("no file");
+            }
+            if (file[0][3].as<std::int64_t>() != client_.revision) {
+                // As the store refuses a stale base; the next commit starts from what is stored.
+                client_.revision = file[0][3].as<std::int64_t>();
+                return failed("409");
             }
             const auto seq = tx.exec_params1("UPDATE spaces SET changes = changes + 1 WHERE id = $1 RETURNING changes",
                                              world_.spaceId)[0]
                                  .as<std::int64_t>();
-            const auto revision = client_.revision + 1;
+            revision = client_.revision + 1;
             tx.exec_params("INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
                            "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(id) DO UPDATE SET path = "
                            "excluded.path, path_key = excluded.path_key, revision = excluded.revision, blob = "
@@ -243,9 +268,12 @@ public:
             tx.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", client_.fileId,
                            revision, client_.name, blob, world_.blobSize, false, client_.userId, now(), seq);
             post(tx, 2, 200);
-            client_.revision = revision;
             return true;
         });
+        if (stored) {
+            client_.revision = revision;
+        }
+        return stored;
     }
 
 private:
@@ -271,10 +299,14 @@ private:
                 const bool out = body(tx);
                 tx.commit();
                 return out;
-            } catch (const pqxx::serialization_failure&) {
-                if (attempt >= 30) {
+            } catch (const pqxx::transaction_rollback&) {
+                if (attempt + 1 >= 30) {
                     throw;
                 }
+                // The store's pause between attempts, so that both retry alike.
+                thread_local std::minstd_rand jitter{std::random_device{}()};
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(std::uniform_int_distribution<int>(0, std::min(50, 2 * (attempt + 1)))(jitter)));
             }
         }
     }
@@ -312,11 +344,11 @@ private:
     bool lock_step(pqxx::transaction_base& tx, bool take)
     {
         if (!visible_space(tx)) {
-            return false;
+            return failed("no space");
         }
         const auto file = tx.exec_params(file_query, world_.spaceId, key());
         if (file.empty()) {
-            return false;
+            return failed("no file");
         }
         if (take) {
             tx.exec_params("UPDATE files SET lock_user = $1, lock_time = $2 WHERE id = $3", client_.userId, now(),
@@ -349,6 +381,7 @@ struct Rate {
     double perSecond = 0;
     double p50Ms = 0, p99Ms = 0;
     std::int64_t failures = 0;
+    std::map<std::string, int> reasons;
 };
 
 double percentile(std::vector<double>& sorted, double share)
@@ -369,7 +402,8 @@ Rate measure(int threads, double seconds, const std::function<std::function<bool
         operations.push_back(make(i));
     }
     std::vector<std::vector<double>> latencies(static_cast<std::size_t>(threads));
-    std::atomic<std::int64_t> failures{0};
+    std::mutex failuresMutex;
+    std::map<std::string, int> reasons;
     std::atomic<Clock::rep> start{0}, stop{0};
     std::barrier ready(threads + 1);
     std::vector<std::thread> workers;
@@ -386,7 +420,8 @@ Rate measure(int threads, double seconds, const std::function<std::function<bool
                 bool done = false;
                 try {
                     done = operations[static_cast<std::size_t>(i)]();
-                } catch (const std::exception&) {
+                } catch (const std::exception& e) {
+                    failure = std::string(e.what()).substr(0, 100);
                 }
                 const auto ended = Clock::now();
                 // Only operations begun and ended inside the window count.
@@ -394,7 +429,8 @@ Rate measure(int threads, double seconds, const std::function<std::function<bool
                     if (done) {
                         mine.push_back(std::chrono::duration<double, std::milli>(ended - begun).count());
                     } else {
-                        ++failures;
+                        const std::lock_guard lock(failuresMutex);
+                        ++reasons[failure];
                     }
                 }
             }
@@ -416,7 +452,10 @@ Rate measure(int threads, double seconds, const std::function<std::function<bool
     out.perSecond = static_cast<double>(all.size()) / seconds;
     out.p50Ms = percentile(all, 0.50);
     out.p99Ms = percentile(all, 0.99);
-    out.failures = failures;
+    for (const auto& [why, count] : reasons) {
+        out.failures += count;
+    }
+    out.reasons = std::move(reasons);
     return out;
 }
 
@@ -425,8 +464,13 @@ Rate median(std::vector<Rate> runs)
 {
     std::sort(runs.begin(), runs.end(), [](const Rate& a, const Rate& b) { return a.perSecond < b.perSecond; });
     auto out = runs[runs.size() / 2];
+    out.failures = 0;
+    out.reasons.clear();
     for (const auto& run : runs) {
-        out.failures = std::max(out.failures, run.failures);
+        out.failures += run.failures;
+        for (const auto& [why, count] : run.reasons) {
+            out.reasons[why] += count;
+        }
     }
     return out;
 }
@@ -449,13 +493,24 @@ domain::Commit next_commit(const World& world, const Client& client)
     out.size = world.blobSize;
     return out;
 }
-bool committed(Client& client, const domain::Answer<domain::FileRow>& stored)
+bool committed(Client& client, const domain::Answer<domain::FileRow>& stored, domain::Domain& domain,
+               const World& world)
 {
     if (stored.code != 200) {
-        return false;
+        // The next commit starts from what is stored, whatever became of this one.
+        if (const auto now = domain.file(world.spaceId, client.name); now.code == 200) {
+            client.revision = now.value.revision;
+        }
+        return failed(std::to_string(stored.code));
     }
     client.revision = stored.value.revision;
     return true;
+}
+
+bool both(int lockCode, int unlockCode)
+{
+    return lockCode != 200 ? failed("lock " + std::to_string(lockCode))
+                           : unlockCode == 200 || failed("unlock " + std::to_string(unlockCode));
 }
 
 // The client of `clients[i]`'s operation through the server.
@@ -465,12 +520,11 @@ std::function<bool()> through_server(World& world, int i, bool committing)
     std::shared_ptr<domain::Domain> domain = remote::remote_domain(world.connection(client));
     if (!committing) {
         return [&world, &client, domain] {
-            return domain->lock(world.spaceId, client.name).code == 200 &&
-                   domain->unlock(world.spaceId, client.name) == 200;
+            return both(domain->lock(world.spaceId, client.name).code, domain->unlock(world.spaceId, client.name));
         };
     }
     return [&world, &client, domain] {
-        return committed(client, domain->commit(next_commit(world, client)));
+        return committed(client, domain->commit(next_commit(world, client)), *domain, world);
     };
 }
 
@@ -499,14 +553,15 @@ struct InProcess {
         };
         if (!committing) {
             return [&world, &client, as_user] {
-                return as_user()->lock(world.spaceId, client.name).code == 200 &&
-                       as_user()->unlock(world.spaceId, client.name) == 200;
+                return both(as_user()->lock(world.spaceId, client.name).code,
+                            as_user()->unlock(world.spaceId, client.name));
             };
         }
         return [&world, &client, as_user, self] {
             const auto domain = as_user();
             const auto commit = next_commit(world, client);
-            return self.blobs->size(commit.blob) == commit.size && committed(client, domain->commit(commit));
+            return self.blobs->size(commit.blob) == commit.size &&
+                   committed(client, domain->commit(commit), *domain, world);
         };
     }
 };
@@ -564,14 +619,17 @@ double loopback_copy_seconds(const fs::path& file)
 
 // A file of fresh content (the server holds every earlier one) hashed and uploaded, as a host
 // stores a file.
+void renew(const fs::path& file, std::uint64_t seed)
+{
+    // A new first 8 bytes make new content without writing the whole file again.
+    std::fstream patch(file, std::ios::binary | std::ios::in | std::ios::out);
+    patch.write(reinterpret_cast<const char*>(&seed), sizeof seed);
+}
+
 double upload_seconds(const World& world, const fs::path& file, std::int64_t bytes, std::uint64_t seed,
                       std::string* hashOut = nullptr)
 {
-    {
-        // A new first 8 bytes make new content without writing the whole file again.
-        std::fstream patch(file, std::ios::binary | std::ios::in | std::ios::out);
-        patch.write(reinterpret_cast<const char*>(&seed), sizeof seed);
-    }
+    renew(file, seed);
     remote::BlobClient client(world.connection(world.clients[0]));
     const auto begun = Clock::now();
     const auto hash = remote::file_hash(file).value();
@@ -586,6 +644,55 @@ double upload_seconds(const World& world, const fs::path& file, std::int64_t byt
     return took;
 }
 
+// Parts of an upload's cost, to see where its time goes: hashing the file, and the blob store's
+// own work (the chunks stored, then read back and hashed once whole) without HTTP.
+double hash_seconds(const fs::path& file)
+{
+    const auto begun = Clock::now();
+    if (!remote::file_hash(file)) {
+        fail("cannot hash " + file.string());
+    }
+    return std::chrono::duration<double>(Clock::now() - begun).count();
+}
+struct Split {
+    double chunks = 0, finish = 0;
+};
+Split store_seconds(domain::BlobStore& blobs, const fs::path& file, std::int64_t bytes, std::uint64_t seed)
+{
+    renew(file, seed);
+    const auto hash = remote::file_hash(file).value();
+    const auto begun = Clock::now();
+    std::ifstream in(file, std::ios::binary);
+    std::string piece(static_cast<std::size_t>(domain::BlobStore::chunk_size), '\0');
+    for (std::int64_t offset = 0; offset < bytes; offset += domain::BlobStore::chunk_size) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        blobs.put_chunk(hash, offset, std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
+    }
+    const auto chunked = Clock::now();
+    if (!blobs.finish(hash, bytes)) {
+        fail("the store refused the blob");
+    }
+    return {std::chrono::duration<double>(chunked - begun).count(),
+            std::chrono::duration<double>(Clock::now() - chunked).count()};
+}
+
+// The server's own time in the requests of a route ("method=... route=..."), from its request
+// log after `from` bytes.
+double logged_seconds(const fs::path& log, std::uintmax_t from, const std::string& route)
+{
+    std::ifstream in(log);
+    in.seekg(static_cast<std::streamoff>(from));
+    double ms = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" " + route + " ") != std::string::npos) {
+            if (const auto at = line.find(" ms="); at != std::string::npos) {
+                ms += std::stod(line.substr(at + 4));
+            }
+        }
+    }
+    return ms / 1000;
+}
+
 double median_of(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -597,7 +704,13 @@ void print_rate_row(const char* operation, int clients, const Rate& server, cons
     std::printf("%-12s %7d  %9.0f %7.2f %7.2f  %9.0f  %9.0f %7.2f %7.2f  %6.2f %6.2f  %s\n", operation, clients,
                 server.perSecond, server.p50Ms, server.p99Ms, inProcess.perSecond, direct.perSecond, direct.p50Ms,
                 direct.p99Ms, server.perSecond / direct.perSecond, inProcess.perSecond / direct.perSecond,
-                server.failures + inProcess.failures + direct.failures ? "FAILURES" : "");
+                server.failures + inProcess.failures + direct.failures ? "*" : "");
+    for (const auto* rate : {&server, &inProcess, &direct}) {
+        for (const auto& [why, count] : rate->reasons) {
+            std::printf("    * %s: %d failed (all repetitions): %s\n",
+                        rate == &server ? "server" : rate == &inProcess ? "in process" : "direct", count, why.c_str());
+        }
+    }
 }
 
 } // namespace
@@ -669,15 +782,31 @@ int main(int argc, char** argv)
 
     const auto uploadBytes = options.uploadMib << 20;
     const auto big = write_file(world.scratch / "big", uploadBytes, 7);
-    std::vector<double> through, raw;
-    for (int r = 0; r < options.repetitions; ++r) {
+    std::vector<double> through, raw, hashing, storedChunks, storedFinish, serverChunks, serverFinish;
+    const auto log = world.scratch / "server.log";
+    const int transfers = std::min(options.repetitions, 3); // each stores the whole file in the database
+    for (int r = 0; r < transfers; ++r) {
         raw.push_back(loopback_copy_seconds(big));
+        const auto logged = fs::file_size(log);
         through.push_back(upload_seconds(world, big, uploadBytes, 1000 + static_cast<std::uint64_t>(r)));
+        serverChunks.push_back(logged_seconds(log, logged, "method=PUT route=/v1/blobs/{hash}/chunks/{offset}"));
+        serverFinish.push_back(logged_seconds(log, logged, "method=PUT route=/v1/blobs/{hash}"));
+        hashing.push_back(hash_seconds(big));
+        const auto split = store_seconds(*inProcess.blobs, big, uploadBytes, 2000 + static_cast<std::uint64_t>(r));
+        storedChunks.push_back(split.chunks);
+        storedFinish.push_back(split.finish);
     }
     const double mib = static_cast<double>(options.uploadMib);
-    std::printf("\nupload of %lld MiB (hash and chunks): %.1f MiB/s; loopback copy: %.1f MiB/s; ratio %.3f\n",
-                static_cast<long long>(options.uploadMib), mib / median_of(through), mib / median_of(raw),
+    std::printf("\n%lld MiB, medians of %d: upload through the server (hash, chunks) %.1f MiB/s; loopback copy "
+                "%.1f MiB/s; ratio %.3f\n",
+                static_cast<long long>(options.uploadMib), transfers, mib / median_of(through), mib / median_of(raw),
                 median_of(raw) / median_of(through));
+    std::printf("  its parts, seconds: whole upload %.2f = the server's own time in chunk requests %.2f + in the "
+                "final check %.2f + the rest (hashing the file alone takes %.2f; HTTP, client)\n",
+                median_of(through), median_of(serverChunks), median_of(serverFinish), median_of(hashing));
+    std::printf("  the blob store alone, in this process: chunks %.2f s + final check %.2f s = %.1f MiB/s\n",
+                median_of(storedChunks), median_of(storedFinish),
+                mib / (median_of(storedChunks) + median_of(storedFinish)));
     fs::remove(big);
 
     // Peaks over the big transfer alone: what the earlier loads reached does not count.
