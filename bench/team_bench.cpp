@@ -99,8 +99,8 @@ struct Server {
         const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         dup2(file, STDERR_FILENO);
         child = std::make_unique<test::Child>(std::vector<std::string>{program, "--pool", std::to_string(pool), "serve",
-                                                                        "--listen", "127.0.0.1:0", "--workers",
-                                                                        std::to_string(pool)},
+                                                                       "--listen", "127.0.0.1:0", "--workers",
+                                                                       std::to_string(pool)},
                                               true);
         dup2(saved, STDERR_FILENO);
         close(saved);
@@ -180,7 +180,8 @@ void build_world(World& world, const Options& options, int users)
     remote::BlobClient blobs(world.connection(world.clients[0]));
     world.blobSize = 1024;
     for (int b = 0; b < 2; ++b) {
-        const auto path = write_file(world.scratch / ("small-" + std::to_string(b)), world.blobSize, static_cast<std::uint64_t>(100 + b));
+        const auto path = write_file(world.scratch / ("small-" + std::to_string(b)), world.blobSize,
+                                     static_cast<std::uint64_t>(100 + b));
         world.blobs[b] = remote::file_hash(path).value();
         if (blobs.upload(path, world.blobs[b], world.blobSize) >= 300) {
             fail("cannot upload a small blob");
@@ -263,10 +264,10 @@ public:
                            "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(id) DO UPDATE SET path = "
                            "excluded.path, path_key = excluded.path_key, revision = excluded.revision, blob = "
                            "excluded.blob, size = excluded.size, deleted = excluded.deleted, seq = excluded.seq",
-                           client_.fileId, world_.spaceId, client_.name, key(), revision, blob, world_.blobSize,
-                           false, seq);
-            tx.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", client_.fileId,
-                           revision, client_.name, blob, world_.blobSize, false, client_.userId, now(), seq);
+                           client_.fileId, world_.spaceId, client_.name, key(), revision, blob, world_.blobSize, false,
+                           seq);
+            tx.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", client_.fileId, revision,
+                           client_.name, blob, world_.blobSize, false, client_.userId, now(), seq);
             post(tx, 2, 200);
             return true;
         });
@@ -299,14 +300,15 @@ private:
                 const bool out = body(tx);
                 tx.commit();
                 return out;
-            } catch (const pqxx::transaction_rollback&) {
+            }
+            catch (const pqxx::transaction_rollback&) {
                 if (attempt + 1 >= 30) {
                     throw;
                 }
                 // The store's pause between attempts, so that both retry alike.
                 thread_local std::minstd_rand jitter{std::random_device{}()};
-                std::this_thread::sleep_for(
-                    std::chrono::milliseconds(std::uniform_int_distribution<int>(0, std::min(50, 2 * (attempt + 1)))(jitter)));
+                std::this_thread::sleep_for(std::chrono::milliseconds(
+                    std::uniform_int_distribution<int>(0, std::min(50, 2 * (attempt + 1)))(jitter)));
             }
         }
     }
@@ -354,7 +356,8 @@ private:
             tx.exec_params("UPDATE files SET lock_user = $1, lock_time = $2 WHERE id = $3", client_.userId, now(),
                            client_.fileId);
             post(tx, 0, 200);
-        } else {
+        }
+        else {
             tx.exec_params("UPDATE files SET lock_user = NULL, lock_time = NULL WHERE id = $1", client_.fileId);
             post(tx, 1, 200);
         }
@@ -373,7 +376,6 @@ std::string Direct::sha256_hex(const std::string& text)
     hasher.add(text);
     return hasher.hex();
 }
-
 
 // ---- Measuring. ----
 
@@ -420,15 +422,19 @@ Rate measure(int threads, double seconds, const std::function<std::function<bool
                 bool done = false;
                 try {
                     done = operations[static_cast<std::size_t>(i)]();
-                } catch (const std::exception& e) {
+                }
+                catch (const std::exception& e) {
                     failure = std::string(e.what()).substr(0, 100);
                 }
                 const auto ended = Clock::now();
-                // Only operations begun and ended inside the window count.
-                if (begun.time_since_epoch().count() >= start.load() && (end == 0 || ended.time_since_epoch().count() <= end)) {
+                // The operations that ended inside the window count, as a rate is taken.
+                const auto at = ended.time_since_epoch().count();
+                const auto windowEnd = stop.load();
+                if (windowEnd != 0 && at >= start.load() && at <= windowEnd) {
                     if (done) {
                         mine.push_back(std::chrono::duration<double, std::milli>(ended - begun).count());
-                    } else {
+                    }
+                    else {
                         const std::lock_guard lock(failuresMutex);
                         ++reasons[failure];
                     }
@@ -438,8 +444,9 @@ Rate measure(int threads, double seconds, const std::function<std::function<bool
     }
     ready.arrive_and_wait();
     const auto warm = Clock::now() + 300ms;
-    start = warm.time_since_epoch().count() ;
-    stop = (warm + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds))).time_since_epoch().count();
+    start = warm.time_since_epoch().count();
+    const auto window = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    stop = (warm + window).time_since_epoch().count();
     for (auto& worker : workers) {
         worker.join();
     }
@@ -708,7 +715,10 @@ void print_rate_row(const char* operation, int clients, const Rate& server, cons
     for (const auto* rate : {&server, &inProcess, &direct}) {
         for (const auto& [why, count] : rate->reasons) {
             std::printf("    * %s: %d failed (all repetitions): %s\n",
-                        rate == &server ? "server" : rate == &inProcess ? "in process" : "direct", count, why.c_str());
+                        rate == &server      ? "server"
+                        : rate == &inProcess ? "in process"
+                                             : "direct",
+                        count, why.c_str());
         }
     }
 }
@@ -723,15 +733,20 @@ int main(int argc, char** argv)
         const std::string value = argv[i + 1];
         if (name == "--seconds") {
             options.seconds = std::stod(value);
-        } else if (name == "--repetitions") {
+        }
+        else if (name == "--repetitions") {
             options.repetitions = std::max(1, std::stoi(value));
-        } else if (name == "--pool") {
+        }
+        else if (name == "--pool") {
             options.pool = std::stoi(value);
-        } else if (name == "--upload-mib") {
+        }
+        else if (name == "--upload-mib") {
             options.uploadMib = std::stoll(value);
-        } else if (name == "--memory-mib") {
+        }
+        else if (name == "--memory-mib") {
             options.memoryMib = std::stoll(value);
-        } else {
+        }
+        else {
             fail("unknown option " + name);
         }
     }
@@ -757,16 +772,16 @@ int main(int argc, char** argv)
                 std::thread::hardware_concurrency(), load_average(), options.pool, options.pool);
     std::printf("medians of %d repetitions of %.1f s; latency in ms of one operation\n\n", options.repetitions,
                 options.seconds);
-    std::printf("%-12s %7s  %9s %7s %7s  %9s  %9s %7s %7s  %6s %6s\n", "operation", "clients", "server/s", "p50",
-                "p99", "inproc/s", "direct/s", "p50", "p99", "srv/dir", "inp/dir");
+    std::printf("%-12s %7s  %9s %7s %7s  %9s  %9s %7s %7s  %6s %6s\n", "operation", "clients", "server/s", "p50", "p99",
+                "inproc/s", "direct/s", "p50", "p99", "srv/dir", "inp/dir");
     for (const bool commit : {false, true}) {
         for (const int clients : clientCounts) {
             std::vector<Rate> server, in, direct;
             for (int r = 0; r < options.repetitions; ++r) {
-                server.push_back(measure(clients, options.seconds,
-                                         [&](int i) { return through_server(world, i, commit); }));
-                in.push_back(measure(clients, options.seconds,
-                                     [&](int i) { return inProcess.operation(world, i, commit); }));
+                server.push_back(
+                    measure(clients, options.seconds, [&](int i) { return through_server(world, i, commit); }));
+                in.push_back(
+                    measure(clients, options.seconds, [&](int i) { return inProcess.operation(world, i, commit); }));
                 direct.push_back(measure(clients, options.seconds, [&](int i) -> std::function<bool()> {
                     auto connection = std::make_shared<Direct>(world.clients[static_cast<std::size_t>(i)], world);
                     if (commit) {
@@ -832,9 +847,11 @@ int main(int argc, char** argv)
     const auto serverDown = status_kib(serverPid, "VmHWM:");
     const auto clientDown = status_kib(getpid(), "VmHWM:");
     std::printf("%lld MiB upload: %.1f s, peak resident server %.1f MiB, client %.1f MiB\n",
-                static_cast<long long>(options.memoryMib), up, static_cast<double>(serverUp) / 1024.0, static_cast<double>(clientUp) / 1024.0);
+                static_cast<long long>(options.memoryMib), up, static_cast<double>(serverUp) / 1024.0,
+                static_cast<double>(clientUp) / 1024.0);
     std::printf("%lld MiB download: %.1f s, peak resident server %.1f MiB, client %.1f MiB\n",
-                static_cast<long long>(options.memoryMib), down, static_cast<double>(serverDown) / 1024.0, static_cast<double>(clientDown) / 1024.0);
+                static_cast<long long>(options.memoryMib), down, static_cast<double>(serverDown) / 1024.0,
+                static_cast<double>(clientDown) / 1024.0);
     std::printf("\nload average %.2f at the end\n", load_average());
     return 0;
 }
