@@ -72,6 +72,7 @@ public:
 
 private:
     static constexpr bool tls = !std::is_same_v<Stream, beast::tcp_stream>;
+    static constexpr std::size_t large_body = 64 * 1024;
 
     beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
 
@@ -134,6 +135,12 @@ private:
             return fail(413, "The request's body is larger than this route takes.");
         }
         pollUntil_.reset();
+        // A body read through the little room the header left arrives a few KiB per call, each
+        // re-arming the timer and the poll: a chunk of a blob took hundreds. Room for full reads
+        // while a large body arrives, given back after it, keeps idle connections small.
+        if (const auto length = head_->content_length(); length && *length > large_body) {
+            buffer_.reserve(large_body);
+        }
         body_.emplace(std::move(*head_));
         body_->body_limit(found->route->bodyLimit);
         lowest().expires_after(core_.limits.readTimeout);
@@ -155,6 +162,9 @@ private:
         }
         request_.body = std::move(body_->get().body());
         body_.reset();
+        if (buffer_.capacity() >= large_body) {
+            buffer_.shrink_to_fit();
+        }
         lowest().expires_never();
         work();
     }

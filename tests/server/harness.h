@@ -22,6 +22,7 @@ public:
     std::optional<std::string> line(std::chrono::milliseconds limit);
     void kill();
     void terminate(); // SIGTERM
+    [[nodiscard]] pid_t pid() const { return pid_; }
     // Its exit status once it ended, waiting at most `limit`.
     std::optional<int> wait(std::chrono::milliseconds limit);
 

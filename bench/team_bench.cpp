@@ -1,0 +1,863 @@
+// The team server under load, on the database of the environment (PG* variables): lock+unlock
+// and commit rates through the server against the same database work done directly on libpqxx
+// by as many threads; a large upload against a plain loopback copy; the peak memory of server
+// and client while 1 GiB goes up and comes back. Prints one table; medians of repetitions.
+//
+//   vyr-cld-team-bench [--seconds S] [--repetitions R] [--pool N] [--upload-mib M] [--memory-mib M]
+#include "server/harness.h"
+
+#include <vyr/cld/domain/postgres.h>
+#include <vyr/cld/domain/sha256.h>
+#include <vyr/cld/remote/remote.h>
+
+#include <pqxx/pqxx>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <barrier>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <netinet/in.h>
+#include <random>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vyr::cld;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string program = VYR_CLD_SERVER_PROGRAM;
+
+struct Options {
+    double seconds = 2.0;
+    int repetitions = 5;
+    int pool = 8;
+    std::int64_t uploadMib = 256;
+    std::int64_t memoryMib = 1024;
+};
+
+[[noreturn]] void fail(const std::string& why)
+{
+    std::cerr << "vyr-cld-team-bench: " << why << '\n';
+    std::exit(1);
+}
+
+std::string admin(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> all{program};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    // What the commands tell a person (a token's id) is of no use here.
+    const int saved = dup(STDERR_FILENO);
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    dup2(quiet, STDERR_FILENO);
+    const auto ran = test::run(all);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(quiet);
+    if (ran.status != 0) {
+        fail("vyr-cld-server " + arguments.front() + " failed: " + ran.output);
+    }
+    return ran.output;
+}
+
+// Peak and current resident memory of a process, in KiB, from /proc.
+std::int64_t status_kib(pid_t pid, const char* field)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(field, 0) == 0) {
+            return std::stoll(line.substr(std::strlen(field)));
+        }
+    }
+    return -1;
+}
+// Starts the peak over from the current resident size.
+void reset_peak(pid_t pid)
+{
+    std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
+}
+
+// The server, with its request log in a file: a line per request is part of what it costs.
+struct Server {
+    std::unique_ptr<test::Child> child;
+    unsigned short port = 0;
+
+    Server(int pool, const fs::path& log)
+    {
+        const int saved = dup(STDERR_FILENO);
+        const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        dup2(file, STDERR_FILENO);
+        child = std::make_unique<test::Child>(std::vector<std::string>{program, "--pool", std::to_string(pool), "serve",
+                                                                       "--listen", "127.0.0.1:0", "--workers",
+                                                                       std::to_string(pool)},
+                                              true);
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        close(file);
+        const auto line = child->line(30s);
+        if (!line || line->rfind("listening on ", 0) != 0) {
+            fail("the server did not start");
+        }
+        port = static_cast<unsigned short>(std::stoi(line->substr(line->rfind(':') + 1)));
+    }
+};
+
+struct Client {
+    std::string userId, token, fileId, name;
+    std::int64_t revision = 0;
+};
+
+struct World {
+    fs::path scratch;
+    std::unique_ptr<Server> server;
+    std::vector<Client> clients;
+    std::string spaceId;
+    std::string blobs[2]; // two small contents a commit alternates between
+    std::int64_t blobSize = 0;
+
+    remote::Connection connection(const Client& client) const
+    {
+        remote::Connection out;
+        out.url = "http://127.0.0.1:" + std::to_string(server->port);
+        out.token = client.token;
+        out.requestTimeout = 600s;
+        return out;
+    }
+};
+
+fs::path write_file(const fs::path& path, std::int64_t bytes, std::uint64_t seed)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::mt19937_64 random(seed);
+    std::vector<std::uint64_t> piece(1 << 17); // 1 MiB
+    for (std::int64_t left = bytes; left > 0;) {
+        std::generate(piece.begin(), piece.end(), random);
+        const auto n = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size() * 8));
+        out.write(reinterpret_cast<const char*>(piece.data()), n);
+        left -= n;
+    }
+    if (!out.flush()) {
+        fail("cannot write " + path.string());
+    }
+    return path;
+}
+
+void build_world(World& world, const Options& options, int users)
+{
+    admin({"migrate"});
+    admin({"tenant", "add", "bench", "--name", "Bench"});
+    for (int i = 0; i < users; ++i) {
+        Client client;
+        client.userId = "user" + std::to_string(i);
+        client.name = "file-" + std::to_string(i) + ".txt";
+        admin({"user", "add", client.userId, "--tenant", "bench", "--name", client.userId});
+        const auto token = admin({"token", "create", client.userId});
+        client.token = token.substr(0, token.find('\n'));
+        world.clients.push_back(client);
+    }
+    world.server = std::make_unique<Server>(options.pool, world.scratch / "server.log");
+    auto owner = remote::remote_domain(world.connection(world.clients[0]));
+    const auto project = owner->create_project("bench", "Bench", "B-1");
+    if (project.code != 201) {
+        fail("cannot create the project");
+    }
+    for (int i = 1; i < users; ++i) {
+        admin({"project", "grant", world.clients[static_cast<std::size_t>(i)].userId, project.value.id, "--role",
+               "member"});
+    }
+    world.spaceId = owner->create_partition(project.value.id, "Main", 1).value.id;
+    remote::BlobClient blobs(world.connection(world.clients[0]));
+    world.blobSize = 1024;
+    for (int b = 0; b < 2; ++b) {
+        const auto path = write_file(world.scratch / ("small-" + std::to_string(b)), world.blobSize,
+                                     static_cast<std::uint64_t>(100 + b));
+        world.blobs[b] = remote::file_hash(path).value();
+        if (blobs.upload(path, world.blobs[b], world.blobSize) >= 300) {
+            fail("cannot upload a small blob");
+        }
+    }
+    // Each client works on a file of its own: the figures are of the machinery, not of waiting
+    // for one another's row.
+    for (auto& client : world.clients) {
+        auto domain = remote::remote_domain(world.connection(client));
+        domain::Commit commit;
+        commit.spaceId = world.spaceId;
+        commit.name = client.name;
+        commit.blob = world.blobs[0];
+        commit.size = world.blobSize;
+        const auto stored = domain->commit(commit);
+        if (stored.code != 201) {
+            fail("cannot store a client's file");
+        }
+        client.fileId = stored.value.id;
+        client.revision = stored.value.revision;
+    }
+}
+
+// Why the calling thread's last operation failed, for the table's notes.
+thread_local std::string failure;
+bool failed(std::string why)
+{
+    failure = std::move(why);
+    return false;
+}
+
+// ---- The same database work as the server's, on a connection of its own. ----
+
+class Direct {
+public:
+    Direct(Client& client, const World& world) : client_(client), world_(world)
+    {
+        // As the server's pool sets up each connection.
+        connection_.set_variable("lock_timeout", "10000");
+        connection_.set_variable("idle_in_transaction_session_timeout", "60000");
+    }
+
+    bool lock_unlock()
+    {
+        authenticate();
+        const bool locked = write([&](pqxx::transaction_base& tx) { return lock_step(tx, true); });
+        authenticate();
+        return locked && write([&](pqxx::transaction_base& tx) { return lock_step(tx, false); });
+    }
+
+    bool commit()
+    {
+        authenticate();
+        const auto& blob = world_.blobs[(client_.revision + 1) % 2];
+        read([&](pqxx::transaction_base& tx) {
+            tx.exec_params("SELECT size FROM blobs WHERE hash = $1 AND whole", blob);
+            return true;
+        });
+        std::int64_t revision = 0;
+        // The revision is the client's only once the transaction committed: an attempt refused at
+        // its commit runs again from the start.
+        const bool stored = write([&](pqxx::transaction_base& tx) {
+            if (!visible_space(tx)) {
+                return failed("no space");
+            }
+            const auto file = tx.exec_params(file_query, world_.spaceId, key());
+            if (file.empty()) {
+                return failed("no file");
+            }
+            if (file[0][3].as<std::int64_t>() != client_.revision) {
+                // As the store refuses a stale base; the next commit starts from what is stored.
+                client_.revision = file[0][3].as<std::int64_t>();
+                return failed("409");
+            }
+            const auto seq = tx.exec_params1("UPDATE spaces SET changes = changes + 1 WHERE id = $1 RETURNING changes",
+                                             world_.spaceId)[0]
+                                 .as<std::int64_t>();
+            revision = client_.revision + 1;
+            tx.exec_params("INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
+                           "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(id) DO UPDATE SET path = "
+                           "excluded.path, path_key = excluded.path_key, revision = excluded.revision, blob = "
+                           "excluded.blob, size = excluded.size, deleted = excluded.deleted, seq = excluded.seq",
+                           client_.fileId, world_.spaceId, client_.name, key(), revision, blob, world_.blobSize, false,
+                           seq);
+            tx.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", client_.fileId, revision,
+                           client_.name, blob, world_.blobSize, false, client_.userId, now(), seq);
+            post(tx, 2, 200);
+            return true;
+        });
+        if (stored) {
+            client_.revision = revision;
+        }
+        return stored;
+    }
+
+private:
+    static constexpr const char* file_query =
+        "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "
+        "u.principal_name, f.lock_time, f.seq FROM files f LEFT JOIN users u ON u.id = f.lock_user WHERE "
+        "f.space_id = $1 AND f.path_key = $2 ORDER BY f.deleted, f.revision DESC LIMIT 1";
+
+    static std::string sha256_hex(const std::string& text);
+    static std::int64_t now()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+    std::string key() const { return client_.name; } // lower-case ASCII names are their own key
+
+    template <class Body> bool write(Body&& body)
+    {
+        for (int attempt = 0;; ++attempt) {
+            try {
+                pqxx::transaction<pqxx::serializable, pqxx::read_write> tx(connection_);
+                const bool out = body(tx);
+                tx.commit();
+                return out;
+            }
+            catch (const pqxx::transaction_rollback&) {
+                if (attempt + 1 >= 30) {
+                    throw;
+                }
+                // The store's pause between attempts, so that both retry alike.
+                thread_local std::minstd_rand jitter{std::random_device{}()};
+                std::this_thread::sleep_for(std::chrono::milliseconds(
+                    std::uniform_int_distribution<int>(0, std::min(50, 2 * (attempt + 1)))(jitter)));
+            }
+        }
+    }
+    template <class Body> bool read(Body&& body)
+    {
+        pqxx::transaction<pqxx::repeatable_read, pqxx::read_only> tx(connection_);
+        const bool out = body(tx);
+        tx.commit();
+        return out;
+    }
+
+    void authenticate()
+    {
+        read([&](pqxx::transaction_base& tx) {
+            return !tx.exec_params("SELECT u.id, u.display_name, u.principal_name FROM tokens t JOIN users u ON u.id "
+                                   "= t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
+                                   sha256_hex(client_.token))
+                        .empty();
+        });
+    }
+    bool visible_space(pqxx::transaction_base& tx)
+    {
+        const auto space = tx.exec_params(
+            "SELECT id, kind, project_id, owner_id, name, version_major FROM spaces WHERE id = $1", world_.spaceId);
+        return !space.empty() && !tx.exec_params("SELECT admin FROM project_roles WHERE user_id = $1 AND "
+                                                 "project_id = $2",
+                                                 client_.userId, pqxx::to_string(space[0][2]))
+                                      .empty();
+    }
+    void post(pqxx::transaction_base& tx, int type, int status)
+    {
+        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) VALUES($1, $2, $3, $4, $5)",
+                       client_.userId, type, status, client_.name, now());
+    }
+    bool lock_step(pqxx::transaction_base& tx, bool take)
+    {
+        if (!visible_space(tx)) {
+            return failed("no space");
+        }
+        const auto file = tx.exec_params(file_query, world_.spaceId, key());
+        if (file.empty()) {
+            return failed("no file");
+        }
+        if (take) {
+            tx.exec_params("UPDATE files SET lock_user = $1, lock_time = $2 WHERE id = $3", client_.userId, now(),
+                           client_.fileId);
+            post(tx, 0, 200);
+        }
+        else {
+            tx.exec_params("UPDATE files SET lock_user = NULL, lock_time = NULL WHERE id = $1", client_.fileId);
+            post(tx, 1, 200);
+        }
+        return true;
+    }
+
+    Client& client_;
+    const World& world_;
+    pqxx::connection connection_;
+};
+
+std::string Direct::sha256_hex(const std::string& text)
+{
+    // The server knows a token only by its hash, and hashes it for each request.
+    domain::Sha256 hasher;
+    hasher.add(text);
+    return hasher.hex();
+}
+
+// ---- Measuring. ----
+
+struct Rate {
+    double perSecond = 0;
+    double p50Ms = 0, p99Ms = 0;
+    std::int64_t failures = 0;
+    std::map<std::string, int> reasons;
+};
+
+double percentile(std::vector<double>& sorted, double share)
+{
+    if (sorted.empty()) {
+        return 0;
+    }
+    const auto at = static_cast<std::size_t>(share * static_cast<double>(sorted.size() - 1) + 0.5);
+    return sorted[std::min(at, sorted.size() - 1)];
+}
+
+// `threads` threads run their operation over and over for `seconds` after a short warm-up; an
+// operation answers whether it did what was asked.
+Rate measure(int threads, double seconds, const std::function<std::function<bool()>(int)>& make)
+{
+    std::vector<std::function<bool()>> operations;
+    for (int i = 0; i < threads; ++i) {
+        operations.push_back(make(i));
+    }
+    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(threads));
+    std::mutex failuresMutex;
+    std::map<std::string, int> reasons;
+    std::atomic<Clock::rep> start{0}, stop{0};
+    std::barrier ready(threads + 1);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; ++i) {
+        workers.emplace_back([&, i] {
+            auto& mine = latencies[static_cast<std::size_t>(i)];
+            ready.arrive_and_wait();
+            for (;;) {
+                const auto begun = Clock::now();
+                const auto end = stop.load();
+                if (end != 0 && begun.time_since_epoch().count() >= end) {
+                    break;
+                }
+                bool done = false;
+                try {
+                    done = operations[static_cast<std::size_t>(i)]();
+                }
+                catch (const std::exception& e) {
+                    failure = std::string(e.what()).substr(0, 100);
+                    std::replace(failure.begin(), failure.end(), '\n', ' ');
+                }
+                const auto ended = Clock::now();
+                // The operations that ended inside the window count, as a rate is taken.
+                const auto at = ended.time_since_epoch().count();
+                const auto windowEnd = stop.load();
+                if (windowEnd != 0 && at >= start.load() && at <= windowEnd) {
+                    if (done) {
+                        mine.push_back(std::chrono::duration<double, std::milli>(ended - begun).count());
+                    }
+                    else {
+                        const std::lock_guard lock(failuresMutex);
+                        ++reasons[failure];
+                    }
+                }
+            }
+        });
+    }
+    ready.arrive_and_wait();
+    const auto warm = Clock::now() + 300ms;
+    start = warm.time_since_epoch().count();
+    const auto window = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    stop = (warm + window).time_since_epoch().count();
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    std::vector<double> all;
+    for (auto& mine : latencies) {
+        all.insert(all.end(), mine.begin(), mine.end());
+    }
+    std::sort(all.begin(), all.end());
+    Rate out;
+    out.perSecond = static_cast<double>(all.size()) / seconds;
+    out.p50Ms = percentile(all, 0.50);
+    out.p99Ms = percentile(all, 0.99);
+    for (const auto& [why, count] : reasons) {
+        out.failures += count;
+    }
+    out.reasons = std::move(reasons);
+    return out;
+}
+
+// The repetition of median throughput (its latencies with it).
+Rate median(std::vector<Rate> runs)
+{
+    std::sort(runs.begin(), runs.end(), [](const Rate& a, const Rate& b) { return a.perSecond < b.perSecond; });
+    auto out = runs[runs.size() / 2];
+    out.failures = 0;
+    out.reasons.clear();
+    for (const auto& run : runs) {
+        out.failures += run.failures;
+        for (const auto& [why, count] : run.reasons) {
+            out.reasons[why] += count;
+        }
+    }
+    return out;
+}
+
+double load_average()
+{
+    double one = 0;
+    std::ifstream("/proc/loadavg") >> one;
+    return one;
+}
+
+// The client's next revision: the other of the two contents, on the revision it holds.
+domain::Commit next_commit(const World& world, const Client& client)
+{
+    domain::Commit out;
+    out.spaceId = world.spaceId;
+    out.name = client.name;
+    out.base = domain::Base{client.fileId, client.revision};
+    out.blob = world.blobs[(client.revision + 1) % 2];
+    out.size = world.blobSize;
+    return out;
+}
+bool committed(Client& client, const domain::Answer<domain::FileRow>& stored, domain::Domain& domain,
+               const World& world)
+{
+    if (stored.code != 200) {
+        // The next commit starts from what is stored, whatever became of this one.
+        if (const auto now = domain.file(world.spaceId, client.name); now.code == 200) {
+            client.revision = now.value.revision;
+        }
+        return failed(std::to_string(stored.code));
+    }
+    client.revision = stored.value.revision;
+    return true;
+}
+
+bool both(int lockCode, int unlockCode)
+{
+    return lockCode != 200 ? failed("lock " + std::to_string(lockCode))
+                           : unlockCode == 200 || failed("unlock " + std::to_string(unlockCode));
+}
+
+// The client of `clients[i]`'s operation through the server.
+std::function<bool()> through_server(World& world, int i, bool committing)
+{
+    auto& client = world.clients[static_cast<std::size_t>(i)];
+    std::shared_ptr<domain::Domain> domain = remote::remote_domain(world.connection(client));
+    if (!committing) {
+        return [&world, &client, domain] {
+            return both(domain->lock(world.spaceId, client.name).code, domain->unlock(world.spaceId, client.name));
+        };
+    }
+    return [&world, &client, domain] {
+        return committed(client, domain->commit(next_commit(world, client)), *domain, world);
+    };
+}
+
+// The same operation in this process: the server's work for a request without HTTP.
+struct InProcess {
+    std::shared_ptr<domain::PostgresPool> pool;
+    std::shared_ptr<domain::MetadataStore> store;
+    std::shared_ptr<domain::BlobStore> blobs;
+    std::shared_ptr<domain::PostgresAccounts> accounts;
+
+    explicit InProcess(int poolSize)
+        : pool(std::make_shared<domain::PostgresPool>(domain::PostgresSettings{.url = {}, .poolSize = poolSize})),
+          store(domain::postgres_store(pool)), blobs(domain::postgres_blobs(pool)),
+          accounts(std::make_shared<domain::PostgresAccounts>(pool))
+    {
+    }
+
+    std::function<bool()> operation(World& world, int i, bool committing) const
+    {
+        auto& client = world.clients[static_cast<std::size_t>(i)];
+        const auto self = *this;
+        const auto as_user = [self, &client] {
+            const auto user = self.accounts->authenticate(client.token);
+            return domain::store_domain(self.store, user.value(),
+                                        [] { return domain::to_millis(std::chrono::system_clock::now()); });
+        };
+        if (!committing) {
+            return [&world, &client, as_user] {
+                return both(as_user()->lock(world.spaceId, client.name).code,
+                            as_user()->unlock(world.spaceId, client.name));
+            };
+        }
+        return [&world, &client, as_user, self] {
+            const auto domain = as_user();
+            const auto commit = next_commit(world, client);
+            return self.blobs->size(commit.blob) == commit.size &&
+                   committed(client, domain->commit(commit), *domain, world);
+        };
+    }
+};
+
+// ---- Contents. ----
+
+// Sends a file's bytes over a loopback connection to a reader that drops them: what moving the
+// bytes costs at the least.
+double loopback_copy_seconds(const fs::path& file)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        fail("cannot listen on loopback");
+    }
+    std::int64_t received = 0;
+    std::thread reader([&] {
+        const int peer = accept(listener, nullptr, nullptr);
+        std::vector<char> buffer(1 << 20);
+        for (ssize_t got; (got = read(peer, buffer.data(), buffer.size())) > 0;) {
+            received += got;
+        }
+        close(peer);
+    });
+    const auto begun = Clock::now();
+    const int out = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(out, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        fail("cannot connect on loopback");
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> buffer(1 << 20);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        for (std::size_t sent = 0, n = static_cast<std::size_t>(in.gcount()); sent < n;) {
+            const auto wrote = send(out, buffer.data() + sent, n - sent, MSG_NOSIGNAL);
+            if (wrote <= 0) {
+                fail("loopback send failed");
+            }
+            sent += static_cast<std::size_t>(wrote);
+        }
+    }
+    shutdown(out, SHUT_WR);
+    reader.join();
+    const auto took = std::chrono::duration<double>(Clock::now() - begun).count();
+    close(out);
+    close(listener);
+    if (received != static_cast<std::int64_t>(fs::file_size(file))) {
+        fail("the loopback copy lost bytes");
+    }
+    return took;
+}
+
+// A file of fresh content (the server holds every earlier one) hashed and uploaded, as a host
+// stores a file.
+void renew(const fs::path& file, std::uint64_t seed)
+{
+    // A new first 8 bytes make new content without writing the whole file again.
+    std::fstream patch(file, std::ios::binary | std::ios::in | std::ios::out);
+    patch.write(reinterpret_cast<const char*>(&seed), sizeof seed);
+}
+
+double upload_seconds(const World& world, const fs::path& file, std::int64_t bytes, std::uint64_t seed,
+                      std::string* hashOut = nullptr)
+{
+    renew(file, seed);
+    remote::BlobClient client(world.connection(world.clients[0]));
+    const auto begun = Clock::now();
+    const auto hash = remote::file_hash(file).value();
+    const auto code = client.upload(file, hash, bytes);
+    const auto took = std::chrono::duration<double>(Clock::now() - begun).count();
+    if (code != 201) {
+        fail("the upload answered " + std::to_string(code));
+    }
+    if (hashOut) {
+        *hashOut = hash;
+    }
+    return took;
+}
+
+// Parts of an upload's cost, to see where its time goes: hashing the file, and the blob store's
+// own work (the chunks stored, then read back and hashed once whole) without HTTP.
+double hash_seconds(const fs::path& file)
+{
+    const auto begun = Clock::now();
+    if (!remote::file_hash(file)) {
+        fail("cannot hash " + file.string());
+    }
+    return std::chrono::duration<double>(Clock::now() - begun).count();
+}
+struct Split {
+    double chunks = 0, finish = 0;
+};
+Split store_seconds(domain::BlobStore& blobs, const fs::path& file, std::int64_t bytes, std::uint64_t seed)
+{
+    renew(file, seed);
+    const auto hash = remote::file_hash(file).value();
+    const auto begun = Clock::now();
+    std::ifstream in(file, std::ios::binary);
+    std::string piece(static_cast<std::size_t>(domain::BlobStore::chunk_size), '\0');
+    for (std::int64_t offset = 0; offset < bytes; offset += domain::BlobStore::chunk_size) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        blobs.put_chunk(hash, offset, std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
+    }
+    const auto chunked = Clock::now();
+    if (!blobs.finish(hash, bytes)) {
+        fail("the store refused the blob");
+    }
+    return {std::chrono::duration<double>(chunked - begun).count(),
+            std::chrono::duration<double>(Clock::now() - chunked).count()};
+}
+
+// The server's own time in the requests of a route ("method=... route=..."), from its request
+// log after `from` bytes.
+double logged_seconds(const fs::path& log, std::uintmax_t from, const std::string& route)
+{
+    std::ifstream in(log);
+    in.seekg(static_cast<std::streamoff>(from));
+    double ms = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" " + route + " ") != std::string::npos) {
+            if (const auto at = line.find(" ms="); at != std::string::npos) {
+                ms += std::stod(line.substr(at + 4));
+            }
+        }
+    }
+    return ms / 1000;
+}
+
+double median_of(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void print_rate_row(const char* operation, int clients, const Rate& server, const Rate& inProcess, const Rate& direct)
+{
+    std::printf("%-12s %7d  %9.0f %7.2f %7.2f  %9.0f  %9.0f %7.2f %7.2f  %6.2f %6.2f  %s\n", operation, clients,
+                server.perSecond, server.p50Ms, server.p99Ms, inProcess.perSecond, direct.perSecond, direct.p50Ms,
+                direct.p99Ms, server.perSecond / direct.perSecond, inProcess.perSecond / direct.perSecond,
+                server.failures + inProcess.failures + direct.failures ? "*" : "");
+    for (const auto* rate : {&server, &inProcess, &direct}) {
+        for (const auto& [why, count] : rate->reasons) {
+            std::printf("    * %s: %d failed (all repetitions): %s\n",
+                        rate == &server      ? "server"
+                        : rate == &inProcess ? "in process"
+                                             : "direct",
+                        count, why.c_str());
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const std::string value = argv[i + 1];
+        if (name == "--seconds") {
+            options.seconds = std::stod(value);
+        }
+        else if (name == "--repetitions") {
+            options.repetitions = std::max(1, std::stoi(value));
+        }
+        else if (name == "--pool") {
+            options.pool = std::stoi(value);
+        }
+        else if (name == "--upload-mib") {
+            options.uploadMib = std::stoll(value);
+        }
+        else if (name == "--memory-mib") {
+            options.memoryMib = std::stoll(value);
+        }
+        else {
+            fail("unknown option " + name);
+        }
+    }
+    // However it goes, the run ends: the servers die with it, and the cluster with its wrapper.
+    alarm(1800);
+
+    const std::vector<int> clientCounts{1, 8, 32};
+    World world;
+    world.scratch = fs::temp_directory_path() / ("vyr-cld-team-bench-" + std::to_string(getpid()));
+    fs::create_directories(world.scratch);
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup()
+        {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } cleanup{world.scratch};
+    build_world(world, options, clientCounts.back());
+    const InProcess inProcess(options.pool);
+
+    std::printf("machine: %u cores, load average %.2f at the start; server pool %d connections, %d workers\n",
+                std::thread::hardware_concurrency(), load_average(), options.pool, options.pool);
+    std::printf("medians of %d repetitions of %.1f s; latency in ms of one operation\n\n", options.repetitions,
+                options.seconds);
+    std::printf("%-12s %7s  %9s %7s %7s  %9s  %9s %7s %7s  %6s %6s\n", "operation", "clients", "server/s", "p50", "p99",
+                "inproc/s", "direct/s", "p50", "p99", "srv/dir", "inp/dir");
+    for (const bool commit : {false, true}) {
+        for (const int clients : clientCounts) {
+            std::vector<Rate> server, in, direct;
+            for (int r = 0; r < options.repetitions; ++r) {
+                server.push_back(
+                    measure(clients, options.seconds, [&](int i) { return through_server(world, i, commit); }));
+                in.push_back(
+                    measure(clients, options.seconds, [&](int i) { return inProcess.operation(world, i, commit); }));
+                direct.push_back(measure(clients, options.seconds, [&](int i) -> std::function<bool()> {
+                    auto connection = std::make_shared<Direct>(world.clients[static_cast<std::size_t>(i)], world);
+                    if (commit) {
+                        return [connection] { return connection->commit(); };
+                    }
+                    return [connection] { return connection->lock_unlock(); };
+                }));
+            }
+            print_rate_row(commit ? "commit" : "lock+unlock", clients, median(server), median(in), median(direct));
+            std::fflush(stdout);
+        }
+    }
+
+    const auto uploadBytes = options.uploadMib << 20;
+    const auto big = write_file(world.scratch / "big", uploadBytes, 7);
+    std::vector<double> through, raw, hashing, storedChunks, storedFinish, serverChunks, serverFinish;
+    const auto log = world.scratch / "server.log";
+    const int transfers = std::min(options.repetitions, 3); // each stores the whole file in the database
+    for (int r = 0; r < transfers; ++r) {
+        raw.push_back(loopback_copy_seconds(big));
+        const auto logged = fs::file_size(log);
+        through.push_back(upload_seconds(world, big, uploadBytes, 1000 + static_cast<std::uint64_t>(r)));
+        // The server logs a request once its answer is written, so the last line may lag the client.
+        const std::string finish = "method=PUT route=/v1/blobs/{hash}";
+        for (int wait = 0; wait < 40 && logged_seconds(log, logged, finish) == 0; ++wait) {
+            std::this_thread::sleep_for(50ms);
+        }
+        serverChunks.push_back(logged_seconds(log, logged, "method=PUT route=/v1/blobs/{hash}/chunks/{offset}"));
+        serverFinish.push_back(logged_seconds(log, logged, finish));
+        hashing.push_back(hash_seconds(big));
+        const auto split = store_seconds(*inProcess.blobs, big, uploadBytes, 2000 + static_cast<std::uint64_t>(r));
+        storedChunks.push_back(split.chunks);
+        storedFinish.push_back(split.finish);
+    }
+    const double mib = static_cast<double>(options.uploadMib);
+    std::printf("\n%lld MiB, medians of %d: upload through the server (hash, chunks) %.1f MiB/s; loopback copy "
+                "%.1f MiB/s; ratio %.3f\n",
+                static_cast<long long>(options.uploadMib), transfers, mib / median_of(through), mib / median_of(raw),
+                median_of(raw) / median_of(through));
+    std::printf("  its parts, seconds: whole upload %.2f = the server's own time in chunk requests %.2f + in the "
+                "final check %.2f + the rest (hashing the file alone takes %.2f; HTTP, client)\n",
+                median_of(through), median_of(serverChunks), median_of(serverFinish), median_of(hashing));
+    std::printf("  the blob store alone, in this process: chunks %.2f s + final check %.2f s = %.1f MiB/s\n",
+                median_of(storedChunks), median_of(storedFinish),
+                mib / (median_of(storedChunks) + median_of(storedFinish)));
+    fs::remove(big);
+
+    // Peaks over the big transfer alone: what the earlier loads reached does not count.
+    const auto memoryBytes = options.memoryMib << 20;
+    const auto huge = write_file(world.scratch / "huge", memoryBytes, 9);
+    const auto serverPid = world.server->child->pid();
+    reset_peak(serverPid);
+    reset_peak(getpid());
+    std::string hash;
+    const auto up = upload_seconds(world, huge, memoryBytes, 4242, &hash);
+    const auto serverUp = status_kib(serverPid, "VmHWM:");
+    const auto clientUp = status_kib(getpid(), "VmHWM:");
+    fs::remove(huge);
+    reset_peak(serverPid);
+    reset_peak(getpid());
+    remote::BlobClient client(world.connection(world.clients[0]));
+    const auto begun = Clock::now();
+    const auto code = client.download(hash, memoryBytes, world.scratch / "back");
+    const auto down = std::chrono::duration<double>(Clock::now() - begun).count();
+    if (code != 200) {
+        fail("the download answered " + std::to_string(code));
+    }
+    const auto serverDown = status_kib(serverPid, "VmHWM:");
+    const auto clientDown = status_kib(getpid(), "VmHWM:");
+    std::printf("%lld MiB upload: %.1f s, peak resident server %.1f MiB, client %.1f MiB\n",
+                static_cast<long long>(options.memoryMib), up, static_cast<double>(serverUp) / 1024.0,
+                static_cast<double>(clientUp) / 1024.0);
+    std::printf("%lld MiB download: %.1f s, peak resident server %.1f MiB, client %.1f MiB\n",
+                static_cast<long long>(options.memoryMib), down, static_cast<double>(serverDown) / 1024.0,
+                static_cast<double>(clientDown) / 1024.0);
+    std::printf("\nload average %.2f at the end\n", load_average());
+    return 0;
+}
