@@ -192,6 +192,77 @@ private:
     int fd_ = -1;
 };
 
+std::filesystem::path blob_in(const std::filesystem::path& folder, const std::string& hash)
+{
+    return folder / hash.substr(0, 2) / hash;
+}
+
+// The shares of a pass before its last piece: the whole is told once the bytes are where they go.
+Progress before_last(const Progress& progress)
+{
+    if (!progress) {
+        return nullptr;
+    }
+    return [progress](double share) {
+        if (share < 1.0) {
+            progress(share);
+        }
+    };
+}
+
+// Bytes hashed only; kept by sending them again.
+class HashedOnly final : public Staged {
+public:
+    HashedOnly(Contents& contents, std::filesystem::path source, Blob blob)
+        : contents_(contents), source_(std::move(source)), blob_(std::move(blob))
+    {
+    }
+    [[nodiscard]] const Blob& blob() const override { return blob_; }
+    Blob keep(const Progress& progress) override { return contents_.put(source_, blob_, progress); }
+
+private:
+    Contents& contents_;
+    std::filesystem::path source_;
+    Blob blob_;
+};
+
+// Bytes copied into the store's temporary folder while they were hashed.
+class SetAside final : public Staged {
+public:
+    SetAside(const std::filesystem::path& source, std::filesystem::path folder, const Progress& progress)
+        : folder_(std::move(folder)), temp_(folder_ / "tmp")
+    {
+        const Fd in(source, O_RDONLY);
+        Hasher hasher;
+        stream(in, before_last(progress), [&](const char* data, std::size_t size) {
+            hasher.add(data, size);
+            write_all(temp_.fd(), data, size);
+            blob_.size += static_cast<std::int64_t>(size);
+        });
+        blob_.hash = hasher.hex();
+    }
+    [[nodiscard]] const Blob& blob() const override { return blob_; }
+    Blob keep(const Progress& progress) override
+    {
+        temp_.sync();
+        // Renamed over a blob of the same name too: the bytes are the same unless that blob was
+        // damaged under the store, and then the fresh copy, whose hash was just taken, repairs it.
+        const auto target = blob_in(folder_, blob_.hash);
+        std::filesystem::create_directories(target.parent_path());
+        temp_.rename_to(target);
+        sync_folder(target.parent_path());
+        if (progress) {
+            progress(1.0);
+        }
+        return blob_;
+    }
+
+private:
+    std::filesystem::path folder_;
+    TempFile temp_;
+    Blob blob_;
+};
+
 } // namespace
 
 std::int64_t modified_nanos(const std::filesystem::path& file)
@@ -211,30 +282,22 @@ FolderContents::FolderContents(std::filesystem::path folder) : folder_(std::move
 
 std::filesystem::path FolderContents::blob_path(const std::string& hash) const
 {
-    return folder_ / hash.substr(0, 2) / hash;
+    return blob_in(folder_, hash);
 }
 
+std::unique_ptr<Staged> Contents::stage(const std::filesystem::path& source, const Progress& /*progress*/)
+{
+    return std::make_unique<HashedOnly>(*this, source, hash_file(source));
+}
 Blob FolderContents::put(const std::filesystem::path& source, const Blob& /*known*/, const Progress& progress)
 {
-    const Fd in(source, O_RDONLY);
-    TempFile temp(folder_ / "tmp");
-    Hasher hasher;
-    Blob blob;
-    stream(in, progress, [&](const char* data, std::size_t size) {
-        hasher.add(data, size);
-        write_all(temp.fd(), data, size);
-        blob.size += static_cast<std::int64_t>(size);
-    });
-    temp.sync();
     // The hash of the bytes copied, not the one known before: the file may have changed since.
-    blob.hash = hasher.hex();
-    // Renamed over a blob of the same name too: the bytes are the same unless that blob was damaged
-    // under the store, and then the fresh copy, whose hash was just taken, repairs it.
-    const auto target = blob_path(blob.hash);
-    std::filesystem::create_directories(target.parent_path());
-    temp.rename_to(target);
-    sync_folder(target.parent_path());
-    return blob;
+    return stage(source, progress)->keep(progress);
+}
+
+std::unique_ptr<Staged> FolderContents::stage(const std::filesystem::path& source, const Progress& progress)
+{
+    return std::make_unique<SetAside>(source, folder_, progress);
 }
 
 std::int64_t FolderContents::copy_out(const Blob& expected, const std::filesystem::path& target,

@@ -46,6 +46,12 @@ FileRow read_seen(SQLite::Statement& q)
     return file;
 }
 
+// Which of the space's files are behind the store, or agreed with it, for a query over `seen s`
+// joined to the user's `working w`.
+#define VYR_LIVE_BEHIND                                                                                          \
+    "s.deleted = 0 AND (w.revision IS NULL OR w.revision < s.revision OR w.path <> s.path)"
+#define VYR_AGREED "s.deleted = 0 AND w.revision = s.revision AND w.path = s.path"
+
 #define VYR_SEEN_AND_WORKING                                                                                     \
     "SELECT s.file_id, s.space_id, s.path, s.revision, s.blob, s.size, s.deleted, w.path, w.revision, w.blob, " \
     "w.size, w.mtime FROM seen s "
@@ -221,8 +227,7 @@ std::vector<Journal::Behind> Journal::behind(const std::string& spaceId)
     return locked([&] {
         auto q = bound(db_,
                        VYR_SEEN_AND_WORKING "LEFT JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
-                                            "WHERE s.space_id = ? AND ((s.deleted = 0 AND (w.revision IS NULL OR "
-                                            "w.revision < s.revision OR w.path <> s.path)) OR (s.deleted = 1 AND "
+                                            "WHERE s.space_id = ? AND ((" VYR_LIVE_BEHIND ") OR (s.deleted = 1 AND "
                                             "w.revision IS NOT NULL)) ORDER BY s.path",
                        user_, spaceId);
         return read_behind(q);
@@ -234,11 +239,48 @@ std::vector<Journal::Behind> Journal::agreed(const std::string& spaceId)
     return locked([&] {
         auto q = bound(db_,
                        VYR_SEEN_AND_WORKING "JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
-                                            "WHERE s.space_id = ? AND s.deleted = 0 AND w.revision = s.revision AND "
-                                            "w.path = s.path ORDER BY s.path",
+                                            "WHERE s.space_id = ? AND " VYR_AGREED " ORDER BY s.path",
                        user_, spaceId);
         return read_behind(q);
     });
+}
+
+Journal::Count Journal::left(const std::string& spaceId)
+{
+    return locked([&] {
+        auto q = bound(db_,
+                       "SELECT count(*), coalesce(sum(s.size), 0) FROM seen s LEFT JOIN working w ON w.file_id = "
+                       "s.file_id AND w.user_id = ? WHERE s.space_id = ? AND " VYR_LIVE_BEHIND,
+                       user_, spaceId);
+        q.executeStep();
+        return Count{q.getColumn(0).getInt64(), q.getColumn(1).getInt64()};
+    });
+}
+
+std::vector<Journal::Sized> Journal::sized(const char* sql, const std::string& spaceId)
+{
+    return locked([&] {
+        auto q = bound(db_, sql, user_, spaceId);
+        std::vector<Sized> out;
+        while (q.executeStep()) {
+            out.emplace_back(q.getColumn(0).getString(), q.getColumn(1).getInt64());
+        }
+        return out;
+    });
+}
+
+std::vector<Journal::Sized> Journal::left_sizes(const std::string& spaceId)
+{
+    return sized("SELECT s.path, s.size FROM seen s LEFT JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
+                 "WHERE s.space_id = ? AND " VYR_LIVE_BEHIND,
+                 spaceId);
+}
+
+std::vector<Journal::Sized> Journal::agreed_sizes(const std::string& spaceId)
+{
+    return sized("SELECT s.path, s.size FROM seen s JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
+                 "WHERE s.space_id = ? AND " VYR_AGREED,
+                 spaceId);
 }
 
 bool Journal::took_over(const std::string& spaceId)
