@@ -207,10 +207,12 @@ void Journal::follow(const std::string& spaceId, const std::function<std::vector
     locked([&] {
         SQLite::Transaction transaction(db_, SQLite::TransactionBehavior::IMMEDIATE);
         std::int64_t newest = after;
+        // Prepared once: a first follow of a space takes every one of its files.
+        SQLite::Statement insert(db_, "INSERT OR REPLACE INTO seen VALUES(?, ?, ?, ?, ?, ?, ?)");
         for (const auto& file : changed) {
-            bound(db_, "INSERT OR REPLACE INTO seen VALUES(?, ?, ?, ?, ?, ?, ?)", file.id, spaceId, file.path,
-                  file.revision, file.blob, file.size, file.deleted ? 1 : 0)
-                .exec();
+            SQLite::bind(insert, file.id, spaceId, file.path, file.revision, file.blob, file.size, file.deleted ? 1 : 0);
+            insert.exec();
+            insert.reset();
             newest = std::max(newest, file.seq);
         }
         // Only forward: another process of the folder may have followed further meanwhile.
