@@ -257,7 +257,8 @@ struct DirectStore {
         journal.exec("CREATE TABLE working (file_id TEXT PRIMARY KEY, path TEXT NOT NULL, revision INTEGER NOT NULL,"
                      " blob TEXT NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL)");
         journal.exec("CREATE TABLE seen (file_id TEXT PRIMARY KEY, space_id TEXT NOT NULL, path TEXT NOT NULL,"
-                     " revision INTEGER NOT NULL, blob TEXT NOT NULL, size INTEGER NOT NULL, deleted INTEGER NOT NULL)");
+                     " revision INTEGER NOT NULL, blob TEXT NOT NULL, size INTEGER NOT NULL,"
+                     " deleted INTEGER NOT NULL)");
         journal.exec("CREATE INDEX seen_space ON seen (space_id, path)");
         journal.exec("CREATE TABLE cursors (space_id TEXT PRIMARY KEY, seq INTEGER NOT NULL)");
         journal.exec("CREATE TABLE upload_queue (space_id TEXT NOT NULL, path TEXT NOT NULL, unlock INTEGER NOT NULL,"
@@ -266,7 +267,8 @@ struct DirectStore {
 
     void post(const std::string& path, int type)
     {
-        SQLite::Statement event(db, "INSERT INTO events (user_id, type, status, response_id, time) VALUES (?, ?, 200, ?, ?)");
+        SQLite::Statement event(db, "INSERT INTO events (user_id, type, status, response_id, time)"
+                                    " VALUES (?, ?, 200, ?, ?)");
         SQLite::bind(event, user, type, path, static_cast<std::int64_t>(time(nullptr)));
         event.exec();
     }
@@ -300,7 +302,8 @@ struct DirectStore {
             check(query.executeStep(), "no such file");
             return std::pair(query.getColumn(0).getString(), query.getColumn(1).getInt64());
         };
-        const char* const stored = "SELECT id, revision FROM files WHERE space_id = '" DIRECT_SPACE "' AND path_key = ?";
+        const char* const stored =
+            "SELECT id, revision FROM files WHERE space_id = '" DIRECT_SPACE "' AND path_key = ?";
         const auto [id, revision] = row(db, stored, name);
         row(journal, "SELECT file_id, revision FROM working WHERE file_id = ?", id);
         const auto mtime = fs::last_write_time(folder / name).time_since_epoch().count();

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace vyr::cld::local {
 namespace {
@@ -197,19 +198,6 @@ std::filesystem::path blob_in(const std::filesystem::path& folder, const std::st
     return folder / hash.substr(0, 2) / hash;
 }
 
-// The shares of a pass before its last piece: the whole is told once the bytes are where they go.
-Progress before_last(const Progress& progress)
-{
-    if (!progress) {
-        return nullptr;
-    }
-    return [progress](double share) {
-        if (share < 1.0) {
-            progress(share);
-        }
-    };
-}
-
 // Bytes hashed only; kept by sending them again.
 class HashedOnly final : public Staged {
 public:
@@ -229,12 +217,12 @@ private:
 // Bytes copied into the store's temporary folder while they were hashed.
 class SetAside final : public Staged {
 public:
-    SetAside(const std::filesystem::path& source, std::filesystem::path folder, const Progress& progress)
+    SetAside(const std::filesystem::path& source, std::filesystem::path folder)
         : folder_(std::move(folder)), temp_(folder_ / "tmp")
     {
         const Fd in(source, O_RDONLY);
         Hasher hasher;
-        stream(in, before_last(progress), [&](const char* data, std::size_t size) {
+        stream(in, [&](double share) { shares_.push_back(share); }, [&](const char* data, std::size_t size) {
             hasher.add(data, size);
             write_all(temp_.fd(), data, size);
             blob_.size += static_cast<std::int64_t>(size);
@@ -244,6 +232,11 @@ public:
     [[nodiscard]] const Blob& blob() const override { return blob_; }
     Blob keep(const Progress& progress) override
     {
+        // The progress of a transfer is told for bytes the store takes: the pieces read are told
+        // now that it takes them, before they are flushed.
+        for (const double share : progress ? shares_ : std::vector<double>{}) {
+            progress(share);
+        }
         temp_.sync();
         // Renamed over a blob of the same name too: the bytes are the same unless that blob was
         // damaged under the store, and then the fresh copy, whose hash was just taken, repairs it.
@@ -251,9 +244,6 @@ public:
         std::filesystem::create_directories(target.parent_path());
         temp_.rename_to(target);
         sync_folder(target.parent_path());
-        if (progress) {
-            progress(1.0);
-        }
         return blob_;
     }
 
@@ -261,6 +251,7 @@ private:
     std::filesystem::path folder_;
     TempFile temp_;
     Blob blob_;
+    std::vector<double> shares_;
 };
 
 } // namespace
@@ -285,19 +276,20 @@ std::filesystem::path FolderContents::blob_path(const std::string& hash) const
     return blob_in(folder_, hash);
 }
 
-std::unique_ptr<Staged> Contents::stage(const std::filesystem::path& source, const Progress& /*progress*/)
+std::unique_ptr<Staged> Contents::stage(const std::filesystem::path& source)
 {
     return std::make_unique<HashedOnly>(*this, source, hash_file(source));
 }
+
 Blob FolderContents::put(const std::filesystem::path& source, const Blob& /*known*/, const Progress& progress)
 {
     // The hash of the bytes copied, not the one known before: the file may have changed since.
-    return stage(source, progress)->keep(progress);
+    return stage(source)->keep(progress);
 }
 
-std::unique_ptr<Staged> FolderContents::stage(const std::filesystem::path& source, const Progress& progress)
+std::unique_ptr<Staged> FolderContents::stage(const std::filesystem::path& source)
 {
-    return std::make_unique<SetAside>(source, folder_, progress);
+    return std::make_unique<SetAside>(source, folder_);
 }
 
 std::int64_t FolderContents::copy_out(const Blob& expected, const std::filesystem::path& target,

@@ -218,18 +218,8 @@ int Client::upload(const Context& context, const Target& target, bool unlockAfte
         return std::nullopt;
     }();
     // Read once: the hash decides, and the bytes it was taken of are the ones stored.
-    bool shown = false;
-    const auto reading = [&](double share) {
-        shown = true;
-        progress(ProgressEventType::Upload, share, target.path.relative);
-    };
-    const auto staged = content_->stage(target.path.local, reading);
+    const auto staged = content_->stage(target.path.local);
     auto blob = staged->blob();
-    const auto done = [&] {
-        if (shown) {
-            progress(ProgressEventType::DeleteProgressBar, 1.0, target.path.relative);
-        }
-    };
     domain::Commit commit{target.space.id, target.path.relative, std::nullopt, blob.hash, blob.size, unlockAfter, true};
     if (working) {
         commit.base = domain::Base{working->first, working->second.revision};
@@ -238,13 +228,12 @@ int Client::upload(const Context& context, const Target& target, bool unlockAfte
     // process may have stored one meanwhile.
     const auto check = domain_->commit(commit);
     if (check.code >= bad_request) {
-        done();
         return check.code;
     }
     if (check.value.blob != blob.hash) {
-        blob = staged->keep(reading);
+        blob = staged->keep([&](double share) { progress(ProgressEventType::Upload, share, target.path.relative); });
+        progress(ProgressEventType::DeleteProgressBar, 1.0, target.path.relative);
     }
-    done();
     commit.blob = blob.hash;
     commit.size = blob.size;
     commit.checkOnly = false;

@@ -210,7 +210,8 @@ void Journal::follow(const std::string& spaceId, const std::function<std::vector
         // Prepared once: a first follow of a space takes every one of its files.
         SQLite::Statement insert(db_, "INSERT OR REPLACE INTO seen VALUES(?, ?, ?, ?, ?, ?, ?)");
         for (const auto& file : changed) {
-            SQLite::bind(insert, file.id, spaceId, file.path, file.revision, file.blob, file.size, file.deleted ? 1 : 0);
+            SQLite::bind(insert, file.id, spaceId, file.path, file.revision, file.blob, file.size,
+                         file.deleted ? 1 : 0);
             insert.exec();
             insert.reset();
             newest = std::max(newest, file.seq);
