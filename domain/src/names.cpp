@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <cstdio>
@@ -31,6 +32,10 @@ bool unusable(std::string_view part)
 
 std::u16string utf16(std::string_view text)
 {
+    // Ids, numbers and most names are ASCII, which widens unit by unit.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return {text.begin(), text.end()};
+    }
     std::u16string out(text.size(), u'\0');
     UErrorCode status = U_ZERO_ERROR;
     int32_t written = 0;

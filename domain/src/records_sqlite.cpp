@@ -202,10 +202,11 @@ public:
 
     std::vector<ProjectRow> projects(const std::string& tenantId) override
     {
-        return rows<ProjectRow>(db_,
-                                "SELECT id, tenant_id, name, number, crs FROM projects WHERE tenant_id = ? "
-                                "ORDER BY created, id",
-                                read_project, tenantId);
+        // A list reads what it shows; the tenant is the one asked for.
+        return rows<ProjectRow>(
+            db_, "SELECT id, name, number FROM projects WHERE tenant_id = ? ORDER BY created, id",
+            [&](const SQLite::Statement& q) { return ProjectRow{text(q, 0), tenantId, text(q, 1), text(q, 2), {}}; },
+            tenantId);
     }
     std::optional<ProjectRow> project(const std::string& id) override
     {

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace vyr::cld::local {
 namespace {
@@ -160,6 +161,67 @@ private:
     int fd_ = -1;
 };
 
+std::filesystem::path blob_in(const std::filesystem::path& folder, const std::string& hash)
+{
+    return folder / hash.substr(0, 2) / hash;
+}
+
+// Bytes hashed only; kept by sending them again.
+class HashedOnly final : public Staged {
+public:
+    HashedOnly(Contents& contents, std::filesystem::path source, Blob blob)
+        : contents_(contents), source_(std::move(source)), blob_(std::move(blob))
+    {
+    }
+    [[nodiscard]] const Blob& blob() const override { return blob_; }
+    Blob keep(const Progress& progress) override { return contents_.put(source_, blob_, progress); }
+
+private:
+    Contents& contents_;
+    std::filesystem::path source_;
+    Blob blob_;
+};
+
+// Bytes copied into the store's temporary folder while they were hashed.
+class SetAside final : public Staged {
+public:
+    SetAside(const std::filesystem::path& source, std::filesystem::path folder)
+        : folder_(std::move(folder)), temp_(folder_ / "tmp")
+    {
+        const Fd in(source, O_RDONLY);
+        domain::Sha256 hasher;
+        stream(in, [&](double share) { shares_.push_back(share); }, [&](const char* data, std::size_t size) {
+            hasher.add(data, size);
+            write_all(temp_.fd(), data, size);
+            blob_.size += static_cast<std::int64_t>(size);
+        });
+        blob_.hash = hasher.hex();
+    }
+    [[nodiscard]] const Blob& blob() const override { return blob_; }
+    Blob keep(const Progress& progress) override
+    {
+        // The progress of a transfer is told for bytes the store takes: the pieces read are told
+        // now that it takes them, before they are flushed.
+        for (const double share : progress ? shares_ : std::vector<double>{}) {
+            progress(share);
+        }
+        temp_.sync();
+        // Renamed over a blob of the same name too: the bytes are the same unless that blob was
+        // damaged under the store, and then the fresh copy, whose hash was just taken, repairs it.
+        const auto target = blob_in(folder_, blob_.hash);
+        std::filesystem::create_directories(target.parent_path());
+        temp_.rename_to(target);
+        sync_folder(target.parent_path());
+        return blob_;
+    }
+
+private:
+    std::filesystem::path folder_;
+    TempFile temp_;
+    Blob blob_;
+    std::vector<double> shares_;
+};
+
 } // namespace
 
 std::int64_t modified_nanos(const std::filesystem::path& file)
@@ -179,30 +241,23 @@ FolderContents::FolderContents(std::filesystem::path folder) : folder_(std::move
 
 std::filesystem::path FolderContents::blob_path(const std::string& hash) const
 {
-    return folder_ / hash.substr(0, 2) / hash;
+    return blob_in(folder_, hash);
+}
+
+std::unique_ptr<Staged> Contents::stage(const std::filesystem::path& source)
+{
+    return std::make_unique<HashedOnly>(*this, source, hash_file(source));
 }
 
 Blob FolderContents::put(const std::filesystem::path& source, const Blob& /*known*/, const Progress& progress)
 {
-    const Fd in(source, O_RDONLY);
-    TempFile temp(folder_ / "tmp");
-    domain::Sha256 hasher;
-    Blob blob;
-    stream(in, progress, [&](const char* data, std::size_t size) {
-        hasher.add(data, size);
-        write_all(temp.fd(), data, size);
-        blob.size += static_cast<std::int64_t>(size);
-    });
-    temp.sync();
     // The hash of the bytes copied, not the one known before: the file may have changed since.
-    blob.hash = hasher.hex();
-    // Renamed over a blob of the same name too: the bytes are the same unless that blob was damaged
-    // under the store, and then the fresh copy, whose hash was just taken, repairs it.
-    const auto target = blob_path(blob.hash);
-    std::filesystem::create_directories(target.parent_path());
-    temp.rename_to(target);
-    sync_folder(target.parent_path());
-    return blob;
+    return stage(source)->keep(progress);
+}
+
+std::unique_ptr<Staged> FolderContents::stage(const std::filesystem::path& source)
+{
+    return std::make_unique<SetAside>(source, folder_);
 }
 
 std::int64_t FolderContents::copy_out(const Blob& expected, const std::filesystem::path& target,

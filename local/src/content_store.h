@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -41,10 +42,26 @@ struct Blob {
 
 using Progress = std::function<void(double)>;
 
+// A local file's bytes, read once: hashed, and held ready to be stored or dropped.
+class Staged {
+public:
+    virtual ~Staged() = default;
+    // The hash and size of the bytes read.
+    [[nodiscard]] virtual const Blob& blob() const = 0;
+    // Stores them as their blob, telling `progress` of the transfer, and answers what was stored.
+    // Without it they are dropped.
+    virtual Blob keep(const Progress& progress) = 0;
+};
+
 // Where file contents live for a service client: a store's own folder, or a server.
 class Contents {
 public:
     virtual ~Contents() = default;
+
+    // Reads `source` once, so that its hash can decide whether it is stored at all. Here the pass
+    // only hashes and `keep` stores the bytes with `put`; a store that can set them aside copies
+    // them in the same pass.
+    virtual std::unique_ptr<Staged> stage(const std::filesystem::path& source);
 
     // Stores the bytes of `source`, whose hash and size are `known` (taken moments before; the
     // store checks them again), and answers what it stored.
@@ -62,6 +79,9 @@ class FolderContents final : public Contents {
 public:
     explicit FolderContents(std::filesystem::path folder);
 
+    // Hashes and copies in one pass, into a temporary file of the store that `keep` flushes and
+    // renames into place.
+    std::unique_ptr<Staged> stage(const std::filesystem::path& source) override;
     Blob put(const std::filesystem::path& source, const Blob& known, const Progress& progress) override;
     std::int64_t copy_out(const Blob& expected, const std::filesystem::path& target,
                           const Progress& progress) override;

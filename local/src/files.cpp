@@ -1,7 +1,12 @@
 #include "service.h"
 
+#include <dirent.h>
+
 #include <algorithm>
+#include <string>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace vyr::cld::local {
 namespace {
@@ -52,6 +57,43 @@ bool unchanged(const std::filesystem::path& local, const WorkingRow& working)
         return true;
     }
     return hash_file(local).hash == working.blob;
+}
+
+// The entries of `items` whose file the working folder no longer holds. Each folder is listed
+// once, which costs a pass over its names; only a name its listing lacks has its path resolved and
+// looked up, which costs a look-up of every part of the path.
+template <class T, class PathOf>
+std::vector<T> gone(const std::filesystem::path& root, std::vector<T> items, PathOf&& path_of)
+{
+    std::unordered_map<std::string, std::optional<std::unordered_set<std::string>>> listings;
+    const auto listing = [&](const std::string& folder) -> const std::optional<std::unordered_set<std::string>>& {
+        const auto [found, fresh] = listings.try_emplace(folder);
+        if (fresh) {
+            // Unreadable or missing: every file of it is looked up on its own.
+            if (DIR* dir = ::opendir((root / folder).c_str())) {
+                auto& names = found->second.emplace();
+                while (const dirent* entry = ::readdir(dir)) {
+                    names.emplace(entry->d_name);
+                }
+                ::closedir(dir);
+            }
+        }
+        return found->second;
+    };
+    std::vector<T> out;
+    for (auto& item : items) {
+        const std::string& path = path_of(item);
+        const auto slash = path.rfind('/');
+        const auto& names = listing(slash == std::string::npos ? std::string() : path.substr(0, slash));
+        if (names && names->contains(path.substr(slash + 1))) {
+            continue;
+        }
+        const auto at = place(root, path);
+        if (at && !present(at->local)) {
+            out.push_back(std::move(item));
+        }
+    }
+    return out;
 }
 
 // Asks the host's pane callback: `absent` without a pane, `cautious` when the host fails.
@@ -161,11 +203,10 @@ int Client::upload(const Context& context, const Target& target, bool unlockAfte
     }
     const auto folder = journal(target.space);
     const auto mtime = modified_nanos(target.path.local);
-    auto blob = hash_file(target.path.local);
-    domain::Commit commit{target.space.id, target.path.relative, std::nullopt, blob.hash, blob.size, unlockAfter, true};
     // The base is what this folder agreed on about the file now under that name; only when no live
     // file has it, a copy the folder still holds under it (which a delete may have overtaken).
     // A folder may hold a stale agreement under the name as well, for a file since renamed onto it.
+    // A name the store refuses is refused here, before anything is read or written.
     const auto current = accepted_or_missing(domain_->file(target.space.id, target.path.relative));
     const auto working = [&]() -> std::optional<std::pair<std::string, WorkingRow>> {
         if (!current) {
@@ -176,18 +217,21 @@ int Client::upload(const Context& context, const Target& target, bool unlockAfte
         }
         return std::nullopt;
     }();
+    // Read once: the hash decides, and the bytes it was taken of are the ones stored.
+    const auto staged = content_->stage(target.path.local);
+    auto blob = staged->blob();
+    domain::Commit commit{target.space.id, target.path.relative, std::nullopt, blob.hash, blob.size, unlockAfter, true};
     if (working) {
         commit.base = domain::Base{working->first, working->second.revision};
     }
-    // Decided before the bytes are copied, and again when the revision is recorded: another
+    // Decided before the bytes are stored, and again when the revision is recorded: another
     // process may have stored one meanwhile.
     const auto check = domain_->commit(commit);
     if (check.code >= bad_request) {
         return check.code;
     }
     if (check.value.blob != blob.hash) {
-        blob = content_->put(target.path.local, blob,
-                            [&](double share) { progress(ProgressEventType::Upload, share, target.path.relative); });
+        blob = staged->keep([&](double share) { progress(ProgressEventType::Upload, share, target.path.relative); });
         progress(ProgressEventType::DeleteProgressBar, 1.0, target.path.relative);
     }
     commit.blob = blob.hash;
@@ -353,19 +397,22 @@ bool Client::known_damaged(const FileRow& file) const
     return damaged_.contains({file.id, file.revision});
 }
 
+void Client::follow(const Space& space, Journal& folder)
+{
+    folder.follow(space.id, [&](std::int64_t after) { return domain_->changes(space.id, after); });
+}
+
 std::vector<Journal::Behind> Client::pending(const Space& space, bool missing)
 {
     const auto folder = journal(space);
-    folder->follow(space.id, [&](std::int64_t after) { return domain_->changes(space.id, after); });
+    follow(space, *folder);
     auto out = folder->behind(space.id);
     if (missing) {
         // A local deletion is not a deletion in the store: a file this folder agreed on and no
         // longer holds is brought back.
-        for (auto& item : folder->agreed(space.id)) {
-            const auto at = place(space.root, item.file.path);
-            if (at && !present(at->local)) {
-                out.push_back(std::move(item));
-            }
+        for (auto& item : gone(space.root, folder->agreed(space.id),
+                               [](const Journal::Behind& behind) -> const std::string& { return behind.file.path; })) {
+            out.push_back(std::move(item));
         }
     }
     // By name, a deleted file before a live one of the same name: a file renamed onto a deleted
@@ -592,12 +639,27 @@ Ref<FileSyncStatus> Client::GetFileSyncStatus()
         if (!space) {
             return;
         }
-        for (const auto& item : pending(*space, true)) {
-            if (!item.file.deleted && filters.wanted(item.file.path)) {
-                status->FilesLeftToDownload += 1;
-                status->BytesLeftToDownload += item.file.size;
+        const auto folder = journal(*space);
+        follow(*space, *folder);
+        const auto add = [&](const std::vector<Journal::Sized>& files) {
+            for (const auto& [path, size] : files) {
+                if (filters.wanted(path)) {
+                    status->FilesLeftToDownload += 1;
+                    status->BytesLeftToDownload += size;
+                }
             }
+        };
+        // Counted by the journal unless names filter them; the files a sync would bring back as
+        // well (see pending()).
+        if (filters.every()) {
+            const auto left = folder->left(space->id);
+            status->FilesLeftToDownload += static_cast<std::int32_t>(left.files);
+            status->BytesLeftToDownload += left.bytes;
+        } else {
+            add(folder->left_sizes(space->id));
         }
+        add(gone(space->root, folder->agreed_sizes(space->id),
+                 [](const Journal::Sized& file) -> const std::string& { return file.first; }));
     };
     count(session.partition, session.partitionFilters);
     count(session.userDirectory, session.userDirectoryFilters);

@@ -46,6 +46,12 @@ FileRow read_seen(SQLite::Statement& q)
     return file;
 }
 
+// Which of the space's files are behind the store, or agreed with it, for a query over `seen s`
+// joined to the user's `working w`.
+#define VYR_LIVE_BEHIND                                                                                          \
+    "s.deleted = 0 AND (w.revision IS NULL OR w.revision < s.revision OR w.path <> s.path)"
+#define VYR_AGREED "s.deleted = 0 AND w.revision = s.revision AND w.path = s.path"
+
 #define VYR_SEEN_AND_WORKING                                                                                     \
     "SELECT s.file_id, s.space_id, s.path, s.revision, s.blob, s.size, s.deleted, w.path, w.revision, w.blob, " \
     "w.size, w.mtime FROM seen s "
@@ -201,10 +207,13 @@ void Journal::follow(const std::string& spaceId, const std::function<std::vector
     locked([&] {
         SQLite::Transaction transaction(db_, SQLite::TransactionBehavior::IMMEDIATE);
         std::int64_t newest = after;
+        // Prepared once: a first follow of a space takes every one of its files.
+        SQLite::Statement insert(db_, "INSERT OR REPLACE INTO seen VALUES(?, ?, ?, ?, ?, ?, ?)");
         for (const auto& file : changed) {
-            bound(db_, "INSERT OR REPLACE INTO seen VALUES(?, ?, ?, ?, ?, ?, ?)", file.id, spaceId, file.path,
-                  file.revision, file.blob, file.size, file.deleted ? 1 : 0)
-                .exec();
+            SQLite::bind(insert, file.id, spaceId, file.path, file.revision, file.blob, file.size,
+                         file.deleted ? 1 : 0);
+            insert.exec();
+            insert.reset();
             newest = std::max(newest, file.seq);
         }
         // Only forward: another process of the folder may have followed further meanwhile.
@@ -221,8 +230,7 @@ std::vector<Journal::Behind> Journal::behind(const std::string& spaceId)
     return locked([&] {
         auto q = bound(db_,
                        VYR_SEEN_AND_WORKING "LEFT JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
-                                            "WHERE s.space_id = ? AND ((s.deleted = 0 AND (w.revision IS NULL OR "
-                                            "w.revision < s.revision OR w.path <> s.path)) OR (s.deleted = 1 AND "
+                                            "WHERE s.space_id = ? AND ((" VYR_LIVE_BEHIND ") OR (s.deleted = 1 AND "
                                             "w.revision IS NOT NULL)) ORDER BY s.path",
                        user_, spaceId);
         return read_behind(q);
@@ -234,11 +242,48 @@ std::vector<Journal::Behind> Journal::agreed(const std::string& spaceId)
     return locked([&] {
         auto q = bound(db_,
                        VYR_SEEN_AND_WORKING "JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
-                                            "WHERE s.space_id = ? AND s.deleted = 0 AND w.revision = s.revision AND "
-                                            "w.path = s.path ORDER BY s.path",
+                                            "WHERE s.space_id = ? AND " VYR_AGREED " ORDER BY s.path",
                        user_, spaceId);
         return read_behind(q);
     });
+}
+
+Journal::Count Journal::left(const std::string& spaceId)
+{
+    return locked([&] {
+        auto q = bound(db_,
+                       "SELECT count(*), coalesce(sum(s.size), 0) FROM seen s LEFT JOIN working w ON w.file_id = "
+                       "s.file_id AND w.user_id = ? WHERE s.space_id = ? AND " VYR_LIVE_BEHIND,
+                       user_, spaceId);
+        q.executeStep();
+        return Count{q.getColumn(0).getInt64(), q.getColumn(1).getInt64()};
+    });
+}
+
+std::vector<Journal::Sized> Journal::sized(const char* sql, const std::string& spaceId)
+{
+    return locked([&] {
+        auto q = bound(db_, sql, user_, spaceId);
+        std::vector<Sized> out;
+        while (q.executeStep()) {
+            out.emplace_back(q.getColumn(0).getString(), q.getColumn(1).getInt64());
+        }
+        return out;
+    });
+}
+
+std::vector<Journal::Sized> Journal::left_sizes(const std::string& spaceId)
+{
+    return sized("SELECT s.path, s.size FROM seen s LEFT JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
+                 "WHERE s.space_id = ? AND " VYR_LIVE_BEHIND,
+                 spaceId);
+}
+
+std::vector<Journal::Sized> Journal::agreed_sizes(const std::string& spaceId)
+{
+    return sized("SELECT s.path, s.size FROM seen s JOIN working w ON w.file_id = s.file_id AND w.user_id = ? "
+                 "WHERE s.space_id = ? AND " VYR_AGREED,
+                 spaceId);
 }
 
 bool Journal::took_over(const std::string& spaceId)

@@ -56,6 +56,18 @@ public:
     // The live files the folder agrees on (same revision and path).
     std::vector<Behind> agreed(const std::string& spaceId);
 
+    // The live files of behind(), counted and their sizes summed.
+    struct Count {
+        std::int64_t files = 0;
+        std::int64_t bytes = 0;
+    };
+    Count left(const std::string& spaceId);
+    // The path and size of each live file of behind(), or of agreed(): for a caller that still
+    // has to look at each path.
+    using Sized = std::pair<std::string, std::int64_t>;
+    std::vector<Sized> left_sizes(const std::string& spaceId);
+    std::vector<Sized> agreed_sizes(const std::string& spaceId);
+
     // Whether the rows an older store kept for this folder and space were taken over already.
     bool took_over(const std::string& spaceId);
     // Takes them over, once.
@@ -63,6 +75,8 @@ public:
 
 private:
     template <class F> auto locked(F&& body);
+    // The path and size of each row `sql` answers for the user and the space.
+    std::vector<Sized> sized(const char* sql, const std::string& spaceId);
 
     std::mutex mutex_;
     std::string user_;

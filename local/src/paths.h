@@ -50,6 +50,8 @@ struct Filters {
     std::vector<std::string> ignoreFolders;
 
     [[nodiscard]] bool wanted(std::string_view relative) const;
+    // No filter at all: every file is wanted, without looking at its name.
+    [[nodiscard]] bool every() const { return !download && ignoreFiles.empty() && ignoreFolders.empty(); }
 };
 
 // The elements of a service list as UTF-8, or null for a null list.

@@ -223,6 +223,8 @@ private:
     int lock(const Target& target);
     int bring(const Space& space, const FileRow& file, const std::optional<WorkingRow>& working,
               const String& name, bool ask);
+    // Brings the folder's view of the store's files up to date.
+    void follow(const Space& space, Journal& folder);
     // The files of `space` this working folder lacks, and with `missing` those it agreed on and
     // has lost locally.
     std::vector<Journal::Behind> pending(const Space& space, bool missing);

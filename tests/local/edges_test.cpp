@@ -182,6 +182,64 @@ TEST(Upload, DecidesAgainInItsWritingTransactionWhenAnotherUserStoredMeanwhile)
     EXPECT_EQ(w.read("plan.dwg"), "bert's revision 2");
 }
 
+// An upload reads the file once, copying it aside while it hashes it; the copy is kept only when
+// the store takes new content.
+struct Reading {
+    const char* name;
+    std::function<void(World&)> before; // anna holds revision 1 of plan.dwg, bert too
+    const char* content;
+    int code;
+    std::size_t blobs; // new in the store
+};
+
+const Reading readings[] = {
+    {"new content", [](World&) {}, "revision 2", 200, 1},
+    {"unchanged content", [](World&) {}, "revision 1", 200, 0},
+    {"refused, another user stored first",
+     [](World& w) {
+         w.as("bert");
+         w.stored("plan.dwg", "bert's revision 2");
+         w.as("anna");
+     },
+     "anna's revision 2", 409, 0},
+    {"refused, locked by another",
+     [](World& w) {
+         w.as("bert");
+         int code = 0;
+         LockFile("plan.dwg", code);
+         w.as("anna");
+     },
+     "anna's revision 2", 409, 0},
+};
+
+class UploadReading : public testing::TestWithParam<Reading> {};
+
+TEST_P(UploadReading, KeepsTheCopyOnlyWhenTheStoreTakesIt)
+{
+    World w;
+    both_hold_revision_1(w);
+    GetParam().before(w);
+    const auto blobs = [&] {
+        std::size_t kept = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(w.store_ / "blobs")) {
+            kept += entry.is_regular_file() && entry.path().parent_path().filename() != "tmp" ? 1 : 0;
+        }
+        return kept;
+    };
+    const auto before = blobs();
+    w.write("plan.dwg", GetParam().content);
+    int code = 0;
+    UploadFile("plan.dwg", code);
+    EXPECT_EQ(code, GetParam().code);
+    EXPECT_EQ(blobs() - before, GetParam().blobs);
+    EXPECT_TRUE(fs::is_empty(w.store_ / "blobs" / "tmp"));
+    if (GetParam().code == 200) {
+        EXPECT_EQ(fs::file_size(blob_of(w, GetParam().content)), std::string(GetParam().content).size());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Upload, UploadReading, testing::ValuesIn(readings), row_name<Reading>);
+
 TEST(Sync, AFileRenamedOntoADeletedOnesNameFollowsInOnePassWithoutAConflict)
 {
     World w;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -441,6 +442,83 @@ TEST(UserDirectory, HoldsAUsersOwnFilesAcrossWorkingFolders)
     std::ifstream in(elsewhere / "draft.txt");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "draft");
 }
+
+// What bert's folder holds against the store, and what is left to download: anna stored a.txt
+// (3 bytes) and sub/b.txt (5 bytes); bert fetched both unless the row says otherwise.
+struct Standing {
+    const char* name;
+    bool fetched;
+    std::function<void(World&)> change; // runs as bert; switches users itself
+    std::int64_t files, bytes;
+};
+
+const auto as_anna = [](World& w, const std::function<void()>& body) {
+    w.as("anna");
+    body();
+    w.as("bert");
+};
+const auto remove_both = [](World& w) {
+    fs::remove(w.folder() / "a.txt");
+    fs::remove(w.folder() / "sub" / "b.txt");
+};
+
+const Standing standings[] = {
+    {"never fetched", false, [](World&) {}, 2, 8},
+    {"in step", true, [](World&) {}, 0, 0},
+    {"new revision in the store", true, [](World& w) { as_anna(w, [&] { w.stored("a.txt", "aaaaaaa"); }); }, 1, 7},
+    {"renamed in the store", true,
+     [](World& w) {
+         as_anna(w, [] {
+             int code = 0;
+             RenameFile("a.txt", "c.txt", code);
+         });
+     },
+     1, 3},
+    {"deleted in the store", true,
+     [](World& w) {
+         as_anna(w, [] {
+             int code = 0;
+             RemoveFile("a.txt", code);
+         });
+     },
+     0, 0},
+    {"removed locally, one in a subfolder", true, remove_both, 2, 8},
+    {"removed locally, one ignored by name", true,
+     [](World& w) {
+         remove_both(w);
+         SetFileIgnoreFilter({"b.txt"});
+     },
+     1, 3},
+    {"never fetched, a folder ignored", false, [](World&) { SetDirectoryIgnoreFilter({"sub"}); }, 1, 3},
+    {"subfolder removed", true, [](World& w) { fs::remove_all(w.folder() / "sub"); }, 1, 5},
+    // A link leads out of the working folder: what lies there is not the folder's to count.
+    {"subfolder replaced by a link leading out", true,
+     [](World& w) {
+         fs::remove_all(w.folder() / "sub");
+         fs::create_directories(w.root_ / "elsewhere");
+         fs::create_directory_symlink(w.root_ / "elsewhere", w.folder() / "sub");
+     },
+     0, 0},
+};
+
+class SyncStatus : public testing::TestWithParam<Standing> {};
+
+TEST_P(SyncStatus, CountsWhatASyncWouldBring)
+{
+    World w;
+    w.stored("a.txt", "aaa");
+    w.stored("sub/b.txt", "bbbbb");
+    w.as("bert");
+    if (GetParam().fetched) {
+        ASSERT_TRUE(GetProjectFiles(std::nullopt, std::nullopt));
+    }
+    GetParam().change(w);
+    const auto status = GetFileSyncStatus();
+    EXPECT_EQ(std::pair(status.filesLeftToDownload, status.bytesLeftToDownload),
+              std::pair(GetParam().files, GetParam().bytes));
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, SyncStatus, testing::ValuesIn(standings), row_name<Standing>);
 
 } // namespace
 } // namespace vyr::cld::local::test

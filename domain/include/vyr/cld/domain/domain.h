@@ -54,7 +54,7 @@ public:
 
     virtual std::vector<TenantRow> tenants() = 0;
     virtual std::optional<TenantRow> tenant(const std::string& uniqueId) = 0;
-    // 404 for an unknown tenant.
+    // The tenant's projects as a list shows them (see Records::projects); 404 for an unknown tenant.
     virtual Answer<std::vector<ProjectRow>> projects(const std::string& tenantUniqueId) = 0;
     virtual Answer<ProjectRow> project(const std::string& id) = 0;
     // 201; 400 empty name; 404 unknown tenant; 409 number taken in the tenant.

@@ -107,6 +107,7 @@ public:
     virtual std::optional<Role> role(const std::string& userId, const std::string& projectId) = 0;
     virtual void grant(const std::string& userId, const std::string& projectId, Role role) = 0;
 
+    // The tenant's projects as a list shows them: id, tenant, name and number (project() has the rest).
     virtual std::vector<ProjectRow> projects(const std::string& tenantId) = 0;
     virtual std::optional<ProjectRow> project(const std::string& id) = 0;
     virtual bool project_number_taken(const std::string& tenantId, const std::string& number) = 0;
