@@ -32,11 +32,14 @@ std::shared_ptr<ICld_Integration> open_service(const Options& options)
         {(folder / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count()), options.createStore});
     const UserRow user{options.user.id, options.user.displayName, options.user.principalName};
     store->write([&](Records& records) { records.put_user(user); });
-    ClientSettings settings{options.clock, options.syncInterval, options.busyTimeout, options.dialogs,
-                            options.journals.empty() ? folder / "journals" : options.journals};
-    if (!settings.clock) {
-        settings.clock = [] { return std::chrono::system_clock::now(); };
+    ClientSettings settings;
+    if (options.clock) {
+        settings.clock = options.clock;
     }
+    settings.syncInterval = options.syncInterval;
+    settings.busyTimeout = options.busyTimeout;
+    settings.dialogs = options.dialogs;
+    settings.journals = options.journals.empty() ? folder / "journals" : options.journals;
     Backend backend;
     backend.domain = domain::store_domain(store, user, [clock = settings.clock] { return to_millis(clock()); });
     backend.contents = std::make_unique<FolderContents>(folder / "blobs");

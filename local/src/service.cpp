@@ -15,9 +15,6 @@ Client::Client(ClientSettings settings, Backend backend)
     if (user_.id.empty()) {
         fail(ExceptionKind::Argument, "The user has no id.");
     }
-    if (!settings_.clock) {
-        settings_.clock = [] { return std::chrono::system_clock::now(); };
-    }
     context_.tenant = settings_.tenant;
     std::error_code error;
     std::filesystem::create_directories(settings_.journals, error);

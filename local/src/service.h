@@ -77,8 +77,8 @@ class Pane;
 
 // How a client behaves, whichever back end it reaches.
 struct ClientSettings {
-    // The time source for the dates a client gives itself; the system clock when empty.
-    std::function<std::chrono::system_clock::time_point()> clock;
+    // The time source for the dates a client gives itself.
+    std::function<std::chrono::system_clock::time_point()> clock = [] { return std::chrono::system_clock::now(); };
     std::chrono::milliseconds syncInterval{100};
     std::chrono::milliseconds busyTimeout{10000};
     DialogAnswers dialogs;

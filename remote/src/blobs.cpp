@@ -142,25 +142,19 @@ int BlobClient::download(const std::string& hash, std::int64_t size, const std::
         return domain::failed;
     }
     Sha256 sha;
-    std::int64_t written = 0;
-    do {
-        const auto response = http_->send("GET", path(Op::blob_chunk_get, {hash, std::to_string(written)}));
-        if (!response.reached || response.status != 200) {
-            return failure_code(response);
-        }
-        if (response.body.empty() && size > 0) {
-            return domain::failed;
-        }
-        sha.add(response.body);
-        out.write(response.body.data(), static_cast<std::streamsize>(response.body.size()));
-        written += static_cast<std::int64_t>(response.body.size());
-        if (written > size) {
-            return domain::failed;
-        }
-    } while (written < size);
+    const int code = read(
+        hash, size,
+        [&](const char* data, std::size_t length) {
+            sha.add(data, length);
+            out.write(data, static_cast<std::streamsize>(length));
+        },
+        nullptr);
+    if (code != domain::ok) {
+        return code;
+    }
     out.flush();
     out.close();
-    if (!out || written != size || sha.hex() != hash) {
+    if (!out || sha.hex() != hash) {
         return domain::failed;
     }
     std::error_code error;
