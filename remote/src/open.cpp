@@ -103,11 +103,22 @@ Connection connection_of(const Options& options)
     return connection;
 }
 
+// A domain of the token's user. The server is asked who that is now: an opening that cannot tell
+// who is calling fails, rather than working as nobody.
+std::unique_ptr<domain::Domain> domain_of(const Connection& connection)
+{
+    auto domain = remote_domain(connection);
+    if (domain->user().id.empty()) {
+        fail(ExceptionKind::InvalidOperation, "The team service cannot be reached, or it does not take the token.");
+    }
+    return domain;
+}
+
 } // namespace
 
 local::Identity identify(const Options& options)
 {
-    const auto user = remote_domain(connection_of(options))->user();
+    const auto user = domain_of(connection_of(options))->user();
     return {user.id, user.displayName, user.principalName};
 }
 
@@ -115,7 +126,7 @@ std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options
 {
     const auto connection = connection_of(options);
     local::Backend backend;
-    backend.domain = remote_domain(connection);
+    backend.domain = domain_of(connection);
     backend.contents = std::make_unique<ServerContents>(connection);
     local::ClientSettings settings;
     // A team server has no tenant of that name: a session starts in the user's first one.

@@ -216,6 +216,27 @@ TEST(CommandLine, TwoUsersShareAProjectAndEveryErrorEndsNonZero)
     EXPECT_EQ(vyr::cld::test::read_file(temp.path() / "bjorn" / "plan.txt"), "plan\n");
 }
 
+// A working folder on a team service is made only from a server that takes a token read from a
+// file, never half of each; a refusal writes no state.
+TEST(CommandLine, InitOnATeamServiceNeedsAServerAndATokenFileAndRemembersNothingWhenRefused)
+{
+    TempFolder temp;
+    vyr::cld::test::write_file(temp.path() / "token", "0123456789abcdef\n");
+    // Port 1 on loopback: nothing listens, so the server cannot be reached.
+    const std::vector<Step> steps{
+        {".", "init a --server http://127.0.0.1:1", 2, "--token-file"},
+        {".", "init a --token-file token", 2, "--server"},
+        {".", "init a --store store --server http://127.0.0.1:1 --token-file token", 2, "excludes"},
+        {".", "init a --store store", 2, "--user"},
+        {".", "init a --server http://127.0.0.1:1 --token-file missing", 3, "token file cannot be read"},
+        {".", "init a --server http://127.0.0.1:1 --token-file token", 3,
+         "cannot open the team service http://127.0.0.1:1", "0123456789abcdef"},
+    };
+    run_steps(temp.path(), utf8_host, steps);
+    EXPECT_FALSE(fs::exists(temp.path() / "a" / state_file_name));
+    EXPECT_FALSE(fs::exists(temp.path() / "store"));
+}
+
 // The steps that give anna a store with the project Bridge selected.
 const std::vector<Step> anna_on_bridge{
     {".", "init anna --store store --user anna --name 'Anna Berg'", 0, "Anna Berg"},

@@ -4,6 +4,7 @@
 
 #include <vyr/cld/protocol/protocol.h>
 #include <vyr/cld/remote/remote.h>
+#include <vyr/cld/remote/service.h>
 
 #include <gtest/gtest.h>
 
@@ -469,6 +470,36 @@ TEST(TeamServer, AServerAskedToStopEndsCleanlyWithConnectionsOpen)
     std::this_thread::sleep_for(200ms);
     stopping.child->terminate();
     EXPECT_EQ(stopping.child->wait(10s), 0);
+}
+
+// The remote service opens for the user a token names, and only for a token the server takes.
+TEST(TeamServer, TheRemoteServiceOpensOnlyForATokenTheServerTakes)
+{
+    const struct {
+        const char* what;
+        std::string token;
+        unsigned short port;
+        bool opens;
+    } cases[] = {
+        {"anna's token", world->tokens.at("anna"), 0, true},
+        {"a token nobody holds", std::string(64, '0'), 0, false},
+        {"no token", "", 0, false},
+        {"a server that cannot be reached", world->tokens.at("anna"), 1, false},
+    };
+    for (const auto& row : cases) {
+        remote::Options options;
+        options.server = world->connection("anna", row.port).url;
+        options.token = row.token;
+        options.journals = world->scratch / "journals";
+        options.connectTimeout = 500ms;
+        if (row.opens) {
+            EXPECT_EQ(remote::identify(options).id, "anna") << row.what;
+            EXPECT_NE(remote::open_service(options), nullptr) << row.what;
+        } else {
+            EXPECT_THROW(static_cast<void>(remote::identify(options)), VyrCldapi::Exception) << row.what;
+            EXPECT_THROW(static_cast<void>(remote::open_service(options)), VyrCldapi::Exception) << row.what;
+        }
+    }
 }
 
 TEST(TeamServer, AnUnreachableServerIsAResponseCode)
