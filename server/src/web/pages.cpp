@@ -698,6 +698,11 @@ constexpr std::array pages{
 
 } // namespace
 
+std::span<const Page> all_pages()
+{
+    return pages;
+}
+
 std::optional<PageMatch> find_page(std::string_view method, std::string_view path)
 {
     bool pathKnown = false;
