@@ -236,8 +236,8 @@ private:
         lowest().expires_after(core_.limits.writeTimeout);
         http::async_write_header(stream_, *headSerializer_,
                                  [self = this->shared_from_this()](beast::error_code error, std::size_t) {
-                                     if (error || self->method_ == "HEAD") {
-                                         return self->on_write(error, !self->keepAlive_);
+                                     if (error) {
+                                         return self->on_write(error, true);
                                      }
                                      self->stream_chunk(0);
                                  });
