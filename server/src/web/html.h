@@ -13,7 +13,7 @@ namespace vyr::cld::server::web {
 
 class Name {
 public:
-    consteval Name(const char* name) : name_(name) {} // NOLINT: literals only, by design
+    consteval Name(const char* name) : name_(name) {} // NOLINT: implicit, for literals only
     [[nodiscard]] std::string_view view() const { return name_; }
 
 private:
