@@ -1,0 +1,152 @@
+// What every scenario needs: the server run.sh started, Chromium, the users' working folders and
+// tokens, signing in, and screenshots kept in the build tree.
+import { execFile } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import { mkdir, mkdtemp, readFile, rm, writeFile } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { promisify } from 'node:util';
+import assert from 'node:assert/strict';
+import puppeteer from 'puppeteer-core';
+
+const run = promisify(execFile);
+
+function required(name) {
+    const value = process.env[name];
+    if (!value) {
+        throw new Error(`${name} is not set: run the scenarios through run.sh`);
+    }
+    return value;
+}
+
+export const base = required('VYR_WEB_URL');
+const scratch = required('VYR_WEB_SCRATCH');
+const screenshots = required('VYR_WEB_SCREENSHOTS');
+const vyrCld = required('VYR_CLD');
+const serverProgram = required('VYR_CLD_SERVER_PROGRAM');
+
+export const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
+
+// Every wait of a scenario is bounded by this, in milliseconds.
+export const patience = 15000;
+
+export async function launch() {
+    // A fresh profile each run: nothing of an earlier run's cookies or cache may help a test pass.
+    const profile = await mkdtemp(join(tmpdir(), 'vyr-web-chromium-'));
+    const browser = await puppeteer.launch({
+        executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        headless: true,
+        userDataDir: profile,
+        timeout: 30000,
+        protocolTimeout: 60000,
+        defaultViewport: { width: 1100, height: 700 },
+        // Without the network switches Chromium keeps reaching for outside services.
+        args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+            '--disable-component-update', '--disable-sync'],
+    });
+    return {
+        browser,
+        async close() {
+            await browser.close();
+            await rm(profile, { recursive: true, force: true });
+        },
+    };
+}
+
+// A page of its own browser context (own cookies), which fails the test on any dialog and on any
+// request that carries a token in its address.
+export async function openPage(browser, user) {
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    page.setDefaultTimeout(patience);
+    page.dialogs = [];
+    page.on('dialog', async (dialog) => {
+        page.dialogs.push(dialog.message());
+        await dialog.dismiss();
+    });
+    page.addresses = [];
+    page.on('request', (request) => page.addresses.push(request.url()));
+    page.user = user;
+    return page;
+}
+
+export async function token(user) {
+    return (await readFile(join(scratch, 'tokens', user), 'utf8')).trim();
+}
+
+export async function signIn(page) {
+    await page.goto(`${base}/signin`);
+    await page.type('#token', await token(page.user));
+    await Promise.all([page.waitForNavigation(), page.click('#signin')]);
+    assert.equal(new URL(page.url()).pathname, '/projects', `${page.user} was not signed in`);
+}
+
+// The page's visible text, white space folded.
+export async function text(page, selector = 'body') {
+    return page.$eval(selector, (element) => element.innerText.replace(/\s+/g, ' ').trim());
+}
+
+// A screenshot per scenario, named NN-what.png.
+export async function shot(page, name) {
+    await mkdir(screenshots, { recursive: true });
+    const path = join(screenshots, `${name}.png`);
+    await page.screenshot({ path, fullPage: true });
+    return path;
+}
+
+// A user's working folder of one scenario file, on the team service.
+export async function workingFolder(suite, user) {
+    const folder = join(scratch, suite, user);
+    await mkdir(join(scratch, suite), { recursive: true });
+    await run(vyrCld, ['init', folder, '--server', base, '--token-file', join(scratch, 'tokens', user)],
+        { timeout: patience });
+    return {
+        folder,
+        user,
+        async vyr(...args) {
+            const { stdout } = await run(vyrCld, ['--json', '-C', folder, ...args], { timeout: 60000 });
+            return JSON.parse(stdout);
+        },
+        async write(name, bytes) {
+            await writeFile(join(folder, name), bytes);
+        },
+    };
+}
+
+// A project of the folder's user with one partition, selected in the folder; `admins` become its
+// admins on the server.
+export async function project(folder, name, number, admins = []) {
+    const created = await folder.vyr('project', 'create', name, '--number', number);
+    const partition = await folder.vyr('partition', 'create', '--project', created.id, 'Drawings');
+    await folder.vyr('use', created.id, partition.id);
+    for (const user of admins) {
+        await run(serverProgram, ['project', 'grant', user, created.id, '--role', 'admin'], { timeout: patience });
+    }
+    return { id: created.id, spaceId: partition.id };
+}
+
+// A call of the team service's API as a user, for what the pages do not show in a form.
+export async function api(user, method, path, body) {
+    const response = await fetch(`${base}${path}`, {
+        method,
+        headers: { authorization: `Bearer ${await token(user)}`, 'content-type': 'application/json' },
+        body: body === undefined ? undefined : JSON.stringify(body),
+        signal: AbortSignal.timeout(patience),
+    });
+    const answer = await response.text();
+    assert.ok(response.ok, `${method} ${path}: ${response.status} ${answer}`);
+    return answer ? JSON.parse(answer) : null;
+}
+
+// The live file of a space, as the API answers it.
+export async function file(user, spaceId, name) {
+    return api(user, 'GET', `/v1/spaces/${spaceId}/file?name=${encodeURIComponent(name)}`);
+}
+
+// No request of the page named a token: sign-in posts it in the body, never in an address.
+export async function assertNoTokenInAddresses(page) {
+    const secret = await token(page.user);
+    for (const address of page.addresses) {
+        assert.ok(!address.includes(secret), `a token in ${address}`);
+    }
+}
