@@ -39,13 +39,13 @@ describe('a plan shared by Anna and Bjorn', () => {
         await web.signIn(bjorn);
         await web.shot(bjorn, '01-projects');
         // From the project list through the partition's tree to the file: every step a link.
-        await Promise.all([bjorn.waitForNavigation(), bjorn.click(`tr[data-project-id="${plan.id}"] a`)]);
+        await web.follow(bjorn, `tr[data-project-id="${plan.id}"] a`);
         assert.equal(await web.text(bjorn, 'h1'), 'Bridge');
-        await Promise.all([bjorn.waitForNavigation(), bjorn.click(`a[href="/spaces/${plan.spaceId}"]`)]);
+        await web.follow(bjorn, `a[href="/spaces/${plan.spaceId}"]`);
         const entry = await web.text(bjorn, 'li.file[data-path="plan.dwg"]');
         assert.match(entry, /Anna Berg/);
         await web.shot(bjorn, '02-space-tree');
-        await Promise.all([bjorn.waitForNavigation(), bjorn.click('li.file[data-path="plan.dwg"] a')]);
+        await web.follow(bjorn, 'li.file[data-path="plan.dwg"] a');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
 
         assert.equal(await web.text(bjorn, 'h1'), 'plan.dwg');
@@ -110,7 +110,7 @@ describe('a plan shared by Anna and Bjorn', () => {
     });
 
     test('Bjorn breaks the lock in the browser; Anna learns from her events who broke it', async () => {
-        await Promise.all([bjorn.waitForNavigation(), bjorn.click('#break-lock button')]);
+        await web.submit(bjorn, '#break-lock');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
         assert.equal(await web.text(bjorn, '#lock'), 'Not locked');
         assert.equal(await bjorn.$('#break-lock'), null);

@@ -77,8 +77,20 @@ export async function token(user) {
 export async function signIn(page) {
     await page.goto(`${base}/signin`);
     await page.type('#token', await token(page.user));
-    await Promise.all([page.waitForNavigation(), page.click('#signin')]);
+    await follow(page, '#signin');
     assert.equal(new URL(page.url()).pathname, '/projects', `${page.user} was not signed in`);
+}
+
+// Clicks what the selector finds, as a user does, and answers the response the browser then
+// navigated to.
+export async function follow(page, selector) {
+    const [response] = await Promise.all([page.waitForNavigation(), page.click(selector)]);
+    return response;
+}
+
+// Submits a form by its button.
+export async function submit(page, form) {
+    return follow(page, `${form} button, ${form} [type="submit"]`);
 }
 
 // The page's visible text, white space folded.

@@ -28,12 +28,6 @@ function assertSafetyHeaders(response) {
     assert.equal(headers['cache-control'], 'no-store', where);
 }
 
-// A navigation started by `action`, answered with its final response.
-async function navigation(page, action) {
-    const [response] = await Promise.all([page.waitForNavigation(), action()]);
-    return response;
-}
-
 describe('the pages under attack', () => {
     let chromium, anna, page, hostile, harbour;
 
@@ -126,7 +120,7 @@ describe('the pages under attack', () => {
                     field.value = token;
                 }
             }, forgery.token);
-            const response = await navigation(page, () => page.click(`${forgery.form} button`));
+            const response = await web.submit(page, forgery.form);
             assert.equal(response.status(), 403, forgery.name);
             assertSafetyHeaders(response);
             if (forgery === forgeries[0]) {
@@ -137,7 +131,7 @@ describe('the pages under attack', () => {
             assert.match(await web.text(page, '#lock'), /^Locked by Anna Berg/, forgery.name);
         }
         // The same form with its token does what the forgeries could not.
-        await navigation(page, () => page.click('#break-lock button'));
+        await web.submit(page, '#break-lock');
         assert.equal(await web.text(page, '#lock'), 'Not locked');
     });
 
@@ -169,7 +163,7 @@ describe('the pages under attack', () => {
         await page.goto(`${web.base}/files/${hostile.notesId}`);
         await page.$eval('#break-lock', (form, action) => form.setAttribute('action', action),
             `/files/${harbour.fileId}/unlock`);
-        const response = await navigation(page, () => page.click('#break-lock button'));
+        const response = await web.submit(page, '#break-lock');
         assert.equal(response.status(), 404);
         const lock = (await web.file('cora', harbour.spaceId, 'quay.dwg')).lock;
         assert.ok(lock, 'Cora still holds her lock');
@@ -183,7 +177,7 @@ describe('the pages under attack', () => {
             assert.equal(response.request().redirectChain()[0]?.response().status(), 303, address);
         }
         await stranger.type('#token', 'a'.repeat(64));
-        const refused = await navigation(stranger, () => stranger.click('#signin'));
+        const refused = await web.follow(stranger, '#signin');
         assert.equal(refused.status(), 401);
         assert.match(await web.text(stranger), /The token was not accepted\./);
         assert.deepEqual((await stranger.cookies()).filter((cookie) => cookie.name === 'vyr_session'), []);
@@ -197,7 +191,7 @@ describe('the pages under attack', () => {
         assert.equal(session.path, '/');
         assert.equal(await stranger.evaluate(() => document.cookie.includes('vyr_session')), false);
 
-        await navigation(stranger, () => stranger.click('form[action="/signout"] button'));
+        await web.submit(stranger, 'form[action="/signout"]');
         assert.equal(new URL(stranger.url()).pathname, '/signin');
         await web.shot(stranger, '14-signed-out');
         await stranger.goto(`${web.base}/projects`);
