@@ -25,13 +25,7 @@ describe('a plan shared by Anna and Bjorn', () => {
         bjorn = await web.openPage(chromium.browser, 'bjorn');
         annasPage = await web.openPage(chromium.browser, 'anna');
     });
-    after(async () => {
-        for (const page of [bjorn, annasPage]) {
-            assert.deepEqual(page.dialogs, []);
-            await web.assertNoTokenInAddresses(page);
-        }
-        await chromium?.close();
-    });
+    after(() => web.finish(chromium, [bjorn, annasPage]));
 
     test('Bjorn signs in and finds the plan locked by Anna, with the time she locked it', async () => {
         const locking = Date.now();

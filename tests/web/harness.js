@@ -43,6 +43,9 @@ export async function launch() {
         // Without the network switches Chromium keeps reaching for outside services.
         args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
             '--disable-component-update', '--disable-sync'],
+    }).catch(async (error) => {
+        await rm(profile, { recursive: true, force: true });
+        throw error;
     });
     return {
         browser,
@@ -160,5 +163,18 @@ export async function assertNoTokenInAddresses(page) {
     const secret = await token(page.user);
     for (const address of page.addresses) {
         assert.ok(!address.includes(secret), `a token in ${address}`);
+    }
+}
+
+// Closes the browser however the checks end: no page saw a dialog or named a token in an address.
+export async function finish(chromium, pages) {
+    try {
+        for (const page of pages.filter(Boolean)) {
+            assert.deepEqual(page.dialogs, [], `dialogs on ${page.user}'s page`);
+            await assertNoTokenInAddresses(page);
+        }
+    }
+    finally {
+        await chromium?.close();
     }
 }

@@ -52,11 +52,7 @@ describe('the pages under attack', () => {
         page = await web.openPage(chromium.browser, 'anna');
         await web.signIn(page);
     });
-    after(async () => {
-        assert.deepEqual(page.dialogs, []);
-        await web.assertNoTokenInAddresses(page);
-        await chromium?.close();
-    });
+    after(() => web.finish(chromium, [page]));
 
     test('hostile names show as text on every page that names them, and no script runs', async () => {
         const pages = [

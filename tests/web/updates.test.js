@@ -36,11 +36,7 @@ describe('the viewer updates of a project', () => {
         });
         await web.signIn(page);
     });
-    after(async () => {
-        assert.deepEqual(page.dialogs, []);
-        await web.assertNoTokenInAddresses(page);
-        await chromium?.close();
-    });
+    after(() => web.finish(chromium, [page]));
 
     test('a 2D and a 3D update move from Scheduled to Success on the open page', async () => {
         const update = (dimensions, description, logicalId, offsetX, offsetY) =>
