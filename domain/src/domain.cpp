@@ -420,6 +420,64 @@ public:
         });
     }
 
+    Answer<FileView> file_by_id(const std::string& fileId) override
+    {
+        return answer<FileView>([&](auto& out) {
+            store_->read([&](Records& records) { out = view_of(records, fileId); });
+            return ok;
+        });
+    }
+    Answer<std::vector<RevisionRow>> revisions(const std::string& fileId) override
+    {
+        return answer<std::vector<RevisionRow>>([&](auto& out) {
+            store_->read([&](Records& records) { out = records.revisions(view_of(records, fileId).file.id); });
+            return ok;
+        });
+    }
+    Answer<std::vector<SpaceEntry>> space_entries(const std::string& spaceId) override
+    {
+        return answer<std::vector<SpaceEntry>>([&](auto& out) {
+            store_->read([&](Records& records) {
+                space_of(records, spaceId);
+                auto current = records.current_revisions(spaceId);
+                std::map<std::string, RevisionRow> byFile(std::make_move_iterator(current.begin()),
+                                                          std::make_move_iterator(current.end()));
+                for (auto& file : records.files(spaceId)) {
+                    if (const auto found = byFile.find(file.id); !file.deleted && found != byFile.end()) {
+                        out.push_back({std::move(file), std::move(found->second)});
+                    }
+                }
+            });
+            return ok;
+        });
+    }
+    Answer<std::vector<ModelUpdateView>> model_updates(const std::string& projectId) override
+    {
+        return answer<std::vector<ModelUpdateView>>([&](auto& out) {
+            const auto now = now_();
+            store_->read([&](Records& records) {
+                for (auto& update : records.model_updates(project_of(records, projectId).id)) {
+                    const auto status = viewer_status(now - update.created);
+                    ModelUpdateView view{std::move(update), {}, status};
+                    for (const auto& id : view.update.fileIds) {
+                        const auto file = records.file_by_id(id);
+                        view.paths.push_back(file ? file->path : id);
+                    }
+                    out.push_back(std::move(view));
+                }
+            });
+            return ok;
+        });
+    }
+    std::optional<Role> role(const std::string& projectId) override
+    {
+        return store_->reading([&](Records& records) { return records.role(user_.id, projectId); });
+    }
+    std::vector<PostedEvent> recent_events(int limit) override
+    {
+        return store_->reading([&](Records& records) { return records.recent_events(user_.id, limit); });
+    }
+
     void post(const EventRow& event) override
     {
         store_->write([&](Records& records) { records.post(user_.id, event, now_()); });
@@ -485,6 +543,19 @@ private:
         }
         return std::move(*space);
     }
+    FileView view_of(Records& records, const std::string& fileId) const
+    {
+        auto file = records.file_by_id(fileId);
+        if (!file) {
+            throw Refusal{not_found};
+        }
+        auto [space, role] = space_of(records, file->spaceId);
+        std::optional<ProjectRow> project;
+        if (space.kind == SpaceRow::Kind::Partition) {
+            project = records.project(space.projectId);
+        }
+        return {std::move(*file), std::move(space), std::move(project), role};
+    }
     // The live file of that name, or a refusal: 404 when the store has none, 400 when the store's
     // name differs only by case (two such names cannot live side by side on every host).
     static FileRow live(Records& records, const std::string& spaceId, const Name& name)
@@ -538,6 +609,21 @@ private:
 };
 
 } // namespace
+
+ViewerStatus viewer_status(Millis age)
+{
+    return age < 1000 ? ViewerStatus::Scheduled : age < 3000 ? ViewerStatus::InProgress : ViewerStatus::Success;
+}
+
+std::string_view viewer_status_name(ViewerStatus status)
+{
+    switch (status) {
+    case ViewerStatus::Scheduled: return "Scheduled";
+    case ViewerStatus::InProgress: return "InProgress";
+    case ViewerStatus::Success: return "Success";
+    }
+    return "Failed";
+}
 
 std::unique_ptr<Domain> store_domain(std::shared_ptr<MetadataStore> store, UserRow user, std::function<Millis()> now)
 {

@@ -19,7 +19,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 1> migrations{
+constexpr std::array<const char*, 2> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -66,6 +66,15 @@ CREATE TABLE include_folders(project_id TEXT NOT NULL REFERENCES projects(id), f
 CREATE TABLE blobs(hash TEXT PRIMARY KEY, size BIGINT NOT NULL DEFAULT 0, whole BOOLEAN NOT NULL DEFAULT FALSE);
 CREATE TABLE blob_chunks(hash TEXT NOT NULL REFERENCES blobs(hash) ON DELETE CASCADE, start BIGINT NOT NULL,
     bytes BYTEA NOT NULL, PRIMARY KEY(hash, start));
+)sql",
+    // Browser sessions of the web pages, kept by the SHA-256 of their id so that any process
+    // serving the database knows them and a copy of the table signs nobody in; each lasts only as
+    // long as the token it was started with. And the updates of a project, listed by it.
+    R"sql(
+CREATE TABLE web_sessions(hash TEXT PRIMARY KEY, token_id TEXT NOT NULL REFERENCES tokens(id), csrf TEXT NOT NULL,
+    expires BIGINT NOT NULL);
+CREATE INDEX web_sessions_expires ON web_sessions(expires);
+CREATE INDEX model_updates_project ON model_updates(project_id, created);
 )sql",
 };
 
@@ -338,6 +347,26 @@ FileRow read_file(const pqxx::row& r)
     return file;
 }
 
+#define VYR_PG_REVISION_COLUMNS                                                                                      \
+    "SELECT r.revision, r.path, r.author, u.display_name, u.principal_name, r.time, r.size, r.blob, r.file_id, "     \
+    "r.deleted FROM revisions r LEFT JOIN users u ON u.id = r.author "
+
+RevisionRow read_revision(const pqxx::row& r)
+{
+    return {r[0].as<std::int64_t>(), text(r[1]), {text(r[2]), text(r[3]), text(r[4])}, r[5].as<std::int64_t>(),
+            r[6].as<std::int64_t>(), text(r[7]), r[9].as<bool>()};
+}
+
+#define VYR_PG_UPDATE_COLUMNS                                                                                        \
+    "SELECT id, project_id, dimensions, epsg, description, logical_id, offset_x, offset_y, created FROM "            \
+    "model_updates "
+
+ModelUpdateRow read_update(const pqxx::row& r)
+{
+    return {text(r[0]),        text(r[1]),        r[2].as<int>(), r[3].as<int>(),         text(r[4]), text(r[5]),
+            r[6].as<double>(), r[7].as<double>(), {},             r[8].as<std::int64_t>()};
+}
+
 template <class Row, class Read> std::vector<Row> all(const pqxx::result& result, Read&& read)
 {
     std::vector<Row> out;
@@ -511,6 +540,20 @@ public:
             tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 AND f.seq > $2 ORDER BY f.seq", spaceId, after),
             read_file);
     }
+    std::vector<RevisionRow> revisions(const std::string& fileId) override
+    {
+        return all<RevisionRow>(tx_.exec_params(VYR_PG_REVISION_COLUMNS "WHERE r.file_id = $1 ORDER BY r.revision",
+                                                fileId),
+                                read_revision);
+    }
+    std::vector<std::pair<std::string, RevisionRow>> current_revisions(const std::string& spaceId) override
+    {
+        return all<std::pair<std::string, RevisionRow>>(
+            tx_.exec_params(VYR_PG_REVISION_COLUMNS "JOIN files f ON f.id = r.file_id AND f.revision = r.revision "
+                                                    "WHERE f.space_id = $1 AND NOT f.deleted",
+                            spaceId),
+            [](const pqxx::row& r) { return std::pair{text(r[8]), read_revision(r)}; });
+    }
     void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
     {
         if (holderId) {
@@ -558,6 +601,17 @@ public:
                              });
     }
 
+    std::vector<PostedEvent> recent_events(const std::string& userId, int limit) override
+    {
+        return all<PostedEvent>(tx_.exec_params("SELECT type, status, response_id, time FROM events WHERE user_id = "
+                                                "$1 ORDER BY seq DESC LIMIT $2",
+                                                userId, limit),
+                                [](const pqxx::row& r) {
+                                    return PostedEvent{{r[0].as<std::int32_t>(), r[1].as<std::int32_t>(), text(r[2])},
+                                                       r[3].as<std::int64_t>()};
+                                });
+    }
+
     void add_model_update(const ModelUpdateRow& u, const std::string& userId) override
     {
         tx_.exec_params("INSERT INTO model_updates VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)", u.id,
@@ -569,24 +623,22 @@ public:
     }
     std::optional<ModelUpdateRow> model_update(const std::string& id) override
     {
-        auto update = first<ModelUpdateRow>(
-            tx_.exec_params("SELECT id, project_id, dimensions, epsg, description, logical_id, offset_x, offset_y, "
-                            "created FROM model_updates WHERE id = $1",
-                            id),
-            [](const pqxx::row& r) {
-                return ModelUpdateRow{text(r[0]),           text(r[1]),           r[2].as<int>(),
-                                      r[3].as<int>(),       text(r[4]),           text(r[5]),
-                                      r[6].as<double>(),    r[7].as<double>(),    {},
-                                      r[8].as<std::int64_t>()};
-            });
+        auto update = first<ModelUpdateRow>(tx_.exec_params(VYR_PG_UPDATE_COLUMNS "WHERE id = $1", id), read_update);
         if (update) {
-            update->fileIds = all<std::string>(
-                tx_.exec_params("SELECT file_id FROM model_update_files WHERE update_id = $1 ORDER BY file_id "
-                                "COLLATE \"C\"",
-                                id),
-                [](const pqxx::row& r) { return text(r[0]); });
+            update->fileIds = update_files(id);
         }
         return update;
+    }
+    std::vector<ModelUpdateRow> model_updates(const std::string& projectId) override
+    {
+        auto updates = all<ModelUpdateRow>(
+            tx_.exec_params(VYR_PG_UPDATE_COLUMNS "WHERE project_id = $1 ORDER BY created DESC, id COLLATE \"C\"",
+                            projectId),
+            read_update);
+        for (auto& update : updates) {
+            update.fileIds = update_files(update.id);
+        }
+        return updates;
     }
 
     std::vector<ContractRow> contracts(const std::string& tenantId) override
@@ -617,6 +669,14 @@ public:
     }
 
 private:
+    std::vector<std::string> update_files(const std::string& updateId)
+    {
+        return all<std::string>(tx_.exec_params("SELECT file_id FROM model_update_files WHERE update_id = $1 ORDER BY "
+                                                "file_id COLLATE \"C\"",
+                                                updateId),
+                                [](const pqxx::row& r) { return text(r[0]); });
+    }
+
     pqxx::transaction_base& tx_;
     // What a read of a file adds in a write: the row is locked until the transaction ends.
     std::string lock_;
@@ -858,6 +918,79 @@ std::optional<UserRow> PostgresAccounts::authenticate(const std::string& token)
                              [](const pqxx::row& r) { return UserRow{text(r[0]), text(r[1]), text(r[2])}; });
     });
     return out;
+}
+
+namespace {
+
+std::string random_hex(std::size_t bytes)
+{
+    std::vector<unsigned char> random(bytes);
+    if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes for a secret.");
+    }
+    return hex(random.data(), random.size());
+}
+
+std::string sha256_hex(const std::string& text)
+{
+    Sha256 hasher;
+    hasher.add(text);
+    return hasher.hex();
+}
+
+} // namespace
+
+std::optional<std::pair<std::string, WebSession>> PostgresAccounts::start_session(const std::string& token, Millis now,
+                                                                                  Millis expires)
+{
+    std::optional<std::pair<std::string, WebSession>> out;
+    if (!is_sha256_hex(token)) {
+        return out;
+    }
+    auto id = random_hex(32);
+    auto csrf = random_hex(32);
+    const auto hash = sha256_hex(id);
+    const auto tokenHash = sha256_hex(token);
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        out.reset();
+        tx.exec_params("DELETE FROM web_sessions WHERE expires < $1", now);
+        const auto found = tx.exec_params("SELECT t.id, u.id, u.display_name, u.principal_name FROM tokens t JOIN "
+                                          "users u ON u.id = t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
+                                          tokenHash);
+        if (found.empty()) {
+            return;
+        }
+        tx.exec_params("INSERT INTO web_sessions VALUES($1, $2, $3, $4)", hash, text(found[0][0]), csrf, expires);
+        out.emplace(id, WebSession{{text(found[0][1]), text(found[0][2]), text(found[0][3])}, csrf});
+    });
+    return out;
+}
+
+std::optional<WebSession> PostgresAccounts::session(const std::string& id, Millis now)
+{
+    std::optional<WebSession> out;
+    if (!is_sha256_hex(id)) {
+        return out;
+    }
+    const auto hash = sha256_hex(id);
+    in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+        out = first<WebSession>(tx.exec_params("SELECT u.id, u.display_name, u.principal_name, s.csrf FROM "
+                                               "web_sessions s JOIN tokens t ON t.id = s.token_id JOIN users u ON "
+                                               "u.id = t.user_id WHERE s.hash = $1 AND s.expires > $2 AND t.revoked "
+                                               "IS NULL",
+                                               hash, now),
+                                [](const pqxx::row& r) {
+                                    return WebSession{{text(r[0]), text(r[1]), text(r[2])}, text(r[3])};
+                                });
+    });
+    return out;
+}
+
+void PostgresAccounts::end_session(const std::string& id)
+{
+    const auto hash = sha256_hex(id);
+    in_transaction(*pool_, true,
+                   [&](pqxx::transaction_base& tx) { tx.exec_params("DELETE FROM web_sessions WHERE hash = $1", hash); });
 }
 
 void PostgresAccounts::add_tenant(const TenantRow& t)

@@ -166,6 +166,34 @@ FileRow read_file(const SQLite::Statement& q)
     return file;
 }
 
+#define VYR_REVISION_COLUMNS                                                                                         \
+    "SELECT r.revision, r.path, r.author, coalesce(u.display_name, ''), coalesce(u.principal_name, ''), r.time, "    \
+    "r.size, r.blob, r.file_id, r.deleted FROM revisions r LEFT JOIN users u ON u.id = r.author "
+
+RevisionRow read_revision(const SQLite::Statement& q)
+{
+    return {q.getColumn(0).getInt64(), text(q, 1),    {text(q, 2), text(q, 3), text(q, 4)}, q.getColumn(5).getInt64(),
+            q.getColumn(6).getInt64(), text(q, 7), q.getColumn(9).getInt() != 0};
+}
+
+#define VYR_UPDATE_COLUMNS                                                                                           \
+    "SELECT id, project_id, dimensions, epsg, description, logical_id, offset_x, offset_y, created FROM "            \
+    "model_updates "
+
+ModelUpdateRow read_update(const SQLite::Statement& q)
+{
+    return {text(q, 0),
+            text(q, 1),
+            q.getColumn(2).getInt(),
+            q.getColumn(3).getInt(),
+            text(q, 4),
+            text(q, 5),
+            q.getColumn(6).getDouble(),
+            q.getColumn(7).getDouble(),
+            {},
+            q.getColumn(8).getInt64()};
+}
+
 WorkingRow read_working(const SQLite::Statement& q, int first = 0)
 {
     return WorkingRow{text(q, first), q.getColumn(first + 1).getInt64(), text(q, first + 2),
@@ -300,6 +328,19 @@ public:
         return rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? AND f.seq > ? ORDER BY f.seq", read_file,
                              spaceId, after);
     }
+    std::vector<RevisionRow> revisions(const std::string& fileId) override
+    {
+        return rows<RevisionRow>(db_, VYR_REVISION_COLUMNS "WHERE r.file_id = ? ORDER BY r.revision", read_revision,
+                                 fileId);
+    }
+    std::vector<std::pair<std::string, RevisionRow>> current_revisions(const std::string& spaceId) override
+    {
+        return rows<std::pair<std::string, RevisionRow>>(
+            db_,
+            VYR_REVISION_COLUMNS "JOIN files f ON f.id = r.file_id AND f.revision = r.revision "
+                                 "WHERE f.space_id = ? AND f.deleted = 0",
+            [](const SQLite::Statement& q) { return std::pair{text(q, 8), read_revision(q)}; }, spaceId);
+    }
     void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
     {
         if (holderId) {
@@ -363,6 +404,17 @@ public:
         return events;
     }
 
+    std::vector<PostedEvent> recent_events(const std::string& userId, int limit) override
+    {
+        return rows<PostedEvent>(
+            db_, "SELECT type, status, response_id, time FROM events WHERE user_id = ? ORDER BY seq DESC LIMIT ?",
+            [](const SQLite::Statement& q) {
+                return PostedEvent{{q.getColumn(0).getInt(), q.getColumn(1).getInt(), text(q, 2)},
+                                   q.getColumn(3).getInt64()};
+            },
+            userId, limit);
+    }
+
     void add_model_update(const ModelUpdateRow& u, const std::string& userId) override
     {
         execute(db_, "INSERT INTO model_updates VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", u.id, u.projectId, userId,
@@ -373,28 +425,20 @@ public:
     }
     std::optional<ModelUpdateRow> model_update(const std::string& id) override
     {
-        auto update = row<ModelUpdateRow>(
-            db_,
-            "SELECT id, project_id, dimensions, epsg, description, logical_id, offset_x, offset_y, created "
-            "FROM model_updates WHERE id = ?",
-            [](const SQLite::Statement& q) {
-                return ModelUpdateRow{text(q, 0),
-                                      text(q, 1),
-                                      q.getColumn(2).getInt(),
-                                      q.getColumn(3).getInt(),
-                                      text(q, 4),
-                                      text(q, 5),
-                                      q.getColumn(6).getDouble(),
-                                      q.getColumn(7).getDouble(),
-                                      {},
-                                      q.getColumn(8).getInt64()};
-            },
-            id);
+        auto update = row<ModelUpdateRow>(db_, VYR_UPDATE_COLUMNS "WHERE id = ?", read_update, id);
         if (update) {
-            update->fileIds = rows<std::string>(db_, "SELECT file_id FROM model_update_files WHERE update_id = ?",
-                                                [](const SQLite::Statement& q) { return text(q, 0); }, id);
+            update->fileIds = update_files(id);
         }
         return update;
+    }
+    std::vector<ModelUpdateRow> model_updates(const std::string& projectId) override
+    {
+        auto updates = rows<ModelUpdateRow>(db_, VYR_UPDATE_COLUMNS "WHERE project_id = ? ORDER BY created DESC, id",
+                                            read_update, projectId);
+        for (auto& update : updates) {
+            update.fileIds = update_files(update.id);
+        }
+        return updates;
     }
 
     std::vector<ContractRow> contracts(const std::string& tenantId) override
@@ -422,6 +466,12 @@ public:
     }
 
 private:
+    std::vector<std::string> update_files(const std::string& updateId)
+    {
+        return rows<std::string>(db_, "SELECT file_id FROM model_update_files WHERE update_id = ? ORDER BY file_id",
+                                 [](const SQLite::Statement& q) { return text(q, 0); }, updateId);
+    }
+
     SQLite::Database& db_;
 };
 

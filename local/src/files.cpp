@@ -625,9 +625,13 @@ bool Client::FileExistsInProject(const String& fileName)
 
 void Client::FindFileInWebApp(const String& fileName)
 {
-    // Headless: there is no browser to show the file in, but an unknown file is still an error.
-    if (!FileExistsInProject(fileName)) {
+    // An unknown file is an error, whether or not there is a page to show it on.
+    const auto id = GetFileId(fileName);
+    if (id.IsNull() || id.Length() == 0) {
         fail(ExceptionKind::Argument, "The file is not in the project.");
+    }
+    if (settings_.showFile) {
+        settings_.showFile(utf8(id, "fileId"));
     }
 }
 

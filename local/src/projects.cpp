@@ -347,12 +347,11 @@ ApiModels::WorkflowStatus Client::Get2dModelUpdateStatus(const String& updateId,
         if (!row || row->dimensions != 2) {
             return static_cast<int>(not_found);
         }
-        // The viewer's workflow: scheduled for its first second, in progress until the third,
-        // then done.
-        const auto age = now() - row->created;
-        status = age < 1000   ? ApiModels::WorkflowStatus::Scheduled
-                 : age < 3000 ? ApiModels::WorkflowStatus::InProgress
-                              : ApiModels::WorkflowStatus::Success;
+        switch (domain::viewer_status(now() - row->created)) {
+        case domain::ViewerStatus::Scheduled: status = ApiModels::WorkflowStatus::Scheduled; break;
+        case domain::ViewerStatus::InProgress: status = ApiModels::WorkflowStatus::InProgress; break;
+        case domain::ViewerStatus::Success: status = ApiModels::WorkflowStatus::Success; break;
+        }
         return static_cast<int>(ok);
     });
     return status;

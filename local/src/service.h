@@ -86,6 +86,8 @@ struct ClientSettings {
     std::filesystem::path journals;
     // The tenant a session starts in, until the host chooses one.
     std::string tenant = "local";
+    // Shows a stored file (by id) to the user; a local store has nothing to show it on.
+    std::function<void(const std::string& fileId)> showFile;
 };
 
 // What a client reaches: the store's rules for its user, in this process or over the network,

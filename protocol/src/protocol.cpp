@@ -107,31 +107,14 @@ std::optional<Match> match(std::string_view method, std::string_view path)
     if (path.empty() || path.front() != '/') {
         return std::nullopt;
     }
-    const auto given = segments(path);
     bool pathKnown = false;
     for (const auto& candidate : table) {
-        const auto pattern = segments(candidate.pattern);
-        if (pattern.size() != given.size()) {
-            continue;
-        }
-        Match found{&candidate, {}, true};
-        bool fits = true;
-        for (std::size_t i = 0; i < pattern.size() && fits; ++i) {
-            if (pattern[i].starts_with('{')) {
-                auto value = percent_decoded(given[i]);
-                fits = value && !value->empty();
-                if (fits) {
-                    found.params.push_back(std::move(*value));
-                }
-            } else {
-                fits = pattern[i] == given[i];
-            }
-        }
-        if (!fits) {
+        auto params = fit(candidate.pattern, path);
+        if (!params) {
             continue;
         }
         if (candidate.method == method) {
-            return found;
+            return Match{&candidate, std::move(*params), true};
         }
         pathKnown = true;
     }
@@ -139,6 +122,31 @@ std::optional<Match> match(std::string_view method, std::string_view path)
         return Match{nullptr, {}, false};
     }
     return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> fit(std::string_view pattern, std::string_view path)
+{
+    if (path.empty() || path.front() != '/') {
+        return std::nullopt;
+    }
+    const auto given = segments(path);
+    const auto parts = segments(pattern);
+    if (parts.size() != given.size()) {
+        return std::nullopt;
+    }
+    std::vector<std::string> params;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].starts_with('{')) {
+            auto value = percent_decoded(given[i]);
+            if (!value || value->empty()) {
+                return std::nullopt;
+            }
+            params.push_back(std::move(*value));
+        } else if (parts[i] != given[i]) {
+            return std::nullopt;
+        }
+    }
+    return params;
 }
 
 std::string path(Op op, std::initializer_list<std::string_view> params)

@@ -68,6 +68,12 @@ template <class T> domain::Answer<T> answer_of(const HttpResponse& response)
     return out;
 }
 
+[[noreturn]] void pages_only()
+{
+    throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                               "The team service shows this in its web pages only.");
+}
+
 class RemoteDomain final : public domain::Domain {
 public:
     explicit RemoteDomain(const Connection& connection) : http_(connection) { fetch_user(); }
@@ -213,6 +219,14 @@ public:
     {
         return optional_of<domain::ModelUpdateRow>(get(path(Op::model_update, {id})));
     }
+
+    // The team service shows these in its own pages; its API does not serve them.
+    domain::Answer<domain::FileView> file_by_id(const std::string&) override { pages_only(); }
+    domain::Answer<std::vector<domain::RevisionRow>> revisions(const std::string&) override { pages_only(); }
+    domain::Answer<std::vector<domain::SpaceEntry>> space_entries(const std::string&) override { pages_only(); }
+    domain::Answer<std::vector<domain::ModelUpdateView>> model_updates(const std::string&) override { pages_only(); }
+    std::optional<domain::Role> role(const std::string&) override { pages_only(); }
+    std::vector<domain::PostedEvent> recent_events(int) override { pages_only(); }
 
     void post(const domain::EventRow& event) override
     {

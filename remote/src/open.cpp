@@ -4,8 +4,17 @@
 #include <vyr/cld/remote/remote.h>
 #include <vyr/cld/remote/service.h>
 
+#include <vyr/cld/protocol/protocol.h>
+
+#include <array>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vyr::cld::remote {
 namespace {
@@ -114,6 +123,44 @@ std::unique_ptr<domain::Domain> domain_of(const Connection& connection)
     return domain;
 }
 
+// The server's address with a page's path, however the address ended.
+std::string page_url(std::string server, const std::string& path)
+{
+    while (!server.empty() && server.back() == '/') {
+        server.pop_back();
+    }
+    return server + path;
+}
+
+// Starts `xdg-open url` without a shell, detached from the caller, and returns at once; an address
+// that is not http(s) is not opened.
+void open_in_browser(const std::string& url)
+{
+    if (url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0) {
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    // Its own session, and nothing of the host's terminal: the browser outlives the call.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    }
+    std::string program = "xdg-open";
+    auto address = url;
+    std::array<char*, 3> argv{program.data(), address.data(), nullptr};
+    pid_t pid = 0;
+    const bool started = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (started) {
+        // Reaped apart from the caller, which never waits for the browser.
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+    }
+}
+
 } // namespace
 
 local::Identity identify(const Options& options)
@@ -133,6 +180,10 @@ std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options
     if (const auto tenants = backend.domain->tenants(); !tenants.empty()) {
         settings.tenant = tenants.front().uniqueId;
     }
+    auto opener = options.opener ? options.opener : open_in_browser;
+    settings.showFile = [opener, server = connection.url](const std::string& fileId) {
+        opener(page_url(server, "/files/" + protocol::percent_encoded(fileId)));
+    };
     settings.syncInterval = options.syncInterval;
     settings.dialogs = options.dialogs;
     settings.journals = journals_of(options);

@@ -21,7 +21,7 @@ struct Refused {
 
 Reply json_reply(int status, const json& body)
 {
-    return {status, std::string(protocol::json_type), body.dump(), {}, {}};
+    return {status, std::string(protocol::json_type), body.dump(), {}, {}, {}};
 }
 
 // A domain answer: its value when it succeeded, else a problem that carries the value too (a lock
@@ -145,7 +145,7 @@ Reply blob_chunk_get(domain::BlobStore& blobs, const Request& request)
     if (!size || offset % domain::BlobStore::chunk_size != 0 || (offset >= *size && !(offset == 0 && *size == 0))) {
         return problem_reply(404, "No such blob or chunk.");
     }
-    Reply reply{200, "application/octet-stream", blobs.chunk(hash, offset), {}, {}};
+    Reply reply{200, "application/octet-stream", blobs.chunk(hash, offset), {}, {}, {}};
     reply.headers.emplace_back(protocol::blob_size_header, std::to_string(*size));
     return reply;
 }
@@ -276,15 +276,15 @@ std::optional<std::string> bearer(const std::string& authorization)
 
 Reply problem_reply(int status, std::string_view detail)
 {
-    return {status, std::string(protocol::problem_type), protocol::problem(status, detail).dump(), {}, {}};
+    return {status, std::string(protocol::problem_type), protocol::problem(status, detail).dump(), {}, {}, {}};
 }
 
 Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limits, const Request& request)
 {
     try {
         switch (request.route->op) {
-        case Op::healthz: return {200, "text/plain", "ok\n", {}, {}};
-        case Op::metrics: return {200, "text/plain; version=0.0.4", metrics.text(backend), {}, {}};
+        case Op::healthz: return {200, "text/plain", "ok\n", {}, {}, {}};
+        case Op::metrics: return {200, "text/plain; version=0.0.4", metrics.text(backend), {}, {}, {}};
         default: break;
         }
         const auto token = bearer(request.authorization);

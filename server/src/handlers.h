@@ -4,6 +4,8 @@
 #include <vyr/cld/server/server.h>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -13,6 +15,10 @@
 
 namespace vyr::cld::server {
 
+namespace web {
+struct Page;
+}
+
 struct Request {
     std::string method;
     const protocol::Route* route = nullptr;
@@ -20,6 +26,16 @@ struct Request {
     std::map<std::string, std::string> query;
     std::string authorization;
     std::string body;
+    // A web page's request instead of an API route's, with what a browser sends.
+    const web::Page* page = nullptr;
+    std::string cookie, contentType;
+    bool tls = false;
+};
+
+// A body too large to hold: its chunks, read one at a time as the connection takes them.
+struct Streamed {
+    std::int64_t size = 0;
+    std::function<std::string(std::int64_t offset)> chunk; // blocking; raises when it cannot
 };
 
 struct Reply {
@@ -29,6 +45,8 @@ struct Reply {
     std::vector<std::pair<std::string, std::string>> headers;
     // An empty answer to a long poll: ask again until then.
     std::optional<std::chrono::steady_clock::time_point> pollUntil;
+    // When set, the body is these bytes instead.
+    std::optional<Streamed> streamed;
 };
 
 Reply problem_reply(int status, std::string_view detail);

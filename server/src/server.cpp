@@ -1,6 +1,7 @@
 #include <vyr/cld/server/server.h>
 
 #include "handlers.h"
+#include "web/pages.h"
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -116,22 +117,34 @@ private:
         if (!target) {
             return fail(400, "The request's target is malformed.");
         }
-        const auto found = protocol::match(method_, target->path);
-        if (!found) {
+        std::size_t bodyLimit = 0;
+        if (const auto found = protocol::match(method_, target->path)) {
+            if (!found->route) {
+                return fail(405, "The route does not take this method.", true);
+            }
+            request_ = Request{method_, found->route, found->params, target->query, {}, {}, nullptr, {}, {}, tls};
+            route_ = std::string(found->route->pattern);
+            bodyLimit = found->route->bodyLimit;
+        } else if (auto page = web::find_page(method_, target->path)) {
+            if (!page->page) {
+                return fail(405, "The page does not take this method.", true);
+            }
+            request_ = Request{method_, nullptr, std::move(page->params), target->query, {}, {}, page->page, {}, {}, tls};
+            route_ = std::string(page->page->pattern);
+            bodyLimit = web::form_limit;
+        } else {
             return fail(404, "No such route.", true);
         }
-        if (!found->route) {
-            return fail(405, "The route does not take this method.", true);
-        }
-        request_ = Request{method_, found->route, found->params, target->query, {}, {}};
-        route_ = std::string(found->route->pattern);
         if (const auto authorization = header.find(http::field::authorization); authorization != header.end()) {
             request_.authorization = std::string(authorization->value());
+        }
+        if (const auto cookie = header.find(http::field::cookie); cookie != header.end()) {
+            request_.cookie = std::string(cookie->value());
         }
         keepAlive_ = header.keep_alive();
         // The parser checked a declared length against its default limit only; the route's is
         // smaller. A chunked body meets the route's limit as it arrives.
-        if (const auto length = head_->content_length(); length && *length > found->route->bodyLimit) {
+        if (const auto length = head_->content_length(); length && *length > bodyLimit) {
             return fail(413, "The request's body is larger than this route takes.");
         }
         pollUntil_.reset();
@@ -142,7 +155,7 @@ private:
             buffer_.reserve(large_body);
         }
         body_.emplace(std::move(*head_));
-        body_->body_limit(found->route->bodyLimit);
+        body_->body_limit(bodyLimit);
         lowest().expires_after(core_.limits.readTimeout);
         http::async_read(stream_, buffer_, *body_, [self = this->shared_from_this()](beast::error_code failure, std::size_t) {
             self->on_body(failure);
@@ -174,7 +187,9 @@ private:
     void work()
     {
         asio::post(core_.workers, [self = this->shared_from_this()] {
-            auto reply = handle(self->core_.backend, self->core_.metrics, self->core_.limits, self->request_);
+            auto reply = self->request_.page
+                             ? web::handle_page(self->core_.backend, self->request_)
+                             : handle(self->core_.backend, self->core_.metrics, self->core_.limits, self->request_);
             asio::post(self->stream_.get_executor(),
                        [self, reply = std::move(reply)]() mutable { self->answer(std::move(reply)); });
         });
@@ -194,7 +209,70 @@ private:
             });
             return;
         }
+        if (reply.streamed) {
+            return write_streamed(std::move(reply));
+        }
         write(std::move(reply), !keepAlive_);
+    }
+
+    // The header, then the chunks one at a time: each is read on a worker thread only once the one
+    // before was written, so a download holds one chunk in memory however large the file.
+    void write_streamed(Reply reply)
+    {
+        streamed_ = std::move(reply.streamed);
+        streamedHead_ = {};
+        streamedHead_.version(11);
+        streamedHead_.result(static_cast<unsigned>(reply.status));
+        streamedHead_.set(http::field::server, "vyr-cld-server");
+        streamedHead_.set(text(protocol::request_id_header), id_);
+        streamedHead_.set(http::field::content_type, reply.contentType);
+        for (const auto& [name, value] : reply.headers) {
+            streamedHead_.insert(text(name), value);
+        }
+        streamedHead_.content_length(static_cast<std::uint64_t>(streamed_->size));
+        streamedHead_.keep_alive(keepAlive_);
+        status_ = reply.status;
+        headSerializer_.emplace(streamedHead_);
+        lowest().expires_after(core_.limits.writeTimeout);
+        http::async_write_header(stream_, *headSerializer_,
+                                 [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+                                     if (error || self->method_ == "HEAD") {
+                                         return self->on_write(error, !self->keepAlive_);
+                                     }
+                                     self->stream_chunk(0);
+                                 });
+    }
+
+    void stream_chunk(std::int64_t offset)
+    {
+        if (offset >= streamed_->size) {
+            return on_write({}, !keepAlive_);
+        }
+        asio::post(core_.workers, [self = this->shared_from_this(), offset] {
+            std::optional<std::string> bytes;
+            try {
+                bytes = self->streamed_->chunk(offset);
+            } catch (const std::exception&) {
+                // Nothing to send instead: the connection closes short of the length declared, so
+                // the client sees a failed download, never a wrong one.
+            }
+            asio::post(self->stream_.get_executor(), [self, offset, bytes = std::move(bytes)]() mutable {
+                const auto left = static_cast<std::size_t>(self->streamed_->size - offset);
+                if (!bytes || bytes->empty() || bytes->size() > left) {
+                    self->status_ = 500;
+                    return self->on_write(asio::error::broken_pipe, true);
+                }
+                self->chunk_ = std::move(*bytes);
+                self->lowest().expires_after(self->core_.limits.writeTimeout);
+                asio::async_write(self->stream_, asio::buffer(self->chunk_),
+                                  [self, offset](beast::error_code error, std::size_t written) {
+                                      if (error) {
+                                          return self->on_write(error, true);
+                                      }
+                                      self->stream_chunk(offset + static_cast<std::int64_t>(written));
+                                  });
+            });
+        });
     }
 
     void fail(int status, std::string_view detail, bool keepOpen = false)
@@ -227,7 +305,7 @@ private:
             response_.set(http::field::content_type, reply.contentType);
         }
         for (const auto& [name, value] : reply.headers) {
-            response_.set(text(name), value);
+            response_.insert(text(name), value); // a page may set two cookies
         }
         response_.body() = std::move(reply.body);
         response_.keep_alive(!closeAfter);
@@ -254,6 +332,9 @@ private:
         }
         method_.clear();
         head_.reset();
+        streamed_.reset();
+        headSerializer_.reset();
+        chunk_ = {};
         read_head();
     }
 
@@ -275,6 +356,11 @@ private:
     std::optional<http::request_parser<http::empty_body>> head_;
     std::optional<http::request_parser<http::string_body>> body_;
     http::response<http::string_body> response_;
+    // A body written as it is read.
+    std::optional<Streamed> streamed_;
+    http::response<http::empty_body> streamedHead_;
+    std::optional<http::response_serializer<http::empty_body>> headSerializer_;
+    std::string chunk_;
     Request request_;
     std::string id_, method_, route_;
     int status_ = 0;

@@ -1,6 +1,6 @@
 // The team server as a process on a real PostgreSQL, reached through the remote client and through
 // raw connections.
-#include "harness.h"
+#include "world.h"
 
 #include <vyr/cld/protocol/protocol.h>
 #include <vyr/cld/remote/remote.h>
@@ -16,120 +16,6 @@
 
 namespace vyr::cld::test {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-
-const std::string program = VYR_CLD_SERVER_PROGRAM;
-
-std::string admin(std::initializer_list<std::string> arguments, int expected = 0)
-{
-    std::vector<std::string> all{program};
-    all.insert(all.end(), arguments);
-    const auto ran = run(all);
-    EXPECT_EQ(ran.status, expected) << ran.output;
-    return ran.output;
-}
-
-// A server process on the database of the environment, on a port of its own.
-struct ServerProcess {
-    std::unique_ptr<Child> child;
-    unsigned short port = 0;
-
-    explicit ServerProcess(const std::vector<std::string>& extra = {})
-    {
-        std::vector<std::string> arguments{program, "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms", "1500"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        child = std::make_unique<Child>(arguments, true);
-        const auto line = child->line(30s);
-        if (!line || line->rfind("listening on ", 0) != 0) {
-            throw std::runtime_error("the server did not start");
-        }
-        port = static_cast<unsigned short>(std::stoi(line->substr(line->rfind(':') + 1)));
-    }
-};
-
-// One database, one server and three users for the whole program: anna and bob of tenant acme
-// (anna an admin of the project she creates, bob a member), carl of tenant other.
-struct World {
-    std::unique_ptr<ServerProcess> server;
-    std::map<std::string, std::string> tokens;
-    std::string projectId, spaceId;
-    fs::path scratch;
-
-    World()
-    {
-        admin({"migrate"});
-        admin({"tenant", "add", "acme", "--name", "Acme"});
-        admin({"tenant", "add", "other", "--name", "Other"});
-        for (const auto* user : {"anna", "bob", "carl"}) {
-            admin({"user", "add", user, "--tenant", std::string(user) == "carl" ? "other" : "acme", "--name", user,
-                   "--principal", std::string(user) + "@example.org"});
-            auto token = admin({"token", "create", user});
-            tokens[user] = token.substr(0, token.find('\n'));
-        }
-        server = std::make_unique<ServerProcess>();
-        auto anna = domain("anna");
-        const auto project = anna->create_project("acme", "Bridge", "P-1");
-        projectId = project.value.id;
-        admin({"project", "grant", "bob", projectId, "--role", "member"});
-        spaceId = anna->create_partition(projectId, "Main", 1).value.id;
-        scratch = fs::temp_directory_path() / ("vyr-cld-server-test-" + std::to_string(getpid()));
-        fs::create_directories(scratch);
-    }
-    ~World() { fs::remove_all(scratch); }
-
-    remote::Connection connection(const std::string& user, unsigned short port = 0) const
-    {
-        remote::Connection out;
-        out.url = "http://127.0.0.1:" + std::to_string(port ? port : server->port);
-        out.token = tokens.count(user) ? tokens.at(user) : user;
-        out.attempts = 2;
-        out.firstPause = 50ms;
-        return out;
-    }
-    std::unique_ptr<domain::Domain> domain(const std::string& user) const
-    {
-        return remote::remote_domain(connection(user));
-    }
-    // A local file of these bytes, and its hash.
-    std::pair<fs::path, std::string> file(const std::string& name, const std::string& bytes) const
-    {
-        auto local = name;
-        std::replace(local.begin(), local.end(), '/', '_');
-        const auto path = scratch / local;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return {path, remote::file_hash(path).value()};
-    }
-    // Uploads the bytes as a blob and answers the commit that names them.
-    domain::Commit content(const std::string& name, const std::string& bytes) const
-    {
-        const auto [path, hash] = file(name + ".bytes", bytes);
-        remote::BlobClient blobs(connection("anna"));
-        EXPECT_LT(blobs.upload(path, hash, static_cast<std::int64_t>(bytes.size())), 300);
-        domain::Commit commit;
-        commit.spaceId = spaceId;
-        commit.name = name;
-        commit.blob = hash;
-        commit.size = static_cast<std::int64_t>(bytes.size());
-        return commit;
-    }
-    std::string request(const std::string& head, const std::string& body = {}, unsigned short port = 0) const
-    {
-        Socket socket(port ? port : server->port);
-        socket.send(head + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-        return socket.receive_response(10s);
-    }
-    std::string authorized(const std::string& method, const std::string& target, const std::string& user,
-                           const std::string& body = {}) const
-    {
-        return request(method + " " + target + " HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + tokens.at(user) +
-                           "\r\n",
-                       body);
-    }
-};
-
-World* world = nullptr;
 
 class Environment : public ::testing::Environment {
 public:

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,32 @@ struct Commit {
 struct SpaceFile {
     std::string spaceId;
     std::string name;
+};
+
+// A file with the places it belongs to, and what the user may do there.
+struct FileView {
+    FileRow file;
+    SpaceRow space;
+    std::optional<ProjectRow> project; // none for a user directory
+    Role role = Role::Member;          // an owner administers their own directory
+};
+
+// A live file of a space with the revision it is at.
+struct SpaceEntry {
+    FileRow file;
+    RevisionRow current;
+};
+
+// The online viewer's workflow of an update, by its age: scheduled for its first second, in
+// progress until the third, then done.
+enum class ViewerStatus { Scheduled, InProgress, Success };
+ViewerStatus viewer_status(Millis age);
+std::string_view viewer_status_name(ViewerStatus status);
+
+struct ModelUpdateView {
+    ModelUpdateRow update;
+    std::vector<std::string> paths; // of its files, as they are named now
+    ViewerStatus status = ViewerStatus::Scheduled;
 };
 
 class Domain {
@@ -108,6 +135,19 @@ public:
     // 201 with the update's id; 404 a file not stored.
     virtual Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) = 0;
     virtual std::optional<ModelUpdateRow> model_update(const std::string& id) = 0;
+
+    // What the team service's pages read: each answers 404 for what the user may not see.
+    virtual Answer<FileView> file_by_id(const std::string& fileId) = 0;
+    // Oldest first, deletions included.
+    virtual Answer<std::vector<RevisionRow>> revisions(const std::string& fileId) = 0;
+    // The space's live files, by path.
+    virtual Answer<std::vector<SpaceEntry>> space_entries(const std::string& spaceId) = 0;
+    // Newest first.
+    virtual Answer<std::vector<ModelUpdateView>> model_updates(const std::string& projectId) = 0;
+    // The user's role in a project; nothing when the user holds none.
+    virtual std::optional<Role> role(const std::string& projectId) = 0;
+    // The user's newest `limit` events, newest first, left for take_events().
+    virtual std::vector<PostedEvent> recent_events(int limit) = 0;
 
     // The user's status events.
     virtual void post(const EventRow& event) = 0;

@@ -76,6 +76,10 @@ public:
 
     // The token's user: nothing for an unknown, revoked or malformed token.
     std::optional<UserRow> authenticate(const std::string& token) override;
+    std::optional<std::pair<std::string, WebSession>> start_session(const std::string& token, Millis now,
+                                                                    Millis expires) override;
+    std::optional<WebSession> session(const std::string& id, Millis now) override;
+    void end_session(const std::string& id) override;
 
     // Adds a tenant, or updates the one of that id.
     void add_tenant(const TenantRow& tenant);

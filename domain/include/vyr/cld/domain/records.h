@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The metadata of the store: tenants, users, projects, spaces (partitions and user directories),
@@ -84,6 +85,23 @@ struct ModelUpdateRow {
     Millis created = 0;
 };
 
+// One revision of a file as its history shows it: who stored it, when, and what.
+struct RevisionRow {
+    std::int64_t revision = 0;
+    std::string path;
+    UserRow author;
+    Millis time = 0;
+    std::int64_t size = 0;
+    std::string blob;
+    bool deleted = false;
+};
+
+// An event as it was posted, with its time, for a history that leaves it in place.
+struct PostedEvent {
+    EventRow event;
+    Millis time = 0;
+};
+
 struct ContractRow {
     std::string projectId, id, name;
 };
@@ -131,6 +149,10 @@ public:
                               Millis time) = 0;
     // The files of a space changed after change number `after`, in the order of their changes.
     virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
+    // A file's revisions, oldest first.
+    virtual std::vector<RevisionRow> revisions(const std::string& fileId) = 0;
+    // The revision each live file of a space is at, by file id.
+    virtual std::vector<std::pair<std::string, RevisionRow>> current_revisions(const std::string& spaceId) = 0;
     virtual void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) = 0;
     // Clears the user's locks and returns the files they were on.
     virtual std::vector<std::string> unlock_all(const std::string& holderId) = 0;
@@ -160,9 +182,13 @@ public:
     virtual void post(const std::string& userId, const EventRow& event, Millis time) = 0;
     // Removes and returns the user's events, oldest first.
     virtual std::vector<EventRow> take_events(const std::string& userId) = 0;
+    // The user's newest `limit` events, newest first; they stay to be taken.
+    virtual std::vector<PostedEvent> recent_events(const std::string& userId, int limit) = 0;
 
     virtual void add_model_update(const ModelUpdateRow& update, const std::string& userId) = 0;
     virtual std::optional<ModelUpdateRow> model_update(const std::string& id) = 0;
+    // A project's updates, newest first, each with its files.
+    virtual std::vector<ModelUpdateRow> model_updates(const std::string& projectId) = 0;
 
     virtual std::vector<ContractRow> contracts(const std::string& tenantId) = 0;
     virtual void add_contract(const ContractRow& contract) = 0;

@@ -49,6 +49,9 @@ struct Match {
 };
 // The route of a request target's path (no query); nothing when no pattern has that path.
 std::optional<Match> match(std::string_view method, std::string_view path);
+// The percent-decoded parameters of a path that fits a pattern ("{name}" is one non-empty
+// segment); nothing when it does not fit.
+std::optional<std::vector<std::string>> fit(std::string_view pattern, std::string_view path);
 // The path of a route with its parameters percent-encoded into the pattern's segments.
 std::string path(Op op, std::initializer_list<std::string_view> params = {});
 

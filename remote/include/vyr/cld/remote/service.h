@@ -36,6 +36,9 @@ struct Options {
     // How long the sync worker rests between two passes over the server's changes.
     std::chrono::milliseconds syncInterval{1000};
     DialogAnswers dialogs;
+    // Opens a page of the server's web pages (FindFileInWebApp: the file's page) for the user. It
+    // must not wait for the page to close. When empty, `xdg-open URL` is started, not waited for.
+    std::function<void(const std::string& url)> opener;
 };
 
 // Reaches the server and opens the service for the token's user. Raises VyrCldapi::Exception when

@@ -1,0 +1,97 @@
+#include "html.h"
+
+#include <vyr/cld/domain/names.h>
+
+namespace vyr::cld::server::web {
+
+std::string escaped(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        case '\0': out += "\xEF\xBF\xBD"; break; // a NUL is no character of a document
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+void Html::start(Name tag, std::initializer_list<Attribute> attributes)
+{
+    out_ += '<';
+    out_ += tag.view();
+    for (const auto& attribute : attributes) {
+        out_ += ' ';
+        out_ += attribute.name.view();
+        out_ += "=\"";
+        out_ += escaped(attribute.value);
+        out_ += '"';
+    }
+    out_ += '>';
+}
+
+Html& Html::open(Name tag, std::initializer_list<Attribute> attributes)
+{
+    start(tag, attributes);
+    open_.push_back(tag);
+    return *this;
+}
+
+Html& Html::close()
+{
+    if (!open_.empty()) {
+        out_ += "</";
+        out_ += open_.back().view();
+        out_ += '>';
+        open_.pop_back();
+    }
+    return *this;
+}
+
+Html& Html::text(std::string_view text)
+{
+    out_ += escaped(text);
+    return *this;
+}
+
+Html& Html::element(Name tag, std::initializer_list<Attribute> attributes, std::string_view text)
+{
+    return open(tag, attributes).text(text).close();
+}
+
+Html& Html::leaf(Name tag, std::initializer_list<Attribute> attributes)
+{
+    start(tag, attributes);
+    return *this;
+}
+
+Html& Html::time(std::int64_t millis)
+{
+    const auto when = utc_seconds(millis);
+    return element("time", {{"datetime", when}}, when);
+}
+
+std::string Html::finish()
+{
+    while (!open_.empty()) {
+        close();
+    }
+    out_ += '\n';
+    return std::move(out_);
+}
+
+std::string utc_seconds(std::int64_t millis)
+{
+    // iso_time answers milliseconds ("...:06.123Z"); a page shows seconds.
+    const auto full = domain::iso_time(millis);
+    const auto dot = full.find('.');
+    return dot == std::string::npos ? full : full.substr(0, dot) + "Z";
+}
+
+} // namespace vyr::cld::server::web

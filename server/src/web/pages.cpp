@@ -1,0 +1,744 @@
+#include "pages.h"
+
+#include "html.h"
+
+#include <vyr/cld/domain/domain.h>
+#include <vyr/cld/domain/postgres.h>
+#include <vyr/cld/domain/sha256.h>
+#include <vyr/cld/protocol/protocol.h>
+
+#include <VyrCldapi/Enums.h>
+
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
+#include <array>
+#include <charconv>
+#include <map>
+
+namespace vyr::cld::server::web {
+
+struct Context {
+    const Backend& backend;
+    const Request& request;
+    std::map<std::string, std::string> cookies;
+    std::optional<domain::WebSession> session;
+    std::unique_ptr<domain::Domain> domain; // the signed-in user's
+    std::map<std::string, std::string> form;
+
+    [[nodiscard]] const std::string& param(std::size_t index) const { return request.params.at(index); }
+};
+
+namespace {
+
+using domain::Millis;
+
+constexpr std::string_view session_cookie = "vyr_session";
+// The sign-in form's token against cross-site posts, before there is a session to hold one: the
+// form and a cookie only this site can set carry the same value.
+constexpr std::string_view signin_cookie = "vyr_signin";
+constexpr Millis session_length = 12LL * 3600 * 1000;
+constexpr std::string_view html_type = "text/html; charset=utf-8";
+
+// A page's answer ends early with this status and message.
+struct Refused {
+    int status;
+    std::string message;
+};
+
+[[noreturn]] void not_found()
+{
+    throw Refused{404, "There is no such page, or it is not yours to see."};
+}
+
+std::string random_hex()
+{
+    std::array<unsigned char, 32> bytes{};
+    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
+        throw std::runtime_error("no random bytes");
+    }
+    return domain::hex(bytes.data(), bytes.size());
+}
+
+// Compared in constant time, so that a guess learns nothing from how long it took to refuse.
+bool same_secret(std::string_view given, std::string_view expected)
+{
+    return !expected.empty() && given.size() == expected.size() &&
+           CRYPTO_memcmp(given.data(), expected.data(), expected.size()) == 0;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::map<std::string, std::string> parse_cookies(std::string_view header)
+{
+    std::map<std::string, std::string> out;
+    while (!header.empty()) {
+        const auto end = std::min(header.find(';'), header.size());
+        const auto pair = header.substr(0, end);
+        if (const auto equals = pair.find('='); equals != std::string_view::npos) {
+            out.emplace(trimmed(pair.substr(0, equals)), trimmed(pair.substr(equals + 1)));
+        }
+        header = end == header.size() ? std::string_view{} : header.substr(end + 1);
+    }
+    return out;
+}
+
+// An application/x-www-form-urlencoded body.
+std::map<std::string, std::string> parse_form(std::string body)
+{
+    std::replace(body.begin(), body.end(), '+', ' ');
+    std::map<std::string, std::string> out;
+    std::string_view rest = body;
+    while (!rest.empty()) {
+        const auto end = std::min(rest.find('&'), rest.size());
+        const auto pair = rest.substr(0, end);
+        const auto equals = std::min(pair.find('='), pair.size());
+        auto key = protocol::percent_decoded(pair.substr(0, equals));
+        auto value = protocol::percent_decoded(equals == pair.size() ? std::string_view{} : pair.substr(equals + 1));
+        if (!key || !value) {
+            throw Refused{400, "The form's fields are malformed."};
+        }
+        out.emplace(std::move(*key), std::move(*value));
+        rest = end == rest.size() ? std::string_view{} : rest.substr(end + 1);
+    }
+    return out;
+}
+
+std::string field(const std::map<std::string, std::string>& fields, const std::string& name)
+{
+    const auto found = fields.find(name);
+    return found == fields.end() ? std::string{} : found->second;
+}
+
+// What every page answer carries: nothing runs or loads but this site's own files, nothing is
+// kept by a cache or told to another site.
+void guard(Reply& reply)
+{
+    reply.headers.emplace_back("Content-Security-Policy",
+                               "default-src 'none'; style-src 'self'; script-src 'self'; img-src 'self'; "
+                               "form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
+    reply.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    reply.headers.emplace_back("Referrer-Policy", "no-referrer");
+    reply.headers.emplace_back("Cache-Control", "no-store");
+}
+
+Reply html_reply(int status, std::string body)
+{
+    Reply reply;
+    reply.status = status;
+    reply.contentType = html_type;
+    reply.body = std::move(body);
+    guard(reply);
+    return reply;
+}
+
+Reply redirect(const std::string& location)
+{
+    Reply reply;
+    reply.status = 303;
+    reply.headers.emplace_back("Location", location);
+    guard(reply);
+    return reply;
+}
+
+std::string cookie(const Context& c, std::string_view name, std::string_view value, std::string_view path,
+                   bool expired = false)
+{
+    auto out = std::string(name) + "=" + std::string(value) + "; HttpOnly; SameSite=Strict; Path=" + std::string(path);
+    if (c.request.tls) {
+        out += "; Secure";
+    }
+    if (expired) {
+        out += "; Max-Age=0";
+    }
+    return out;
+}
+
+std::string href(std::string_view prefix, std::string_view id, std::string_view suffix = {})
+{
+    return std::string(prefix) + protocol::percent_encoded(id) + std::string(suffix);
+}
+
+const std::string& display(const domain::UserRow& user)
+{
+    return !user.displayName.empty() ? user.displayName : !user.principalName.empty() ? user.principalName : user.id;
+}
+
+std::string last_segment(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string decimal(double value)
+{
+    std::array<char, 32> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    return {digits.data(), end};
+}
+
+// The frame of every page: the stylesheet and script, and for a signed-in user the way around and
+// the way out. The page writes into <main>.
+Html frame(const Context& c, std::string_view title)
+{
+    Html html;
+    html.open("html", {{"lang", "en"}})
+        .open("head")
+        .leaf("meta", {{"charset", "utf-8"}})
+        .leaf("meta", {{"name", "viewport"}, {"content", "width=device-width, initial-scale=1"}})
+        .element("title", std::string(title) + " - vyr-cld")
+        .leaf("link", {{"rel", "stylesheet"}, {"href", "/static/app.css"}})
+        .open("script", {{"src", "/static/app.js"}, {"defer", ""}})
+        .close()
+        .close()
+        .open("body")
+        .open("header");
+    if (c.session) {
+        html.element("a", {{"href", "/projects"}}, "Projects")
+            .element("a", {{"href", "/events"}}, "Events")
+            .element("span", {{"class", "user"}}, display(c.session->user))
+            .open("form", {{"method", "post"}, {"action", "/signout"}, {"id", "signout"}})
+            .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
+            .element("button", {{"type", "submit"}}, "Sign out")
+            .close();
+    } else {
+        html.element("span", "vyr-cld");
+    }
+    html.close().open("main");
+    return html;
+}
+
+Reply error_page(const Context& c, int status, std::string_view message)
+{
+    auto html = frame(c, protocol::title(status));
+    html.element("h1", protocol::title(status)).element("p", {{"class", "error"}}, message);
+    return html_reply(status, html.finish());
+}
+
+void check_csrf(const Context& c)
+{
+    if (!c.session || !same_secret(field(c.form, "csrf"), c.session->csrf)) {
+        throw Refused{403, "The form did not come from this site's page, or the page is too old: reload it."};
+    }
+}
+
+Reply signin_page(const Context& c, int status, std::string_view message)
+{
+    const auto csrf = random_hex();
+    auto html = frame(c, "Sign in");
+    html.element("h1", "Sign in");
+    if (!message.empty()) {
+        html.element("p", {{"class", "error"}, {"id", "signin-error"}}, message);
+    }
+    html.open("form", {{"method", "post"}, {"action", "/signin"}})
+        .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", csrf}})
+        .element("label", {{"for", "token"}}, "Token ")
+        .leaf("input", {{"name", "token"}, {"type", "password"}, {"id", "token"}, {"autocomplete", "off"}, {"required", ""}})
+        .element("button", {{"type", "submit"}, {"id", "signin"}}, "Sign in")
+        .close();
+    auto reply = html_reply(status, html.finish());
+    reply.headers.emplace_back("Set-Cookie", cookie(c, signin_cookie, csrf, "/signin"));
+    return reply;
+}
+
+Reply root(Context& c)
+{
+    return redirect(c.session ? "/projects" : "/signin");
+}
+
+Reply signin_form(Context& c)
+{
+    return c.session ? redirect("/projects") : signin_page(c, 200, {});
+}
+
+Reply signin(Context& c)
+{
+    const auto expected = c.cookies.find(std::string(signin_cookie));
+    if (expected == c.cookies.end() || !same_secret(field(c.form, "csrf"), expected->second)) {
+        throw Refused{403, "The form did not come from this site's page, or the page is too old: reload it."};
+    }
+    const auto now = c.backend.now();
+    const auto started = c.backend.accounts->start_session(field(c.form, "token"), now, now + session_length);
+    if (!started) {
+        return signin_page(c, 401, "The token was not accepted.");
+    }
+    auto reply = redirect("/projects");
+    reply.headers.emplace_back("Set-Cookie", cookie(c, session_cookie, started->first, "/"));
+    reply.headers.emplace_back("Set-Cookie", cookie(c, signin_cookie, "", "/signin", true));
+    return reply;
+}
+
+Reply signout(Context& c)
+{
+    check_csrf(c);
+    c.backend.accounts->end_session(c.cookies.at(std::string(session_cookie)));
+    auto reply = redirect("/signin");
+    reply.headers.emplace_back("Set-Cookie", cookie(c, session_cookie, "", "/", true));
+    return reply;
+}
+
+Reply projects(Context& c)
+{
+    const auto q = c.request.query.contains("q") ? c.request.query.at("q") : std::string{};
+    const auto key = domain::folded(q);
+    const auto matches = [&](const std::string& text) { return domain::folded(text).find(key) != std::string::npos; };
+    auto html = frame(c, "Projects");
+    html.element("h1", "Projects")
+        .open("form", {{"method", "get"}, {"action", "/projects"}, {"role", "search"}})
+        .element("label", {{"for", "search"}}, "Name or number ")
+        .leaf("input", {{"name", "q"}, {"id", "search"}, {"type", "search"}, {"value", q}})
+        .element("button", {{"type", "submit"}}, "Search")
+        .close();
+    for (const auto& tenant : c.domain->tenants()) {
+        html.open("section", {{"class", "tenant"}, {"data-tenant-id", tenant.uniqueId}})
+            .element("h2", tenant.displayName)
+            .open("table")
+            .open("thead")
+            .open("tr")
+            .element("th", "Name")
+            .element("th", "Number")
+            .element("th", "Partitions")
+            .close()
+            .close()
+            .open("tbody");
+        for (const auto& project : c.domain->projects(tenant.uniqueId).value) {
+            if (!key.empty() && !matches(project.name) && !matches(project.number)) {
+                continue;
+            }
+            html.open("tr", {{"data-project-id", project.id}})
+                .open("td")
+                .element("a", {{"href", href("/projects/", project.id)}}, project.name)
+                .close()
+                .element("td", project.number)
+                .open("td", {{"class", "partitions"}});
+            for (const auto& partition : c.domain->partitions(project.id).value) {
+                html.element("a", {{"href", href("/spaces/", partition.id)}}, partition.name).text(" ");
+            }
+            html.close().close();
+        }
+        html.close().close().close();
+    }
+    html.open("section", {{"id", "directories"}}).element("h2", "My directories").open("ul");
+    for (const auto& directory : c.domain->user_directories()) {
+        html.open("li").element("a", {{"href", href("/spaces/", directory.id)}}, directory.name).close();
+    }
+    return html_reply(200, html.finish());
+}
+
+Reply project(Context& c)
+{
+    const auto project = c.domain->project(c.param(0));
+    if (project.code != domain::ok) {
+        not_found();
+    }
+    auto html = frame(c, project.value.name);
+    html.element("h1", project.value.name);
+    if (!project.value.number.empty()) {
+        html.element("p", {{"class", "number"}}, "Number " + project.value.number);
+    }
+    html.element("h2", "Partitions").open("ul", {{"id", "partitions"}});
+    for (const auto& partition : c.domain->partitions(project.value.id).value) {
+        html.open("li")
+            .element("a", {{"href", href("/spaces/", partition.id)}}, partition.name)
+            .text(" (version " + std::to_string(partition.versionMajor) + ")")
+            .close();
+    }
+    html.close().open("p").element("a", {{"href", href("/projects/", project.value.id, "/updates")}, {"id", "updates-link"}},
+                                     "Online viewer updates");
+    return html_reply(200, html.finish());
+}
+
+// The files of a space by their folders.
+struct Folder {
+    std::map<std::string, Folder> folders;
+    std::vector<const domain::SpaceEntry*> files;
+};
+
+void write_tree(Html& html, const Folder& folder)
+{
+    html.open("ul", {{"class", "tree"}});
+    for (const auto& [name, inner] : folder.folders) {
+        html.open("li", {{"class", "folder"}}).open("details", {{"open", ""}}).element("summary", name);
+        write_tree(html, inner);
+        html.close().close();
+    }
+    for (const auto* entry : folder.files) {
+        const auto& file = entry->file;
+        html.open("li", {{"class", "file"}, {"data-path", file.path}})
+            .element("a", {{"href", href("/files/", file.id)}}, last_segment(file.path))
+            .element("span", {{"class", "size"}}, std::to_string(file.size) + " bytes")
+            .element("span", {{"class", "revision"}}, "revision " + std::to_string(file.revision))
+            .open("span", {{"class", "changed"}})
+            .text("by " + display(entry->current.author) + " ")
+            .time(entry->current.time)
+            .close();
+        if (file.lock) {
+            html.open("span", {{"class", "lock"}})
+                .text("locked by " + display(file.lock->holder) + " since ")
+                .time(file.lock->since)
+                .close();
+        }
+        html.close();
+    }
+    html.close();
+}
+
+Reply space(Context& c)
+{
+    const auto space = c.domain->space(c.param(0));
+    const auto entries = c.domain->space_entries(c.param(0));
+    if (!space || entries.code != domain::ok) {
+        not_found();
+    }
+    Folder root;
+    for (const auto& entry : entries.value) {
+        auto* folder = &root;
+        std::string_view rest = entry.file.path;
+        for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+            folder = &folder->folders[std::string(rest.substr(0, slash))];
+            rest.remove_prefix(slash + 1);
+        }
+        folder->files.push_back(&entry);
+    }
+    auto html = frame(c, space->name);
+    html.element("h1", space->name);
+    if (space->kind == domain::SpaceRow::Kind::Partition) {
+        if (const auto project = c.domain->project(space->projectId); project.code == domain::ok) {
+            html.open("p").text("Partition of ").element("a", {{"href", href("/projects/", project.value.id)}},
+                                                          project.value.name);
+            html.close();
+        }
+    } else {
+        html.element("p", "Your own directory");
+    }
+    write_tree(html, root);
+    return html_reply(200, html.finish());
+}
+
+Reply file(Context& c)
+{
+    const auto view = c.domain->file_by_id(c.param(0));
+    const auto revisions = c.domain->revisions(c.param(0));
+    if (view.code != domain::ok || revisions.code != domain::ok) {
+        not_found();
+    }
+    const auto& file = view.value.file;
+    auto html = frame(c, last_segment(file.path));
+    html.element("h1", last_segment(file.path)).element("p", {{"class", "path"}}, file.path).open("p").text("In ");
+    if (view.value.project) {
+        html.element("a", {{"href", href("/spaces/", view.value.space.id)}}, view.value.space.name)
+            .text(" of ")
+            .element("a", {{"href", href("/projects/", view.value.project->id)}}, view.value.project->name);
+    } else {
+        html.element("a", {{"href", href("/spaces/", view.value.space.id)}}, view.value.space.name);
+    }
+    html.close();
+    if (file.deleted) {
+        html.element("p", {{"class", "deleted"}}, "Deleted in revision " + std::to_string(file.revision) + ".");
+    }
+    html.open("section", {{"id", "lock"}});
+    if (file.lock) {
+        html.text("Locked by " + display(file.lock->holder) + " since ").time(file.lock->since);
+        // The same rule as a forced unlock: an admin of the project, or the holder.
+        if (view.value.role == domain::Role::Admin || file.lock->holder.id == c.session->user.id) {
+            html.open("form", {{"method", "post"}, {"action", href("/files/", file.id, "/unlock")}, {"id", "break-lock"}})
+                .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
+                .element("button", {{"type", "submit"}}, "Break the lock")
+                .close();
+        }
+    } else {
+        html.text("Not locked");
+    }
+    html.close()
+        .element("h2", "Revisions")
+        .open("table", {{"id", "revisions"}})
+        .open("thead")
+        .open("tr");
+    for (const auto* heading : {"Revision", "Author", "Time", "Size (bytes)", "SHA-256", "Content"}) {
+        html.element("th", heading);
+    }
+    html.close().close().open("tbody");
+    for (auto revision = revisions.value.rbegin(); revision != revisions.value.rend(); ++revision) {
+        const auto number = std::to_string(revision->revision);
+        html.open("tr", {{"data-revision", number}})
+            .element("td", number)
+            .element("td", {{"class", "author"}}, display(revision->author))
+            .open("td")
+            .time(revision->time)
+            .close()
+            .element("td", {{"class", "size"}}, std::to_string(revision->size))
+            .element("td", {{"class", "sha256"}}, revision->blob)
+            .open("td");
+        if (revision->deleted) {
+            html.text("deleted");
+        } else {
+            html.element("a", {{"class", "download"}, {"href", href("/files/", file.id, "/revisions/" + number + "/content")}},
+                         "Download");
+        }
+        html.close().close();
+    }
+    return html_reply(200, html.finish());
+}
+
+// `filename` for old readers: printable ASCII without quote or backslash, one '_' for each other
+// character; `filename*` the exact UTF-8 name.
+std::string disposition(const std::string& name)
+{
+    std::string plain;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80 && byte < 0xC0) {
+            continue; // a continuation of the character already replaced
+        }
+        plain += byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\' ? c : '_';
+    }
+    return "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + protocol::percent_encoded(name);
+}
+
+Reply content(Context& c)
+{
+    std::int64_t wanted = 0;
+    const auto& text = c.param(1);
+    if (std::from_chars(text.data(), text.data() + text.size(), wanted).ptr != text.data() + text.size()) {
+        not_found();
+    }
+    const auto revisions = c.domain->revisions(c.param(0));
+    if (revisions.code != domain::ok) {
+        not_found();
+    }
+    const auto found = std::find_if(revisions.value.begin(), revisions.value.end(),
+                                    [&](const domain::RevisionRow& row) { return row.revision == wanted; });
+    if (found == revisions.value.end() || found->deleted) {
+        not_found();
+    }
+    const auto size = c.backend.blobs->size(found->blob);
+    if (!size || *size != found->size) {
+        throw Refused{500, "The store does not hold this revision's content whole."};
+    }
+    Reply reply;
+    reply.contentType = "application/octet-stream";
+    reply.headers.emplace_back("Content-Disposition", disposition(last_segment(found->path)));
+    guard(reply);
+    reply.streamed = Streamed{*size, [blobs = c.backend.blobs, hash = found->blob](std::int64_t offset) {
+                                  return blobs->chunk(hash, offset);
+                              }};
+    return reply;
+}
+
+Reply unlock(Context& c)
+{
+    check_csrf(c);
+    const auto view = c.domain->file_by_id(c.param(0));
+    if (view.code != domain::ok) {
+        not_found();
+    }
+    const auto code = c.domain->unlock_forced(view.value.space.id, view.value.file.path);
+    if (code == domain::forbidden) {
+        throw Refused{403, "Only an admin of the project or the lock's holder may break the lock."};
+    }
+    if (code == domain::not_found) {
+        not_found();
+    }
+    if (code >= 300) {
+        throw Refused{code, "The lock could not be broken."};
+    }
+    return redirect(href("/files/", view.value.file.id));
+}
+
+domain::ProjectRow project_or_not_found(Context& c)
+{
+    auto project = c.domain->project(c.param(0));
+    if (project.code != domain::ok) {
+        not_found();
+    }
+    return std::move(project.value);
+}
+
+Reply updates(Context& c)
+{
+    const auto project = project_or_not_found(c);
+    const auto updates = c.domain->model_updates(project.id);
+    auto html = frame(c, "Viewer updates");
+    html.element("h1", "Online viewer updates")
+        .open("p")
+        .element("a", {{"href", href("/projects/", project.id)}}, project.name)
+        .close()
+        .open("table", {{"id", "updates"}, {"data-poll", href("/projects/", project.id, "/updates.json")}})
+        .open("thead")
+        .open("tr");
+    for (const auto* heading : {"Kind", "Files", "EPSG", "Description", "Logical id", "Offsets", "Notified", "Status"}) {
+        html.element("th", heading);
+    }
+    html.close().close().open("tbody");
+    for (const auto& view : updates.value) {
+        const auto& update = view.update;
+        html.open("tr", {{"data-update-id", update.id}})
+            .element("td", {{"class", "kind"}}, update.dimensions == 3 ? "3D" : "2D")
+            .open("td", {{"class", "files"}})
+            .open("ul");
+        for (const auto& path : view.paths) {
+            html.element("li", path);
+        }
+        html.close()
+            .close()
+            .element("td", {{"class", "epsg"}}, std::to_string(update.epsg))
+            .element("td", {{"class", "description"}}, update.description)
+            .element("td", {{"class", "logical-id"}}, update.logicalId)
+            .element("td", {{"class", "offsets"}}, decimal(update.offsetX) + ", " + decimal(update.offsetY))
+            .open("td")
+            .time(update.created)
+            .close()
+            .element("td", {{"class", "status"}}, domain::viewer_status_name(view.status))
+            .close();
+    }
+    return html_reply(200, html.finish());
+}
+
+Reply updates_json(Context& c)
+{
+    const auto project = project_or_not_found(c);
+    auto out = nlohmann::json::array();
+    for (const auto& view : c.domain->model_updates(project.id).value) {
+        out.push_back({{"id", view.update.id}, {"status", domain::viewer_status_name(view.status)}});
+    }
+    Reply reply;
+    reply.contentType = protocol::json_type;
+    reply.body = out.dump();
+    guard(reply);
+    return reply;
+}
+
+std::string_view event_type_name(std::int32_t type)
+{
+    using VyrCldapi::StatusEventType;
+    switch (static_cast<StatusEventType>(type)) {
+    case StatusEventType::ConnectionStatus: return "ConnectionStatus";
+    case StatusEventType::Download: return "Download";
+    case StatusEventType::Upload: return "Upload";
+    case StatusEventType::Rename: return "Rename";
+    case StatusEventType::Locked: return "Locked";
+    case StatusEventType::Unlocked: return "Unlocked";
+    case StatusEventType::Deleted: return "Deleted";
+    case StatusEventType::Swap: return "Swap";
+    case StatusEventType::CorruptFile: return "CorruptFile";
+    case StatusEventType::HandlePendingTasks: return "HandlePendingTasks";
+    case StatusEventType::ProjectCacheUpdated: return "ProjectCacheUpdated";
+    case StatusEventType::DirModelReloaded: return "DirModelReloaded";
+    case StatusEventType::Heartbeat: return "Heartbeat";
+    }
+    return "Other";
+}
+
+Reply events(Context& c)
+{
+    auto html = frame(c, "Events");
+    html.element("h1", "Status events").open("table", {{"id", "events"}}).open("thead").open("tr");
+    for (const auto* heading : {"Time", "Type", "Status", "Response id"}) {
+        html.element("th", heading);
+    }
+    html.close().close().open("tbody");
+    for (const auto& posted : c.domain->recent_events(200)) {
+        html.open("tr")
+            .open("td")
+            .time(posted.time)
+            .close()
+            .element("td", {{"class", "type"}}, event_type_name(posted.event.type))
+            .element("td", {{"class", "status"}}, std::to_string(posted.event.status))
+            .element("td", {{"class", "response-id"}}, posted.event.responseId)
+            .close();
+    }
+    return html_reply(200, html.finish());
+}
+
+Reply asset(std::string_view type, std::string_view body)
+{
+    Reply reply;
+    reply.contentType = type;
+    reply.body = body;
+    reply.headers.emplace_back("Cache-Control", "public, max-age=604800");
+    reply.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    return reply;
+}
+
+Reply css(Context&)
+{
+    return asset("text/css; charset=utf-8", stylesheet());
+}
+
+Reply js(Context&)
+{
+    return asset("text/javascript; charset=utf-8", script());
+}
+
+constexpr std::array pages{
+    Page{"GET", "/", root, false},
+    Page{"GET", "/signin", signin_form, false},
+    Page{"POST", "/signin", signin, false},
+    Page{"POST", "/signout", signout, true},
+    Page{"GET", "/projects", projects, true},
+    Page{"GET", "/projects/{project}", project, true},
+    Page{"GET", "/projects/{project}/updates", updates, true},
+    Page{"GET", "/projects/{project}/updates.json", updates_json, true},
+    Page{"GET", "/spaces/{space}", space, true},
+    Page{"GET", "/files/{file}", file, true},
+    Page{"GET", "/files/{file}/revisions/{revision}/content", content, true},
+    Page{"POST", "/files/{file}/unlock", unlock, true},
+    Page{"GET", "/events", events, true},
+    Page{"GET", "/static/app.css", css, false},
+    Page{"GET", "/static/app.js", js, false},
+};
+
+} // namespace
+
+std::optional<PageMatch> find_page(std::string_view method, std::string_view path)
+{
+    bool pathKnown = false;
+    for (const auto& page : pages) {
+        auto params = protocol::fit(page.pattern, path);
+        if (!params) {
+            continue;
+        }
+        if (page.method == method) {
+            return PageMatch{&page, std::move(*params)};
+        }
+        pathKnown = true;
+    }
+    return pathKnown ? std::optional{PageMatch{}} : std::nullopt;
+}
+
+Reply handle_page(const Backend& backend, const Request& request)
+{
+    Context c{backend, request, parse_cookies(request.cookie), {}, {}, {}};
+    try {
+        if (const auto id = c.cookies.find(std::string(session_cookie)); id != c.cookies.end()) {
+            c.session = backend.accounts->session(id->second, backend.now());
+        }
+        if (c.session) {
+            c.domain = domain::store_domain(backend.store, c.session->user, backend.now);
+        } else if (request.page->signedIn) {
+            // A script's request gets a status it can read; a person is shown the way in.
+            return request.page->pattern.ends_with(".json") ? problem_reply(401, "Sign in first.")
+                                                            : redirect("/signin");
+        }
+        if (request.method == "POST") {
+            c.form = parse_form(request.body);
+        }
+        return request.page->serve(c);
+    } catch (const Refused& refused) {
+        return error_page(c, refused.status, refused.message);
+    } catch (const domain::StoreUnavailable&) {
+        return error_page(c, 503, "The store's database is unavailable; try again later.");
+    } catch (const std::exception&) {
+        return error_page(c, 500, "The server failed to answer.");
+    }
+}
+
+} // namespace vyr::cld::server::web
