@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -554,6 +555,82 @@ void add_partition_commands(CLI::App& app, Command& command)
     });
 }
 
+// The online viewer: tells it that stored files changed, and asks how a 2D update fares.
+void add_viewer_commands(CLI::App& app, Command& command)
+{
+    auto* group = app.add_subcommand("viewer", "Tell the online viewer that models changed")->require_subcommand(1);
+    struct Update {
+        std::vector<std::string> files;
+        int epsg = 0;
+        std::string description, logicalId;
+        double offsetX = 0, offsetY = 0;
+    };
+    for (const int dimensions : {2, 3}) {
+        auto update = std::make_shared<Update>();
+        auto* sub = group->add_subcommand(fmt::format("{}d", dimensions),
+                                          fmt::format("Notify a {}D model update of stored files", dimensions));
+        sub->add_option("files", update->files, "Files in the working folder")->required();
+        sub->add_option("--epsg", update->epsg, "EPSG code of the coordinate system")->required();
+        sub->add_option("--description", update->description, "Description");
+        sub->add_option("--logical-id", update->logicalId, "Logical id");
+        if (dimensions == 3) {
+            sub->add_option("--offset-x", update->offsetX, "Offset east");
+            sub->add_option("--offset-y", update->offsetY, "Offset north");
+        }
+        sub->callback([&command, update, dimensions] {
+            command = [update, dimensions](Context& context) {
+                require_representable("viewer", update->description);
+                require_representable("viewer", update->logicalId);
+                context.connect(true);
+                std::vector<std::string> paths;
+                for (const std::string& file : update->files) {
+                    require_representable("viewer", file);
+                    paths.push_back(service_path(file));
+                }
+                int responsecode = 0;
+                std::optional<std::string> id;
+                bool done = false;
+                if (dimensions == 2) {
+                    id = api::NotifyOnlineViewer2dModelUpdate(paths, update->epsg, update->description,
+                                                              update->logicalId, responsecode);
+                    done = id.has_value();
+                }
+                else {
+                    done = api::NotifyOnlineViewer3dModelUpdate(paths, update->epsg, update->description,
+                                                                update->logicalId, update->offsetX, update->offsetY,
+                                                                responsecode);
+                }
+                if (!succeeded(responsecode)) {
+                    throw refused("viewer update", responsecode);
+                }
+                if (!done) {
+                    throw request_failed("viewer update");
+                }
+                return id ? answer({{"id", escaped(*id)}}, fmt::format("viewer update {}\n", escaped(*id)))
+                          : answer(json::object(), "viewer update sent\n");
+            };
+        });
+    }
+    auto id = std::make_shared<std::string>();
+    auto* status = group->add_subcommand("status", "Show how a 2D model update fares");
+    status->add_option("id", *id, "The update's id")->required();
+    status->callback([&command, id] {
+        command = [id](Context& context) {
+            require_representable("viewer status", *id);
+            context.connect(false);
+            int responsecode = 0;
+            const auto state = api::Get2dModelUpdateStatus(*id, responsecode);
+            if (!succeeded(responsecode)) {
+                throw refused("viewer status " + escaped(*id), responsecode);
+            }
+            static constexpr std::array<std::string_view, 4> names{"Scheduled", "InProgress", "Success", "Failed"};
+            const auto index = state ? static_cast<std::size_t>(*state) : names.size();
+            const std::string name = index < names.size() ? std::string(names[index]) : "Unknown";
+            return answer({{"status", name}}, name + "\n");
+        };
+    });
+}
+
 // A subcommand that applies one bridge operation to each file named.
 void add_file_command(CLI::App& app, Command& command, const std::string& verb, const std::string& help,
                       std::function<bool(const std::string&, int&)> operation, Reason reason, bool locks = true)
@@ -698,6 +775,7 @@ void add_commands(CLI::App& app, Command& command)
     }
     add_project_commands(app, command);
     add_partition_commands(app, command);
+    add_viewer_commands(app, command);
     {
         auto* sub = app.add_subcommand("use", "Select the project and partition of the working folder");
         auto project = std::make_shared<std::string>();
