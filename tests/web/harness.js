@@ -56,8 +56,8 @@ export async function launch() {
     };
 }
 
-// A page of its own browser context (own cookies), which fails the test on any dialog and on any
-// request that carries a token in its address.
+// A page of its own browser context (own cookies), which records dialogs, what the browser's
+// policy blocked, script errors and every address requested.
 export async function openPage(browser, user) {
     const context = await browser.createBrowserContext();
     const page = await context.newPage();
@@ -67,6 +67,14 @@ export async function openPage(browser, user) {
         page.dialogs.push(dialog.message());
         await dialog.dismiss();
     });
+    // What the browser refused to run or load, and the page's own script failures.
+    page.problems = [];
+    page.on('console', (message) => {
+        if (/Content Security Policy/i.test(message.text())) {
+            page.problems.push(message.text());
+        }
+    });
+    page.on('pageerror', (error) => page.problems.push(error.message));
     page.addresses = [];
     page.on('request', (request) => page.addresses.push(request.url()));
     page.user = user;
@@ -166,11 +174,13 @@ export async function assertNoTokenInAddresses(page) {
     }
 }
 
-// Closes the browser however the checks end: no page saw a dialog or named a token in an address.
+// Closes the browser however the checks end: no page saw a dialog, a blocked load or script, a
+// script error, or a token in an address.
 export async function finish(chromium, pages) {
     try {
         for (const page of pages.filter(Boolean)) {
             assert.deepEqual(page.dialogs, [], `dialogs on ${page.user}'s page`);
+            assert.deepEqual(page.problems, [], `problems on ${page.user}'s page`);
             await assertNoTokenInAddresses(page);
         }
     }

@@ -3,9 +3,10 @@
 # two tenants (Bridgeworks with Anna and Bjorn, Harbour with Cora) and their tokens, then the
 # scenarios under node's test runner. The server and the cluster stop however the run ends; the
 # screenshots stay in OUTPUT/screenshots.
-# Usage: VYR_CLD=path/to/vyr-cld VYR_CLD_SERVER_PROGRAM=path/to/vyr-cld-server run.sh OUTPUT
+# Usage: VYR_CLD=path/to/vyr-cld VYR_CLD_SERVER_PROGRAM=path/to/vyr-cld-server run.sh OUTPUT [FILE.test.js...]
+# (without files, every scenario file of this folder).
 set -euo pipefail
-output=${1:?usage: run.sh OUTPUT_FOLDER}
+output=${1:?usage: run.sh OUTPUT_FOLDER [FILE.test.js...]}
 here=$(dirname "$(readlink -f "$0")")
 
 if [[ -z ${PGHOST:-} ]]; then
@@ -20,10 +21,17 @@ if [[ -z ${PGHOST:-} ]]; then
     exec pg_virtualenv -t -c "-p $((20000 + ($$ + 15000) % 30000))" -v 15 "$0" "$@"
 fi
 
-server=${VYR_CLD_SERVER_PROGRAM:?the server program}
+# The programs by absolute paths: the scenarios run from this folder.
+absolute() {
+    local found
+    found=$(command -v "$1") || { echo "browser tests: no program $1" >&2; return 1; }
+    readlink -f "$found"
+}
+server=$(absolute "${VYR_CLD_SERVER_PROGRAM:-vyr-cld-server}")
+VYR_CLD=$(absolute "${VYR_CLD:-vyr-cld}")
+export VYR_CLD VYR_CLD_SERVER_PROGRAM=$server
 # shellcheck source=SCRIPTDIR/../../cli/team-server.sh
 source "$here/../../cli/team-server.sh"
-: "${VYR_CLD:?the vyr-cld program}"
 rm -rf "$output/scratch" "$output/screenshots"
 mkdir -p "$output/scratch/tokens" "$output/scratch/state" "$output/screenshots"
 output=$(cd "$output" && pwd)
@@ -47,11 +55,16 @@ export VYR_WEB_URL="http://127.0.0.1:$port" VYR_WEB_SCRATCH=$scratch VYR_WEB_SCR
 # The working folders' journals stay in the scratch folder, not in the user's home.
 export XDG_STATE_HOME="$scratch/state"
 cd "$here"
+shift
+files=("$@")
+if ((${#files[@]} == 0)); then
+    files=(./*.test.js)
+fi
 status=0
 # One file at a time: each drives its own Chromium, and the machine may have few cores. The
 # summary goes to standard output, where the build's log keeps it.
 node --test --test-concurrency=1 --test-timeout=120000 --test-reporter=spec --test-reporter-destination=stdout \
-    ./*.test.js || status=$?
+    "${files[@]}" || status=$?
 if ((status != 0)); then
     printf '\nThe server log (%s):\n' "$scratch/server.log" >&2
     tail -n 40 "$scratch/server.log" >&2

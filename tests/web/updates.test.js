@@ -6,11 +6,11 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import * as web from './harness.js';
 
 describe('the viewer updates of a project', () => {
-    let chromium, page, viewer;
+    let chromium, page, viewer, anna;
 
     before(async () => {
         chromium = await web.launch();
-        const anna = await web.workingFolder('updates', 'anna');
+        anna = await web.workingFolder('updates', 'anna');
         viewer = await web.project(anna, 'Ring road', 'P-200');
         for (const name of ['site.dwg', 'roads.dwg']) {
             await anna.write(name, `${name}\n`);
@@ -39,16 +39,12 @@ describe('the viewer updates of a project', () => {
     after(() => web.finish(chromium, [page]));
 
     test('a 2D and a 3D update move from Scheduled to Success on the open page', async () => {
-        const update = (dimensions, description, logicalId, offsetX, offsetY) =>
-            web.api('anna', 'POST', `/v1/projects/${viewer.id}/model-updates`, {
-                update: {
-                    id: '', projectId: viewer.id, dimensions, epsg: 25832, description, logicalId,
-                    offsetX, offsetY, fileIds: [], created: 0,
-                },
-                files: [{ spaceId: viewer.spaceId, name: 'site.dwg' }, { spaceId: viewer.spaceId, name: 'roads.dwg' }],
-            });
-        const flat = (await update(2, 'Ring road, weekly', 'ring-2d', 0, 0)).id;
-        const solid = (await update(3, 'Ring road, bridges', 'ring-3d', 1500.25, -20.5)).id;
+        // Through vyr-cld, as a host notifies the viewer; the 2D one last, as its status is watched
+        // from its first second on.
+        await anna.vyr('viewer', '3d', 'site.dwg', 'roads.dwg', '--epsg', '25832', '--description', 'Ring road, bridges',
+            '--logical-id', 'ring-3d', '--offset-x', '1500.25', '--offset-y', '-20.5');
+        const flat = (await anna.vyr('viewer', '2d', 'site.dwg', 'roads.dwg', '--epsg', '25832',
+            '--description', 'Ring road, weekly', '--logical-id', 'ring-2d')).id;
         const notified = Date.now();
         let navigations = 0;
         page.on('framenavigated', (frame) => { navigations += frame === page.mainFrame() ? 1 : 0; });
@@ -56,9 +52,13 @@ describe('the viewer updates of a project', () => {
         const loaded = Date.now() - notified;
         navigations = 0;
         await page.evaluate(() => { window.stillTheSamePage = true; });
+        // The 3D update's id is only on the page.
+        const solid = await page.$$eval('#updates tr[data-update-id]', (trs) =>
+            trs.find((tr) => tr.querySelector('td.kind')?.textContent.trim() === '3D')?.dataset.updateId);
+        assert.ok(solid, 'a row for the 3D update');
 
         const rows = [
-            { id: flat, kind: '2D', texts: ['Ring road, weekly', 'ring-2d', '25832', 'site.dwg', 'roads.dwg'] },
+            { id: flat, kind: '2D', watched: true, texts: ['Ring road, weekly', 'ring-2d', '25832', 'site.dwg', 'roads.dwg'] },
             { id: solid, kind: '3D', texts: ['Ring road, bridges', 'ring-3d', '25832', '1500.25', '-20.5', 'site.dwg'] },
         ];
         for (const row of rows) {
@@ -80,12 +80,13 @@ describe('the viewer updates of a project', () => {
             assert.equal(seen.at(-1), 'Success');
             assert.ok(seen.length >= 2, `the status changed on the page: ${seen}`);
             // The service schedules for a second: a page that took longer to load saw it in progress.
-            if (loaded < 800) {
+            if (row.watched && loaded < 800) {
                 assert.equal(seen[0], 'Scheduled', `${seen}`);
             }
             assert.deepEqual(seen.filter((status) => !['Scheduled', 'InProgress', 'Success'].includes(status)), []);
         }
         await web.shot(page, '08-updates-success');
+        assert.deepEqual(await anna.vyr('viewer', 'status', flat), { status: 'Success' });
 
         // Nothing left to wait for: the page stops asking.
         const polled = () => page.addresses.filter((address) => address.endsWith('/updates.json')).length;
