@@ -215,6 +215,54 @@ TEST(Postgres, TokensNameTheirUserUntilRevoked)
     }
 }
 
+// A browser's session is known by its id only, until its time is up, it is ended, or the token it
+// was started with is revoked.
+TEST(Postgres, ASessionLastsWhileItsTimeAndItsToken)
+{
+    PostgresAccounts accounts(std::make_shared<PostgresPool>(test_settings()));
+    const auto tenant = new_tenant(accounts);
+    const auto user = new_user(accounts, tenant.uniqueId, "sven");
+    const auto token = accounts.create_token(user.id);
+    const auto now = clock_now();
+    EXPECT_FALSE(accounts.start_session(sha256("guess"), now, now + 60000));
+    EXPECT_FALSE(accounts.start_session("' OR 1=1 --", now, now + 60000));
+    const auto started = accounts.start_session(token.secret, now, now + 60000);
+    ASSERT_TRUE(started);
+    const auto& [id, session] = *started;
+    EXPECT_EQ(id.size(), 64u);
+    EXPECT_EQ(session.csrf.size(), 64u);
+    EXPECT_EQ(session.user.id, user.id);
+
+    const struct {
+        const char* what;
+        std::string id;
+        Millis at;
+        bool known;
+    } cases[] = {
+        {"live", id, now, true},
+        {"at its end", id, now + 60000, false},
+        {"its hash", sha256(id), now, false},
+        {"the token", token.secret, now, false},
+        {"the CSRF token", session.csrf, now, false},
+        {"empty", "", now, false},
+    };
+    for (const auto& c : cases) {
+        const auto found = accounts.session(c.id, c.at);
+        EXPECT_EQ(found.has_value(), c.known) << c.what;
+        if (found) {
+            EXPECT_EQ(found->csrf, session.csrf) << c.what;
+        }
+    }
+    const auto other = accounts.start_session(token.secret, now, now + 60000);
+    ASSERT_TRUE(other);
+    EXPECT_NE(other->second.csrf, session.csrf);
+    accounts.end_session(other->first);
+    EXPECT_FALSE(accounts.session(other->first, now));
+    EXPECT_TRUE(accounts.session(id, now));
+    accounts.revoke_token(token.id);
+    EXPECT_FALSE(accounts.session(id, now));
+}
+
 // Uploads of every size around a chunk's, each finished, read back and written only once.
 TEST(Postgres, BlobsOfSizesAroundAChunk)
 {

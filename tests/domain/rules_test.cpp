@@ -222,6 +222,89 @@ TEST_P(Rules, ForcedUnlockTellsTheHolderWhoBrokeTheLock)
     EXPECT_EQ(own[1].status, ok);
 }
 
+// What the team service's pages read: a file's history with its authors, a space's live files, a
+// project's viewer updates and the user's events, each only for a user who may see it.
+TEST_P(Rules, ThePagesReadHistoriesListsAndEventsOfWhatTheUserMaySee)
+{
+    const auto a = backend->domain(anna)->file(space.id, "a.txt").value;
+    const auto d = backend->domain(anna)->file(space.id, "d.txt").value;
+    const auto domain = backend->domain(bert);
+    domain->take_events();
+    ASSERT_EQ(domain->commit({space.id, "a.txt", Base{a.id, 1}, "two", 3, false, false}).code, ok);
+    ASSERT_EQ(domain->remove(space.id, "d.txt").code, ok);
+    const auto update = backend->domain(anna)->add_model_update(
+        {{}, project.id, 3, 25832, "wing", "L1", 1.5, -2, {}, 0}, {{space.id, "a.txt"}, {space.id, "b.txt"}});
+    ASSERT_EQ(update.code, created);
+
+    const auto history = domain->revisions(a.id).value;
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0].author.id, anna.id);
+    EXPECT_EQ(history[0].author.displayName, anna.displayName);
+    EXPECT_EQ(history[1].author.id, bert.id);
+    EXPECT_EQ(history[1].blob, "two");
+    EXPECT_EQ(history[1].size, 3);
+    EXPECT_GT(history[1].time, 0);
+    const auto removed = domain->revisions(d.id).value;
+    ASSERT_EQ(removed.size(), 2u);
+    EXPECT_TRUE(removed.back().deleted);
+
+    const auto entries = domain->space_entries(space.id).value;
+    ASSERT_EQ(entries.size(), 2u); // d.txt was deleted
+    EXPECT_EQ(entries[0].file.path, "a.txt");
+    EXPECT_EQ(entries[0].current.revision, 2);
+    EXPECT_EQ(entries[0].current.author.id, bert.id);
+
+    const auto view = domain->file_by_id(a.id);
+    ASSERT_EQ(view.code, ok);
+    EXPECT_EQ(view.value.space.id, space.id);
+    ASSERT_TRUE(view.value.project);
+    EXPECT_EQ(view.value.project->id, project.id);
+    EXPECT_EQ(view.value.role, backend->isolates() ? Role::Member : Role::Admin);
+    EXPECT_EQ(backend->domain(anna)->role(project.id), Role::Admin);
+
+    const auto updates = domain->model_updates(project.id).value;
+    ASSERT_EQ(updates.size(), 1u);
+    EXPECT_EQ(updates[0].update.id, update.value);
+    EXPECT_EQ(updates[0].update.epsg, 25832);
+    EXPECT_EQ(updates[0].paths.size(), 2u);
+
+    // Read newest first, and left in place for the event feed.
+    const auto events = domain->recent_events(10);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].event.type, static_cast<std::int32_t>(StatusEventType::Deleted));
+    EXPECT_EQ(events[1].event.responseId, "a.txt");
+    EXPECT_EQ(domain->recent_events(1).size(), 1u);
+    EXPECT_EQ(domain->take_events().size(), 2u);
+
+    const auto stranger = backend->domain(carl);
+    const struct {
+        const char* what;
+        int code;
+    } hidden[] = {
+        {"file", stranger->file_by_id(a.id).code},
+        {"revisions", stranger->revisions(a.id).code},
+        {"space", stranger->space_entries(space.id).code},
+        {"updates", stranger->model_updates(project.id).code},
+    };
+    for (const auto& c : hidden) {
+        EXPECT_EQ(c.code, backend->isolates() ? not_found : ok) << c.what;
+    }
+    EXPECT_EQ(stranger->role(project.id).has_value(), !backend->isolates());
+    EXPECT_EQ(domain->file_by_id(std::string(32, 'f')).code, not_found);
+}
+
+TEST(ViewerStatus, ScheduledForASecondInProgressUntilTheThird)
+{
+    const struct {
+        Millis age;
+        ViewerStatus status;
+    } cases[] = {{0, ViewerStatus::Scheduled},     {999, ViewerStatus::Scheduled}, {1000, ViewerStatus::InProgress},
+                 {2999, ViewerStatus::InProgress}, {3000, ViewerStatus::Success},  {-5, ViewerStatus::Scheduled}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(viewer_status(c.age), c.status) << c.age;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, Rules, ::testing::Values("sqlite", "postgres"),
                          [](const ::testing::TestParamInfo<std::string>& param) { return param.param; });
 

@@ -2,6 +2,8 @@
 // raw connections.
 #include "world.h"
 
+#include "../../remote/src/http.h"
+
 #include <vyr/cld/protocol/protocol.h>
 #include <vyr/cld/remote/remote.h>
 #include <vyr/cld/remote/service.h>
@@ -344,6 +346,13 @@ TEST(TeamServer, OverTlsOnlyAClientThatVerifiesTheServerIsServed)
         connection.attempts = 1;
         EXPECT_EQ(remote::remote_domain(connection)->project(world->projectId).code, c.code) << c.what;
     }
+    // A page's cookie set over TLS goes back over TLS only.
+    auto connection = world->connection("anna");
+    connection.url = "https://127.0.0.1:" + std::to_string(secure.port);
+    connection.caFile = certificate;
+    const auto form = remote::Http(connection).send("GET", "/signin");
+    EXPECT_EQ(form.status, 200);
+    EXPECT_NE(form.headers.at("set-cookie").find("; Secure"), std::string::npos) << form.headers.at("set-cookie");
 }
 
 TEST(TeamServer, AServerAskedToStopEndsCleanlyWithConnectionsOpen)

@@ -125,7 +125,7 @@ void guard(Reply& reply)
 {
     reply.headers.emplace_back("Content-Security-Policy",
                                "default-src 'none'; style-src 'self'; script-src 'self'; img-src 'self'; "
-                               "form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
+                               "connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
     reply.headers.emplace_back("X-Content-Type-Options", "nosniff");
     reply.headers.emplace_back("Referrer-Policy", "no-referrer");
     reply.headers.emplace_back("Cache-Control", "no-store");
@@ -697,6 +697,11 @@ constexpr std::array pages{
 };
 
 } // namespace
+
+std::span<const Page> all_pages()
+{
+    return pages;
+}
 
 std::optional<PageMatch> find_page(std::string_view method, std::string_view path)
 {

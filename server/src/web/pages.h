@@ -3,6 +3,7 @@
 #include "../handlers.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,7 @@ struct PageMatch {
     const Page* page = nullptr; // nothing: the path is a page's, but not with this method
     std::vector<std::string> params;
 };
+std::span<const Page> all_pages();
 // The page of a request's path; nothing when no page has that path.
 std::optional<PageMatch> find_page(std::string_view method, std::string_view path);
 
