@@ -17,7 +17,7 @@ describe('a plan shared by Anna and Bjorn', () => {
     before(async () => {
         chromium = await web.launch();
         anna = await web.workingFolder('files', 'anna');
-        const bridge = await web.project(anna, 'Bridge', 'P-100', ['bjorn']);
+        const bridge = await web.project(anna, 'Bridge', 'P-100', { bjorn: 'admin', anna: 'member' });
         await anna.write('plan.dwg', revision1);
         await anna.vyr('upload', 'plan.dwg');
         plan = { ...bridge, name: 'plan.dwg' };
@@ -31,6 +31,15 @@ describe('a plan shared by Anna and Bjorn', () => {
         const locking = Date.now();
         await anna.vyr('lock', 'plan.dwg');
         await web.signIn(bjorn);
+        // The search box matches a name or a number, whatever the case (the last query leaves the
+        // project listed).
+        for (const [query, found] of [['harbour', false], ['p-100', true], ['BRID', true], ['bridge', true]]) {
+            await bjorn.$eval('#search', (input) => { input.value = ''; });
+            await bjorn.type('#search', query);
+            await Promise.all([bjorn.waitForNavigation(), bjorn.keyboard.press('Enter')]);
+            assert.equal(new URL(bjorn.url()).searchParams.get('q'), query);
+            assert.equal(await bjorn.$(`tr[data-project-id="${plan.id}"]`) !== null, found, query);
+        }
         await web.shot(bjorn, '01-projects');
         // From the project list through the partition's tree to the file: every step a link.
         await web.follow(bjorn, `tr[data-project-id="${plan.id}"] a`);
@@ -119,5 +128,27 @@ describe('a plan shared by Anna and Bjorn', () => {
         assert.ok(events.some((event) => event.type === 'Unlocked' && event.status === 409 &&
             event.responseId.includes('plan.dwg') && event.responseId.includes('bjorn@example.org')),
         JSON.stringify(events));
+    });
+
+    test('Anna, a member, may not break Bjorn\'s lock: no button, and a crafted form is refused', async () => {
+        await web.api('bjorn', 'PUT', `/v1/spaces/${plan.spaceId}/lock?name=plan.dwg`);
+        await annasPage.goto(`${web.base}/files/${fileId}`);
+        assert.match(await web.text(annasPage, '#lock'), /^Locked by Bjorn Dahl since /);
+        assert.equal(await annasPage.$('#break-lock'), null);
+        // The form she could write herself, with her own session's good token.
+        await annasPage.$eval('#lock', (lock, action) => {
+            const form = document.createElement('form');
+            form.method = 'post';
+            form.action = action;
+            form.id = 'crafted';
+            const csrf = document.querySelector('form[action="/signout"] input[name="csrf"]').cloneNode();
+            const button = document.createElement('button');
+            button.textContent = 'Break';
+            form.append(csrf, button);
+            lock.append(form);
+        }, `/files/${fileId}/unlock`);
+        const response = await web.submit(annasPage, '#crafted');
+        assert.equal(response.status(), 403);
+        assert.ok((await web.file('anna', plan.spaceId, 'plan.dwg')).lock, 'Bjorn still holds the lock');
     });
 });

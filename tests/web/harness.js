@@ -136,14 +136,14 @@ export async function workingFolder(suite, user) {
     };
 }
 
-// A project of the folder's user with one partition, selected in the folder; `admins` become its
-// admins on the server.
-export async function project(folder, name, number, admins = []) {
+// A project of the folder's user (its creator is its admin) with one partition, selected in the
+// folder; `roles` then gives users their role in it on the server, {user: 'admin' or 'member'}.
+export async function project(folder, name, number, roles = {}) {
     const created = await folder.vyr('project', 'create', name, '--number', number);
     const partition = await folder.vyr('partition', 'create', '--project', created.id, 'Drawings');
     await folder.vyr('use', created.id, partition.id);
-    for (const user of admins) {
-        await run(serverProgram, ['project', 'grant', user, created.id, '--role', 'admin'], { timeout: patience });
+    for (const [user, role] of Object.entries(roles)) {
+        await run(serverProgram, ['project', 'grant', user, created.id, '--role', role], { timeout: patience });
     }
     return { id: created.id, spaceId: partition.id };
 }

@@ -88,8 +88,26 @@ describe('the pages under attack', () => {
         assert.deepEqual(page.dialogs, []);
     });
 
+    test('a hostile file name downloads with its bytes, under a header that keeps the name whole', async () => {
+        const [session] = (await page.cookies()).filter((cookie) => cookie.name === 'vyr_session');
+        const response = await fetch(`${web.base}/files/${hostile.fileId}/revisions/1/content`, {
+            headers: { cookie: `vyr_session=${session.value}` }, signal: AbortSignal.timeout(web.patience),
+        });
+        assert.equal(response.status, 200);
+        assert.equal(response.headers.get('content-type'), 'application/octet-stream');
+        assert.equal(Buffer.from(await response.arrayBuffer()).toString(), 'hostile\n');
+        const disposition = response.headers.get('content-disposition');
+        const encoded = /filename\*=UTF-8''([^;\s]+)/.exec(disposition)?.[1];
+        assert.equal(decodeURIComponent(encoded ?? ''), hostileFile, disposition);
+        // The plain name is one quoted string: no quote of the name ends it early.
+        assert.match(disposition, /^attachment; filename="(?:[^"\\]|\\.)*"; filename\*=/, disposition);
+    });
+
     test('a state-changing form without its session\'s CSRF token is refused and changes nothing', async () => {
         await anna.vyr('lock', 'notes.txt');
+        // A GET of the form's address changes nothing either.
+        const got = await page.goto(`${web.base}/files/${hostile.notesId}/unlock`);
+        assert.ok([404, 405].includes(got.status()), `GET of the unlock address: ${got.status()}`);
         // Another session's token is as bad as none.
         const bjorn = await web.openPage(chromium.browser, 'bjorn');
         await web.signIn(bjorn);
@@ -141,12 +159,14 @@ describe('the pages under attack', () => {
             `/files/${harbour.fileId}/revisions/1/content`,
             '/projects/00000000000000000000000000000000',
             '/files/no-such-file',
+            ...['9', '0', '-1', 'x'].map((revision) => `/files/${hostile.fileId}/revisions/${revision}/content`),
         ];
         for (const address of addresses) {
             const response = await page.goto(`${web.base}${address}`);
             assert.equal(response.status(), 404, address);
             const shown = await web.text(page);
-            assert.ok(!shown.includes('Harbour') && !shown.includes('quay'), `${address}: ${shown}`);
+            assert.ok(!shown.includes('Harbour') && !shown.includes('quay') && !shown.includes('hostile'),
+                `${address}: ${shown}`);
         }
         await page.goto(`${web.base}/projects/${harbour.id}`);
         await web.shot(page, '12-other-tenant');
