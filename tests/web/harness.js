@@ -85,11 +85,17 @@ export async function token(user) {
     return (await readFile(join(scratch, 'tokens', user), 'utf8')).trim();
 }
 
+// Session ids handed out, which the server's log must never show.
+const sessions = new Set();
+
 export async function signIn(page) {
     await page.goto(`${base}/signin`);
     await page.type('#token', await token(page.user));
     await follow(page, '#signin');
     assert.equal(new URL(page.url()).pathname, '/projects', `${page.user} was not signed in`);
+    for (const cookie of await page.cookies()) {
+        sessions.add(cookie.value);
+    }
 }
 
 // Clicks what the selector finds, as a user does, and answers the response the browser then
@@ -149,11 +155,10 @@ export async function project(folder, name, number, roles = {}) {
 }
 
 // A call of the team service's API as a user, for what the pages do not show in a form.
-export async function api(user, method, path, body) {
+export async function api(user, method, path) {
     const response = await fetch(`${base}${path}`, {
         method,
-        headers: { authorization: `Bearer ${await token(user)}`, 'content-type': 'application/json' },
-        body: body === undefined ? undefined : JSON.stringify(body),
+        headers: { authorization: `Bearer ${await token(user)}` },
         signal: AbortSignal.timeout(patience),
     });
     const answer = await response.text();
@@ -175,7 +180,7 @@ export async function assertNoTokenInAddresses(page) {
 }
 
 // Closes the browser however the checks end: no page saw a dialog, a blocked load or script, a
-// script error, or a token in an address.
+// script error, or a token in an address, and the server's log shows no token and no session id.
 export async function finish(chromium, pages) {
     try {
         for (const page of pages.filter(Boolean)) {
@@ -183,6 +188,10 @@ export async function finish(chromium, pages) {
             assert.deepEqual(page.problems, [], `problems on ${page.user}'s page`);
             await assertNoTokenInAddresses(page);
         }
+        const log = await readFile(join(scratch, 'server.log'), 'utf8');
+        const secrets = [...sessions, ...await Promise.all(['anna', 'bjorn', 'cora'].map(token))];
+        assert.ok(sessions.size > 0 && log.includes('/signin'), 'the log is the one of these sessions');
+        assert.deepEqual(secrets.filter((secret) => log.includes(secret)), [], 'secrets in the server log');
     }
     finally {
         await chromium?.close();

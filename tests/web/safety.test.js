@@ -164,6 +164,7 @@ describe('the pages under attack', () => {
         for (const address of addresses) {
             const response = await page.goto(`${web.base}${address}`);
             assert.equal(response.status(), 404, address);
+            assertSafetyHeaders(response);
             const shown = await web.text(page);
             assert.ok(!shown.includes('Harbour') && !shown.includes('quay') && !shown.includes('hostile'),
                 `${address}: ${shown}`);
