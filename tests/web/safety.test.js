@@ -7,6 +7,8 @@ import * as web from './harness.js';
 const hostileProject = '<script>alert(1)</script>';
 const hostileNumber = `'"><svg onload=alert(2)>`;
 const hostileFile = '"><img src=x onerror=alert(1)>';
+const hostileDescription = '<img src=x onerror=alert(3)>';
+const hostileLogicalId = '"><script>alert(4)</script>';
 
 // The headers every page answers with; parsed, so that a directive's place does not matter.
 function assertSafetyHeaders(response) {
@@ -37,6 +39,11 @@ describe('the pages under attack', () => {
         const project = await web.project(anna, hostileProject, hostileNumber);
         await anna.write(hostileFile, 'hostile\n');
         await anna.vyr('upload', hostileFile);
+        // Its events and a viewer update name it too.
+        await anna.vyr('lock', hostileFile);
+        await anna.vyr('unlock', hostileFile);
+        await anna.vyr('viewer', '2d', hostileFile, '--epsg', '4326', '--description', hostileDescription,
+            '--logical-id', hostileLogicalId);
         await anna.write('notes.txt', 'notes\n');
         await anna.vyr('upload', 'notes.txt');
         hostile = { ...project, fileId: (await web.file('anna', project.spaceId, hostileFile)).id,
@@ -61,7 +68,9 @@ describe('the pages under attack', () => {
             { address: `/projects/${hostile.id}`, names: [hostileProject] },
             { address: `/spaces/${hostile.spaceId}`, names: [hostileFile] },
             { address: `/files/${hostile.fileId}`, names: [hostileFile], shot: '10-hostile-file' },
-            { address: `/projects/${hostile.id}/updates`, names: [hostileProject], shot: '09-hostile-project' },
+            { address: `/projects/${hostile.id}/updates`, names: [hostileProject, hostileFile, hostileDescription, hostileLogicalId],
+                shot: '09-hostile-updates' },
+            { address: '/events', names: [hostileFile] },
         ];
         for (const { address, names, shot } of pages) {
             const response = await page.goto(`${web.base}${address}`);
