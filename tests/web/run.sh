@@ -9,14 +9,18 @@ set -euo pipefail
 output=${1:?usage: run.sh OUTPUT_FOLDER [FILE.test.js...]}
 here=$(dirname "$(readlink -f "$0")")
 
+# Node's test runner takes the options below from version 20 on.
+if ! node -e 'process.exit(Number(process.versions.node.split(".")[0]) >= 20 ? 0 : 1)' 2>/dev/null; then
+    echo "browser tests: node.js 20 or later is needed" >&2
+    exit 1
+fi
+chromium=${CHROMIUM:-/usr/bin/chromium}
+[[ -x $chromium ]] || { echo "browser tests: no Chromium at $chromium (scripts/install-deps --web)" >&2; exit 1; }
+# The packages the lockfile names, again whenever it changed since the last install.
+if [[ ! -f $here/node_modules/.package-lock.json || $here/package-lock.json -nt $here/node_modules/.package-lock.json ]]; then
+    (cd "$here" && timeout 300 npm ci --no-audit --no-fund)
+fi
 if [[ -z ${PGHOST:-} ]]; then
-    command -v node >/dev/null || { echo "browser tests: node.js 20 or later is needed" >&2; exit 1; }
-    chromium=${CHROMIUM:-/usr/bin/chromium}
-    [[ -x $chromium ]] || { echo "browser tests: no Chromium at $chromium (scripts/install-deps --web)" >&2; exit 1; }
-    # The packages the lockfile names, again whenever it changed since the last install.
-    if [[ ! -f $here/node_modules/.package-lock.json || $here/package-lock.json -nt $here/node_modules/.package-lock.json ]]; then
-        (cd "$here" && timeout 300 npm ci --no-audit --no-fund)
-    fi
     # A cluster in a temporary folder, on a port of its own, so that it never meets another run's.
     exec pg_virtualenv -t -c "-p $((20000 + ($$ + 15000) % 30000))" -v 15 "$0" "$@"
 fi
