@@ -20,7 +20,7 @@ describe('a plan shared by Anna and Bjorn', () => {
         const bridge = await web.project(anna, 'Bridge', 'P-100', { bjorn: 'admin', anna: 'member' });
         await anna.write('plan.dwg', revision1);
         await anna.vyr('upload', 'plan.dwg');
-        plan = { ...bridge, name: 'plan.dwg' };
+        plan = bridge;
         fileId = (await web.file('anna', bridge.spaceId, 'plan.dwg')).id;
         bjorn = await web.openPage(chromium.browser, 'bjorn');
         annasPage = await web.openPage(chromium.browser, 'anna');
@@ -45,8 +45,11 @@ describe('a plan shared by Anna and Bjorn', () => {
         await web.follow(bjorn, `tr[data-project-id="${plan.id}"] a`);
         assert.equal(await web.text(bjorn, 'h1'), 'Bridge');
         await web.follow(bjorn, `a[href="/spaces/${plan.spaceId}"]`);
+        // The tree tells the size, the revision, who changed it and who holds it since when.
         const entry = await web.text(bjorn, 'li.file[data-path="plan.dwg"]');
-        assert.match(entry, /Anna Berg/);
+        for (const shown of [/\b273 bytes/, /revision 1\b/, /by Anna Berg \d{4}-/, /locked by Anna Berg since \d{4}-/]) {
+            assert.match(entry, shown);
+        }
         await web.shot(bjorn, '02-space-tree');
         await web.follow(bjorn, 'li.file[data-path="plan.dwg"] a');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
