@@ -46,7 +46,8 @@ describe('a plan shared by Anna and Bjorn', () => {
         assert.equal(await web.text(bjorn, 'h1'), 'Bridge');
         await web.follow(bjorn, `a[href="/spaces/${plan.spaceId}"]`);
         // The tree tells the size, the revision, who changed it and who holds it since when.
-        const entry = await web.text(bjorn, 'li.file[data-path="plan.dwg"]');
+        const entry = await bjorn.$eval('li.file[data-path="plan.dwg"]', (li) =>
+            [...li.childNodes].map((node) => node.textContent.trim()).join(' '));
         for (const shown of [/\b273 bytes/, /revision 1\b/, /by Anna Berg \d{4}-/, /locked by Anna Berg since \d{4}-/]) {
             assert.match(entry, shown);
         }
