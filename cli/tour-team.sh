@@ -10,7 +10,10 @@ if [[ -z ${PGHOST:-} ]]; then
     exec pg_virtualenv -t -c "-p $((20000 + $$ % 30000))" -v 15 "$0" "$@"
 fi
 server=${VYR_CLD_SERVER_PROGRAM:-vyr-cld-server}
-tour=$(dirname "$(readlink -f "$0")")/tour.sh
+here=$(dirname "$(readlink -f "$0")")
+tour=$here/tour.sh
+# shellcheck source=SCRIPTDIR/team-server.sh
+source "$here/team-server.sh"
 rm -rf "$scratch"
 mkdir -p "$scratch/tokens" "$scratch/state"
 scratch=$(cd "$scratch" && pwd)
@@ -28,23 +31,8 @@ done
 printf '#!/bin/sh\nexec "%s" project grant "$1" "$2" --role member\n' "$server" >"$scratch/grant"
 chmod +x "$scratch/grant"
 
-"$server" serve --listen 127.0.0.1:0 >"$scratch/server.log" 2>&1 &
-pid=$!
-trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true' EXIT
-port=
-for _ in $(seq 300); do
-    port=$(sed -n 's/^listening on .*:\([0-9][0-9]*\)$/\1/p' "$scratch/server.log" | head -n 1)
-    if [[ -n $port ]] || ! kill -0 "$pid" 2>/dev/null; then
-        break
-    fi
-    sleep 0.1
-done
-if [[ -z $port ]]; then
-    echo "tour-team: the server did not start" >&2
-    cat "$scratch/server.log" >&2
-    exit 1
-fi
-printf 'the server listens on 127.0.0.1:%s\n' "$port"
+start_team_server "$scratch/server.log"
+port=$server_port
 
 export VYR_CLD_SERVER="http://127.0.0.1:$port" VYR_CLD_TOKENS="$scratch/tokens" VYR_CLD_GRANT="$scratch/grant"
 # The working folders' journals stay in the scratch folder, not in the user's home.
