@@ -288,6 +288,51 @@ TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
     EXPECT_EQ(blobs->chunk(hash, 2 * chunk), bytes.substr(2 * chunk));
 }
 
+// Finishing a blob takes its digest from the state kept with the last chunk; chunks stored
+// without one (as before the state was kept) are read back instead. Either way only the bytes of
+// the name make the blob whole.
+TEST(Postgres, BlobsFinishFromTheKeptDigestOrByReadingBack)
+{
+    const auto chunk = BlobStore::chunk_size;
+    struct Case {
+        const char* what;
+        int clearedAfter; // the states are cleared after this many chunks were stored; 0 never
+        bool wrong;       // the bytes stored differ from the name's in the last chunk
+        bool whole;
+    };
+    const Case cases[] = {
+        {"kept", 0, false, true},
+        {"kept, other bytes", 0, true, false},
+        {"none kept", 3, false, true},
+        {"none kept, other bytes", 3, true, false},
+        {"lost after the first chunk, none after it", 1, false, true},
+    };
+    const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
+    pqxx::connection direct(test_settings().url);
+    char seed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes(static_cast<std::size_t>(2 * chunk + 300), 'a');
+        bytes[0] = ++seed;
+        const auto hash = sha256(bytes);
+        if (c.wrong) {
+            bytes[static_cast<std::size_t>(2 * chunk + 7)] = 'z';
+        }
+        int stored = 0;
+        for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
+            blobs->put_chunk(hash, at, std::string_view(bytes).substr(at, chunk));
+            if (++stored == c.clearedAfter) {
+                pqxx::work tx(direct);
+                tx.exec_params("UPDATE blob_chunks SET state = NULL WHERE hash = $1", hash);
+                tx.commit();
+            }
+        }
+        EXPECT_EQ(blobs->received(hash), std::int64_t(bytes.size()));
+        EXPECT_EQ(blobs->finish(hash, std::int64_t(bytes.size())), c.whole);
+        EXPECT_EQ(blobs->size(hash).has_value(), c.whole);
+    }
+}
+
 // A database out of reach is StoreUnavailable, quickly; connections the server dropped are
 // replaced without the caller seeing it.
 TEST_F(Team, ADatabaseOutOfReachAndConnectionsLost)

@@ -546,6 +546,32 @@ TEST(TeamServer, ADatabaseRestartedUnderTheServerLosesNoAcknowledgedCommit)
     }
 }
 
+// An upload abandoned for longer than asked is dropped with its chunks; a recent one and whole
+// blobs stay; a duration that is not one is refused.
+TEST(TeamServer, GcDropsOnlyUploadsAbandonedLongerThanAsked)
+{
+    const auto whole = world->content("gc/whole.txt", "a whole blob");
+    const auto [path, hash] = world->file("gc.part", std::string(std::size_t{1} << 20, 'g') + "tail");
+    const auto put = "PUT /v1/blobs/" + hash + "/chunks/0 HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " +
+                     world->tokens.at("anna") + "\r\n";
+    ASSERT_EQ(status_of(world->request(put, std::string(std::size_t{1} << 20, 'g'))), 200);
+    remote::BlobClient blobs(world->connection("anna"));
+
+    struct Case {
+        const char* olderThan;
+        int status;
+        std::int64_t heldAfter;
+    };
+    for (const auto& c : {Case{"1h", 0, 1 << 20}, Case{"5", 1, 1 << 20}, Case{"5x", 1, 1 << 20},
+                          Case{"-1h", 1, 1 << 20}, Case{"400d", 1, 1 << 20}, Case{"0s", 0, 0}}) {
+        SCOPED_TRACE(c.olderThan);
+        admin({"gc", "--older-than", c.olderThan}, c.status);
+        EXPECT_EQ(blobs.held(hash).received, c.heldAfter);
+    }
+    EXPECT_EQ(blobs.held(whole.blob).code, 200);
+    EXPECT_EQ(blobs.upload(path, hash, (1 << 20) + 4), 201); // a dropped upload starts again
+}
+
 TEST(TeamServer, TwoServerProcessesGiveEachLockToExactlyOneOfEightClients)
 {
     ServerProcess second;

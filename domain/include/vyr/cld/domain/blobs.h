@@ -26,6 +26,9 @@ public:
     // Makes the upload a whole blob when its bytes hash to `hash` and count `size`; otherwise drops
     // them and answers false.
     virtual bool finish(const std::string& hash, std::int64_t size) = 0;
+    // Drops the uploads never finished that last took a chunk before `before` (milliseconds since
+    // the epoch), with their chunks, and answers how many. One still going on resumes from the start.
+    virtual std::int64_t drop_unfinished(std::int64_t before) = 0;
     // The chunk of a whole blob that starts at `offset` (a multiple of chunk_size).
     virtual std::string chunk(const std::string& hash, std::int64_t offset) = 0;
 };
