@@ -674,24 +674,26 @@ public:
         }
         return out;
     }
-    void put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) override
+    Stored put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) override
     {
         if (!is_sha256_hex(hash) || offset < 0 || offset % chunk_size != 0 ||
             static_cast<std::int64_t>(bytes.size()) > chunk_size || (bytes.empty() && offset != 0)) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
         }
         const pqxx::binarystring data(bytes.data(), bytes.size());
+        Stored out;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
             // A chunk lost to a crash of the database is sent again (the client asks what is held
             // before it resumes), and finishing the blob waits for every record before it: waiting
             // for each chunk to reach the disk buys nothing.
             tx.exec("SET LOCAL synchronous_commit = off");
             // Two uploads of one blob take turns on its row.
-            const auto whole = tx.exec_params1("INSERT INTO blobs(hash, touched) VALUES($1, $2) ON CONFLICT(hash) DO "
-                                               "UPDATE SET touched = excluded.touched RETURNING whole",
-                                               hash, now_millis())[0]
-                                   .as<bool>();
-            if (whole) {
+            const auto blob = tx.exec_params1("INSERT INTO blobs(hash, touched) VALUES($1, $2) ON CONFLICT(hash) DO "
+                                              "UPDATE SET touched = excluded.touched RETURNING whole, size",
+                                              hash, now_millis());
+            out.whole = blob[0].as<bool>();
+            if (out.whole) {
+                out.held = blob[1].as<std::int64_t>();
                 return; // written once: the store already holds these bytes
             }
             // The chunks stay whole and without a gap from the start: each follows a whole chunk
@@ -704,8 +706,7 @@ public:
                                                    "octet_length(bytes) = $3",
                                                    hash, offset - chunk_size, chunk_size);
                 if (before.empty()) {
-                    throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument,
-                                               "A chunk may not leave a gap in its blob.");
+                    throw ChunkOutOfPlace{};
                 }
                 if (!before[0][0].is_null()) {
                     digest.emplace(pqxx::binarystring(before[0][0]).str());
@@ -724,7 +725,9 @@ public:
             } else {
                 tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3, NULL)", hash, offset, data);
             }
+            out.held = offset + static_cast<std::int64_t>(bytes.size());
         });
+        return out;
     }
     bool finish(const std::string& hash, std::int64_t size) override
     {

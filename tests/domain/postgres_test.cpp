@@ -242,7 +242,9 @@ TEST(Postgres, BlobsOfSizesAroundAChunk)
         }
         EXPECT_TRUE(back == bytes) << size;
         // Written once: another upload of it changes nothing.
-        blobs->put_chunk(hash, 0, "other bytes");
+        const auto again = blobs->put_chunk(hash, 0, "other bytes");
+        EXPECT_TRUE(again.whole);
+        EXPECT_EQ(again.held, size);
         EXPECT_TRUE(blobs->finish(hash, size));
         EXPECT_EQ(blobs->size(hash), size);
         if (size > 0) {
@@ -263,11 +265,15 @@ TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
     // Another process resumes after the last whole chunk; gaps and odd offsets are refused.
     const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
     EXPECT_EQ(blobs->received(hash), chunk);
-    EXPECT_THROW(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)), VyrCldapi::Exception);
+    EXPECT_THROW(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)), ChunkOutOfPlace);
     EXPECT_THROW(blobs->put_chunk(hash, 100, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->put_chunk("not a hash", 0, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->chunk(hash, 0), VyrCldapi::Exception); // never served before it is whole
-    blobs->put_chunk(hash, chunk, view.substr(chunk, chunk));
+    EXPECT_EQ(blobs->put_chunk(hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)).held, std::int64_t(bytes.size()));
+    // A chunk stored again drops those after it.
+    EXPECT_EQ(blobs->put_chunk(hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->received(hash), 2 * chunk);
     blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk));
     EXPECT_FALSE(blobs->finish(hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
     EXPECT_EQ(blobs->received(hash), 0);
