@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <malloc.h>
 
 namespace {
 
@@ -58,6 +59,10 @@ domain::Role role_named(const std::string& name)
 
 int main(int argc, char** argv)
 {
+    // A chunk passes through buffers of a few MiB on whichever worker serves it. Above glibc's
+    // default, which rises with each such buffer freed, every worker's arena would keep its own;
+    // mapped afresh, they go back as soon as a request is done, and the server stays small.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     CLI::App app{"The team service: projects, files, locks and their contents on PostgreSQL."};
     app.require_subcommand(1);
     std::string database;
