@@ -247,7 +247,7 @@ public:
             if (!visible_space(tx)) {
                 return failed("no space");
             }
-            const auto file = tx.exec_params(file_query, world_.spaceId, key());
+            const auto file = tx.exec_params(file_for_update, world_.spaceId, key());
             if (file.empty()) {
                 return failed("no file");
             }
@@ -278,10 +278,11 @@ public:
     }
 
 private:
-    static constexpr const char* file_query =
+    // A write decides on the file's row, locked, as the store's writes do.
+    static constexpr const char* file_for_update =
         "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "
         "u.principal_name, f.lock_time, f.seq FROM files f LEFT JOIN users u ON u.id = f.lock_user WHERE "
-        "f.space_id = $1 AND f.path_key = $2 ORDER BY f.deleted, f.revision DESC LIMIT 1";
+        "f.space_id = $1 AND f.path_key = $2 ORDER BY f.deleted, f.revision DESC LIMIT 1 FOR UPDATE OF f";
 
     static std::string sha256_hex(const std::string& text);
     static std::int64_t now()
@@ -296,7 +297,8 @@ private:
     {
         for (int attempt = 0;; ++attempt) {
             try {
-                pqxx::transaction<pqxx::serializable, pqxx::read_write> tx(connection_);
+                // The store's isolation for writes: committed reads, decisions on locked rows.
+                pqxx::transaction<pqxx::read_committed, pqxx::read_write> tx(connection_);
                 const bool out = body(tx);
                 tx.commit();
                 return out;
@@ -348,7 +350,7 @@ private:
         if (!visible_space(tx)) {
             return failed("no space");
         }
-        const auto file = tx.exec_params(file_query, world_.spaceId, key());
+        const auto file = tx.exec_params(file_for_update, world_.spaceId, key());
         if (file.empty()) {
             return failed("no file");
         }

@@ -1,3 +1,5 @@
+#include "sha256_state.h"
+
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/domain/sha256.h>
 
@@ -19,7 +21,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 2> migrations{
+constexpr std::array<const char*, 3> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -75,6 +77,19 @@ CREATE TABLE web_sessions(hash TEXT PRIMARY KEY, token_id TEXT NOT NULL REFERENC
     expires BIGINT NOT NULL);
 CREATE INDEX web_sessions_expires ON web_sessions(expires);
 CREATE INDEX model_updates_project ON model_updates(project_id, created);
+)sql",
+    // The digest's state after each chunk, so that finishing a blob reads no bytes back; NULL for
+    // the chunks stored before.
+    // When an unfinished upload last took a chunk, so that one abandoned can be dropped. Chunks
+    // are compressed with lz4 where the database has it: pglz took several times as long as the
+    // rest of storing a chunk of text.
+    R"sql(
+ALTER TABLE blob_chunks ADD COLUMN state BYTEA;
+ALTER TABLE blobs ADD COLUMN touched BIGINT;
+DO $$ BEGIN
+    ALTER TABLE blob_chunks ALTER COLUMN bytes SET COMPRESSION lz4;
+EXCEPTION WHEN feature_not_supported THEN NULL;
+END $$;
 )sql",
 };
 
@@ -725,33 +740,60 @@ public:
         }
         return out;
     }
-    void put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) override
+    Stored put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) override
     {
         if (!is_sha256_hex(hash) || offset < 0 || offset % chunk_size != 0 ||
             static_cast<std::int64_t>(bytes.size()) > chunk_size || (bytes.empty() && offset != 0)) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
         }
         const pqxx::binarystring data(bytes.data(), bytes.size());
+        Stored out;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-            // Two uploads of one blob take turns.
-            tx.exec_params("INSERT INTO blobs(hash) VALUES($1) ON CONFLICT DO NOTHING", hash);
-            const auto blob = tx.exec_params("SELECT whole FROM blobs WHERE hash = $1 FOR UPDATE", hash);
-            if (!blob.empty() && blob[0][0].as<bool>()) {
+            // A chunk lost to a crash of the database is sent again (the client asks what is held
+            // before it resumes), and finishing the blob waits for every record before it: waiting
+            // for each chunk to reach the disk buys nothing.
+            tx.exec("SET LOCAL synchronous_commit = off");
+            // Two uploads of one blob take turns on its row.
+            const auto blob = tx.exec_params1("INSERT INTO blobs(hash, touched) VALUES($1, $2) ON CONFLICT(hash) DO "
+                                              "UPDATE SET touched = excluded.touched RETURNING whole, size",
+                                              hash, now_millis());
+            out.whole = blob[0].as<bool>();
+            if (out.whole) {
+                out.held = blob[1].as<std::int64_t>();
                 return; // written once: the store already holds these bytes
             }
             // The chunks stay whole and without a gap from the start: each follows a whole chunk
             // and drops what stood after it, so the one before is all there is to check.
-            if (offset > 0 && tx.exec_params("SELECT 1 FROM blob_chunks WHERE hash = $1 AND start = $2 AND "
-                                             "octet_length(bytes) = $3",
-                                             hash, offset - chunk_size, chunk_size)
-                                  .empty()) {
-                throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument,
-                                           "A chunk may not leave a gap in its blob.");
+            std::optional<ResumableSha256> digest;
+            if (offset == 0) {
+                digest.emplace();
+            } else {
+                const auto before = tx.exec_params("SELECT state FROM blob_chunks WHERE hash = $1 AND start = $2 AND "
+                                                   "octet_length(bytes) = $3",
+                                                   hash, offset - chunk_size, chunk_size);
+                if (before.empty()) {
+                    throw ChunkOutOfPlace{};
+                }
+                if (!before[0][0].is_null()) {
+                    digest.emplace(pqxx::binarystring(before[0][0]).str());
+                }
+            }
+            std::optional<pqxx::binarystring> state;
+            if (digest) {
+                digest->add(bytes);
+                const auto saved = digest->saved();
+                state.emplace(saved.data(), saved.size());
             }
             // What followed the chunk belonged to another attempt: it would only be hashed wrongly.
             tx.exec_params("DELETE FROM blob_chunks WHERE hash = $1 AND start >= $2", hash, offset);
-            tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3)", hash, offset, data);
+            if (state) {
+                tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3, $4)", hash, offset, data, *state);
+            } else {
+                tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3, NULL)", hash, offset, data);
+            }
+            out.held = offset + static_cast<std::int64_t>(bytes.size());
         });
+        return out;
     }
     bool finish(const std::string& hash, std::int64_t size) override
     {
@@ -776,6 +818,17 @@ public:
         });
         return out;
     }
+    std::int64_t drop_unfinished(std::int64_t before) override
+    {
+        std::int64_t out = 0;
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            // An upload of before the time was kept counts as old. Its chunks go with it.
+            out = static_cast<std::int64_t>(
+                tx.exec_params("DELETE FROM blobs WHERE NOT whole AND COALESCE(touched, 0) < $1", before)
+                    .affected_rows());
+        });
+        return out;
+    }
     std::string chunk(const std::string& hash, std::int64_t offset) override
     {
         std::optional<std::string> out;
@@ -794,23 +847,37 @@ public:
     }
 
 private:
-    // The bytes held in chunks without a gap from the start.
+    // The bytes held in chunks without a gap from the start: as chunks are stored only after a
+    // whole one, the end of the last is that, found on the key alone.
     static std::int64_t contiguous(pqxx::transaction_base& tx, const std::string& hash)
     {
-        std::int64_t end = 0;
-        for (const auto& r : tx.exec_params(
-                 "SELECT start, octet_length(bytes) FROM blob_chunks WHERE hash = $1 ORDER BY start", hash)) {
-            if (r[0].as<std::int64_t>() != end) {
-                break;
-            }
-            end += r[1].as<std::int64_t>();
-        }
-        return end;
+        const auto last = tx.exec_params("SELECT start + octet_length(bytes) FROM blob_chunks WHERE hash = $1 "
+                                         "ORDER BY start DESC LIMIT 1",
+                                         hash);
+        return last.empty() ? 0 : last[0][0].as<std::int64_t>();
     }
 
-    // Whether the chunks, read one at a time in order, are whole chunks but the last, count `size`
-    // bytes and hash to `hash`.
+    // Whether the chunks are whole chunks but the last, count `size` bytes and hash to `hash`: from
+    // the digest's state kept with the last chunk, or else by reading them back.
     static bool hashes_to(pqxx::transaction_base& tx, const std::string& hash, std::int64_t size)
+    {
+        const auto last = tx.exec_params("SELECT start, octet_length(bytes), state, (SELECT count(*) FROM "
+                                         "blob_chunks WHERE hash = $1) FROM blob_chunks WHERE hash = $1 ORDER BY "
+                                         "start DESC LIMIT 1",
+                                         hash);
+        if (last.empty() || last[0][2].is_null()) {
+            return hashes_to_read_back(tx, hash, size);
+        }
+        const auto start = last[0][0].as<std::int64_t>();
+        const auto length = last[0][1].as<std::int64_t>();
+        if (start + length != size || last[0][3].as<std::int64_t>() != start / chunk_size + 1) {
+            return false;
+        }
+        ResumableSha256 digest{pqxx::binarystring(last[0][2]).str()};
+        return digest.hex() == hash;
+    }
+
+    static bool hashes_to_read_back(pqxx::transaction_base& tx, const std::string& hash, std::int64_t size)
     {
         const auto chunks = tx.exec_params(
             "SELECT start, octet_length(bytes) FROM blob_chunks WHERE hash = $1 ORDER BY start", hash);

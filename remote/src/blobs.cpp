@@ -70,14 +70,27 @@ BlobClient::Held BlobClient::held(const std::string& hash)
     return out;
 }
 
-int BlobClient::upload(const std::filesystem::path& file, const std::string& hash, std::int64_t size)
+int BlobClient::upload(const std::filesystem::path& file, const std::string& hash, std::int64_t size,
+                       const std::function<void(double)>& progress)
 {
     if (!protocol::is_blob_hash(hash) || size < 0) {
         return domain::bad_request;
     }
+    // Told only forward: a server that moves the offset back (a racing upload) sets no bar back.
+    std::int64_t told = 0;
+    const auto tell = [&](std::int64_t held) {
+        if (progress && size > 0 && held > told) {
+            told = std::min(held, size);
+            progress(static_cast<double>(told) / static_cast<double>(size));
+        }
+    };
     auto state = held(hash);
     if (state.code == 200) {
-        return state.size == size ? domain::ok : domain::bad_request;
+        if (state.size != size) {
+            return domain::bad_request;
+        }
+        tell(size);
+        return domain::ok;
     }
     if (state.code != 404) {
         return state.code;
@@ -88,6 +101,7 @@ int BlobClient::upload(const std::filesystem::path& file, const std::string& has
     }
     std::string chunk;
     auto offset = state.received;
+    tell(offset);
     // A server that keeps moving its offset (another client racing on the same blob) is asked a
     // bounded number of times.
     int realigned = 0;
@@ -110,6 +124,7 @@ int BlobClient::upload(const std::filesystem::path& file, const std::string& has
             return failure_code(response);
         }
         offset += length;
+        tell(offset);
     }
     const auto body = nlohmann::json{{"size", size}}.dump();
     const auto finished = http_->send("PUT", path(Op::blob_finish, {hash}), body, protocol::json_type, true);

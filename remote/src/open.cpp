@@ -29,13 +29,13 @@ public:
     explicit ServerContents(const Connection& connection) : blobs_(connection) {}
 
     local::Blob put(const std::filesystem::path& source, const local::Blob& known,
-                    const local::Progress& /*progress*/) override
+                    const local::Progress& progress) override
     {
         auto blob = known;
         // The file may change between its hashing and its sending; the server then refuses the
         // bytes, and the client hashes the file again.
         for (int attempt = 0; attempt < 3; ++attempt) {
-            const int code = blobs_.upload(source, blob.hash, blob.size);
+            const int code = blobs_.upload(source, blob.hash, blob.size, progress);
             if (code == domain::ok || code == domain::created) {
                 return blob;
             }

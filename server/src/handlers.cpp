@@ -103,20 +103,19 @@ Reply blob_chunk_put(domain::BlobStore& blobs, const Request& request)
 {
     const auto& hash = hash_param(request);
     const auto offset = number(request.params.at(1));
-    if (const auto size = blobs.size(hash)) {
-        // Written once: the bytes are already whole.
-        return json_reply(200, {{"received", *size}, {"whole", true}});
+    // One transaction decides on the blob's row: whole already (written once), or where the chunk
+    // may go. Only a refusal asks again, for where the upload stands.
+    if (offset % domain::BlobStore::chunk_size == 0) {
+        try {
+            const auto stored = blobs.put_chunk(hash, offset, request.body);
+            return json_reply(200, {{"received", stored.held}, {"whole", stored.whole}});
+        } catch (const domain::ChunkOutOfPlace&) {
+        }
     }
-    const auto received = blobs.received(hash);
-    if (offset % domain::BlobStore::chunk_size != 0 || offset > received) {
-        Reply reply = problem_reply(409, "A chunk starts at a multiple of the chunk size, at most where the "
-                                         "upload stands.");
-        reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(received));
-        return reply;
-    }
-    blobs.put_chunk(hash, offset, request.body);
-    const auto now = std::max(received, offset + static_cast<std::int64_t>(request.body.size()));
-    return json_reply(200, {{"received", now}, {"whole", false}});
+    Reply reply = problem_reply(409, "A chunk starts at a multiple of the chunk size, at most where the "
+                                     "upload stands.");
+    reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(blobs.received(hash)));
+    return reply;
 }
 
 Reply blob_finish(domain::BlobStore& blobs, const Request& request)

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <malloc.h>
 
 namespace {
 
@@ -31,6 +32,24 @@ std::pair<std::string, unsigned short> listen_address(const std::string& text)
     return {address, static_cast<unsigned short>(port)};
 }
 
+// "90s", "30m", "24h", "7d": how long ago, for the clean-up of abandoned uploads.
+std::chrono::milliseconds duration_of(const std::string& text)
+{
+    std::size_t end = 0;
+    long long count = -1;
+    try {
+        count = std::stoll(text, &end);
+    } catch (const std::exception&) {
+    }
+    const auto unit = end > 0 && end + 1 == text.size() ? text.back() : '?';
+    const long long seconds = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : unit == 'd' ? 86400 : 0;
+    // A year at most: past that the figure is a typing error, not a policy.
+    if (count < 0 || seconds == 0 || count * seconds > 366LL * 86400) {
+        throw CLI::ValidationError("--older-than", "expected a count and a unit (s, m, h, d), at most a year");
+    }
+    return std::chrono::seconds(count * seconds);
+}
+
 domain::Role role_named(const std::string& name)
 {
     return name == "admin" ? domain::Role::Admin : domain::Role::Member;
@@ -40,6 +59,10 @@ domain::Role role_named(const std::string& name)
 
 int main(int argc, char** argv)
 {
+    // A chunk passes through buffers of a few MiB on whichever worker serves it. Above glibc's
+    // default, which rises with each such buffer freed, every worker's arena would keep its own;
+    // mapped afresh, they go back as soon as a request is done, and the server stays small.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     CLI::App app{"The team service: projects, files, locks and their contents on PostgreSQL."};
     app.require_subcommand(1);
     std::string database;
@@ -90,6 +113,10 @@ int main(int argc, char** argv)
     grant->add_option("project", grantProject, "the project's id")->required();
     grant->add_option("--role", role, "member or admin")->check(CLI::IsMember({"member", "admin"}));
 
+    auto* gc = app.add_subcommand("gc", "drop the uploads never finished that took no chunk for a while");
+    std::string olderThan;
+    gc->add_option("--older-than", olderThan, "how long without a chunk: 90s, 30m, 24h, 7d")->required();
+
     CLI11_PARSE(app, argc, argv);
     // Standard output is for what a command prints (the port taken, a token); logs go to stderr.
     spdlog::set_default_logger(spdlog::stderr_logger_mt("vyr-cld-server"));
@@ -121,7 +148,11 @@ int main(int argc, char** argv)
             server.run(true);
             return 0;
         }
-        if (userAdd->parsed()) {
+        if (gc->parsed()) {
+            const auto before = std::chrono::system_clock::now() - duration_of(olderThan);
+            const auto dropped = domain::postgres_blobs(pool)->drop_unfinished(domain::to_millis(before));
+            std::cout << "dropped " << dropped << " unfinished uploads\n";
+        } else if (userAdd->parsed()) {
             accounts->add_user(newUser, tenant);
         } else if (tenantAdd->parsed()) {
             newTenant.id = newTenant.uniqueId;

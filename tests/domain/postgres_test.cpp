@@ -290,7 +290,9 @@ TEST(Postgres, BlobsOfSizesAroundAChunk)
         }
         EXPECT_TRUE(back == bytes) << size;
         // Written once: another upload of it changes nothing.
-        blobs->put_chunk(hash, 0, "other bytes");
+        const auto again = blobs->put_chunk(hash, 0, "other bytes");
+        EXPECT_TRUE(again.whole);
+        EXPECT_EQ(again.held, size);
         EXPECT_TRUE(blobs->finish(hash, size));
         EXPECT_EQ(blobs->size(hash), size);
         if (size > 0) {
@@ -311,11 +313,15 @@ TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
     // Another process resumes after the last whole chunk; gaps and odd offsets are refused.
     const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
     EXPECT_EQ(blobs->received(hash), chunk);
-    EXPECT_THROW(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)), VyrCldapi::Exception);
+    EXPECT_THROW(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)), ChunkOutOfPlace);
     EXPECT_THROW(blobs->put_chunk(hash, 100, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->put_chunk("not a hash", 0, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->chunk(hash, 0), VyrCldapi::Exception); // never served before it is whole
-    blobs->put_chunk(hash, chunk, view.substr(chunk, chunk));
+    EXPECT_EQ(blobs->put_chunk(hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)).held, std::int64_t(bytes.size()));
+    // A chunk stored again drops those after it.
+    EXPECT_EQ(blobs->put_chunk(hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->received(hash), 2 * chunk);
     blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk));
     EXPECT_FALSE(blobs->finish(hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
     EXPECT_EQ(blobs->received(hash), 0);
@@ -334,6 +340,51 @@ TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
     }
     EXPECT_TRUE(blobs->finish(hash, std::int64_t(bytes.size())));
     EXPECT_EQ(blobs->chunk(hash, 2 * chunk), bytes.substr(2 * chunk));
+}
+
+// Finishing a blob takes its digest from the state kept with the last chunk; chunks stored
+// without one (as before the state was kept) are read back instead. Either way only the bytes of
+// the name make the blob whole.
+TEST(Postgres, BlobsFinishFromTheKeptDigestOrByReadingBack)
+{
+    const auto chunk = BlobStore::chunk_size;
+    struct Case {
+        const char* what;
+        int clearedAfter; // the states are cleared after this many chunks were stored; 0 never
+        bool wrong;       // the bytes stored differ from the name's in the last chunk
+        bool whole;
+    };
+    const Case cases[] = {
+        {"kept", 0, false, true},
+        {"kept, other bytes", 0, true, false},
+        {"none kept", 3, false, true},
+        {"none kept, other bytes", 3, true, false},
+        {"lost after the first chunk, none after it", 1, false, true},
+    };
+    const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
+    pqxx::connection direct(test_settings().url);
+    char seed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes(static_cast<std::size_t>(2 * chunk + 300), 'a');
+        bytes[0] = ++seed;
+        const auto hash = sha256(bytes);
+        if (c.wrong) {
+            bytes[static_cast<std::size_t>(2 * chunk + 7)] = 'z';
+        }
+        int stored = 0;
+        for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
+            blobs->put_chunk(hash, at, std::string_view(bytes).substr(at, chunk));
+            if (++stored == c.clearedAfter) {
+                pqxx::work tx(direct);
+                tx.exec_params("UPDATE blob_chunks SET state = NULL WHERE hash = $1", hash);
+                tx.commit();
+            }
+        }
+        EXPECT_EQ(blobs->received(hash), std::int64_t(bytes.size()));
+        EXPECT_EQ(blobs->finish(hash, std::int64_t(bytes.size())), c.whole);
+        EXPECT_EQ(blobs->size(hash).has_value(), c.whole);
+    }
 }
 
 // A database out of reach is StoreUnavailable, quickly; connections the server dropped are

@@ -78,6 +78,41 @@ TEST(TwoUsers, ShareALockAndARevisionThroughTheSyncWorker)
     EXPECT_EQ(progress.back().first, vyr::cld::ProgressEventType::DeleteProgressBar);
 }
 
+// A transfer's bar moves only forward and ends full, for a file of several of the store's pieces
+// and for one the store holds already (a second name of the same bytes).
+TEST(Transfers, AnUploadsProgressRisesToTheWhole)
+{
+    std::mutex mutex; // outlives the services, which may still call
+    std::vector<std::pair<vyr::cld::ProgressEventType, double>> told;
+    World w;
+    std::string bytes(2 * (1 << 20) + 777, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    }
+    SetCallbacks([&](vyr::cld::ProgressEventType type, double value, const std::string&) {
+        const std::lock_guard lock(mutex);
+        told.emplace_back(type, value);
+    });
+    for (const auto* file : {"big.dwg", "copy.dwg"}) {
+        SCOPED_TRACE(file);
+        {
+            const std::lock_guard lock(mutex);
+            told.clear();
+        }
+        w.stored(file, bytes);
+        const std::lock_guard lock(mutex);
+        ASSERT_GE(told.size(), 2u);
+        EXPECT_EQ(told.back().first, vyr::cld::ProgressEventType::DeleteProgressBar);
+        double last = 0;
+        for (std::size_t i = 0; i + 1 < told.size(); ++i) {
+            EXPECT_EQ(told[i].first, vyr::cld::ProgressEventType::Upload);
+            EXPECT_GE(told[i].second, last);
+            last = told[i].second;
+        }
+        EXPECT_EQ(last, 1.0);
+    }
+}
+
 TEST(SyncWorker, NeverOverwritesALocalChangeAndReportsTheConflict)
 {
     World w;

@@ -122,6 +122,15 @@ struct World {
         socket.send(head + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         return socket.receive_response(10s);
     }
+
+    // How many chunks the server has taken, as its metrics count them.
+    std::int64_t chunk_puts() const
+    {
+        const auto metrics = request("GET /metrics HTTP/1.1\r\nHost: t\r\n");
+        const std::string key = "route=\"/v1/blobs/{hash}/chunks/{offset}\",status=\"200\"} ";
+        const auto at = metrics.find(key);
+        return at == std::string::npos ? 0 : std::stoll(metrics.substr(at + key.size()));
+    }
     std::string authorized(const std::string& method, const std::string& target, const std::string& user,
                            const std::string& body = {}) const
     {

@@ -40,8 +40,10 @@ public:
     // Stores a local file's content as blob `hash` of `size` bytes: asks first and sends nothing
     // the server holds, else sends the chunks from the last whole one the server has. 200 held
     // already, 201 stored; 400 the file does not hash to `hash`; 500 the file cannot be read;
-    // 503 the server cannot be reached.
-    int upload(const std::filesystem::path& file, const std::string& hash, std::int64_t size);
+    // 503 the server cannot be reached. `progress` hears the share of the bytes the server holds:
+    // once for what it held already, then after each chunk it takes.
+    int upload(const std::filesystem::path& file, const std::string& hash, std::int64_t size,
+               const std::function<void(double)>& progress = {});
     // Writes blob `hash` to `target` through a temporary file beside it, renamed only after the
     // bytes were found to count `size` and hash to `hash`. 200; 404 not stored; 500 the bytes
     // differ or the file cannot be written; 503 unreachable.
