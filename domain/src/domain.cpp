@@ -244,6 +244,18 @@ public:
     {
         return release(spaceId, name, true);
     }
+    int unlock_forced_by_id(const std::string& fileId) override
+    {
+        return code_of([&] {
+            return store_->writing([&](Records& records) {
+                const auto file = records.file_by_id(fileId);
+                if (!file || file->deleted) {
+                    throw Refusal{not_found};
+                }
+                return release(records, *file, space_of(records, file->spaceId).second, true);
+            });
+        });
+    }
     int unlock_all() override
     {
         store_->write([&](Records& records) {
@@ -576,31 +588,34 @@ private:
             const auto checked = checked_name(name);
             return store_->writing([&](Records& records) {
                 const auto role = space_of(records, spaceId).second;
-                const auto file = live(records, spaceId, checked);
-                if (held_by_another(file)) {
-                    if (!anybodys) {
-                        return static_cast<int>(conflict);
-                    }
-                    if (role != Role::Admin) {
-                        return static_cast<int>(forbidden);
-                    }
-                }
-                if (file.lock) {
-                    records.set_lock(file.id, std::nullopt, 0);
-                    post(records, StatusEventType::Unlocked, ok, file.path);
-                    if (held_by_another(file)) {
-                        // The holder learns that the lock is gone and who took it: a path never
-                        // holds a control character, so a line break parts the two.
-                        const auto& by = user_.principalName.empty() ? user_.id : user_.principalName;
-                        records.post(file.lock->holder.id,
-                                     {static_cast<std::int32_t>(StatusEventType::Unlocked), conflict,
-                                      file.path + "\n" + by},
-                                     now_());
-                    }
-                }
-                return static_cast<int>(ok);
+                return release(records, live(records, spaceId, checked), role, anybodys);
             });
         });
+    }
+    int release(Records& records, const FileRow& file, Role role, bool anybodys)
+    {
+        if (held_by_another(file)) {
+            if (!anybodys) {
+                return static_cast<int>(conflict);
+            }
+            if (role != Role::Admin) {
+                return static_cast<int>(forbidden);
+            }
+        }
+        if (file.lock) {
+            records.set_lock(file.id, std::nullopt, 0);
+            post(records, StatusEventType::Unlocked, ok, file.path);
+            if (held_by_another(file)) {
+                // The holder learns that the lock is gone and who took it: a path never
+                // holds a control character, so a line break parts the two.
+                const auto& by = user_.principalName.empty() ? user_.id : user_.principalName;
+                records.post(file.lock->holder.id,
+                             {static_cast<std::int32_t>(StatusEventType::Unlocked), conflict,
+                              file.path + "\n" + by},
+                             now_());
+            }
+        }
+        return static_cast<int>(ok);
     }
 
     std::shared_ptr<MetadataStore> store_;

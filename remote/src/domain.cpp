@@ -222,6 +222,7 @@ public:
 
     // The team service shows these in its own pages; its API does not serve them.
     domain::Answer<domain::FileView> file_by_id(const std::string&) override { pages_only(); }
+    int unlock_forced_by_id(const std::string&) override { pages_only(); }
     domain::Answer<std::vector<domain::RevisionRow>> revisions(const std::string&) override { pages_only(); }
     domain::Answer<std::vector<domain::SpaceEntry>> space_entries(const std::string&) override { pages_only(); }
     domain::Answer<std::vector<domain::ModelUpdateView>> model_updates(const std::string&) override { pages_only(); }

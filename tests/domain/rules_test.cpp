@@ -222,6 +222,26 @@ TEST_P(Rules, ForcedUnlockTellsTheHolderWhoBrokeTheLock)
     EXPECT_EQ(own[1].status, ok);
 }
 
+// A page breaks the lock of the file it showed, by id: renamed since, and another file locked under
+// its old name, the break still reaches the shown file and leaves the other alone.
+TEST_P(Rules, ALockBrokenByIdFollowsTheFileThroughARename)
+{
+    const auto shown = backend->domain(bert)->file(space.id, "a.txt").value;
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "a.txt").code, ok);
+    ASSERT_EQ(backend->domain(bert)->rename(space.id, "a.txt", "moved.txt").code, ok);
+    ASSERT_EQ(backend->domain(bert)->commit({space.id, "a.txt", std::nullopt, "new", 3, false, false}).code, created);
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "a.txt").code, ok);
+
+    EXPECT_EQ(backend->domain(anna)->unlock_forced_by_id(shown.id), ok);
+    EXPECT_FALSE(backend->domain(bert)->file(space.id, "moved.txt").value.lock);
+    EXPECT_TRUE(backend->domain(bert)->file(space.id, "a.txt").value.lock);
+
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "moved.txt").code, ok);
+    backend->grant(carl, project.id, Role::Member);
+    EXPECT_EQ(backend->domain(carl)->unlock_forced_by_id(shown.id), backend->isolates() ? forbidden : ok);
+    EXPECT_EQ(backend->domain(anna)->unlock_forced_by_id(std::string(32, 'f')), not_found);
+}
+
 // What the team service's pages read: a file's history with its authors, a space's live files, a
 // project's viewer updates and the user's events, each only for a user who may see it.
 TEST_P(Rules, ThePagesReadHistoriesListsAndEventsOfWhatTheUserMaySee)

@@ -536,11 +536,7 @@ Reply content(Context& c)
 Reply unlock(Context& c)
 {
     check_csrf(c);
-    const auto view = c.domain->file_by_id(c.param(0));
-    if (view.code != domain::ok) {
-        not_found();
-    }
-    const auto code = c.domain->unlock_forced(view.value.space.id, view.value.file.path);
+    const auto code = c.domain->unlock_forced_by_id(c.param(0));
     if (code == domain::forbidden) {
         throw Refused{403, "Only an admin of the project or the lock's holder may break the lock."};
     }
@@ -550,7 +546,7 @@ Reply unlock(Context& c)
     if (code >= 300) {
         throw Refused{code, "The lock could not be broken."};
     }
-    return redirect(href("/files/", view.value.file.id));
+    return redirect(href("/files/", c.param(0)));
 }
 
 domain::ProjectRow project_or_not_found(Context& c)

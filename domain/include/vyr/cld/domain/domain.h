@@ -115,6 +115,9 @@ public:
     // 200 (also another's lock, for an admin of the project; the former holder is told by an
     // Unlocked event of status 409 naming who broke it); 403 another's lock, for a member.
     virtual int unlock_forced(const std::string& spaceId, const std::string& name) = 0;
+    // The same, for the file of that id whatever its path is by then: a page names a file by id,
+    // and a rename between reading the page and posting it must not move the break to another file.
+    virtual int unlock_forced_by_id(const std::string& fileId) = 0;
     virtual int unlock_all() = 0;
     // 201 a new file; 200 new or unchanged content (the answer is the file as it now is); 409
     // locked by another, or the store holds a revision the base did not know (also a delete).
