@@ -67,7 +67,7 @@ fi
 status=0
 # One file at a time: each drives its own Chromium, and the machine may have few cores. The
 # summary goes to standard output, where the build's log keeps it.
-node --test --test-concurrency=1 --test-timeout=120000 --test-reporter=spec --test-reporter-destination=stdout \
+node --test --test-concurrency=1 --test-timeout=120000 --test-reporter=tap --test-reporter-destination=stdout \
     "${files[@]}" || status=$?
 if ((status != 0)); then
     printf '\nThe server log (%s):\n' "$scratch/server.log" >&2
