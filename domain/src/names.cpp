@@ -11,6 +11,7 @@
 #include <memory>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 namespace vyr::cld::domain {
 namespace {
@@ -128,13 +129,18 @@ std::string hex(const unsigned char* bytes, std::size_t size)
     return out;
 }
 
+std::string random_hex(std::size_t bytes)
+{
+    std::vector<unsigned char> random(bytes);
+    if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
+        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes.");
+    }
+    return hex(random.data(), random.size());
+}
+
 std::string new_id()
 {
-    std::array<unsigned char, 16> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes for a new identifier.");
-    }
-    return hex(bytes.data(), bytes.size());
+    return random_hex(16);
 }
 
 struct Sha256::Context {

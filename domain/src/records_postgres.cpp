@@ -3,7 +3,6 @@
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/domain/sha256.h>
 
-#include <openssl/rand.h>
 #include <pqxx/pqxx>
 
 #include <algorithm>
@@ -100,6 +99,13 @@ constexpr long migration_lock = 0x7679722d636c64; // "vyr-cld"
 Millis now_millis()
 {
     return to_millis(std::chrono::system_clock::now());
+}
+
+std::string sha256_hex(const std::string& text)
+{
+    Sha256 hasher;
+    hasher.add(text);
+    return hasher.hex();
 }
 
 bool is_sha256_hex(std::string_view text)
@@ -975,9 +981,7 @@ std::optional<UserRow> PostgresAccounts::authenticate(const std::string& token)
     if (!is_sha256_hex(token)) {
         return out;
     }
-    Sha256 hasher;
-    hasher.add(token);
-    const auto hash = hasher.hex();
+    const auto hash = sha256_hex(token);
     in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
         out = first<UserRow>(tx.exec_params("SELECT u.id, u.display_name, u.principal_name FROM tokens t JOIN users "
                                             "u ON u.id = t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
@@ -986,26 +990,6 @@ std::optional<UserRow> PostgresAccounts::authenticate(const std::string& token)
     });
     return out;
 }
-
-namespace {
-
-std::string random_hex(std::size_t bytes)
-{
-    std::vector<unsigned char> random(bytes);
-    if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
-        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes for a secret.");
-    }
-    return hex(random.data(), random.size());
-}
-
-std::string sha256_hex(const std::string& text)
-{
-    Sha256 hasher;
-    hasher.add(text);
-    return hasher.hex();
-}
-
-} // namespace
 
 std::optional<std::pair<std::string, WebSession>> PostgresAccounts::start_session(const std::string& token, Millis now,
                                                                                   Millis expires)
@@ -1085,14 +1069,8 @@ void PostgresAccounts::add_user(const UserRow& user, const std::string& tenantUn
 
 PostgresAccounts::Token PostgresAccounts::create_token(const std::string& userId)
 {
-    std::array<unsigned char, 32> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes for a token.");
-    }
-    Token token{new_id(), hex(bytes.data(), bytes.size())};
-    Sha256 hasher;
-    hasher.add(token.secret);
-    const auto hash = hasher.hex();
+    Token token{new_id(), random_hex(32)};
+    const auto hash = sha256_hex(token.secret);
     in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
         if (tx.exec_params("SELECT 1 FROM users WHERE id = $1", userId).empty()) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such user.");

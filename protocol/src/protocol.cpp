@@ -208,6 +208,24 @@ std::optional<std::string> percent_decoded(std::string_view text)
     return out;
 }
 
+std::optional<std::vector<std::pair<std::string, std::string>>> decoded_pairs(std::string_view text)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    while (!text.empty()) {
+        const auto end = std::min(text.find('&'), text.size());
+        const auto pair = text.substr(0, end);
+        const auto equals = std::min(pair.find('='), pair.size());
+        auto key = percent_decoded(pair.substr(0, equals));
+        auto value = percent_decoded(equals == pair.size() ? std::string_view{} : pair.substr(equals + 1));
+        if (!key || !value) {
+            return std::nullopt;
+        }
+        out.emplace_back(std::move(*key), std::move(*value));
+        text = end == text.size() ? std::string_view{} : text.substr(end + 1);
+    }
+    return out;
+}
+
 std::optional<Target> parse_target(std::string_view target)
 {
     Target out;
@@ -216,18 +234,12 @@ std::optional<Target> parse_target(std::string_view target)
     if (mark == std::string_view::npos) {
         return out;
     }
-    auto rest = target.substr(mark + 1);
-    while (!rest.empty()) {
-        const auto end = std::min(rest.find('&'), rest.size());
-        const auto pair = rest.substr(0, end);
-        const auto equals = pair.find('=');
-        auto key = percent_decoded(pair.substr(0, equals));
-        auto value = percent_decoded(equals == std::string_view::npos ? std::string_view{} : pair.substr(equals + 1));
-        if (!key || !value) {
-            return std::nullopt;
-        }
-        out.query[std::move(*key)] = std::move(*value);
-        rest = end == rest.size() ? std::string_view{} : rest.substr(end + 1);
+    auto pairs = decoded_pairs(target.substr(mark + 1));
+    if (!pairs) {
+        return std::nullopt;
+    }
+    for (auto& [key, value] : *pairs) {
+        out.query[std::move(key)] = std::move(value);
     }
     return out;
 }

@@ -10,7 +10,6 @@
 #include <VyrCldapi/Enums.h>
 
 #include <openssl/crypto.h>
-#include <openssl/rand.h>
 
 #include <array>
 #include <charconv>
@@ -51,15 +50,6 @@ struct Refused {
     throw Refused{404, "There is no such page, or it is not yours to see."};
 }
 
-std::string random_hex()
-{
-    std::array<unsigned char, 32> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1) {
-        throw std::runtime_error("no random bytes");
-    }
-    return domain::hex(bytes.data(), bytes.size());
-}
-
 // Compared in constant time, so that a guess learns nothing from how long it took to refuse.
 bool same_secret(std::string_view given, std::string_view expected)
 {
@@ -96,21 +86,12 @@ std::map<std::string, std::string> parse_cookies(std::string_view header)
 std::map<std::string, std::string> parse_form(std::string body)
 {
     std::replace(body.begin(), body.end(), '+', ' ');
-    std::map<std::string, std::string> out;
-    std::string_view rest = body;
-    while (!rest.empty()) {
-        const auto end = std::min(rest.find('&'), rest.size());
-        const auto pair = rest.substr(0, end);
-        const auto equals = std::min(pair.find('='), pair.size());
-        auto key = protocol::percent_decoded(pair.substr(0, equals));
-        auto value = protocol::percent_decoded(equals == pair.size() ? std::string_view{} : pair.substr(equals + 1));
-        if (!key || !value) {
-            throw Refused{400, "The form's fields are malformed."};
-        }
-        out.emplace(std::move(*key), std::move(*value));
-        rest = end == rest.size() ? std::string_view{} : rest.substr(end + 1);
+    auto pairs = protocol::decoded_pairs(body);
+    if (!pairs) {
+        throw Refused{400, "The form's fields are malformed."};
     }
-    return out;
+    // The first of a repeated field counts.
+    return {std::make_move_iterator(pairs->begin()), std::make_move_iterator(pairs->end())};
 }
 
 std::string field(const std::map<std::string, std::string>& fields, const std::string& name)
@@ -232,7 +213,7 @@ void check_csrf(const Context& c)
 
 Reply signin_page(const Context& c, int status, std::string_view message)
 {
-    const auto csrf = random_hex();
+    const auto csrf = domain::random_hex(32);
     auto html = frame(c, "Sign in");
     html.element("h1", "Sign in");
     if (!message.empty()) {

@@ -52,5 +52,7 @@ std::string iso_time(Millis time);
 
 // 32 random hex digits.
 std::string new_id();
+// Hex digits of that many random bytes: secrets and ids.
+std::string random_hex(std::size_t bytes);
 
 } // namespace vyr::cld::domain

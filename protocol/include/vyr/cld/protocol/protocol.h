@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The wire between a team service's server and its clients, described once: the routes, the JSON
@@ -58,6 +59,8 @@ std::string path(Op op, std::initializer_list<std::string_view> params = {});
 std::string percent_encoded(std::string_view text);
 // Nothing for a malformed escape.
 std::optional<std::string> percent_decoded(std::string_view text);
+// `key=value&...` pairs, decoded in their order (a query, a form); nothing when malformed.
+std::optional<std::vector<std::pair<std::string, std::string>>> decoded_pairs(std::string_view text);
 // A target split into its path and its decoded query parameters; nothing when malformed.
 struct Target {
     std::string path;
