@@ -7,7 +7,8 @@ set -euo pipefail
 scratch=${1:?usage: tour-team.sh SCRATCH_FOLDER}
 if [[ -z ${PGHOST:-} ]]; then
     # A cluster in a temporary folder, on a port of its own, so that it never meets another run's.
-    exec pg_virtualenv -t -c "-p $((20000 + $$ % 30000))" -v 15 "$0" "$@"
+    port=$("$(dirname "$(readlink -f "$0")")/../scripts/free-port")
+    exec pg_virtualenv -t -c "-p $port" -v 15 "$0" "$@"
 fi
 server=${VYR_CLD_SERVER_PROGRAM:-vyr-cld-server}
 here=$(dirname "$(readlink -f "$0")")

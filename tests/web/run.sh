@@ -22,7 +22,8 @@ if [[ ! -f $here/node_modules/.package-lock.json || $here/package-lock.json -nt 
 fi
 if [[ -z ${PGHOST:-} ]]; then
     # A cluster in a temporary folder, on a port of its own, so that it never meets another run's.
-    exec pg_virtualenv -t -c "-p $((20000 + ($$ + 15000) % 30000))" -v 15 "$0" "$@"
+    port=$("$here/../../scripts/free-port")
+    exec pg_virtualenv -t -c "-p $port" -v 15 "$0" "$@"
 fi
 
 # The programs by absolute paths: the scenarios run from this folder.
