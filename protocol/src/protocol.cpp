@@ -208,15 +208,24 @@ std::optional<std::string> percent_decoded(std::string_view text)
     return out;
 }
 
-std::optional<std::vector<std::pair<std::string, std::string>>> decoded_pairs(std::string_view text)
+std::optional<std::vector<std::pair<std::string, std::string>>> decoded_pairs(std::string_view text, Encoding encoding)
 {
     std::vector<std::pair<std::string, std::string>> out;
+    const auto decoded = [encoding](std::string_view part) {
+        if (encoding == Encoding::query) {
+            return percent_decoded(part);
+        }
+        // Before the escapes are decoded, so that an escaped plus ("%2B") stays one.
+        std::string spaced(part);
+        std::replace(spaced.begin(), spaced.end(), '+', ' ');
+        return percent_decoded(spaced);
+    };
     while (!text.empty()) {
         const auto end = std::min(text.find('&'), text.size());
         const auto pair = text.substr(0, end);
         const auto equals = std::min(pair.find('='), pair.size());
-        auto key = percent_decoded(pair.substr(0, equals));
-        auto value = percent_decoded(equals == pair.size() ? std::string_view{} : pair.substr(equals + 1));
+        auto key = decoded(pair.substr(0, equals));
+        auto value = decoded(equals == pair.size() ? std::string_view{} : pair.substr(equals + 1));
         if (!key || !value) {
             return std::nullopt;
         }
@@ -226,7 +235,7 @@ std::optional<std::vector<std::pair<std::string, std::string>>> decoded_pairs(st
     return out;
 }
 
-std::optional<Target> parse_target(std::string_view target)
+std::optional<Target> parse_target(std::string_view target, Encoding encoding)
 {
     Target out;
     const auto mark = target.find('?');
@@ -234,7 +243,7 @@ std::optional<Target> parse_target(std::string_view target)
     if (mark == std::string_view::npos) {
         return out;
     }
-    auto pairs = decoded_pairs(target.substr(mark + 1));
+    auto pairs = decoded_pairs(target.substr(mark + 1), encoding);
     if (!pairs) {
         return std::nullopt;
     }

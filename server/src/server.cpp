@@ -129,7 +129,13 @@ private:
             if (!page->page) {
                 return fail(405, "The page does not take this method.", true);
             }
-            request_ = Request{method_, nullptr, std::move(page->params), target->query, {}, {}, page->page, {}, {}, tls};
+            // A page's query comes from a GET form, which sends a space as '+'.
+            auto form = protocol::parse_target(std::string_view(header.target().data(), header.target().size()),
+                                               protocol::Encoding::form);
+            if (!form) {
+                return fail(400, "The request's target is malformed.");
+            }
+            request_ = Request{method_, nullptr, std::move(page->params), std::move(form->query), {}, {}, page->page, {}, {}, tls};
             route_ = std::string(page->page->pattern);
             bodyLimit = web::form_limit;
         } else {

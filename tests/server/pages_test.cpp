@@ -154,6 +154,28 @@ TEST(Pages, HostileNamesRenderAsText)
     }
 }
 
+TEST(Pages, TheProjectSearchReadsItsFormsSpacesAndPluses)
+{
+    auto anna = world->domain("anna");
+    ASSERT_EQ(anna->create_project("acme", "North Bridge+1", "NB-7").code, 201);
+    const auto browser = signed_in("anna");
+    const struct {
+        const char* query;
+        bool listed;
+    } cases[] = {
+        {"north+bridge", true}, // as a GET form sends "north bridge"
+        {"Bridge%2B1", true},
+        {"bridge+1", false},
+        {"nb-7", true},
+        {"south", false},
+    };
+    for (const auto& c : cases) {
+        const auto body = body_of(browser.get(std::string("/projects?q=") + c.query));
+        EXPECT_EQ(body.find("North Bridge+1</a>") != std::string::npos, c.listed) << c.query;
+    }
+    EXPECT_NE(body_of(browser.get("/projects?q=north+bridge")).find("value=\"north bridge\""), std::string::npos);
+}
+
 TEST(Pages, WhatAnotherTenantHoldsIsNotFound)
 {
     auto anna = world->domain("anna");

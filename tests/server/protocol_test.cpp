@@ -91,6 +91,28 @@ TEST(Protocol, NamesCrossTheWireUnchangedAndNeverAsPathSteps)
     EXPECT_FALSE(parse_target("/v1/me?a=%G0"));
 }
 
+TEST(Protocol, OnlyAFormsEncodingReadsAPlusAsASpace)
+{
+    const struct {
+        const char* text;
+        Encoding encoding;
+        const char* key;
+        const char* value;
+    } cases[] = {
+        {"q=North+Bridge%2B1", Encoding::form, "q", "North Bridge+1"},
+        {"q=North+Bridge%2B1", Encoding::query, "q", "North+Bridge+1"},
+        {"a+b=%20", Encoding::form, "a b", " "},
+        {"q=", Encoding::form, "q", ""},
+    };
+    for (const auto& c : cases) {
+        const auto pairs = decoded_pairs(c.text, c.encoding);
+        ASSERT_TRUE(pairs && pairs->size() == 1) << c.text;
+        EXPECT_EQ(pairs->front().first, c.key) << c.text;
+        EXPECT_EQ(pairs->front().second, c.value) << c.text;
+    }
+    EXPECT_FALSE(decoded_pairs("q=+%", Encoding::form));
+}
+
 TEST(Protocol, JsonDeeperThanTheLimitIsRefusedBeforeItIsBuilt)
 {
     const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };

@@ -83,10 +83,9 @@ std::map<std::string, std::string> parse_cookies(std::string_view header)
 }
 
 // An application/x-www-form-urlencoded body.
-std::map<std::string, std::string> parse_form(std::string body)
+std::map<std::string, std::string> parse_form(std::string_view body)
 {
-    std::replace(body.begin(), body.end(), '+', ' ');
-    auto pairs = protocol::decoded_pairs(body);
+    auto pairs = protocol::decoded_pairs(body, protocol::Encoding::form);
     if (!pairs) {
         throw Refused{400, "The form's fields are malformed."};
     }

@@ -59,14 +59,18 @@ std::string path(Op op, std::initializer_list<std::string_view> params = {});
 std::string percent_encoded(std::string_view text);
 // Nothing for a malformed escape.
 std::optional<std::string> percent_decoded(std::string_view text);
-// `key=value&...` pairs, decoded in their order (a query, a form); nothing when malformed.
-std::optional<std::vector<std::pair<std::string, std::string>>> decoded_pairs(std::string_view text);
+// How a query's or form's text encodes a space: the API's queries as "%20" only (a '+' is a
+// plus), an HTML form's fields, posted or in a GET query, also as '+'.
+enum class Encoding { query, form };
+// `key=value&...` pairs, decoded in their order; nothing when malformed.
+std::optional<std::vector<std::pair<std::string, std::string>>> decoded_pairs(std::string_view text,
+                                                                              Encoding encoding = Encoding::query);
 // A target split into its path and its decoded query parameters; nothing when malformed.
 struct Target {
     std::string path;
     std::map<std::string, std::string> query;
 };
-std::optional<Target> parse_target(std::string_view target);
+std::optional<Target> parse_target(std::string_view target, Encoding encoding = Encoding::query);
 std::string query_string(const std::map<std::string, std::string>& query);
 
 // Headers of the blob routes: the size of a whole blob, and how much of an unfinished upload the
