@@ -20,7 +20,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 3> migrations{
+constexpr std::array<const char*, 4> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -89,6 +89,11 @@ DO $$ BEGIN
     ALTER TABLE blob_chunks ALTER COLUMN bytes SET COMPRESSION lz4;
 EXCEPTION WHEN feature_not_supported THEN NULL;
 END $$;
+)sql",
+    // A model update's files in the order the host gave them; those recorded before read in the
+    // order of their ids, as they always did.
+    R"sql(
+ALTER TABLE model_update_files ADD COLUMN position INTEGER NOT NULL DEFAULT 0;
 )sql",
 };
 
@@ -638,8 +643,11 @@ public:
         tx_.exec_params("INSERT INTO model_updates VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)", u.id,
                         u.projectId, userId, u.dimensions, u.epsg, u.description, u.logicalId, u.offsetX, u.offsetY,
                         u.created);
-        for (const auto& fileId : u.fileIds) {
-            tx_.exec_params("INSERT INTO model_update_files VALUES($1, $2) ON CONFLICT DO NOTHING", u.id, fileId);
+        // A file given twice keeps its first place.
+        for (std::size_t i = 0; i < u.fileIds.size(); ++i) {
+            tx_.exec_params("INSERT INTO model_update_files(update_id, file_id, position) VALUES($1, $2, $3) ON "
+                            "CONFLICT DO NOTHING",
+                            u.id, u.fileIds[i], static_cast<int>(i));
         }
     }
     std::optional<ModelUpdateRow> model_update(const std::string& id) override
@@ -693,7 +701,7 @@ private:
     std::vector<std::string> update_files(const std::string& updateId)
     {
         return all<std::string>(tx_.exec_params("SELECT file_id FROM model_update_files WHERE update_id = $1 ORDER BY "
-                                                "file_id COLLATE \"C\"",
+                                                "position, file_id COLLATE \"C\"",
                                                 updateId),
                                 [](const pqxx::row& r) { return text(r[0]); });
     }

@@ -15,7 +15,7 @@ namespace {
 
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one.
-constexpr std::array<const char*, 3> migrations{
+constexpr std::array<const char*, 4> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled INTEGER NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -75,6 +75,11 @@ CREATE TABLE notices(user_id TEXT NOT NULL, root TEXT NOT NULL, file_id TEXT NOT
 ALTER TABLE files ADD COLUMN seq INTEGER NOT NULL DEFAULT 0;
 UPDATE files SET seq = rowid;
 CREATE INDEX files_space_seq ON files(space_id, seq);
+)sql",
+    // A model update's files in the order the host gave them; those recorded before read in the
+    // order of their ids, as they always did.
+    R"sql(
+ALTER TABLE model_update_files ADD COLUMN position INTEGER NOT NULL DEFAULT 0;
 )sql",
 };
 
@@ -419,8 +424,10 @@ public:
     {
         execute(db_, "INSERT INTO model_updates VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", u.id, u.projectId, userId,
                 u.dimensions, u.epsg, u.description, u.logicalId, u.offsetX, u.offsetY, u.created);
-        for (const auto& fileId : u.fileIds) {
-            execute(db_, "INSERT OR IGNORE INTO model_update_files VALUES(?, ?)", u.id, fileId);
+        // A file given twice keeps its first place.
+        for (std::size_t i = 0; i < u.fileIds.size(); ++i) {
+            execute(db_, "INSERT OR IGNORE INTO model_update_files(update_id, file_id, position) VALUES(?, ?, ?)", u.id,
+                    u.fileIds[i], static_cast<std::int64_t>(i));
         }
     }
     std::optional<ModelUpdateRow> model_update(const std::string& id) override
@@ -468,7 +475,7 @@ public:
 private:
     std::vector<std::string> update_files(const std::string& updateId)
     {
-        return rows<std::string>(db_, "SELECT file_id FROM model_update_files WHERE update_id = ? ORDER BY file_id",
+        return rows<std::string>(db_, "SELECT file_id FROM model_update_files WHERE update_id = ? ORDER BY position, file_id",
                                  [](const SQLite::Statement& q) { return text(q, 0); }, updateId);
     }
 

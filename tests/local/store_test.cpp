@@ -53,7 +53,7 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
     w.services_.clear();
     VyrCldapi::Cld_Integration::Install(nullptr);
     // The store as the first version wrote it: numbers unique even when empty, no notices, no
-    // change numbers.
+    // change numbers, no order of a model update's files.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
     const char* first = R"sql(
@@ -66,6 +66,7 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
         DROP TABLE notices;
         DROP INDEX files_space_seq;
         ALTER TABLE files DROP COLUMN seq;
+        ALTER TABLE model_update_files DROP COLUMN position;
         PRAGMA user_version = 1;)sql";
     ASSERT_EQ(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
@@ -101,6 +102,7 @@ TEST(Store, OfTheThirdVersionHandsEachWorkingFolderWhatItKeptForIt)
     const auto third = "INSERT INTO working SELECT 'anna-id', '" + fs::canonical(w.folder("anna")).string() +
                        "', id, path, revision, blob, size, 0 FROM files WHERE path = 'plan.dwg';"
                        "INSERT INTO upload_queue SELECT 'anna-id', space_id, 'field.txt', 0 FROM files;"
+                       "ALTER TABLE model_update_files DROP COLUMN position;"
                        "PRAGMA user_version = 3;";
     ASSERT_EQ(sqlite3_exec(db, third.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
