@@ -235,6 +235,7 @@ private:
         for (const auto& [name, value] : reply.headers) {
             streamedHead_.insert(text(name), value);
         }
+        guard(streamedHead_);
         streamedHead_.content_length(static_cast<std::uint64_t>(streamed_->size));
         streamedHead_.keep_alive(keepAlive_);
         status_ = reply.status;
@@ -300,6 +301,17 @@ private:
         write(problem_reply(status, detail), !keepAlive_);
     }
 
+    // Every answer, a problem or an API body as much as a page: a browser that meets one (a form
+    // posted to a route that takes no body, a link to the API) never reads it as anything but its
+    // declared type, nor runs or frames it. Pages set their own, stricter policy.
+    template <class Fields> static void guard(http::header<false, Fields>& head)
+    {
+        head.set("X-Content-Type-Options", "nosniff");
+        if (head.find("Content-Security-Policy") == head.end()) {
+            head.set("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
+        }
+    }
+
     void write(Reply reply, bool closeAfter)
     {
         response_ = {};
@@ -313,6 +325,7 @@ private:
         for (const auto& [name, value] : reply.headers) {
             response_.insert(text(name), value); // a page may set two cookies
         }
+        guard(response_);
         response_.body() = std::move(reply.body);
         response_.keep_alive(!closeAfter);
         response_.prepare_payload();

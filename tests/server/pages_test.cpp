@@ -154,6 +154,29 @@ TEST(Pages, HostileNamesRenderAsText)
     }
 }
 
+TEST(Pages, EveryAnswerIsReadAsItsOwnTypeAndNeverFramed)
+{
+    const struct {
+        const char* what;
+        std::string head, body;
+        int status;
+    } cases[] = {
+        {"a page's method it lacks", "DELETE /projects HTTP/1.1\r\nHost: t\r\n", "", 405},
+        {"no such address", "GET /nowhere HTTP/1.1\r\nHost: t\r\n", "", 404},
+        {"a form too large", "POST /signin HTTP/1.1\r\nHost: t\r\n", std::string(16 * 1024 + 1, 'a'), 413},
+        {"a header too large", "GET /projects HTTP/1.1\r\nHost: t\r\nX-Pad: " + std::string(64 * 1024, 'a') + "\r\n",
+         "", 431},
+        {"an API answer", "GET /v1/me HTTP/1.1\r\nHost: t\r\n", "", 401},
+    };
+    for (const auto& c : cases) {
+        const auto response = world->request(c.head, c.body);
+        EXPECT_EQ(status_of(response), c.status) << c.what;
+        EXPECT_EQ(header_of(response, "X-Content-Type-Options"), "nosniff") << c.what;
+        EXPECT_EQ(header_of(response, "Content-Security-Policy"), "default-src 'none'; frame-ancestors 'none'")
+            << c.what;
+    }
+}
+
 TEST(Pages, TheProjectSearchReadsItsFormsSpacesAndPluses)
 {
     auto anna = world->domain("anna");
