@@ -7,9 +7,9 @@
 #include <vyr/cld/protocol/protocol.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -132,8 +132,11 @@ std::string page_url(std::string server, const std::string& path)
     return server + path;
 }
 
-// Starts `xdg-open url` without a shell, detached from the caller, and returns at once; an address
-// that is not http(s) is not opened.
+// Starts `xdg-open url` detached from the caller and returns at once; an address that is not
+// http(s) is not opened. A shell starts it in the background and ends at once, so the caller
+// waits only for the shell and the opener, left to init, is never the host's child to reap: no
+// thread outlives the call, and no zombie is left. The address reaches the opener as an argument
+// ("$1"), never as shell text.
 void open_in_browser(const std::string& url)
 {
     if (url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0) {
@@ -148,16 +151,16 @@ void open_in_browser(const std::string& url)
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
     }
-    std::string program = "xdg-open";
+    std::string shell = "/bin/sh", command = "-c", script = "xdg-open \"$1\" &", name = "sh";
     auto address = url;
-    std::array<char*, 3> argv{program.data(), address.data(), nullptr};
+    std::array<char*, 6> argv{shell.data(), command.data(), script.data(), name.data(), address.data(), nullptr};
     pid_t pid = 0;
-    const bool started = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ) == 0;
+    const bool started = posix_spawn(&pid, shell.c_str(), &actions, &attributes, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (started) {
-        // Reaped apart from the caller, which never waits for the browser.
-        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
     }
 }
 

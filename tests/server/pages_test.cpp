@@ -4,7 +4,11 @@
 
 #include <vyr/cld/remote/service.h>
 
+#include <fstream>
 #include <random>
+#include <thread>
+
+#include <sys/wait.h>
 #include <regex>
 
 namespace vyr::cld::test {
@@ -340,6 +344,50 @@ TEST(Pages, FindFileInWebAppOpensTheFilesPageThroughTheHostsOpener)
     service->FindFileInWebApp(u"shown.txt");
     EXPECT_THROW(service->FindFileInWebApp(u"missing.txt"), VyrCldapi::Exception);
     EXPECT_EQ(opened, std::vector<std::string>{world->connection("anna").url + "/files/" + stored.value.id});
+}
+
+// Without the host's opener, xdg-open gets the page's address as its one argument, and is never
+// left as the host's child: the call returns with nothing of it to reap.
+TEST(Pages, TheDefaultOpenerLeavesTheHostNoChild)
+{
+    auto anna = world->domain("anna");
+    ASSERT_EQ(anna->commit(world->content("default.txt", "shown")).code, 201);
+    const auto bin = world->scratch / "opener-bin";
+    fs::create_directories(bin);
+    {
+        std::ofstream fake(bin / "xdg-open");
+        // Its pid and arguments, then a while alive: a child of the host would still be there.
+        fake << "#!/bin/sh\nprintf '%s\\n' $$ \"$#\" \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.args\"\nsleep 2\n";
+    }
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    remote::Options options;
+    options.server = world->connection("anna").url;
+    options.token = world->tokens.at("anna");
+    options.journals = world->scratch / "default-opener-journals";
+    const auto service = remote::open_service(options);
+    const auto text = [](const std::string& ascii) { return VyrCldapi::String(std::u16string(ascii.begin(), ascii.end())); };
+    service->SetProjectAndPartition(text(world->projectId), u"", text(world->spaceId),
+                                    text((world->scratch / "default-opener-folder").string()), u"", u"");
+    service->FindFileInWebApp(u"default.txt");
+    setenv("PATH", path.c_str(), 1);
+    std::vector<std::string> lines;
+    for (int i = 0; i < 100 && lines.empty(); ++i) {
+        if (std::ifstream args(bin / "xdg-open.args"); args) {
+            for (std::string line; std::getline(args, line);) {
+                lines.push_back(line);
+            }
+        } else {
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "1");
+    EXPECT_EQ(lines[2].rfind(world->connection("anna").url + "/files/", 0), 0u) << lines[2];
+    errno = 0;
+    EXPECT_EQ(waitpid(std::stoi(lines[0]), nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
 }
 
 } // namespace
