@@ -1,6 +1,7 @@
 // The team service's stores on PostgreSQL: two pools on one database acting as one store,
 // accounts, blobs, and a database out of reach.
 #include "backends.h"
+#include "own_cluster.h"
 
 #include <vyr/cld/domain/sha256.h>
 
@@ -9,7 +10,6 @@
 
 #include <atomic>
 #include <barrier>
-#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -427,20 +427,17 @@ TEST_F(Team, ARowHeldElsewhereIsWaitedForBriefly)
 // then the same store serves again by itself, and what it acknowledged before is still there.
 TEST_F(Team, ADatabaseRestartedUnderTheStore)
 {
-    const char* cluster = std::getenv("VYR_CLD_TEST_CLUSTER");
-    if (cluster == nullptr) {
+    const auto cluster = vyr::cld::test::OwnCluster::find();
+    if (!cluster) {
         GTEST_SKIP() << "the database server is not this run's own to restart";
     }
-    const auto control = [&](const std::string& action) {
-        return std::system(("pg_ctlcluster " + std::string(cluster) + " " + action + " >/dev/null 2>&1").c_str());
-    };
     const auto domain = on(first, owner);
     ASSERT_EQ(domain->commit({space.id, "kept.txt", {}, "k", 1, false, false}).code, created);
 
-    ASSERT_EQ(control("stop -m fast"), 0);
+    ASSERT_EQ(cluster->control("stop -m fast"), 0);
     EXPECT_THROW(domain->lock(space.id, "kept.txt"), StoreUnavailable);
     EXPECT_THROW(domain->files(space.id), StoreUnavailable);
-    ASSERT_EQ(control("start"), 0);
+    ASSERT_EQ(cluster->control("start"), 0);
     std::optional<int> code;
     for (int attempt = 0; attempt < 100 && !code; ++attempt) {
         try {

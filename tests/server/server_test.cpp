@@ -1,6 +1,7 @@
 // The team server as a process on a real PostgreSQL, reached through the remote client and through
 // raw connections.
 #include "world.h"
+#include "../domain/own_cluster.h"
 
 #include "../../remote/src/http.h"
 
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <latch>
@@ -357,13 +357,10 @@ TEST(TeamServer, AClientKilledInALargeUploadResumesFromItsLastChunk)
 // acknowledged is missing afterwards.
 TEST(TeamServer, ADatabaseRestartedUnderTheServerLosesNoAcknowledgedCommit)
 {
-    const char* cluster = std::getenv("VYR_CLD_TEST_CLUSTER");
-    if (cluster == nullptr) {
+    const auto cluster = OwnCluster::find();
+    if (!cluster) {
         GTEST_SKIP() << "the database server is not this run's own to restart";
     }
-    const auto control = [&](const std::string& action) {
-        return std::system(("pg_ctlcluster " + std::string(cluster) + " " + action + " >/dev/null 2>&1").c_str());
-    };
     const auto blob = world->content("restart/0.txt", "committed across a restart");
     std::mutex mutex;
     std::vector<std::string> acknowledged;
@@ -395,7 +392,7 @@ TEST(TeamServer, ADatabaseRestartedUnderTheServerLosesNoAcknowledgedCommit)
     };
     EXPECT_TRUE(until([&] { return count() >= 5; }, 20s));
 
-    ASSERT_EQ(control("stop -m fast"), 0);
+    ASSERT_EQ(cluster->control("stop -m fast"), 0);
     const auto down = world->authorized("GET", "/v1/me", "anna");
     EXPECT_EQ(status_of(down), 503);
     EXPECT_NE(down.find(protocol::problem_type), std::string::npos);
@@ -407,7 +404,7 @@ TEST(TeamServer, ADatabaseRestartedUnderTheServerLosesNoAcknowledgedCommit)
         },
         10s));
     const auto beforeRestart = count();
-    ASSERT_EQ(control("start"), 0);
+    ASSERT_EQ(cluster->control("start"), 0);
     EXPECT_TRUE(until([&] { return count() >= beforeRestart + 5; }, 30s));
     done = true;
     committer.join();
