@@ -982,6 +982,21 @@ std::shared_ptr<BlobStore> postgres_blobs(std::shared_ptr<PostgresPool> pool)
 
 PostgresAccounts::PostgresAccounts(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
 
+namespace {
+
+// The token of a hash and the user it names, while it is not revoked: what a bearer token and the
+// sign-in of a browser both take.
+std::optional<std::pair<std::string, UserRow>> live_token(pqxx::transaction_base& tx, const std::string& hash)
+{
+    return first<std::pair<std::string, UserRow>>(
+        tx.exec_params("SELECT t.id, u.id, u.display_name, u.principal_name FROM tokens t JOIN users u ON u.id = "
+                       "t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
+                       hash),
+        [](const pqxx::row& r) { return std::pair{text(r[0]), UserRow{text(r[1]), text(r[2]), text(r[3])}}; });
+}
+
+} // namespace
+
 std::optional<UserRow> PostgresAccounts::authenticate(const std::string& token)
 {
     std::optional<UserRow> out;
@@ -991,10 +1006,9 @@ std::optional<UserRow> PostgresAccounts::authenticate(const std::string& token)
     }
     const auto hash = sha256_hex(token);
     in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
-        out = first<UserRow>(tx.exec_params("SELECT u.id, u.display_name, u.principal_name FROM tokens t JOIN users "
-                                            "u ON u.id = t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
-                                            hash),
-                             [](const pqxx::row& r) { return UserRow{text(r[0]), text(r[1]), text(r[2])}; });
+        if (auto found = live_token(tx, hash)) {
+            out = std::move(found->second);
+        }
     });
     return out;
 }
@@ -1013,14 +1027,12 @@ std::optional<std::pair<std::string, WebSession>> PostgresAccounts::start_sessio
     in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
         out.reset();
         tx.exec_params("DELETE FROM web_sessions WHERE expires < $1", now);
-        const auto found = tx.exec_params("SELECT t.id, u.id, u.display_name, u.principal_name FROM tokens t JOIN "
-                                          "users u ON u.id = t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
-                                          tokenHash);
-        if (found.empty()) {
+        auto found = live_token(tx, tokenHash);
+        if (!found) {
             return;
         }
-        tx.exec_params("INSERT INTO web_sessions VALUES($1, $2, $3, $4)", hash, text(found[0][0]), csrf, expires);
-        out.emplace(id, WebSession{{text(found[0][1]), text(found[0][2]), text(found[0][3])}, csrf});
+        tx.exec_params("INSERT INTO web_sessions VALUES($1, $2, $3, $4)", hash, found->first, csrf, expires);
+        out.emplace(id, WebSession{std::move(found->second), csrf});
     });
     return out;
 }
