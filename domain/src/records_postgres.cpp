@@ -119,14 +119,30 @@ bool is_sha256_hex(std::string_view text)
            std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// The connection string with a bound on how long connecting may take.
-std::string with_connect_timeout(const std::string& url, std::chrono::seconds timeout)
+// The connection string with bounds on every wait for the database's host: connecting, and a host
+// that falls silent later (gone from the network, not just shut down) is given up on within about
+// 30 s by TCP keepalives and by the bound on data it never acknowledges.
+std::string with_timeouts(const std::string& url, std::chrono::seconds connectTimeout)
 {
-    const auto seconds = std::to_string(std::max<std::int64_t>(1, timeout.count()));
-    if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
-        return url + (url.find('?') == std::string::npos ? "?" : "&") + "connect_timeout=" + seconds;
+    const std::vector<std::pair<std::string_view, std::string>> options{
+        {"connect_timeout", std::to_string(std::max<std::int64_t>(1, connectTimeout.count()))},
+        {"keepalives", "1"},
+        {"keepalives_idle", "10"},
+        {"keepalives_interval", "5"},
+        {"keepalives_count", "4"},
+        {"tcp_user_timeout", "30000"},
+    };
+    const bool uri = url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
+    auto out = url;
+    for (const auto& [name, value] : options) {
+        if (uri) {
+            out += out.find('?') == std::string::npos ? "?" : "&";
+        } else if (!out.empty()) {
+            out += ' ';
+        }
+        out += std::string(name) + "=" + value;
     }
-    return url + (url.empty() ? "" : " ") + "connect_timeout=" + seconds;
+    return out;
 }
 
 // A failure of PostgreSQL's, as the store's callers know failures: the database out of reach, a
@@ -924,7 +940,7 @@ PostgresPool::PostgresPool(const PostgresSettings& settings) : state_(std::make_
                                    "A pool needs a connection, a write an attempt and a wait a bound.");
     }
     state_->settings = settings;
-    state_->conninfo = with_connect_timeout(settings.url, settings.connectTimeout);
+    state_->conninfo = with_timeouts(settings.url, settings.connectTimeout);
 }
 
 PostgresPool::~PostgresPool() = default;
@@ -938,7 +954,7 @@ PostgresPool::Stats PostgresPool::stats() const
 int migrate_postgres(const std::string& url)
 {
     try {
-        pqxx::connection connection(with_connect_timeout(url, std::chrono::seconds{10}));
+        pqxx::connection connection(with_timeouts(url, std::chrono::seconds{10}));
         pqxx::work tx(connection);
         tx.exec_params("SELECT pg_advisory_xact_lock($1)", migration_lock);
         tx.exec("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER PRIMARY KEY, applied BIGINT NOT NULL)");
