@@ -505,6 +505,11 @@ private:
     {
         return file.lock && file.lock->holder.id != user_.id;
     }
+    // A lock of one's own is always one's to release; another's only an admin may break.
+    [[nodiscard]] bool may_release(const FileRow& file, Role role) const
+    {
+        return !held_by_another(file) || role == Role::Admin;
+    }
 
     void post(Records& records, StatusEventType type, int status, const std::string& path)
     {
@@ -566,7 +571,8 @@ private:
         if (space.kind == SpaceRow::Kind::Partition) {
             project = records.project(space.projectId);
         }
-        return {std::move(*file), std::move(space), std::move(project), role};
+        const bool mayBreakLock = file->lock && may_release(*file, role);
+        return {std::move(*file), std::move(space), std::move(project), role, mayBreakLock};
     }
     // The live file of that name, or a refusal: 404 when the store has none, 400 when the store's
     // name differs only by case (two such names cannot live side by side on every host).
@@ -594,13 +600,11 @@ private:
     }
     int release(Records& records, const FileRow& file, Role role, bool anybodys)
     {
-        if (held_by_another(file)) {
-            if (!anybodys) {
-                return static_cast<int>(conflict);
-            }
-            if (role != Role::Admin) {
-                return static_cast<int>(forbidden);
-            }
+        if (held_by_another(file) && !anybodys) {
+            return static_cast<int>(conflict);
+        }
+        if (!may_release(file, role)) {
+            return static_cast<int>(forbidden);
         }
         if (file.lock) {
             records.set_lock(file.id, std::nullopt, 0);

@@ -203,11 +203,18 @@ Reply error_page(const Context& c, int status, std::string_view message)
     return html_reply(status, html.finish());
 }
 
-void check_csrf(const Context& c)
+// A form posted from one of this site's pages carries the secret that page was given: the
+// session's, or the sign-in form's own.
+void check_form_secret(const Context& c, std::string_view expected)
 {
-    if (!c.session || !same_secret(field(c.form, "csrf"), c.session->csrf)) {
+    if (!same_secret(field(c.form, "csrf"), expected)) {
         throw Refused{403, "The form did not come from this site's page, or the page is too old: reload it."};
     }
+}
+
+void check_csrf(const Context& c)
+{
+    check_form_secret(c, c.session ? std::string_view(c.session->csrf) : std::string_view{});
 }
 
 Reply signin_page(const Context& c, int status, std::string_view message)
@@ -242,9 +249,7 @@ Reply signin_form(Context& c)
 Reply signin(Context& c)
 {
     const auto expected = c.cookies.find(std::string(signin_cookie));
-    if (expected == c.cookies.end() || !same_secret(field(c.form, "csrf"), expected->second)) {
-        throw Refused{403, "The form did not come from this site's page, or the page is too old: reload it."};
-    }
+    check_form_secret(c, expected == c.cookies.end() ? std::string_view{} : std::string_view(expected->second));
     const auto now = c.backend.now();
     const auto started = c.backend.accounts->start_session(field(c.form, "token"), now, now + session_length);
     if (!started) {
@@ -427,8 +432,7 @@ Reply file(Context& c)
     html.open("section", {{"id", "lock"}});
     if (file.lock) {
         html.text("Locked by " + display(file.lock->holder) + " since ").time(file.lock->since);
-        // The same rule as a forced unlock: an admin of the project, or the holder.
-        if (view.value.role == domain::Role::Admin || file.lock->holder.id == c.session->user.id) {
+        if (view.value.mayBreakLock) {
             html.open("form", {{"method", "post"}, {"action", href("/files/", file.id, "/unlock")}, {"id", "break-lock"}})
                 .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
                 .element("button", {{"type", "submit"}}, "Break the lock")

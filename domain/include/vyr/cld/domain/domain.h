@@ -53,6 +53,7 @@ struct FileView {
     SpaceRow space;
     std::optional<ProjectRow> project; // none for a user directory
     Role role = Role::Member;          // an owner administers their own directory
+    bool mayBreakLock = false;         // it is locked, and this user may take the lock away
 };
 
 // A live file of a space with the revision it is at.
