@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -623,10 +622,8 @@ void add_viewer_commands(CLI::App& app, Command& command)
             if (!succeeded(responsecode)) {
                 throw refused("viewer status " + escaped(*id), responsecode);
             }
-            static constexpr std::array<std::string_view, 4> names{"Scheduled", "InProgress", "Success", "Failed"};
-            const auto index = state ? static_cast<std::size_t>(*state) : names.size();
-            const std::string name = index < names.size() ? std::string(names[index]) : "Unknown";
-            return answer({{"status", name}}, name + "\n");
+            const std::string shown(state ? name(*state) : "Unknown");
+            return answer({{"status", shown}}, shown + "\n");
         };
     });
 }

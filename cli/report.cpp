@@ -70,6 +70,13 @@ std::string_view name(LockStatus status)
     return index < names.size() ? names[index] : "Unknown";
 }
 
+std::string_view name(WorkflowStatus status)
+{
+    static constexpr std::array<std::string_view, 4> names{"Scheduled", "InProgress", "Success", "Failed"};
+    const auto index = static_cast<std::size_t>(status);
+    return index < names.size() ? names[index] : "Unknown";
+}
+
 std::string ProgressBar::line(ProgressEventType type, double progress, const std::string& title)
 {
     constexpr int cells = 20;

@@ -62,6 +62,7 @@ std::string_view describe(int responsecode);
 
 std::string_view name(StatusEventType type);
 std::string_view name(LockStatus status);
+std::string_view name(WorkflowStatus status);
 
 // Draws the service's progress reports. Safe to call from the service's own threads. On a
 // terminal the bar is redrawn in place; elsewhere (logs, pipes) a finished bar is printed once.
