@@ -26,8 +26,9 @@ printf '== The team service: a database, a tenant, Anna and Bjorn with their tok
 "$server" user add anna --tenant bridgeworks --name "Anna Berg" --principal anna@example.org
 "$server" user add bjorn --tenant bridgeworks --name "Bjorn Dahl" --principal bjorn@example.org
 for user in anna bjorn; do
-    # The token is shown once; it goes straight into a file only its user reads.
-    (umask 077 && "$server" token create "$user" >"$scratch/tokens/$user")
+    # The token is shown once, on the first line (the second is its id); it goes straight into a
+    # file only its user reads.
+    (umask 077 && "$server" token create "$user" | sed -n 1p >"$scratch/tokens/$user")
 done
 printf '#!/bin/sh\nexec "%s" project grant "$1" "$2" --role member\n' "$server" >"$scratch/grant"
 chmod +x "$scratch/grant"

@@ -20,7 +20,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 4> migrations{
+constexpr std::array<const char*, 5> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -94,6 +94,11 @@ END $$;
     // order of their ids, as they always did.
     R"sql(
 ALTER TABLE model_update_files ADD COLUMN position INTEGER NOT NULL DEFAULT 0;
+)sql",
+    // When an administrator disabled a user: while set, the user's tokens and sessions name nobody,
+    // and they come back as they were once it is cleared.
+    R"sql(
+ALTER TABLE users ADD COLUMN disabled BIGINT;
 )sql",
 };
 
@@ -1000,13 +1005,13 @@ PostgresAccounts::PostgresAccounts(std::shared_ptr<PostgresPool> pool) : pool_(s
 
 namespace {
 
-// The token of a hash and the user it names, while it is not revoked: what a bearer token and the
-// sign-in of a browser both take.
+// The token of a hash and the user it names, while it is not revoked and its user not disabled:
+// what a bearer token and the sign-in of a browser both take.
 std::optional<std::pair<std::string, UserRow>> live_token(pqxx::transaction_base& tx, const std::string& hash)
 {
     return first<std::pair<std::string, UserRow>>(
         tx.exec_params("SELECT t.id, u.id, u.display_name, u.principal_name FROM tokens t JOIN users u ON u.id = "
-                       "t.user_id WHERE t.hash = $1 AND t.revoked IS NULL",
+                       "t.user_id WHERE t.hash = $1 AND t.revoked IS NULL AND u.disabled IS NULL",
                        hash),
         [](const pqxx::row& r) { return std::pair{text(r[0]), UserRow{text(r[1]), text(r[2]), text(r[3])}}; });
 }
@@ -1064,7 +1069,7 @@ std::optional<WebSession> PostgresAccounts::session(const std::string& id, Milli
         out = first<WebSession>(tx.exec_params("SELECT u.id, u.display_name, u.principal_name, s.csrf FROM "
                                                "web_sessions s JOIN tokens t ON t.id = s.token_id JOIN users u ON "
                                                "u.id = t.user_id WHERE s.hash = $1 AND s.expires > $2 AND t.revoked "
-                                               "IS NULL",
+                                               "IS NULL AND u.disabled IS NULL",
                                                hash, now),
                                 [](const pqxx::row& r) {
                                     return WebSession{{text(r[0]), text(r[1]), text(r[2])}, text(r[3])};
@@ -1108,27 +1113,62 @@ PostgresAccounts::Token PostgresAccounts::create_token(const std::string& userId
     Token token{new_id(), random_hex(32)};
     const auto hash = sha256_hex(token.secret);
     in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-        if (tx.exec_params("SELECT 1 FROM users WHERE id = $1", userId).empty()) {
+        // The row is locked, so that a user disabled meanwhile gets no token.
+        const auto user = tx.exec_params("SELECT disabled IS NOT NULL FROM users WHERE id = $1 FOR UPDATE", userId);
+        if (user.empty()) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such user.");
+        }
+        if (user[0][0].as<bool>()) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                       "The user is disabled: enable them first.");
         }
         tx.exec_params("INSERT INTO tokens VALUES($1, $2, $3, $4, NULL)", token.id, userId, hash, now_millis());
     });
     return token;
 }
 
-bool PostgresAccounts::revoke_token(const std::string& idOrSecret)
+bool PostgresAccounts::revoke_token(const std::string& id)
 {
-    Sha256 hasher;
-    hasher.add(idOrSecret);
-    const auto hash = hasher.hex();
     bool out = false;
     in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-        out = !tx.exec_params("UPDATE tokens SET revoked = $3 WHERE (id = $1 OR hash = $2) AND revoked IS NULL "
-                              "RETURNING 1",
-                              idOrSecret, hash, now_millis())
+        out = !tx.exec_params("UPDATE tokens SET revoked = $2 WHERE id = $1 AND revoked IS NULL RETURNING 1", id,
+                              now_millis())
                    .empty();
     });
     return out;
+}
+
+std::vector<PostgresAccounts::TokenInfo> PostgresAccounts::tokens(const std::string& userId)
+{
+    std::vector<TokenInfo> out;
+    in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+        if (tx.exec_params("SELECT 1 FROM users WHERE id = $1", userId).empty()) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such user.");
+        }
+        out = all<TokenInfo>(tx.exec_params("SELECT id, created, revoked FROM tokens WHERE user_id = $1 ORDER BY "
+                                            "created, id COLLATE \"C\"",
+                                            userId),
+                             [](const pqxx::row& r) {
+                                 return TokenInfo{text(r[0]), r[1].as<Millis>(),
+                                                  r[2].is_null() ? std::nullopt : std::optional{r[2].as<Millis>()}};
+                             });
+    });
+    return out;
+}
+
+void PostgresAccounts::set_disabled(const std::string& userId, bool disabled)
+{
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        // Disabled again, it keeps the time it was first disabled.
+        const auto changed = disabled ? tx.exec_params("UPDATE users SET disabled = COALESCE(disabled, $2) WHERE id "
+                                                       "= $1 RETURNING 1",
+                                                       userId, now_millis())
+                                      : tx.exec_params("UPDATE users SET disabled = NULL WHERE id = $1 RETURNING 1",
+                                                       userId);
+        if (changed.empty()) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "No such user.");
+        }
+    });
 }
 
 void PostgresAccounts::grant(const std::string& userId, const std::string& projectId, Role role)
@@ -1140,6 +1180,17 @@ void PostgresAccounts::grant(const std::string& userId, const std::string& proje
         }
         grant_role(tx, userId, projectId, role);
     });
+}
+
+bool PostgresAccounts::revoke(const std::string& userId, const std::string& projectId)
+{
+    bool out = false;
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        out = !tx.exec_params("DELETE FROM project_roles WHERE user_id = $1 AND project_id = $2 RETURNING 1", userId,
+                              projectId)
+                   .empty();
+    });
+    return out;
 }
 
 } // namespace vyr::cld::domain

@@ -3,9 +3,12 @@
 #include <vyr/cld/server/server.h>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -55,6 +58,18 @@ domain::Role role_named(const std::string& name)
     return name == "admin" ? domain::Role::Admin : domain::Role::Member;
 }
 
+// A token's secret is 64 hex digits; an id is shorter, so the two are never mistaken.
+bool looks_like_secret(const std::string& text)
+{
+    return text.size() == 64 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// A command's failure that its message explains fully.
+struct Refused {
+    std::string message;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -92,6 +107,12 @@ int main(int argc, char** argv)
     userAdd->add_option("--name", newUser.displayName, "display name");
     userAdd->add_option("--principal", newUser.principalName, "principal name (e-mail)");
     userAdd->add_option("--tenant", tenant, "the tenant's unique id");
+    std::string switchedUser;
+    auto* userDisable =
+        user->add_subcommand("disable", "refuse the user's tokens and sessions from their next request on");
+    userDisable->add_option("user", switchedUser, "the user's id")->required();
+    auto* userEnable = user->add_subcommand("enable", "let a disabled user's tokens and sessions serve again");
+    userEnable->add_option("user", switchedUser, "the user's id")->required();
 
     auto* tenantCommand = app.add_subcommand("tenant", "tenants")->require_subcommand(1);
     auto* tenantAdd = tenantCommand->add_subcommand("add", "add a tenant, or update one");
@@ -100,11 +121,14 @@ int main(int argc, char** argv)
     tenantAdd->add_option("--name", newTenant.displayName, "display name");
 
     auto* token = app.add_subcommand("token", "bearer tokens")->require_subcommand(1);
-    auto* tokenCreate = token->add_subcommand("create", "create a token for a user; printed once");
-    std::string tokenUser, tokenName;
+    auto* tokenCreate =
+        token->add_subcommand("create", "create a token for a user; prints the token (shown only now), then its id");
+    std::string tokenUser, tokenId;
     tokenCreate->add_option("user", tokenUser, "the user's id")->required();
-    auto* tokenRevoke = token->add_subcommand("revoke", "revoke a token by its id or itself");
-    tokenRevoke->add_option("token", tokenName, "the token's id, or the token")->required();
+    auto* tokenRevoke = token->add_subcommand("revoke", "revoke a token by its id");
+    tokenRevoke->add_option("id", tokenId, "the token's id (token list USER shows them)")->required();
+    auto* tokenList = token->add_subcommand("list", "list a user's tokens: ids, created and revoked times");
+    tokenList->add_option("user", tokenUser, "the user's id")->required();
 
     auto* project = app.add_subcommand("project", "projects")->require_subcommand(1);
     auto* grant = project->add_subcommand("grant", "give a user a role on a project");
@@ -112,10 +136,21 @@ int main(int argc, char** argv)
     grant->add_option("user", grantUser, "the user's id")->required();
     grant->add_option("project", grantProject, "the project's id")->required();
     grant->add_option("--role", role, "member or admin")->check(CLI::IsMember({"member", "admin"}));
+    auto* revoke = project->add_subcommand("revoke", "take a user's role on a project away");
+    revoke->add_option("user", grantUser, "the user's id")->required();
+    revoke->add_option("project", grantProject, "the project's id")->required();
 
     auto* gc = app.add_subcommand("gc", "drop the uploads never finished that took no chunk for a while");
     std::string olderThan;
     gc->add_option("--older-than", olderThan, "how long without a chunk: 90s, 30m, 24h, 7d")->required();
+
+    // Scripts read what an administration command made or touched from one JSON value instead of
+    // its text.
+    bool json = false;
+    for (auto* command : {migrate, userAdd, userDisable, userEnable, tenantAdd, tokenCreate, tokenRevoke, tokenList,
+                          grant, revoke, gc}) {
+        command->add_flag("--json", json, "print one JSON value on standard output");
+    }
 
     CLI11_PARSE(app, argc, argv);
     // Standard output is for what a command prints (the port taken, a token); logs go to stderr.
@@ -124,7 +159,10 @@ int main(int argc, char** argv)
     try {
         const domain::PostgresSettings pgSettings{.url = database, .poolSize = poolSize};
         if (migrate->parsed()) {
-            std::cout << "schema version " << domain::migrate_postgres(database) << '\n';
+            const auto version = domain::migrate_postgres(database);
+            std::cout << (json ? nlohmann::json{{"schemaVersion", version}}.dump()
+                               : "schema version " + std::to_string(version))
+                      << '\n';
             return 0;
         }
         auto pool = std::make_shared<domain::PostgresPool>(pgSettings);
@@ -148,28 +186,73 @@ int main(int argc, char** argv)
             server.run(true);
             return 0;
         }
+        // What the command made or touched, for --json.
+        nlohmann::json out;
         if (gc->parsed()) {
             const auto before = std::chrono::system_clock::now() - duration_of(olderThan);
             const auto dropped = domain::postgres_blobs(pool)->drop_unfinished(domain::to_millis(before));
-            std::cout << "dropped " << dropped << " unfinished uploads\n";
+            out = {{"dropped", dropped}};
+            if (!json) {
+                std::cout << "dropped " << dropped << " unfinished uploads\n";
+            }
         } else if (userAdd->parsed()) {
             accounts->add_user(newUser, tenant);
+            out = {{"id", newUser.id}, {"tenant", tenant}};
+        } else if (userDisable->parsed() || userEnable->parsed()) {
+            accounts->set_disabled(switchedUser, userDisable->parsed());
+            out = {{"user", switchedUser}, {"disabled", userDisable->parsed()}};
         } else if (tenantAdd->parsed()) {
             newTenant.id = newTenant.uniqueId;
             accounts->add_tenant(newTenant);
+            out = {{"id", newTenant.id}};
         } else if (tokenCreate->parsed()) {
             const auto created = accounts->create_token(tokenUser);
-            std::cout << created.secret << '\n';
-            std::cerr << "token id " << created.id << " (the token is shown only now)\n";
+            out = {{"id", created.id}, {"token", created.secret}, {"user", tokenUser}};
+            if (!json) {
+                // The first line is the token, for a script to put straight into a file.
+                std::cout << created.secret << '\n' << created.id << '\n';
+                std::cerr << "the token (first line) is shown only now; its id (second line) revokes it\n";
+            }
         } else if (tokenRevoke->parsed()) {
-            if (!accounts->revoke_token(tokenName)) {
-                std::cerr << "no such live token\n";
-                return 1;
+            if (looks_like_secret(tokenId)) {
+                throw Refused{"token revoke takes the token's id, not the token itself (which should not be typed "
+                              "where shell histories and process lists keep it): find the id with `token list "
+                              "USER`"};
+            }
+            if (!accounts->revoke_token(tokenId)) {
+                // The id is not echoed: a mistyped secret is no id either.
+                throw Refused{"no live token has that id"};
+            }
+            out = {{"id", tokenId}};
+        } else if (tokenList->parsed()) {
+            out = nlohmann::json::array();
+            for (const auto& listed : accounts->tokens(tokenUser)) {
+                out.push_back({{"id", listed.id},
+                               {"created", listed.created},
+                               {"revoked", listed.revoked ? nlohmann::json(*listed.revoked) : nlohmann::json()}});
+                if (!json) {
+                    std::cout << listed.id << "  created " << domain::iso_time(listed.created) << "  "
+                              << (listed.revoked ? "revoked " + domain::iso_time(*listed.revoked) : "live") << '\n';
+                }
             }
         } else if (grant->parsed()) {
             accounts->grant(grantUser, grantProject, role_named(role));
+            out = {{"user", grantUser}, {"project", grantProject}, {"role", role}};
+        } else if (revoke->parsed()) {
+            if (!accounts->revoke(grantUser, grantProject)) {
+                throw Refused{grantUser + " holds no role on the project " + grantProject};
+            }
+            out = {{"user", grantUser}, {"project", grantProject}};
+        }
+        if (json) {
+            // An id is any text given on the command line: bytes that are not UTF-8 are replaced,
+            // so that what was done is still told.
+            std::cout << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         }
         return 0;
+    } catch (const Refused& refused) {
+        std::cerr << "vyr-cld-server: " << refused.message << '\n';
+        return 1;
     } catch (const std::exception& failure) {
         std::cerr << "vyr-cld-server: " << failure.what() << '\n';
         return 1;

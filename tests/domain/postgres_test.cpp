@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <barrier>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -184,8 +185,8 @@ TEST(Postgres, TokensNameTheirUserUntilRevoked)
     const auto bySecret = accounts.create_token(user.id);
     ASSERT_EQ(kept.secret.size(), 64u);
     EXPECT_TRUE(accounts.revoke_token(byId.id));
-    EXPECT_TRUE(accounts.revoke_token(bySecret.secret));
-    EXPECT_FALSE(accounts.revoke_token(byId.id)); // once
+    EXPECT_FALSE(accounts.revoke_token(bySecret.secret)); // by its id only
+    EXPECT_FALSE(accounts.revoke_token(byId.id));         // once
     EXPECT_THROW(accounts.create_token("nobody"), VyrCldapi::Exception);
 
     struct Case {
@@ -198,7 +199,7 @@ TEST(Postgres, TokensNameTheirUserUntilRevoked)
     const std::vector<Case> cases{
         {"live", kept.secret, true},
         {"revoked by id", byId.secret, false},
-        {"revoked by secret", bySecret.secret, false},
+        {"named by its secret to revoke it", bySecret.secret, true},
         {"unknown", sha256("guess"), false},
         {"its hash", sha256(kept.secret), false},
         {"its id", kept.id, false},
@@ -213,6 +214,19 @@ TEST(Postgres, TokensNameTheirUserUntilRevoked)
             EXPECT_EQ(found->id, user.id) << c.what;
         }
     }
+
+    // A disabled user's tokens name nobody, and none is made for them, until they are enabled.
+    accounts.set_disabled(user.id, true);
+    EXPECT_FALSE(accounts.authenticate(kept.secret));
+    EXPECT_THROW(accounts.create_token(user.id), VyrCldapi::Exception);
+    accounts.set_disabled(user.id, false);
+    EXPECT_TRUE(accounts.authenticate(kept.secret));
+    EXPECT_THROW(accounts.set_disabled("nobody", true), VyrCldapi::Exception);
+    std::map<std::string, bool> revoked;
+    for (const auto& listed : accounts.tokens(user.id)) {
+        revoked[listed.id] = listed.revoked.has_value();
+    }
+    EXPECT_EQ(revoked, (std::map<std::string, bool>{{kept.id, false}, {byId.id, true}, {bySecret.id, false}}));
 }
 
 // A browser's session is known by its id only, until its time is up, it is ended, or the token it
@@ -258,6 +272,11 @@ TEST(Postgres, ASessionLastsWhileItsTimeAndItsToken)
     EXPECT_NE(other->second.csrf, session.csrf);
     accounts.end_session(other->first);
     EXPECT_FALSE(accounts.session(other->first, now));
+    EXPECT_TRUE(accounts.session(id, now));
+    accounts.set_disabled(user.id, true);
+    EXPECT_FALSE(accounts.session(id, now));
+    EXPECT_FALSE(accounts.start_session(token.secret, now, now + 60000));
+    accounts.set_disabled(user.id, false);
     EXPECT_TRUE(accounts.session(id, now));
     accounts.revoke_token(token.id);
     EXPECT_FALSE(accounts.session(id, now));

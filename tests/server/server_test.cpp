@@ -139,9 +139,10 @@ TEST(TeamServer, EveryRequestNamesItsUserByALiveToken)
     // A revoked token is refused from its next request on.
     const auto created = admin({"token", "create", "bob"});
     const auto token = created.substr(0, created.find('\n'));
+    const auto id = created.substr(token.size() + 1, created.find('\n', token.size() + 1) - token.size() - 1);
     auto bob = remote::remote_domain(world->connection(token));
     EXPECT_EQ(bob->project(world->projectId).code, 200);
-    admin({"token", "revoke", token});
+    admin({"token", "revoke", id});
     EXPECT_EQ(bob->project(world->projectId).code, 401);
 }
 

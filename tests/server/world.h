@@ -24,10 +24,10 @@ using namespace std::chrono_literals;
 
 inline const std::string program = VYR_CLD_SERVER_PROGRAM;
 
-inline std::string admin(std::initializer_list<std::string> arguments, int expected = 0)
+inline std::string admin(const std::vector<std::string>& arguments, int expected = 0)
 {
     std::vector<std::string> all{program};
-    all.insert(all.end(), arguments);
+    all.insert(all.end(), arguments.begin(), arguments.end());
     const auto ran = run(all);
     EXPECT_EQ(ran.status, expected) << ran.output;
     return ran.output;
@@ -141,5 +141,61 @@ struct World {
 };
 
 inline World* world = nullptr;
+
+// A request of a browser's: its cookies, and a form's fields when it posts one.
+inline std::string browser_request(const std::string& method, const std::string& target, const std::string& cookies,
+                                   const std::string& form = {})
+{
+    return world->request(method + " " + target + " HTTP/1.1\r\nHost: t\r\nCookie: " + cookies +
+                              "\r\nContent-Type: application/x-www-form-urlencoded\r\n",
+                          form);
+}
+
+// A header's value in a raw response; empty when it has none.
+inline std::string header_value(const std::string& response, const std::string& name)
+{
+    const auto key = "\r\n" + name + ":";
+    auto lower = response.substr(0, response.find("\r\n\r\n"));
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    auto lowerKey = key;
+    std::transform(lowerKey.begin(), lowerKey.end(), lowerKey.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto at = lower.find(lowerKey);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const auto start = response.find_first_not_of(' ', at + key.size());
+    return response.substr(start, response.find("\r\n", start) - start);
+}
+
+// A browser signed in with a token: the cookie its requests carry, and the CSRF token of its forms.
+struct SignedIn {
+    std::string cookie, csrf;
+};
+
+// The value a response's Set-Cookie gives a cookie; empty when it sets none.
+inline std::string cookie_value(const std::string& response, const std::string& name)
+{
+    const auto key = "\r\nSet-Cookie: " + name + "=";
+    const auto at = response.find(key);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const auto start = at + key.size();
+    return response.substr(start, response.find_first_of(";\r", start) - start);
+}
+
+inline SignedIn sign_in(const std::string& token)
+{
+    const auto formSecret = cookie_value(browser_request("GET", "/signin", ""), "vyr_signin");
+    const auto posted =
+        browser_request("POST", "/signin", "vyr_signin=" + formSecret, "csrf=" + formSecret + "&token=" + token);
+    SignedIn out{"vyr_session=" + cookie_value(posted, "vyr_session"), ""};
+    const auto page = browser_request("GET", "/projects", out.cookie);
+    const std::string field = "name=\"csrf\" value=\"";
+    if (const auto at = page.find(field); at != std::string::npos) {
+        out.csrf = page.substr(at + field.size(), 64);
+    }
+    return out;
+}
 
 } // namespace vyr::cld::test

@@ -50,7 +50,7 @@ chmod 700 "$scratch/tokens"
 "$server" tenant add harbour --name "Harbour Works"
 "$server" user add cora --tenant harbour --name "Cora Lind" --principal cora@example.org
 for user in anna bjorn cora; do
-    (umask 077 && "$server" token create "$user" >"$scratch/tokens/$user")
+    (umask 077 && "$server" token create "$user" | sed -n 1p >"$scratch/tokens/$user")
 done
 
 start_team_server "$scratch/server.log"

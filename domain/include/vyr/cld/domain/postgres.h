@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 // The team service's stores on PostgreSQL: metadata, accounts and file contents, sharing one pool
 // of connections. Every statement binds its values as parameters. Any number of processes may use
@@ -74,7 +76,7 @@ class PostgresAccounts final : public Accounts {
 public:
     explicit PostgresAccounts(std::shared_ptr<PostgresPool> pool);
 
-    // The token's user: nothing for an unknown, revoked or malformed token.
+    // The token's user: nothing for an unknown, revoked or malformed token, or a disabled user's.
     std::optional<UserRow> authenticate(const std::string& token) override;
     std::optional<std::pair<std::string, WebSession>> start_session(const std::string& token, Millis now,
                                                                     Millis expires) override;
@@ -91,13 +93,30 @@ public:
         std::string id;     // names the token for revocation; not a secret
         std::string secret; // 64 hex digits of 32 random bytes: shown once, kept only as its SHA-256
     };
-    // Raises VyrCldapi::Exception (Argument) for an unknown user.
+    // Raises VyrCldapi::Exception: Argument for an unknown user, InvalidOperation for a disabled one.
     Token create_token(const std::string& userId);
-    // Revokes a token named by its id or its secret; false when there was no such live token.
-    bool revoke_token(const std::string& idOrSecret);
+    // Revokes a token named by its id, never by its secret, which an administrator should not have
+    // to type where shell histories and process lists keep it; false when there was no such live
+    // token.
+    bool revoke_token(const std::string& id);
+    struct TokenInfo {
+        std::string id;
+        Millis created = 0;
+        std::optional<Millis> revoked;
+    };
+    // The user's tokens, oldest first, without their secrets, which are not kept. Raises
+    // VyrCldapi::Exception (Argument) for an unknown user.
+    std::vector<TokenInfo> tokens(const std::string& userId);
     // Gives the user a role on a project (replacing any other); the project's tenant becomes
     // visible to the user. Raises VyrCldapi::Exception (Argument) for an unknown user or project.
     void grant(const std::string& userId, const std::string& projectId, Role role);
+    // Takes the user's role on a project away, from their next request on; false when they held
+    // none there.
+    bool revoke(const std::string& userId, const std::string& projectId);
+    // A disabled user's tokens and browser sessions name nobody from their next request on, and no
+    // token is created for them; enabled again, their live tokens and sessions serve as before.
+    // Raises VyrCldapi::Exception (Argument) for an unknown user.
+    void set_disabled(const std::string& userId, bool disabled);
 
 private:
     std::shared_ptr<PostgresPool> pool_;
