@@ -53,6 +53,9 @@ int main(int argc, char** argv)
 
     CLI::App app{"vyr-cld: work with projects and files of a local service store"};
     app.require_subcommand(1);
+    // The program's options may follow the command too (`project create NAME --json`): a command
+    // passes on what it does not know, and every command is made after this.
+    app.fallthrough();
     bool json = false;
     std::string folder;
     app.add_flag("--json", json, "Answer with one JSON object on standard output");

@@ -150,15 +150,20 @@ struct Step {
 
 // Runs each step as its own process under `environment` (variables for the program) and checks
 // what it answers. Whatever the names, no output carries an escape or a byte that is not text,
-// and a JSON answer parses.
-void run_steps(const fs::path& scratch, const std::string& environment, const std::vector<Step>& steps)
+// and a JSON answer parses. Answers each step's output.
+std::vector<std::string> run_steps(const fs::path& scratch, const std::string& environment,
+                                   const std::vector<Step>& steps)
 {
+    std::vector<std::string> outputs;
     for (const Step& step : steps) {
         const std::string command = "cd '" + scratch.string() + "' && " + (step.before ? step.before : "true") +
                                     " && " + environment + " '" VYR_CLD_PROGRAM "' -C " + step.folder + ' ' +
                                     step.arguments + " 2>&1";
         std::FILE* pipe = popen(command.c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
+        if (pipe == nullptr) {
+            ADD_FAILURE() << "popen: " << step.arguments;
+            return outputs;
+        }
         std::string output;
         char buffer[4096];
         for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
@@ -172,10 +177,13 @@ void run_steps(const fs::path& scratch, const std::string& environment, const st
             EXPECT_EQ(output.find(step.absent), std::string::npos) << step.arguments << '\n' << output;
         }
         EXPECT_EQ(output.find_first_of("\x1B\x9B\xFF"), std::string::npos) << step.arguments << '\n' << output;
-        if (std::string_view(step.arguments).starts_with("--json")) {
+        const std::string_view arguments = step.arguments;
+        if (arguments.starts_with("--json") || arguments.ends_with(" --json")) {
             EXPECT_TRUE(nlohmann::json::accept(output)) << step.arguments << '\n' << output;
         }
+        outputs.push_back(std::move(output));
     }
+    return outputs;
 }
 
 const std::string utf8_host = "LC_ALL=C.UTF-8";
@@ -218,6 +226,28 @@ TEST(CommandLine, TwoUsersShareAProjectAndEveryErrorEndsNonZero)
     vyr::cld::test::write_file(temp.path() / "anna" / "plan.txt", "plan\n");
     run_steps(temp.path(), utf8_host, steps);
     EXPECT_EQ(vyr::cld::test::read_file(temp.path() / "bjorn" / "plan.txt"), "plan\n");
+}
+
+// A script learns a new project's id from one JSON object, with the option after the command as
+// well as before it.
+TEST(CommandLine, ProjectCreateWithJsonAnswersTheProjectForAScript)
+{
+    TempFolder temp;
+    const auto outputs = run_steps(temp.path(), utf8_host,
+                                   {
+                                       {".", "init anna --store store --user anna", 0, "anna"},
+                                       {"anna", "project create Deck --number D-1 --json", 0, "\"projectNumber\": \"D-1\""},
+                                       {"anna", "--json project create Pier", 0, "\"name\": \"Pier\""},
+                                       {"anna", "project list --json", 0, "\"name\": \"Deck\""},
+                                   });
+    ASSERT_EQ(outputs.size(), 4u);
+    const auto deck = nlohmann::json::parse(outputs[1], nullptr, false);
+    const auto listed = nlohmann::json::parse(outputs[3], nullptr, false);
+    ASSERT_TRUE(deck.is_object() && listed.is_object()) << outputs[1] << outputs[3];
+    EXPECT_EQ(deck.value("ok", false), true);
+    EXPECT_EQ(deck.value("name", ""), "Deck");
+    EXPECT_FALSE(deck.value("id", "").empty()) << outputs[1];
+    EXPECT_EQ(listed.at("projects").at(0).value("id", ""), deck.value("id", "")) << outputs[3];
 }
 
 // A working folder on a team service is made only from a server that takes a token read from a
