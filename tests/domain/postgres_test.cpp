@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <barrier>
-#include <map>
 #include <set>
 #include <thread>
 
@@ -214,19 +213,6 @@ TEST(Postgres, TokensNameTheirUserUntilRevoked)
             EXPECT_EQ(found->id, user.id) << c.what;
         }
     }
-
-    // A disabled user's tokens name nobody, and none is made for them, until they are enabled.
-    accounts.set_disabled(user.id, true);
-    EXPECT_FALSE(accounts.authenticate(kept.secret));
-    EXPECT_THROW(accounts.create_token(user.id), VyrCldapi::Exception);
-    accounts.set_disabled(user.id, false);
-    EXPECT_TRUE(accounts.authenticate(kept.secret));
-    EXPECT_THROW(accounts.set_disabled("nobody", true), VyrCldapi::Exception);
-    std::map<std::string, bool> revoked;
-    for (const auto& listed : accounts.tokens(user.id)) {
-        revoked[listed.id] = listed.revoked.has_value();
-    }
-    EXPECT_EQ(revoked, (std::map<std::string, bool>{{kept.id, false}, {byId.id, true}, {bySecret.id, false}}));
 }
 
 // A browser's session is known by its id only, until its time is up, it is ended, or the token it
