@@ -233,13 +233,13 @@ TEST(CommandLine, TwoUsersShareAProjectAndEveryErrorEndsNonZero)
 TEST(CommandLine, ProjectCreateWithJsonAnswersTheProjectForAScript)
 {
     TempFolder temp;
-    const auto outputs = run_steps(temp.path(), utf8_host,
-                                   {
-                                       {".", "init anna --store store --user anna", 0, "anna"},
-                                       {"anna", "project create Deck --number D-1 --json", 0, "\"projectNumber\": \"D-1\""},
-                                       {"anna", "--json project create Pier", 0, "\"name\": \"Pier\""},
-                                       {"anna", "project list --json", 0, "\"name\": \"Deck\""},
-                                   });
+    const std::vector<Step> steps{
+        {".", "init anna --store store --user anna", 0, "anna"},
+        {"anna", "project create Deck --number D-1 --json", 0, "\"projectNumber\": \"D-1\""},
+        {"anna", "--json project create Pier", 0, "\"name\": \"Pier\""},
+        {"anna", "project list --json", 0, "\"name\": \"Deck\""},
+    };
+    const auto outputs = run_steps(temp.path(), utf8_host, steps);
     ASSERT_EQ(outputs.size(), 4u);
     const auto deck = nlohmann::json::parse(outputs[1], nullptr, false);
     const auto listed = nlohmann::json::parse(outputs[3], nullptr, false);

@@ -249,7 +249,8 @@ std::vector<Row> api_rows(Fixture& f)
          {201, 201, 201, 201, 201, 401}},
         {"GET /v1/spaces/{space}", plain("GET", space + s), seen, plain("GET", space + x)},
         // A space's lists read as empty for one who may not see it, as for a space that does not exist.
-        {"GET /v1/spaces/{space}/files", plain("GET", space + s + "/files"), anyUser, plain("GET", space + x + "/files"),
+        {"GET /v1/spaces/{space}/files", plain("GET", space + s + "/files"), anyUser,
+         plain("GET", space + x + "/files"),
          lists_file},
         {"GET /v1/spaces/{space}/changes", plain("GET", space + s + "/changes"), anyUser,
          plain("GET", space + x + "/changes"), lists_file},
@@ -319,7 +320,8 @@ std::vector<Row> api_rows(Fixture& f)
         // Content is available to whoever may read a revision naming it, or uploaded it whole:
         // to anyone else it is exactly as unknown, down to the headers. The rows run in this
         // order: an outsider's junk upload (the chunk's row) is dropped by the finish's row.
-        {"HEAD /v1/blobs/{hash}", plain("HEAD", "/v1/blobs/" + f.hash), seen, plain("HEAD", "/v1/blobs/" + headUnknown)},
+        {"HEAD /v1/blobs/{hash}", plain("HEAD", "/v1/blobs/" + f.hash), seen,
+         plain("HEAD", "/v1/blobs/" + headUnknown)},
         {"GET /v1/blobs/{hash}/chunks/{offset}", plain("GET", "/v1/blobs/" + f.hash + "/chunks/0"), seen,
          plain("GET", "/v1/blobs/" + getUnknown + "/chunks/0")},
         {"PUT /v1/blobs/{hash}/chunks/{offset}", plain("PUT", "/v1/blobs/" + f.hash + "/chunks/0", junk), anyUser,
