@@ -480,6 +480,12 @@ public:
                     ModelUpdateView view{std::move(update), {}, status};
                     for (const auto& id : view.update.fileIds) {
                         const auto file = records.file_by_id(id);
+                        // An update recorded before updates were held to their project's files
+                        // may name another space's: its members are not shown where that lies.
+                        const auto space = file ? records.space(file->spaceId) : std::nullopt;
+                        if (space && (space->kind != SpaceRow::Kind::Partition || space->projectId != projectId)) {
+                            continue;
+                        }
                         view.paths.push_back(file ? file->path : id);
                     }
                     out.push_back(std::move(view));

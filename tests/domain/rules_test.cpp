@@ -360,8 +360,16 @@ TEST_P(Rules, AModelUpdateTakesOnlyFilesOfItsProjectsPartitions)
         EXPECT_EQ(domain->add_model_update({{}, project.id, 3, 25832, "wing", "L1", 0, 0, {}, 0}, {c.file}).code, c.code)
             << c.what;
     }
-    ASSERT_EQ(domain->model_updates(project.id).value.size(), 1u);
-    EXPECT_EQ(domain->model_updates(project.id).value[0].paths, std::vector<std::string>{"a.txt"});
+    // One recorded before the rule held: its members are not shown the other spaces' files.
+    const auto a = domain->file(space.id, "a.txt").value.id;
+    const auto s = domain->file(side.id, "s.txt").value.id;
+    const auto o = domain->file(own.id, "o.txt").value.id;
+    backend->store()->write([&](Records& records) {
+        records.add_model_update({new_id(), project.id, 3, 25832, "", "", 0, 0, {s, a, o}, 0}, anna.id);
+    });
+    for (const auto& update : backend->domain(bert)->model_updates(project.id).value) {
+        EXPECT_EQ(update.paths, std::vector<std::string>{"a.txt"}) << update.update.id;
+    }
 }
 
 TEST(ViewerStatus, ScheduledForASecondInProgressUntilTheThird)
