@@ -390,39 +390,6 @@ TEST(Postgres, BlobsFinishFromTheKeptDigestOrByReadingBack)
     }
 }
 
-// Each user's upload of a hash is their own: another's chunks neither show nor mix in, a failed
-// finish drops only the caller's, and a whole copy of anybody's is read by hash.
-TEST(Postgres, UploadsOfOneHashByTwoUsersStayApart)
-{
-    const auto chunk = BlobStore::chunk_size;
-    const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
-    const std::string bytes(static_cast<std::size_t>(chunk + 9), 'o');
-    const auto hash = sha256(bytes);
-    const auto view = std::string_view(bytes);
-    ASSERT_EQ(blobs->put_chunk("ada", hash, 0, view.substr(0, chunk)).held, chunk);
-    EXPECT_EQ(blobs->received("eve", hash), 0);
-    EXPECT_THROW(blobs->put_chunk("eve", hash, chunk, view.substr(chunk)), ChunkOutOfPlace);
-    EXPECT_EQ(blobs->put_chunk("eve", hash, 0, "junk").held, 4);
-    EXPECT_FALSE(blobs->finish("eve", hash, std::int64_t(bytes.size())));
-    EXPECT_EQ(blobs->received("eve", hash), 0);
-    EXPECT_EQ(blobs->received("ada", hash), chunk);
-    EXPECT_FALSE(blobs->whole_size(hash));
-
-    ASSERT_EQ(blobs->put_chunk("ada", hash, chunk, view.substr(chunk)).held, std::int64_t(bytes.size()));
-    ASSERT_TRUE(blobs->finish("ada", hash, std::int64_t(bytes.size())));
-    EXPECT_EQ(blobs->size("ada", hash), std::int64_t(bytes.size()));
-    EXPECT_FALSE(blobs->size("eve", hash));
-    EXPECT_EQ(blobs->whole_size(hash), std::int64_t(bytes.size()));
-    EXPECT_FALSE(blobs->put_chunk("eve", hash, 0, view.substr(0, chunk)).whole); // eve's own upload
-    EXPECT_EQ(blobs->chunk(hash, chunk), bytes.substr(static_cast<std::size_t>(chunk)));
-
-    // An empty blob finished without a chunk reads as one empty chunk.
-    const auto empty = sha256("");
-    ASSERT_TRUE(blobs->finish("ada", empty, 0));
-    EXPECT_EQ(blobs->chunk(empty, 0), "");
-    EXPECT_THROW(blobs->chunk(empty, chunk), VyrCldapi::Exception);
-}
-
 // A database of schema 4: its whole blobs stay readable through the revisions that name them,
 // to a member of the project and to nobody else; its unfinished uploads, whose uploader is not
 // known, are dropped.
