@@ -187,6 +187,18 @@ void build_world(World& world, const Options& options, int users)
             fail("cannot upload a small blob");
         }
     }
+    // An upload is its uploader's: the members commit these contents because a revision of the
+    // project names them.
+    {
+        domain::Commit shared;
+        shared.spaceId = world.spaceId;
+        shared.name = "shared.bin";
+        shared.blob = world.blobs[1];
+        shared.size = world.blobSize;
+        if (owner->commit(shared).code != 201) {
+            fail("cannot store the shared file");
+        }
+    }
     // Each client works on a file of its own: the figures are of the machinery, not of waiting
     // for one another's row.
     for (auto& client : world.clients) {
@@ -237,7 +249,12 @@ public:
         authenticate();
         const auto& blob = world_.blobs[(client_.revision + 1) % 2];
         read([&](pqxx::transaction_base& tx) {
-            tx.exec_params("SELECT size FROM blobs WHERE hash = $1 AND whole", blob);
+            // The caller's own copy, else whether a revision names it and a whole copy exists.
+            tx.exec_params("SELECT size FROM blobs WHERE owner = $1 AND hash = $2 AND whole", client_.userId, blob);
+            tx.exec_params("SELECT DISTINCT f.space_id FROM revisions r JOIN files f ON f.id = r.file_id WHERE "
+                           "r.blob = $1",
+                           blob);
+            tx.exec_params("SELECT size FROM blobs WHERE hash = $1 AND whole LIMIT 1", blob);
             return true;
         });
         std::int64_t revision = 0;
@@ -570,7 +587,10 @@ struct InProcess {
         return [&world, &client, as_user, self] {
             const auto domain = as_user();
             const auto commit = next_commit(world, client);
-            return self.blobs->size(commit.blob) == commit.size &&
+            const auto size = self.blobs->size(domain->user().id, commit.blob);
+            const auto available = size ? size : domain->reads_blob(commit.blob) ? self.blobs->whole_size(commit.blob)
+                                                                                : std::nullopt;
+            return available == commit.size &&
                    committed(client, domain->commit(commit), *domain, world);
         };
     }
@@ -669,6 +689,7 @@ struct Split {
 };
 Split store_seconds(domain::BlobStore& blobs, const fs::path& file, std::int64_t bytes, std::uint64_t seed)
 {
+    const std::string owner = "bench";
     renew(file, seed);
     const auto hash = remote::file_hash(file).value();
     const auto begun = Clock::now();
@@ -676,10 +697,10 @@ Split store_seconds(domain::BlobStore& blobs, const fs::path& file, std::int64_t
     std::string piece(static_cast<std::size_t>(domain::BlobStore::chunk_size), '\0');
     for (std::int64_t offset = 0; offset < bytes; offset += domain::BlobStore::chunk_size) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        blobs.put_chunk(hash, offset, std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
+        blobs.put_chunk(owner, hash, offset, std::string_view(piece.data(), static_cast<std::size_t>(in.gcount())));
     }
     const auto chunked = Clock::now();
-    if (!blobs.finish(hash, bytes)) {
+    if (!blobs.finish(owner, hash, bytes)) {
         fail("the store refused the blob");
     }
     return {std::chrono::duration<double>(chunked - begun).count(),

@@ -2,6 +2,8 @@
 
 #include <VyrCldapi/Enums.h>
 
+#include <set>
+
 namespace vyr::cld::domain {
 namespace {
 
@@ -408,7 +410,12 @@ public:
                 update.fileIds.clear();
                 project_of(records, update.projectId);
                 for (const auto& [spaceId, name] : checked) {
-                    space_of(records, spaceId);
+                    // Only the project's own files: the update is shown to every member of the
+                    // project, who may not see another project's files or anybody's own directory.
+                    const auto space = space_of(records, spaceId).first;
+                    if (space.kind != SpaceRow::Kind::Partition || space.projectId != update.projectId) {
+                        throw Refusal{not_found};
+                    }
                     const auto file = records.file(spaceId, name.key);
                     if (!file || file->deleted) {
                         throw Refusal{not_found};
@@ -473,12 +480,34 @@ public:
                     ModelUpdateView view{std::move(update), {}, status};
                     for (const auto& id : view.update.fileIds) {
                         const auto file = records.file_by_id(id);
+                        // An update recorded before updates were held to their project's files
+                        // may name another space's: its members are not shown where that lies.
+                        const auto space = file ? records.space(file->spaceId) : std::nullopt;
+                        if (space && (space->kind != SpaceRow::Kind::Partition || space->projectId != projectId)) {
+                            continue;
+                        }
                         view.paths.push_back(file ? file->path : id);
                     }
                     out.push_back(std::move(view));
                 }
             });
             return ok;
+        });
+    }
+    bool reads_blob(const std::string& hash) override
+    {
+        return store_->reading([&](Records& records) {
+            // Spaces of one project share its role: each project is asked once.
+            std::set<std::string> asked;
+            for (const auto& space : records.spaces_naming(hash)) {
+                if (space.kind == SpaceRow::Kind::Partition && !asked.insert(space.projectId).second) {
+                    continue;
+                }
+                if (role_in(records, space)) {
+                    return true;
+                }
+            }
+            return false;
         });
     }
     std::optional<Role> role(const std::string& projectId) override

@@ -20,7 +20,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 5> migrations{
+constexpr std::array<const char*, 6> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -99,6 +99,25 @@ ALTER TABLE model_update_files ADD COLUMN position INTEGER NOT NULL DEFAULT 0;
     // and they come back as they were once it is cleared.
     R"sql(
 ALTER TABLE users ADD COLUMN disabled BIGINT;
+)sql",
+    // An upload belongs to its uploader: blobs and their chunks are keyed by (owner, hash), so that
+    // nobody reaches another user's upload by its hash. The owner of an unfinished upload is not
+    // known, so those are dropped (their clients start again, as after gc); the whole blobs kept
+    // belong to nobody ('') and are read through the revisions that name them, found by hash.
+    R"sql(
+DELETE FROM blobs WHERE NOT whole;
+ALTER TABLE blob_chunks DROP CONSTRAINT blob_chunks_hash_fkey;
+ALTER TABLE blob_chunks DROP CONSTRAINT blob_chunks_pkey;
+ALTER TABLE blobs DROP CONSTRAINT blobs_pkey;
+ALTER TABLE blobs ADD COLUMN owner TEXT NOT NULL DEFAULT '';
+ALTER TABLE blobs ALTER COLUMN owner DROP DEFAULT;
+ALTER TABLE blob_chunks ADD COLUMN owner TEXT NOT NULL DEFAULT '';
+ALTER TABLE blob_chunks ALTER COLUMN owner DROP DEFAULT;
+ALTER TABLE blobs ADD PRIMARY KEY(owner, hash);
+ALTER TABLE blob_chunks ADD PRIMARY KEY(owner, hash, start);
+ALTER TABLE blob_chunks ADD FOREIGN KEY(owner, hash) REFERENCES blobs(owner, hash) ON DELETE CASCADE;
+CREATE INDEX blobs_whole ON blobs(hash, owner) WHERE whole;
+CREATE INDEX revisions_blob ON revisions(blob);
 )sql",
 };
 
@@ -593,6 +612,13 @@ public:
                                                 fileId),
                                 read_revision);
     }
+    std::vector<SpaceRow> spaces_naming(const std::string& blob) override
+    {
+        return all<SpaceRow>(tx_.exec_params(VYR_PG_SPACE_COLUMNS "WHERE id IN (SELECT f.space_id FROM revisions r "
+                                                                  "JOIN files f ON f.id = r.file_id WHERE r.blob = $1)",
+                                             blob),
+                             read_space);
+    }
     std::vector<std::pair<std::string, RevisionRow>> current_revisions(const std::string& spaceId) override
     {
         return all<std::pair<std::string, RevisionRow>>(
@@ -755,30 +781,43 @@ class PostgresBlobs final : public BlobStore {
 public:
     explicit PostgresBlobs(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
 
-    std::optional<std::int64_t> size(const std::string& hash) override
+    std::optional<std::int64_t> size(const std::string& owner, const std::string& hash) override
     {
         std::optional<std::int64_t> out;
         if (!is_sha256_hex(hash)) {
             return out;
         }
         in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
-            out = first<std::int64_t>(tx.exec_params("SELECT size FROM blobs WHERE hash = $1 AND whole", hash),
+            out = first<std::int64_t>(
+                tx.exec_params("SELECT size FROM blobs WHERE owner = $1 AND hash = $2 AND whole", owner, hash),
+                [](const pqxx::row& r) { return r[0].as<std::int64_t>(); });
+        });
+        return out;
+    }
+    std::optional<std::int64_t> whole_size(const std::string& hash) override
+    {
+        std::optional<std::int64_t> out;
+        if (!is_sha256_hex(hash)) {
+            return out;
+        }
+        in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+            out = first<std::int64_t>(tx.exec_params("SELECT size FROM blobs WHERE hash = $1 AND whole LIMIT 1", hash),
                                       [](const pqxx::row& r) { return r[0].as<std::int64_t>(); });
         });
         return out;
     }
-    std::int64_t received(const std::string& hash) override
+    std::int64_t received(const std::string& owner, const std::string& hash) override
     {
         std::int64_t out = 0;
         if (is_sha256_hex(hash)) {
-            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) { out = contiguous(tx, hash); });
+            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) { out = contiguous(tx, owner, hash); });
         }
         return out;
     }
-    Stored put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) override
+    Stored put_chunk(const std::string& owner, const std::string& hash, std::int64_t offset,
+                     std::string_view bytes) override
     {
-        if (!is_sha256_hex(hash) || offset < 0 || offset % chunk_size != 0 ||
-            static_cast<std::int64_t>(bytes.size()) > chunk_size || (bytes.empty() && offset != 0)) {
+        if (!is_sha256_hex(hash) || !fits_chunk(offset, bytes)) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
         }
         const pqxx::binarystring data(bytes.data(), bytes.size());
@@ -788,10 +827,11 @@ public:
             // before it resumes), and finishing the blob waits for every record before it: waiting
             // for each chunk to reach the disk buys nothing.
             tx.exec("SET LOCAL synchronous_commit = off");
-            // Two uploads of one blob take turns on its row.
-            const auto blob = tx.exec_params1("INSERT INTO blobs(hash, touched) VALUES($1, $2) ON CONFLICT(hash) DO "
-                                              "UPDATE SET touched = excluded.touched RETURNING whole, size",
-                                              hash, now_millis());
+            // Two uploads of one blob by its owner take turns on its row.
+            const auto blob = tx.exec_params1("INSERT INTO blobs(owner, hash, touched) VALUES($1, $2, $3) ON "
+                                              "CONFLICT(owner, hash) DO UPDATE SET touched = excluded.touched "
+                                              "RETURNING whole, size",
+                                              owner, hash, now_millis());
             out.whole = blob[0].as<bool>();
             if (out.whole) {
                 out.held = blob[1].as<std::int64_t>();
@@ -803,9 +843,10 @@ public:
             if (offset == 0) {
                 digest.emplace();
             } else {
-                const auto before = tx.exec_params("SELECT state FROM blob_chunks WHERE hash = $1 AND start = $2 AND "
-                                                   "octet_length(bytes) = $3",
-                                                   hash, offset - chunk_size, chunk_size);
+                const auto before =
+                    tx.exec_params("SELECT state FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3 AND "
+                                   "octet_length(bytes) = $4",
+                                   owner, hash, offset - chunk_size, chunk_size);
                 if (before.empty()) {
                     throw ChunkOutOfPlace{};
                 }
@@ -820,35 +861,39 @@ public:
                 state.emplace(saved.data(), saved.size());
             }
             // What followed the chunk belonged to another attempt: it would only be hashed wrongly.
-            tx.exec_params("DELETE FROM blob_chunks WHERE hash = $1 AND start >= $2", hash, offset);
+            tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start >= $3", owner, hash,
+                           offset);
             if (state) {
-                tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3, $4)", hash, offset, data, *state);
+                tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes, state) VALUES($1, $2, $3, $4, $5)",
+                               owner, hash, offset, data, *state);
             } else {
-                tx.exec_params("INSERT INTO blob_chunks VALUES($1, $2, $3, NULL)", hash, offset, data);
+                tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes) VALUES($1, $2, $3, $4)", owner,
+                               hash, offset, data);
             }
             out.held = offset + static_cast<std::int64_t>(bytes.size());
         });
         return out;
     }
-    bool finish(const std::string& hash, std::int64_t size) override
+    bool finish(const std::string& owner, const std::string& hash, std::int64_t size) override
     {
         if (!is_sha256_hex(hash) || size < 0) {
             return false;
         }
         bool out = false;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-            const auto blob = tx.exec_params("SELECT whole, size FROM blobs WHERE hash = $1 FOR UPDATE", hash);
+            const auto blob = tx.exec_params(
+                "SELECT whole, size FROM blobs WHERE owner = $1 AND hash = $2 FOR UPDATE", owner, hash);
             if (!blob.empty() && blob[0][0].as<bool>()) {
                 out = blob[0][1].as<std::int64_t>() == size;
                 return;
             }
-            out = hashes_to(tx, hash, size);
+            out = hashes_to(tx, owner, hash, size);
             if (out) {
-                tx.exec_params("INSERT INTO blobs VALUES($1, $2, TRUE) ON CONFLICT(hash) DO UPDATE SET size = "
-                               "excluded.size, whole = TRUE",
-                               hash, size);
+                tx.exec_params("INSERT INTO blobs(owner, hash, size, whole) VALUES($1, $2, $3, TRUE) ON "
+                               "CONFLICT(owner, hash) DO UPDATE SET size = excluded.size, whole = TRUE",
+                               owner, hash, size);
             } else {
-                tx.exec_params("DELETE FROM blobs WHERE hash = $1", hash);
+                tx.exec_params("DELETE FROM blobs WHERE owner = $1 AND hash = $2", owner, hash);
             }
         });
         return out;
@@ -869,10 +914,23 @@ public:
         std::optional<std::string> out;
         if (is_sha256_hex(hash)) {
             in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
-                out = first<std::string>(tx.exec_params("SELECT c.bytes FROM blob_chunks c JOIN blobs b ON b.hash = "
-                                                        "c.hash WHERE c.hash = $1 AND c.start = $2 AND b.whole",
-                                                        hash, offset),
-                                         [](const pqxx::row& r) { return pqxx::binarystring(r[0]).str(); });
+                // Whole copies hold the same bytes; the same one is read for every chunk all the same.
+                const auto copy = tx.exec_params(
+                    "SELECT owner, size FROM blobs WHERE hash = $1 AND whole ORDER BY owner LIMIT 1", hash);
+                if (copy.empty()) {
+                    return;
+                }
+                if (copy[0][1].as<std::int64_t>() == 0) {
+                    // An empty blob may have been finished without a chunk.
+                    if (offset == 0) {
+                        out.emplace();
+                    }
+                    return;
+                }
+                out = first<std::string>(
+                    tx.exec_params("SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3",
+                                   text(copy[0][0]), hash, offset),
+                    [](const pqxx::row& r) { return pqxx::binarystring(r[0]).str(); });
             });
         }
         if (!out) {
@@ -884,24 +942,25 @@ public:
 private:
     // The bytes held in chunks without a gap from the start: as chunks are stored only after a
     // whole one, the end of the last is that, found on the key alone.
-    static std::int64_t contiguous(pqxx::transaction_base& tx, const std::string& hash)
+    static std::int64_t contiguous(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash)
     {
-        const auto last = tx.exec_params("SELECT start + octet_length(bytes) FROM blob_chunks WHERE hash = $1 "
-                                         "ORDER BY start DESC LIMIT 1",
-                                         hash);
+        const auto last = tx.exec_params("SELECT start + octet_length(bytes) FROM blob_chunks WHERE owner = $1 AND "
+                                         "hash = $2 ORDER BY start DESC LIMIT 1",
+                                         owner, hash);
         return last.empty() ? 0 : last[0][0].as<std::int64_t>();
     }
 
     // Whether the chunks are whole chunks but the last, count `size` bytes and hash to `hash`: from
     // the digest's state kept with the last chunk, or else by reading them back.
-    static bool hashes_to(pqxx::transaction_base& tx, const std::string& hash, std::int64_t size)
+    static bool hashes_to(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash,
+                          std::int64_t size)
     {
         const auto last = tx.exec_params("SELECT start, octet_length(bytes), state, (SELECT count(*) FROM "
-                                         "blob_chunks WHERE hash = $1) FROM blob_chunks WHERE hash = $1 ORDER BY "
-                                         "start DESC LIMIT 1",
-                                         hash);
+                                         "blob_chunks WHERE owner = $1 AND hash = $2) FROM blob_chunks WHERE owner = "
+                                         "$1 AND hash = $2 ORDER BY start DESC LIMIT 1",
+                                         owner, hash);
         if (last.empty() || last[0][2].is_null()) {
-            return hashes_to_read_back(tx, hash, size);
+            return hashes_to_read_back(tx, owner, hash, size);
         }
         const auto start = last[0][0].as<std::int64_t>();
         const auto length = last[0][1].as<std::int64_t>();
@@ -912,10 +971,12 @@ private:
         return digest.hex() == hash;
     }
 
-    static bool hashes_to_read_back(pqxx::transaction_base& tx, const std::string& hash, std::int64_t size)
+    static bool hashes_to_read_back(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash,
+                                    std::int64_t size)
     {
-        const auto chunks = tx.exec_params(
-            "SELECT start, octet_length(bytes) FROM blob_chunks WHERE hash = $1 ORDER BY start", hash);
+        const auto chunks = tx.exec_params("SELECT start, octet_length(bytes) FROM blob_chunks WHERE owner = $1 AND "
+                                           "hash = $2 ORDER BY start",
+                                           owner, hash);
         Sha256 hasher;
         std::int64_t end = 0;
         for (pqxx::result::size_type i = 0; i < chunks.size(); ++i) {
@@ -924,8 +985,8 @@ private:
             if (start != end || (i + 1 < chunks.size() && length != chunk_size) || end + length > size) {
                 return false;
             }
-            const auto bytes =
-                tx.exec_params1("SELECT bytes FROM blob_chunks WHERE hash = $1 AND start = $2", hash, start);
+            const auto bytes = tx.exec_params1(
+                "SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3", owner, hash, start);
             const pqxx::binarystring piece(bytes[0]);
             hasher.add(piece.get(), piece.size());
             end += length;
@@ -956,8 +1017,9 @@ PostgresPool::Stats PostgresPool::stats() const
     return {state_->settings.poolSize, state_->open, state_->inUse};
 }
 
-int migrate_postgres(const std::string& url)
+int migrate_postgres(const std::string& url, std::optional<int> upTo)
 {
+    const auto target = std::min(upTo.value_or(static_cast<int>(migrations.size())), static_cast<int>(migrations.size()));
     try {
         pqxx::connection connection(with_timeouts(url, std::chrono::seconds{10}));
         pqxx::work tx(connection);
@@ -968,7 +1030,7 @@ int migrate_postgres(const std::string& url)
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
                                        "The store's database was written by a newer version of the server.");
         }
-        for (; version < static_cast<int>(migrations.size()); ++version) {
+        for (; version < target; ++version) {
             tx.exec(migrations[static_cast<std::size_t>(version)]);
             tx.exec_params("INSERT INTO schema_version VALUES($1, $2)", version + 1, now_millis());
         }

@@ -338,6 +338,13 @@ public:
         return rows<RevisionRow>(db_, VYR_REVISION_COLUMNS "WHERE r.file_id = ? ORDER BY r.revision", read_revision,
                                  fileId);
     }
+    std::vector<SpaceRow> spaces_naming(const std::string& blob) override
+    {
+        return rows<SpaceRow>(db_,
+                              VYR_SPACE_COLUMNS "WHERE id IN (SELECT f.space_id FROM revisions r JOIN files f ON f.id = "
+                                                "r.file_id WHERE r.blob = ?)",
+                              read_space, blob);
+    }
     std::vector<std::pair<std::string, RevisionRow>> current_revisions(const std::string& spaceId) override
     {
         return rows<std::pair<std::string, RevisionRow>>(

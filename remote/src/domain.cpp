@@ -228,6 +228,8 @@ public:
     domain::Answer<std::vector<domain::ModelUpdateView>> model_updates(const std::string&) override { pages_only(); }
     std::optional<domain::Role> role(const std::string&) override { pages_only(); }
     std::vector<domain::PostedEvent> recent_events(int) override { pages_only(); }
+    // The server decides who reads which content when it serves a blob; a client asks for the blob.
+    bool reads_blob(const std::string&) override { pages_only(); }
 
     void post(const domain::EventRow& event) override
     {

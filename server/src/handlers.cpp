@@ -86,61 +86,82 @@ const std::string& hash_param(const Request& request)
     return request.params.at(0);
 }
 
-Reply blob_head(domain::BlobStore& blobs, const Request& request)
+// The size of a blob the user may have without sending it: their own upload of it whole, or any
+// whole copy when a revision they may read names it. Uploads are the uploader's own, so no answer
+// of a blob route differs by what other users or tenants store.
+std::optional<std::int64_t> available(domain::BlobStore& blobs, domain::Domain& domain, const std::string& hash)
+{
+    if (const auto own = blobs.size(domain.user().id, hash)) {
+        return own;
+    }
+    return domain.reads_blob(hash) ? blobs.whole_size(hash) : std::nullopt;
+}
+
+Reply blob_head(domain::BlobStore& blobs, domain::Domain& domain, const Request& request)
 {
     const auto& hash = hash_param(request);
     Reply reply;
-    if (const auto size = blobs.size(hash)) {
+    if (const auto size = available(blobs, domain, hash)) {
         reply.headers.emplace_back(protocol::blob_size_header, std::to_string(*size));
     } else {
         reply.status = 404;
-        reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(blobs.received(hash)));
+        reply.headers.emplace_back(protocol::upload_offset_header,
+                                   std::to_string(blobs.received(domain.user().id, hash)));
     }
     return reply;
 }
 
-Reply blob_chunk_put(domain::BlobStore& blobs, const Request& request)
+Reply blob_chunk_put(domain::BlobStore& blobs, domain::Domain& domain, const Request& request)
 {
     const auto& hash = hash_param(request);
     const auto offset = number(request.params.at(1));
-    // One transaction decides on the blob's row: whole already (written once), or where the chunk
-    // may go. Only a refusal asks again, for where the upload stands.
-    if (offset % domain::BlobStore::chunk_size == 0) {
+    const auto& owner = domain.user().id;
+    const bool aligned = offset % domain::BlobStore::chunk_size == 0;
+    if (aligned && !domain::BlobStore::fits_chunk(offset, request.body)) {
+        throw Refused{400, "A chunk holds at most 1 MiB, and none only as the whole of an empty blob."};
+    }
+    if (const auto size = available(blobs, domain, hash)) {
+        return json_reply(200, {{"received", *size}, {"whole", true}}); // nothing to store
+    }
+    // One transaction decides on the upload's row: whole already (written once), or where the
+    // chunk may go. Only a refusal asks again, for where the upload stands.
+    if (aligned) {
         try {
-            const auto stored = blobs.put_chunk(hash, offset, request.body);
+            const auto stored = blobs.put_chunk(owner, hash, offset, request.body);
             return json_reply(200, {{"received", stored.held}, {"whole", stored.whole}});
         } catch (const domain::ChunkOutOfPlace&) {
         }
     }
     Reply reply = problem_reply(409, "A chunk starts at a multiple of the chunk size, at most where the "
                                      "upload stands.");
-    reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(blobs.received(hash)));
+    reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(blobs.received(owner, hash)));
     return reply;
 }
 
-Reply blob_finish(domain::BlobStore& blobs, const Request& request)
+Reply blob_finish(domain::BlobStore& blobs, domain::Domain& domain, const Request& request)
 {
     const auto& hash = hash_param(request);
     const auto size = body_of(request).at("size").get<std::int64_t>();
     if (size < 0) {
         throw Refused{400, "A size is not negative."};
     }
-    if (const auto whole = blobs.size(hash)) {
+    if (const auto whole = available(blobs, domain, hash)) {
         return *whole == size ? json_reply(200, {{"size", size}}) : problem_reply(400, "The blob has another size.");
     }
-    if (!blobs.finish(hash, size)) {
+    if (!blobs.finish(domain.user().id, hash, size)) {
         return problem_reply(400, "The bytes received do not hash to the blob's name or count its size; "
                                   "they were dropped.");
     }
     return json_reply(201, {{"size", size}});
 }
 
-Reply blob_chunk_get(domain::BlobStore& blobs, const Request& request)
+Reply blob_chunk_get(domain::BlobStore& blobs, domain::Domain& domain, const Request& request)
 {
     const auto& hash = hash_param(request);
     const auto offset = number(request.params.at(1));
-    const auto size = blobs.size(hash);
-    // Only a whole blob is served: an unfinished upload is never read.
+    const auto size = available(blobs, domain, hash);
+    // Only a whole blob is served: an unfinished upload is never read. Its bytes come from any
+    // whole copy, as copies of one hash are the same bytes.
     if (!size || offset % domain::BlobStore::chunk_size != 0 || (offset >= *size && !(offset == 0 && *size == 0))) {
         return problem_reply(404, "No such blob or chunk.");
     }
@@ -153,9 +174,11 @@ Reply commit(const Backend& backend, domain::Domain& domain, const Request& requ
 {
     auto commit = body_of(request).get<domain::Commit>();
     commit.spaceId = request.params.at(0);
-    // A revision must name content the store holds whole, or nobody could ever read it back.
+    // A revision must name content the committer may have, whole, or nobody could ever read it
+    // back, and a hash alone would give anybody the bytes of whoever stored them.
     if (!commit.checkOnly) {
-        const auto size = protocol::is_blob_hash(commit.blob) ? backend.blobs->size(commit.blob) : std::nullopt;
+        const auto size = protocol::is_blob_hash(commit.blob) ? available(*backend.blobs, domain, commit.blob)
+                                                              : std::nullopt;
         if (!size || *size != commit.size) {
             return problem_reply(400, "The commit names content the store does not hold whole: upload it first.");
         }
@@ -250,10 +273,10 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
         domain.post(body_of(request).at("event").get<domain::EventRow>());
         return json_reply(201, json::object());
     case Op::take_events: return take_events(limits, domain, request);
-    case Op::blob_head: return blob_head(*backend.blobs, request);
-    case Op::blob_finish: return blob_finish(*backend.blobs, request);
-    case Op::blob_chunk_put: return blob_chunk_put(*backend.blobs, request);
-    case Op::blob_chunk_get: return blob_chunk_get(*backend.blobs, request);
+    case Op::blob_head: return blob_head(*backend.blobs, domain, request);
+    case Op::blob_finish: return blob_finish(*backend.blobs, domain, request);
+    case Op::blob_chunk_put: return blob_chunk_put(*backend.blobs, domain, request);
+    case Op::blob_chunk_get: return blob_chunk_get(*backend.blobs, domain, request);
     case Op::healthz:
     case Op::metrics: break;
     }

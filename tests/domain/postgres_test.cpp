@@ -16,6 +16,9 @@
 namespace vyr::cld::domain::test {
 namespace {
 
+// The user whose uploads the blob tests store.
+const std::string uploader = "uploader";
+
 std::string sha256(std::string_view bytes)
 {
     Sha256 hasher;
@@ -281,25 +284,25 @@ TEST(Postgres, BlobsOfSizesAroundAChunk)
         }
         const auto hash = sha256(bytes);
         for (std::int64_t at = 0; at < size || at == 0; at += chunk) {
-            blobs->put_chunk(hash, at, std::string_view(bytes).substr(at, chunk));
+            blobs->put_chunk(uploader, hash, at, std::string_view(bytes).substr(at, chunk));
             if (size == 0) {
                 break;
             }
         }
-        EXPECT_FALSE(blobs->size(hash)) << size;
-        ASSERT_TRUE(blobs->finish(hash, size)) << size;
-        EXPECT_EQ(blobs->size(hash), size);
+        EXPECT_FALSE(blobs->size(uploader, hash)) << size;
+        ASSERT_TRUE(blobs->finish(uploader, hash, size)) << size;
+        EXPECT_EQ(blobs->size(uploader, hash), size);
         std::string back;
         for (std::int64_t at = 0; at < size; at += chunk) {
             back += blobs->chunk(hash, at);
         }
         EXPECT_TRUE(back == bytes) << size;
         // Written once: another upload of it changes nothing.
-        const auto again = blobs->put_chunk(hash, 0, "other bytes");
+        const auto again = blobs->put_chunk(uploader, hash, 0, "other bytes");
         EXPECT_TRUE(again.whole);
         EXPECT_EQ(again.held, size);
-        EXPECT_TRUE(blobs->finish(hash, size));
-        EXPECT_EQ(blobs->size(hash), size);
+        EXPECT_TRUE(blobs->finish(uploader, hash, size));
+        EXPECT_EQ(blobs->size(uploader, hash), size);
         if (size > 0) {
             EXPECT_EQ(blobs->chunk(hash, 0), bytes.substr(0, static_cast<std::size_t>(std::min(size, chunk))));
         }
@@ -314,36 +317,36 @@ TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
     const auto hash = sha256(bytes);
     const auto view = std::string_view(bytes);
 
-    postgres_blobs(std::make_shared<PostgresPool>(test_settings()))->put_chunk(hash, 0, view.substr(0, chunk));
+    postgres_blobs(std::make_shared<PostgresPool>(test_settings()))->put_chunk(uploader, hash, 0, view.substr(0, chunk));
     // Another process resumes after the last whole chunk; gaps and odd offsets are refused.
     const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
-    EXPECT_EQ(blobs->received(hash), chunk);
-    EXPECT_THROW(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)), ChunkOutOfPlace);
-    EXPECT_THROW(blobs->put_chunk(hash, 100, "x"), VyrCldapi::Exception);
-    EXPECT_THROW(blobs->put_chunk("not a hash", 0, "x"), VyrCldapi::Exception);
+    EXPECT_EQ(blobs->received(uploader, hash), chunk);
+    EXPECT_THROW(blobs->put_chunk(uploader, hash, 2 * chunk, view.substr(2 * chunk)), ChunkOutOfPlace);
+    EXPECT_THROW(blobs->put_chunk(uploader, hash, 100, "x"), VyrCldapi::Exception);
+    EXPECT_THROW(blobs->put_chunk(uploader, "not a hash", 0, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->chunk(hash, 0), VyrCldapi::Exception); // never served before it is whole
-    EXPECT_EQ(blobs->put_chunk(hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
-    EXPECT_EQ(blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk)).held, std::int64_t(bytes.size()));
+    EXPECT_EQ(blobs->put_chunk(uploader, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->put_chunk(uploader, hash, 2 * chunk, view.substr(2 * chunk)).held, std::int64_t(bytes.size()));
     // A chunk stored again drops those after it.
-    EXPECT_EQ(blobs->put_chunk(hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
-    EXPECT_EQ(blobs->received(hash), 2 * chunk);
-    blobs->put_chunk(hash, 2 * chunk, view.substr(2 * chunk));
-    EXPECT_FALSE(blobs->finish(hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
-    EXPECT_EQ(blobs->received(hash), 0);
+    EXPECT_EQ(blobs->put_chunk(uploader, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->received(uploader, hash), 2 * chunk);
+    blobs->put_chunk(uploader, hash, 2 * chunk, view.substr(2 * chunk));
+    EXPECT_FALSE(blobs->finish(uploader, hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
+    EXPECT_EQ(blobs->received(uploader, hash), 0);
 
     // Bytes that do not hash to the name are dropped; the right ones then make it whole.
     std::string wrong = bytes;
     wrong[7] = 'y';
     for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
-        blobs->put_chunk(hash, at, std::string_view(wrong).substr(at, chunk));
+        blobs->put_chunk(uploader, hash, at, std::string_view(wrong).substr(at, chunk));
     }
-    EXPECT_FALSE(blobs->finish(hash, std::int64_t(bytes.size())));
-    EXPECT_EQ(blobs->received(hash), 0);
-    EXPECT_FALSE(blobs->size(hash));
+    EXPECT_FALSE(blobs->finish(uploader, hash, std::int64_t(bytes.size())));
+    EXPECT_EQ(blobs->received(uploader, hash), 0);
+    EXPECT_FALSE(blobs->size(uploader, hash));
     for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
-        blobs->put_chunk(hash, at, view.substr(at, chunk));
+        blobs->put_chunk(uploader, hash, at, view.substr(at, chunk));
     }
-    EXPECT_TRUE(blobs->finish(hash, std::int64_t(bytes.size())));
+    EXPECT_TRUE(blobs->finish(uploader, hash, std::int64_t(bytes.size())));
     EXPECT_EQ(blobs->chunk(hash, 2 * chunk), bytes.substr(2 * chunk));
 }
 
@@ -379,17 +382,71 @@ TEST(Postgres, BlobsFinishFromTheKeptDigestOrByReadingBack)
         }
         int stored = 0;
         for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
-            blobs->put_chunk(hash, at, std::string_view(bytes).substr(at, chunk));
+            blobs->put_chunk(uploader, hash, at, std::string_view(bytes).substr(at, chunk));
             if (++stored == c.clearedAfter) {
                 pqxx::work tx(direct);
-                tx.exec_params("UPDATE blob_chunks SET state = NULL WHERE hash = $1", hash);
+                tx.exec_params("UPDATE blob_chunks SET state = NULL WHERE owner = $1 AND hash = $2", uploader, hash);
                 tx.commit();
             }
         }
-        EXPECT_EQ(blobs->received(hash), std::int64_t(bytes.size()));
-        EXPECT_EQ(blobs->finish(hash, std::int64_t(bytes.size())), c.whole);
-        EXPECT_EQ(blobs->size(hash).has_value(), c.whole);
+        EXPECT_EQ(blobs->received(uploader, hash), std::int64_t(bytes.size()));
+        EXPECT_EQ(blobs->finish(uploader, hash, std::int64_t(bytes.size())), c.whole);
+        EXPECT_EQ(blobs->size(uploader, hash).has_value(), c.whole);
     }
+}
+
+// A database of schema 4: its whole blobs stay readable through the revisions that name them,
+// to a member of the project and to nobody else; its unfinished uploads, whose uploader is not
+// known, are dropped.
+TEST(Postgres, BlobsOfSchemaFourStayReadableToWhoMayReadTheirRevisions)
+{
+    const auto name = "vyr_cld_test_" + new_id();
+    pqxx::connection admin("dbname=postgres");
+    pqxx::nontransaction(admin).exec("CREATE DATABASE " + name);
+    const auto url = "dbname=" + name;
+    ASSERT_EQ(migrate_postgres(url, 4), 4);
+    const std::string bytes = "legacy bytes";
+    const auto whole = sha256(bytes);
+    const auto unfinished = sha256("never finished");
+    {
+        pqxx::connection connection(url);
+        pqxx::work tx(connection);
+        tx.exec("INSERT INTO tenants VALUES('t', 't', 'T', TRUE, 'p', 'o');"
+                "INSERT INTO users VALUES('member', 'M', 'm@example.org'), ('stranger', 'S', 's@example.org');"
+                "INSERT INTO tenant_members VALUES('member', 't'), ('stranger', 't');"
+                "INSERT INTO projects VALUES('p', 't', 'P', '', '', 0);"
+                "INSERT INTO project_roles VALUES('member', 'p', FALSE);"
+                "INSERT INTO spaces VALUES('s', 0, 'p', NULL, 'S', 1, 1);");
+        tx.exec_params("INSERT INTO files VALUES('f', 's', 'a.txt', 'a.txt', 1, $1, $2, FALSE, NULL, NULL, 1)", whole,
+                       std::int64_t(bytes.size()));
+        tx.exec_params("INSERT INTO revisions VALUES('f', 1, 'a.txt', $1, $2, FALSE, 'member', 0, 1)", whole,
+                       std::int64_t(bytes.size()));
+        tx.exec_params("INSERT INTO blobs VALUES($1, $2, TRUE, NULL), ($3, 0, FALSE, 1)", whole, std::int64_t(bytes.size()),
+                       unfinished);
+        tx.exec_params("INSERT INTO blob_chunks VALUES($1, 0, convert_to($2, 'UTF8'), NULL), "
+                       "($3, 0, convert_to('never', 'UTF8'), NULL)",
+                       whole, bytes, unfinished);
+        tx.commit();
+    }
+    EXPECT_EQ(migrate_postgres(url), postgres_schema_version());
+
+    PostgresSettings settings;
+    settings.url = url;
+    {
+        const auto pool = std::make_shared<PostgresPool>(settings);
+        const auto store = postgres_store(pool);
+        const auto blobs = postgres_blobs(pool);
+        EXPECT_TRUE(store_domain(store, {"member", "M", "m@example.org"}, clock_now)->reads_blob(whole));
+        EXPECT_FALSE(store_domain(store, {"stranger", "S", "s@example.org"}, clock_now)->reads_blob(whole));
+        EXPECT_FALSE(blobs->size("member", whole)); // nobody's own upload
+        EXPECT_EQ(blobs->whole_size(whole), std::int64_t(bytes.size()));
+        EXPECT_EQ(blobs->chunk(whole, 0), bytes);
+        EXPECT_FALSE(blobs->whole_size(unfinished));
+        pqxx::connection connection(url);
+        pqxx::work tx(connection);
+        EXPECT_EQ(tx.exec1("SELECT count(*) FROM blob_chunks")[0].as<int>(), 1);
+    }
+    pqxx::nontransaction(admin).exec("DROP DATABASE " + name + " WITH (FORCE)");
 }
 
 // A database out of reach is StoreUnavailable, quickly; connections the server dropped are

@@ -314,6 +314,64 @@ TEST_P(Rules, ThePagesReadHistoriesListsAndEventsOfWhatTheUserMaySee)
     EXPECT_EQ(domain->file_by_id(std::string(32, 'f')).code, not_found);
 }
 
+// Content is read through the revisions that name it: those of the spaces a user may read. A user
+// directory is its owner's alone, on both stores.
+TEST_P(Rules, ContentIsReadThroughTheRevisionsAUserMayRead)
+{
+    const auto directory = backend->domain(carl)->create_user_directory(1).value;
+    ASSERT_EQ(backend->domain(carl)->commit({directory.id, "m.txt", std::nullopt, "mine", 4, false, false}).code,
+              created);
+    ASSERT_EQ(backend->domain(bert)->remove(space.id, "d.txt").code, ok); // its history still names "blob"
+    const struct {
+        const UserRow* who;
+        const char* hash;
+        bool local, team;
+    } cases[] = {
+        {&anna, "blob", true, true},   {&bert, "blob", true, true}, {&carl, "blob", true, false},
+        {&carl, "mine", true, true},   {&anna, "mine", false, false}, {&bert, "mine", false, false},
+        {&anna, "never", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(backend->domain(*c.who)->reads_blob(c.hash), backend->isolates() ? c.team : c.local)
+            << c.who->id << " " << c.hash;
+    }
+}
+
+// A model update is shown to every member of its project: it takes only that project's files.
+TEST_P(Rules, AModelUpdateTakesOnlyFilesOfItsProjectsPartitions)
+{
+    const auto domain = backend->domain(anna);
+    const auto other = domain->create_project(backend->tenant(), "Tunnel", "");
+    ASSERT_EQ(other.code, created);
+    const auto side = domain->create_partition(other.value.id, "Side", 1).value;
+    ASSERT_EQ(domain->commit({side.id, "s.txt", std::nullopt, "side", 4, false, false}).code, created);
+    const auto own = domain->create_user_directory(1).value;
+    ASSERT_EQ(domain->commit({own.id, "o.txt", std::nullopt, "own", 3, false, false}).code, created);
+    const struct {
+        const char* what;
+        SpaceFile file;
+        int code;
+    } cases[] = {
+        {"another project's partition", {side.id, "s.txt"}, not_found},
+        {"the creator's own directory", {own.id, "o.txt"}, not_found},
+        {"the project's partition", {space.id, "a.txt"}, created},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(domain->add_model_update({{}, project.id, 3, 25832, "wing", "L1", 0, 0, {}, 0}, {c.file}).code, c.code)
+            << c.what;
+    }
+    // One recorded before the rule held: its members are not shown the other spaces' files.
+    const auto a = domain->file(space.id, "a.txt").value.id;
+    const auto s = domain->file(side.id, "s.txt").value.id;
+    const auto o = domain->file(own.id, "o.txt").value.id;
+    backend->store()->write([&](Records& records) {
+        records.add_model_update({new_id(), project.id, 3, 25832, "", "", 0, 0, {s, a, o}, 0}, anna.id);
+    });
+    for (const auto& update : backend->domain(bert)->model_updates(project.id).value) {
+        EXPECT_EQ(update.paths, std::vector<std::string>{"a.txt"}) << update.update.id;
+    }
+}
+
 TEST(ViewerStatus, ScheduledForASecondInProgressUntilTheThird)
 {
     const struct {

@@ -301,6 +301,13 @@ TEST(Pages, ADownloadIsTheRevisionsExactBytesUnderItsName)
               "attachment; filename=\"Plan _ _1_.dwg\"; filename*=UTF-8''Plan%20%C3%BC%20%221%22%2Edwg");
     EXPECT_TRUE(body_of(download) == first) << "the bytes of revision 1";
     EXPECT_EQ(body_of(browser.get("/files/" + one.value.id + "/revisions/2/content")), "revision two");
+    // An empty revision downloads as no bytes.
+    const auto empty = anna->commit(world->content("plans/empty.dwg", ""));
+    ASSERT_EQ(empty.code, 201);
+    const auto nothing = browser.get("/files/" + empty.value.id + "/revisions/1/content");
+    EXPECT_EQ(status_of(nothing), 200);
+    EXPECT_EQ(header_of(nothing, "Content-Length"), "0");
+    EXPECT_EQ(body_of(nothing), "");
     // The connection still serves after a streamed body.
     EXPECT_EQ(status_of(world->request("GET /healthz HTTP/1.1\r\nHost: t\r\n")), 200);
 }

@@ -58,7 +58,7 @@ TEST(TeamServer, TheDomainOperationsAnswerAsInProcess)
     const auto committed = anna->commit(second);
     EXPECT_EQ(committed.code, 200);
     EXPECT_EQ(committed.value.revision, 2);
-    auto stale = world->content("ops.txt", "third");
+    auto stale = world->content("ops.txt", "third", "bob");
     stale.base = base;
     EXPECT_EQ(bob->commit(stale).code, 409); // the store holds a revision the base did not know
 

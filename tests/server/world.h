@@ -103,11 +103,11 @@ struct World {
         std::ofstream(path, std::ios::binary) << bytes;
         return {path, remote::file_hash(path).value()};
     }
-    // Uploads the bytes as a blob and answers the commit that names them.
-    domain::Commit content(const std::string& name, const std::string& bytes) const
+    // Uploads the bytes as a blob of the user's and answers the commit that names them.
+    domain::Commit content(const std::string& name, const std::string& bytes, const std::string& user = "anna") const
     {
         const auto [path, hash] = file(name + ".bytes", bytes);
-        remote::BlobClient blobs(connection("anna"));
+        remote::BlobClient blobs(connection(user));
         EXPECT_LT(blobs.upload(path, hash, static_cast<std::int64_t>(bytes.size())), 300);
         domain::Commit commit;
         commit.spaceId = spaceId;

@@ -503,7 +503,8 @@ Reply content(Context& c)
     if (found == revisions.value.end() || found->deleted) {
         not_found();
     }
-    const auto size = c.backend.blobs->size(found->blob);
+    // The revision is the user's to read, so any whole copy of its content is.
+    const auto size = c.backend.blobs->whole_size(found->blob);
     if (!size || *size != found->size) {
         throw Refused{500, "The store does not hold this revision's content whole."};
     }

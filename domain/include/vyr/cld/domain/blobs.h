@@ -10,6 +10,11 @@
 // File contents on the store's side, named by the SHA-256 of their bytes (64 lower-case hex
 // digits). A blob is written once, in chunks, and becomes readable only when its bytes were found
 // to match its name; an upload cut short resumes after its last whole chunk.
+//
+// An upload belongs to its uploader: each user writes a copy of their own, keyed by (owner, hash),
+// so that nobody learns of, resumes, spoils or drops another user's upload by naming its hash.
+// Whole copies of one hash hold the same bytes, so a read takes any of them; who may read which
+// hash is the domain's rule (Domain::reads_blob), not the store's.
 namespace vyr::cld::domain {
 
 // A chunk that would leave a gap in its blob: the upload resumes from what the store holds.
@@ -23,25 +28,39 @@ public:
 
     virtual ~BlobStore() = default;
 
-    // The size of a whole blob; nothing when the store does not hold it whole.
-    virtual std::optional<std::int64_t> size(const std::string& hash) = 0;
-    // How many bytes of an unfinished upload of `hash` the store holds, in whole chunks from the start.
-    virtual std::int64_t received(const std::string& hash) = 0;
-    // Stores the chunk that starts at `offset`: a multiple of chunk_size, at most `received`
-    // (ChunkOutOfPlace otherwise); every chunk but the last is chunk_size long. Storing a chunk
-    // again replaces it and drops those after it. Nothing is stored for a blob held whole already.
+    // Whether `bytes` may be stored at `offset`, apart from where the upload stands: a multiple
+    // of chunk_size, at most chunk_size long, and empty only as the whole of an empty blob.
+    static bool fits_chunk(std::int64_t offset, std::string_view bytes)
+    {
+        return offset >= 0 && offset % chunk_size == 0 && static_cast<std::int64_t>(bytes.size()) <= chunk_size &&
+               (!bytes.empty() || offset == 0);
+    }
+
+    // The size of the owner's own copy when it is whole; nothing else.
+    virtual std::optional<std::int64_t> size(const std::string& owner, const std::string& hash) = 0;
+    // The size of any whole copy of `hash`; nothing when the store holds none whole.
+    virtual std::optional<std::int64_t> whole_size(const std::string& hash) = 0;
+    // How many bytes of the owner's unfinished upload of `hash` the store holds, in whole chunks
+    // from the start.
+    virtual std::int64_t received(const std::string& owner, const std::string& hash) = 0;
+    // Stores the chunk that starts at `offset` in the owner's upload: fits_chunk, at most
+    // `received` (ChunkOutOfPlace otherwise); every chunk but the last is chunk_size long. Storing
+    // a chunk again replaces it and drops those after it. Nothing is stored when the owner's copy
+    // is whole already.
     struct Stored {
-        bool whole = false;    // the blob was whole already
+        bool whole = false;    // the owner's copy was whole already
         std::int64_t held = 0; // its size then; else the bytes the upload holds now
     };
-    virtual Stored put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) = 0;
-    // Makes the upload a whole blob when its bytes hash to `hash` and count `size`; otherwise drops
-    // them and answers false.
-    virtual bool finish(const std::string& hash, std::int64_t size) = 0;
+    virtual Stored put_chunk(const std::string& owner, const std::string& hash, std::int64_t offset,
+                             std::string_view bytes) = 0;
+    // Makes the owner's upload a whole copy when its bytes hash to `hash` and count `size`;
+    // otherwise drops them and answers false. A copy whole already answers whether its size is `size`.
+    virtual bool finish(const std::string& owner, const std::string& hash, std::int64_t size) = 0;
     // Drops the uploads never finished that last took a chunk before `before` (milliseconds since
     // the epoch), with their chunks, and answers how many. One still going on resumes from the start.
     virtual std::int64_t drop_unfinished(std::int64_t before) = 0;
-    // The chunk of a whole blob that starts at `offset` (a multiple of chunk_size).
+    // The chunk that starts at `offset` (a multiple of chunk_size) of any whole copy of `hash`:
+    // empty for an empty blob.
     virtual std::string chunk(const std::string& hash, std::int64_t offset) = 0;
 };
 

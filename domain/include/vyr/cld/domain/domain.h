@@ -136,7 +136,7 @@ public:
     // each carries its own number, so a working folder keeps the last one it saw.
     virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
 
-    // 201 with the update's id; 404 a file not stored.
+    // 201 with the update's id; 404 a file not stored, or not in a partition of the update's project.
     virtual Answer<std::string> add_model_update(ModelUpdateRow update, const std::vector<SpaceFile>& files) = 0;
     virtual std::optional<ModelUpdateRow> model_update(const std::string& id) = 0;
 
@@ -148,6 +148,9 @@ public:
     virtual Answer<std::vector<SpaceEntry>> space_entries(const std::string& spaceId) = 0;
     // Newest first.
     virtual Answer<std::vector<ModelUpdateView>> model_updates(const std::string& projectId) = 0;
+    // Whether a revision this user may read names this content: one of a file in a partition of a
+    // project where the user holds a role, or in the user's own directory.
+    virtual bool reads_blob(const std::string& hash) = 0;
     // The user's role in a project; nothing when the user holds none.
     virtual std::optional<Role> role(const std::string& projectId) = 0;
     // The user's newest `limit` events, newest first, left for take_events().

@@ -43,9 +43,10 @@ struct PostgresSettings {
     std::chrono::milliseconds lockTimeout{10000};
 };
 
-// Creates the schema or migrates it forward; safe when several processes migrate at once. Answers
-// the schema version the database is at. Raises StoreUnavailable when it cannot connect.
-int migrate_postgres(const std::string& url);
+// Creates the schema or migrates it forward, to `upTo` when given (an older schema, for a test of
+// the migrations after it); safe when several processes migrate at once. Answers the schema
+// version the database is at. Raises StoreUnavailable when it cannot connect.
+int migrate_postgres(const std::string& url, std::optional<int> upTo = std::nullopt);
 // The schema version this library writes; a store refuses a database at another version.
 int postgres_schema_version();
 

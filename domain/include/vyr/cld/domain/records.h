@@ -151,6 +151,8 @@ public:
     virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
     // A file's revisions, oldest first.
     virtual std::vector<RevisionRow> revisions(const std::string& fileId) = 0;
+    // The spaces holding a file that has a revision naming the content `blob`, each once.
+    virtual std::vector<SpaceRow> spaces_naming(const std::string& blob) = 0;
     // The revision each live file of a space is at, by file id.
     virtual std::vector<std::pair<std::string, RevisionRow>> current_revisions(const std::string& spaceId) = 0;
     virtual void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) = 0;
