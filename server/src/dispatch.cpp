@@ -4,12 +4,14 @@
 
 #include <vyr/cld/protocol/protocol.h>
 
+#include <algorithm>
+
 namespace vyr::cld::server {
 namespace {
 
 Unrouted refused(int status, std::string_view detail, bool keepOpen = false)
 {
-    return {problem_reply(status, detail), keepOpen};
+    return {problem_reply(status, detail), keepOpen, {}};
 }
 
 // Every method the path takes, routes and pages alike, for a 405's Allow header.
@@ -112,7 +114,9 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
     // The parser checked a declared length against its default limit only; the route's is
     // smaller. A chunked body meets the route's limit as it arrives.
     if (declaredLength && *declaredLength > out.bodyLimit) {
-        return refused(413, "The request's body is larger than this route takes.");
+        auto tooLarge = refused(413, "The request's body is larger than this route takes.");
+        tooLarge.route = std::move(out.route);
+        return tooLarge;
     }
     return out;
 }

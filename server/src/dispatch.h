@@ -6,6 +6,8 @@
 #include <boost/beast/http/message.hpp>
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -27,6 +29,7 @@ struct Unrouted {
     // The route is unknown, but the header was sound: the connection may serve another request
     // once the body (if any) is read into nothing.
     bool keepOpen = false;
+    std::string route; // the pattern, once one was found
 };
 
 std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_header<>& header,

@@ -251,6 +251,9 @@ private:
         const auto declared = head_->content_length();
         auto routed = route_request(header, declared ? std::optional{*declared} : std::nullopt, tls);
         if (auto* unrouted = std::get_if<Unrouted>(&routed)) {
+            if (!unrouted->route.empty()) {
+                route_ = std::move(unrouted->route);
+            }
             return fail(std::move(unrouted->reply), unrouted->keepOpen);
         }
         auto& found = std::get<Routed>(routed);
