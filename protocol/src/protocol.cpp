@@ -305,11 +305,17 @@ bool is_utf8(std::string_view text)
         std::size_t length = 0;
         std::uint32_t point = 0, lowest = 0;
         if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, point = lead & 0x1Fu, lowest = 0x80;
+            length = 2;
+            point = lead & 0x1Fu;
+            lowest = 0x80;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, point = lead & 0x0Fu, lowest = 0x800;
+            length = 3;
+            point = lead & 0x0Fu;
+            lowest = 0x800;
         } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, point = lead & 0x07u, lowest = 0x10000;
+            length = 4;
+            point = lead & 0x07u;
+            lowest = 0x10000;
         } else {
             return false;
         }

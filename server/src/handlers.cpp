@@ -226,8 +226,8 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
     }
     case Op::partition: return answer_reply(domain.partition(p.at(0), p.at(1)));
     case Op::partition_version:
-        return code_reply(
-            domain.set_partition_version(p.at(0), p.at(1), protocol::integer<int>(body_of(request).at("versionMajor"))));
+        return code_reply(domain.set_partition_version(p.at(0), p.at(1),
+                                                       protocol::integer<int>(body_of(request).at("versionMajor"))));
     case Op::project_sizes: return answer_reply(domain.project_sizes(p.at(0)));
     case Op::has_include_folder:
         return json_reply(200, {{"present", domain.has_include_folder(p.at(0), query(request, "folder"))}});
@@ -301,7 +301,8 @@ std::optional<std::string> bearer(const std::string& authorization)
 
 Reply problem_reply(int status, std::string_view detail)
 {
-    return {status, std::string(protocol::problem_type), protocol::serialized(protocol::problem(status, detail)), {}, {}, {}};
+    const auto body = protocol::serialized(protocol::problem(status, detail));
+    return {status, std::string(protocol::problem_type), body, {}, {}, {}};
 }
 
 Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limits, const Request& request)

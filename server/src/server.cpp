@@ -189,7 +189,8 @@ private:
         lowest().expires_never();
         timedOut_ = false;
         readTimer_.expires_after(core_.limits.readTimeout);
-        readTimer_.async_wait([self = this->shared_from_this(), generation = ++readGeneration_](beast::error_code error) {
+        const auto generation = ++readGeneration_;
+        readTimer_.async_wait([self = this->shared_from_this(), generation](beast::error_code error) {
             if (!error && generation == self->readGeneration_) {
                 self->timedOut_ = true;
                 beast::error_code ignored;
@@ -536,7 +537,8 @@ struct Server::State {
                 if (failed || !core->admit(peer)) {
                     socket.close(failed);
                 } else if (tls) {
-                    std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*core, peer, std::move(socket), *tls)->start();
+                    std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*core, peer, std::move(socket), *tls)
+                        ->start();
                 } else {
                     std::make_shared<Session<beast::tcp_stream>>(*core, peer, std::move(socket))->start();
                 }

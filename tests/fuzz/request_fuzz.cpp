@@ -112,7 +112,8 @@ struct Fixture {
 
     Fixture()
     {
-        const auto folder = std::filesystem::temp_directory_path() / ("vyr-cld-fuzz-request-" + std::to_string(getpid()));
+        const auto folder =
+            std::filesystem::temp_directory_path() / ("vyr-cld-fuzz-request-" + std::to_string(getpid()));
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         std::shared_ptr<domain::MetadataStore> store = domain::open_sqlite_store({(folder / "store.db").string()});

@@ -118,7 +118,8 @@ TEST(Hostile, TextsWithNulAndNumbersOutOfRangeOrNotIntegersAre400)
          R"({"name":"x.dwg","blob":"","size":18446744073709551615,"unlockAfter":false,"checkOnly":true})"},
         {"an event type past 32 bits", "POST", "/v1/me/events",
          R"({"event":{"type":4294967297,"status":200,"responseId":""}})"},
-        {"a fractional event status", "POST", "/v1/me/events", R"({"event":{"type":7,"status":200.5,"responseId":""}})"},
+        {"a fractional event status", "POST", "/v1/me/events",
+         R"({"event":{"type":7,"status":200.5,"responseId":""}})"},
         {"an update's EPSG past 32 bits", "POST", "/v1/projects/" + project + "/model-updates",
          update("4294967297", "d")},
     };
@@ -235,7 +236,8 @@ TEST(Hostile, ReadTimeOutsAnswer408AndIdleConnectionsCloseQuietly)
     } cases[] = {
         {"a header cut short", "GET /v1/me HTTP/1.1\r\nHost:", 408},
         {"a body cut short", "POST /v1/me/events HTTP/1.1\r\nHost: t\r\nContent-Length: 10\r\n\r\nabc", 408},
-        {"a chunked body cut short", "POST /signin HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", 408},
+        {"a chunked body cut short",
+         "POST /signin HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", 408},
         {"nothing at all", "", 0},
     };
     for (const auto& c : cases) {

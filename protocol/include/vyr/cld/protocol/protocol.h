@@ -104,11 +104,13 @@ template <class T> T integer(const nlohmann::json& value)
             return static_cast<T>(n);
         }
     } else if (value.is_number_integer()) {
-        if (const auto n = value.get<std::int64_t>(); n >= std::numeric_limits<T>::min() && n <= std::numeric_limits<T>::max()) {
+        if (const auto n = value.get<std::int64_t>();
+            n >= std::numeric_limits<T>::min() && n <= std::numeric_limits<T>::max()) {
             return static_cast<T>(n);
         }
     } else if (!value.is_number()) {
-        throw nlohmann::json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(), &value);
+        throw nlohmann::json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(),
+                                                 &value);
     }
     throw nlohmann::json::out_of_range::create(406, "number is not an integer in range", &value);
 }
