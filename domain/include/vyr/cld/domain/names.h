@@ -39,8 +39,8 @@ struct Name {
 };
 
 // `path` (parts separated by '/' or '\\', empty and "." parts ignored) checked as a file's name
-// in a space: no "..", no control character, U+FFFD or bidirectional control, no part longer than max_name_bytes or
-// starting with temporary_prefix. Raises UnsafePath.
+// in a space: no "..", no control character, U+FFFD or bidirectional control, no part longer
+// than max_name_bytes or starting with temporary_prefix. Raises UnsafePath.
 Name checked_name(std::string_view path);
 
 // UTF-16 of UTF-8 text; a damaged byte gives a replacement character rather than a failure.
