@@ -16,7 +16,7 @@
 namespace vyr::cld::domain {
 namespace {
 
-// A control character (C0, DEL, C1) or U+FFFD.
+// A control character (C0, DEL, C1), U+FFFD or a bidirectional control.
 bool unusable(std::string_view part)
 {
     for (std::size_t i = 0; i < part.size(); ++i) {
@@ -26,7 +26,7 @@ bool unusable(std::string_view part)
             return true;
         }
     }
-    return stands_for_unreadable(part);
+    return stands_for_unreadable(part) || holds_bidi_control(part);
 }
 
 } // namespace
@@ -47,6 +47,25 @@ std::u16string utf16(std::string_view text)
     }
     out.resize(static_cast<std::size_t>(written));
     return out;
+}
+
+bool holds_bidi_control(std::string_view utf8)
+{
+    for (std::size_t i = 0; i + 1 < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const auto second = static_cast<unsigned char>(utf8[i + 1]);
+        const auto third = i + 2 < utf8.size() ? static_cast<unsigned char>(utf8[i + 2]) : 0;
+        if (c == 0xD8 && second == 0x9C) { // U+061C
+            return true;
+        }
+        if (c == 0xE2 && second == 0x80 && (third == 0x8E || third == 0x8F || (third >= 0xAA && third <= 0xAE))) {
+            return true; // U+200E, U+200F, U+202A to U+202E
+        }
+        if (c == 0xE2 && second == 0x81 && third >= 0xA6 && third <= 0xA9) { // U+2066 to U+2069
+            return true;
+        }
+    }
+    return false;
 }
 
 bool stands_for_unreadable(std::string_view utf8)

@@ -276,8 +276,65 @@ nlohmann::json parse_json(std::string_view text, int maxDepth)
     try {
         return nlohmann::json::parse(text.begin(), text.end(), limit);
     } catch (const nlohmann::json::exception& failure) {
-        throw BadJson{std::string("Malformed JSON: ") + failure.what()};
+        // The parser's message quotes the bytes it stopped at: only printable ASCII of them goes
+        // back, so that the answer (and any log of it) holds no client bytes but plain text.
+        std::string detail = std::string("Malformed JSON: ") + failure.what();
+        for (auto& c : detail) {
+            if (c < 0x20 || c > 0x7E) {
+                c = '?';
+            }
+        }
+        throw BadJson{std::move(detail)};
     }
+}
+
+std::string serialized(const nlohmann::json& value)
+{
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+bool is_utf8(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint32_t point = 0, lowest = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            point = lead & 0x1Fu;
+            lowest = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            point = lead & 0x0Fu;
+            lowest = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            point = lead & 0x07u;
+            lowest = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0u) != 0x80) {
+                return false;
+            }
+            point = (point << 6) | (next & 0x3Fu);
+        }
+        if (point < lowest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
 }
 
 std::string_view title(int status)
@@ -325,6 +382,11 @@ namespace {
 template <class T> void optional_to(nlohmann::json& out, const char* key, const std::optional<T>& value)
 {
     out[key] = value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+// Integer fields through protocol::integer: out of range or not an integer is refused, never wrapped.
+template <class T> void integer_from(const nlohmann::json& in, const char* key, T& value)
+{
+    value = protocol::integer<T>(in.at(key));
 }
 template <class T> void optional_from(const nlohmann::json& in, const char* key, std::optional<T>& value)
 {
@@ -401,7 +463,7 @@ void from_json(const nlohmann::json& in, SpaceRow& row)
     in.at("projectId").get_to(row.projectId);
     in.at("ownerId").get_to(row.ownerId);
     in.at("name").get_to(row.name);
-    in.at("versionMajor").get_to(row.versionMajor);
+    integer_from(in, "versionMajor", row.versionMajor);
 }
 
 void to_json(nlohmann::json& out, const LockRow& row)
@@ -411,7 +473,7 @@ void to_json(nlohmann::json& out, const LockRow& row)
 void from_json(const nlohmann::json& in, LockRow& row)
 {
     in.at("holder").get_to(row.holder);
-    in.at("since").get_to(row.since);
+    integer_from(in, "since", row.since);
 }
 
 void to_json(nlohmann::json& out, const FileRow& row)
@@ -425,11 +487,11 @@ void from_json(const nlohmann::json& in, FileRow& row)
     in.at("id").get_to(row.id);
     in.at("spaceId").get_to(row.spaceId);
     in.at("path").get_to(row.path);
-    in.at("revision").get_to(row.revision);
+    integer_from(in, "revision", row.revision);
     in.at("blob").get_to(row.blob);
-    in.at("size").get_to(row.size);
+    integer_from(in, "size", row.size);
     in.at("deleted").get_to(row.deleted);
-    in.at("seq").get_to(row.seq);
+    integer_from(in, "seq", row.seq);
     optional_from(in, "lock", row.lock);
 }
 
@@ -439,8 +501,8 @@ void to_json(nlohmann::json& out, const EventRow& row)
 }
 void from_json(const nlohmann::json& in, EventRow& row)
 {
-    in.at("type").get_to(row.type);
-    in.at("status").get_to(row.status);
+    integer_from(in, "type", row.type);
+    integer_from(in, "status", row.status);
     in.at("responseId").get_to(row.responseId);
 }
 
@@ -461,14 +523,14 @@ void from_json(const nlohmann::json& in, ModelUpdateRow& row)
 {
     in.at("id").get_to(row.id);
     in.at("projectId").get_to(row.projectId);
-    in.at("dimensions").get_to(row.dimensions);
-    in.at("epsg").get_to(row.epsg);
+    integer_from(in, "dimensions", row.dimensions);
+    integer_from(in, "epsg", row.epsg);
     in.at("description").get_to(row.description);
     in.at("logicalId").get_to(row.logicalId);
     in.at("offsetX").get_to(row.offsetX);
     in.at("offsetY").get_to(row.offsetY);
     in.at("fileIds").get_to(row.fileIds);
-    in.at("created").get_to(row.created);
+    integer_from(in, "created", row.created);
 }
 
 void to_json(nlohmann::json& out, const ContractRow& row)
@@ -489,7 +551,7 @@ void to_json(nlohmann::json& out, const Base& row)
 void from_json(const nlohmann::json& in, Base& row)
 {
     in.at("fileId").get_to(row.fileId);
-    in.at("revision").get_to(row.revision);
+    integer_from(in, "revision", row.revision);
 }
 
 void to_json(nlohmann::json& out, const Commit& row)
@@ -506,7 +568,7 @@ void from_json(const nlohmann::json& in, Commit& row)
 {
     in.at("name").get_to(row.name);
     in.at("blob").get_to(row.blob);
-    in.at("size").get_to(row.size);
+    integer_from(in, "size", row.size);
     in.at("unlockAfter").get_to(row.unlockAfter);
     in.at("checkOnly").get_to(row.checkOnly);
     optional_from(in, "base", row.base);

@@ -3,6 +3,7 @@
 #include <vyr/cld/domain/domain.h>
 #include <vyr/cld/domain/postgres.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -21,7 +22,7 @@ struct Refused {
 
 Reply json_reply(int status, const json& body)
 {
-    return {status, std::string(protocol::json_type), body.dump(), {}, {}, {}};
+    return {status, std::string(protocol::json_type), protocol::serialized(body), {}, {}, {}};
 }
 
 // A domain answer: its value when it succeeded, else a problem that carries the value too (a lock
@@ -32,7 +33,7 @@ template <class T> Reply answer_reply(const domain::Answer<T>& answer)
         return json_reply(answer.code, json(answer.value));
     }
     Reply reply = problem_reply(answer.code, "The operation was refused.");
-    reply.body = protocol::problem(answer.code, "The operation was refused.", json(answer.value)).dump();
+    reply.body = protocol::serialized(protocol::problem(answer.code, "The operation was refused.", json(answer.value)));
     return reply;
 }
 
@@ -46,12 +47,36 @@ template <class T> Reply optional_reply(const std::optional<T>& value)
     return value ? json_reply(200, json(*value)) : problem_reply(404, "No such resource.");
 }
 
+// Whether a text anywhere in the document (a key or a value) holds NUL. The stores keep texts
+// as C strings, which would end at it: the answer and the store would disagree.
+bool holds_nul(const json& value)
+{
+    if (value.is_string()) {
+        return value.get_ref<const std::string&>().find('\0') != std::string::npos;
+    }
+    if (value.is_object()) {
+        for (const auto& [key, element] : value.items()) {
+            if (key.find('\0') != std::string::npos || holds_nul(element)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    if (value.is_array()) {
+        return std::any_of(value.begin(), value.end(), [](const json& element) { return holds_nul(element); });
+    }
+    return false;
+}
+
 json body_of(const Request& request)
 {
     try {
         auto body = protocol::parse_json(request.body);
         if (!body.is_object()) {
             throw Refused{400, "The body must be a JSON object."};
+        }
+        if (holds_nul(body)) {
+            throw Refused{400, "A text may not hold NUL."};
         }
         return body;
     } catch (const protocol::BadJson& bad) {
@@ -141,7 +166,7 @@ Reply blob_chunk_put(domain::BlobStore& blobs, domain::Domain& domain, const Req
 Reply blob_finish(domain::BlobStore& blobs, domain::Domain& domain, const Request& request)
 {
     const auto& hash = hash_param(request);
-    const auto size = body_of(request).at("size").get<std::int64_t>();
+    const auto size = protocol::integer<std::int64_t>(body_of(request).at("size"));
     if (size < 0) {
         throw Refused{400, "A size is not negative."};
     }
@@ -220,11 +245,12 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
     case Op::create_partition: {
         const auto body = body_of(request);
         return answer_reply(domain.create_partition(p.at(0), body.at("name").get<std::string>(),
-                                                    body.at("versionMajor").get<int>()));
+                                                    protocol::integer<int>(body.at("versionMajor"))));
     }
     case Op::partition: return answer_reply(domain.partition(p.at(0), p.at(1)));
     case Op::partition_version:
-        return code_reply(domain.set_partition_version(p.at(0), p.at(1), body_of(request).at("versionMajor").get<int>()));
+        return code_reply(domain.set_partition_version(p.at(0), p.at(1),
+                                                       protocol::integer<int>(body_of(request).at("versionMajor"))));
     case Op::project_sizes: return answer_reply(domain.project_sizes(p.at(0)));
     case Op::has_include_folder:
         return json_reply(200, {{"present", domain.has_include_folder(p.at(0), query(request, "folder"))}});
@@ -233,7 +259,7 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
         return json_reply(200, json::object());
     case Op::directories: return json_reply(200, json(domain.user_directories()));
     case Op::create_directory:
-        return answer_reply(domain.create_user_directory(body_of(request).at("versionMajor").get<int>()));
+        return answer_reply(domain.create_user_directory(protocol::integer<int>(body_of(request).at("versionMajor"))));
     case Op::space: return optional_reply(domain.space(p.at(0)));
     case Op::files: return json_reply(200, json(domain.files(p.at(0))));
     case Op::changes:
@@ -298,7 +324,8 @@ std::optional<std::string> bearer(const std::string& authorization)
 
 Reply problem_reply(int status, std::string_view detail)
 {
-    return {status, std::string(protocol::problem_type), protocol::problem(status, detail).dump(), {}, {}, {}};
+    const auto body = protocol::serialized(protocol::problem(status, detail));
+    return {status, std::string(protocol::problem_type), body, {}, {}, {}};
 }
 
 Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limits, const Request& request)
@@ -322,6 +349,9 @@ Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limit
         return problem_reply(refused.status, refused.detail);
     } catch (const domain::UnsafePath&) {
         return problem_reply(400, "The path may not be used.");
+    } catch (const json::out_of_range& range) {
+        return problem_reply(400, range.id == 406 ? "The body holds a number out of range or not an integer."
+                                                  : "The body lacks a field or holds one of the wrong type.");
     } catch (const json::exception&) {
         return problem_reply(400, "The body lacks a field or holds one of the wrong type.");
     } catch (const std::invalid_argument&) {

@@ -98,6 +98,9 @@ int main(int argc, char** argv)
     serve->add_option("--workers", settings.workers, "threads for the database work")->check(CLI::Range(1, 256));
     serve->add_option("--read-timeout-ms", readTimeoutMs, "time for a request's header, and for its body")
         ->check(CLI::Range(100, 600000));
+    std::size_t maxConnections = settings.limits.maxConnections;
+    serve->add_option("--max-connections", maxConnections, "connections at once; one address may hold a quarter")
+        ->check(CLI::Range(4, 1000000));
 
     auto* user = app.add_subcommand("user", "users")->require_subcommand(1);
     auto* userAdd = user->add_subcommand("add", "add a user to a tenant, or update one");
@@ -172,6 +175,8 @@ int main(int argc, char** argv)
             settings.address = address;
             settings.port = port;
             settings.limits.readTimeout = std::chrono::milliseconds(readTimeoutMs);
+            settings.limits.maxConnections = maxConnections;
+            settings.limits.maxConnectionsPerAddress = maxConnections / 4;
             server::Backend backend{domain::postgres_store(pool), domain::postgres_blobs(pool), accounts,
                                     [] { return domain::to_millis(std::chrono::system_clock::now()); },
                                     [pool] {

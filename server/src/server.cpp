@@ -1,7 +1,7 @@
 #include <vyr/cld/server/server.h>
 
+#include "dispatch.h"
 #include "handlers.h"
-#include "web/pages.h"
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -11,8 +11,11 @@
 #include <spdlog/spdlog.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <variant>
 
 namespace vyr::cld::server {
 namespace {
@@ -29,13 +32,36 @@ beast::string_view text(std::string_view view)
     return {view.data(), view.size()};
 }
 
+// A connection waiting for a next request, which may be closed to make room for a new one.
+class Idle {
+public:
+    virtual ~Idle() = default;
+    // Closes the connection unless a byte of a request arrived meanwhile.
+    virtual void shed() = 0;
+};
+
+// The share of the connection limit a client takes is counted by its address; an IPv6 client
+// holds a whole /64, so it counts by that.
+asio::ip::address sharer(const asio::ip::address& address)
+{
+    if (!address.is_v6()) {
+        return address;
+    }
+    const auto v6 = address.to_v6();
+    if (v6.is_v4_mapped()) {
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, v6);
+    }
+    auto bytes = v6.to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return asio::ip::address_v6(bytes);
+}
+
 // What every connection shares.
 struct Core {
     Backend backend;
     Limits limits;
     Metrics metrics;
     asio::thread_pool workers;
-    std::atomic<std::size_t> connections{0};
     std::atomic<std::uint64_t> requests{0};
     std::string instance; // tells apart the request ids of processes on one database
 
@@ -45,16 +71,95 @@ struct Core {
         std::random_device random;
         instance = std::to_string(random() % 100000);
     }
+
+    // Whether a new connection from `peer` may be served: within its address's share, and within
+    // the limit once the connection idle the longest (if any) makes room.
+    bool admit(const asio::ip::address& peer)
+    {
+        std::shared_ptr<Idle> making_room;
+        {
+            const std::lock_guard lock(mutex_);
+            const auto found = perAddress_.find(peer);
+            if (found != perAddress_.end() && found->second >= limits.maxConnectionsPerAddress) {
+                return false;
+            }
+            if (connections_ >= limits.maxConnections) {
+                // A connection chosen to make room may have received a byte by the time it is
+                // closed, and then stays: past this margin, a new one waits for room.
+                if (connections_ >= limits.maxConnections + std::max<std::size_t>(1, limits.maxConnections / 8)) {
+                    return false;
+                }
+                while (!making_room && !idle_.empty()) {
+                    making_room = idle_.begin()->second.lock();
+                    idle_.erase(idle_.begin());
+                }
+                if (!making_room) {
+                    return false;
+                }
+            }
+            ++connections_;
+            ++perAddress_[peer];
+        }
+        if (making_room) {
+            making_room->shed();
+        }
+        return true;
+    }
+    void leave(const asio::ip::address& peer)
+    {
+        const std::lock_guard lock(mutex_);
+        --connections_;
+        if (const auto found = perAddress_.find(peer); found != perAddress_.end() && --found->second == 0) {
+            perAddress_.erase(found);
+        }
+    }
+    // A connection begins or ends its wait for a next request with nothing received.
+    std::uint64_t idle_from(std::weak_ptr<Idle> connection)
+    {
+        const std::lock_guard lock(mutex_);
+        idle_.emplace(++idleSequence_, std::move(connection));
+        return idleSequence_;
+    }
+    void idle_end(std::uint64_t key)
+    {
+        const std::lock_guard lock(mutex_);
+        idle_.erase(key);
+    }
+
+private:
+    std::mutex mutex_;
+    std::size_t connections_ = 0;
+    std::map<asio::ip::address, std::size_t> perAddress_;
+    std::map<std::uint64_t, std::weak_ptr<Idle>> idle_; // oldest first
+    std::uint64_t idleSequence_ = 0;
 };
 
-template <class Stream> class Session : public std::enable_shared_from_this<Session<Stream>> {
+template <class Stream> class Session : public Idle, public std::enable_shared_from_this<Session<Stream>> {
 public:
+    // `peer` was admitted by the core; the session gives its place back when it ends.
     template <class... Args>
-    Session(Core& core, Args&&... args) : core_(core), stream_(std::forward<Args>(args)...), timer_(stream_.get_executor())
+    Session(Core& core, asio::ip::address peer, Args&&... args)
+        : core_(core), peer_(peer), stream_(std::forward<Args>(args)...), timer_(stream_.get_executor()),
+          readTimer_(stream_.get_executor()), buffer_(core.limits.headerBytes + large_body)
     {
-        ++core_.connections;
     }
-    ~Session() { --core_.connections; }
+    ~Session() override
+    {
+        if (idleKey_) {
+            core_.idle_end(idleKey_);
+        }
+        core_.leave(peer_);
+    }
+
+    void shed() override
+    {
+        asio::post(stream_.get_executor(), [self = this->shared_from_this()] {
+            beast::error_code ignored;
+            if (self->idleKey_ && self->buffer_.size() == 0 && self->lowest().socket().available(ignored) == 0) {
+                self->lowest().socket().cancel(ignored);
+            }
+        });
+    }
 
     void start()
     {
@@ -77,13 +182,39 @@ private:
 
     beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
 
+    // A read has the read time-out to complete. Its own timer cancels it rather than the stream's
+    // expiry, which would close the socket before a 408 could be written.
+    void expect_read()
+    {
+        lowest().expires_never();
+        timedOut_ = false;
+        readTimer_.expires_after(core_.limits.readTimeout);
+        const auto generation = ++readGeneration_;
+        readTimer_.async_wait([self = this->shared_from_this(), generation](beast::error_code error) {
+            if (!error && generation == self->readGeneration_) {
+                self->timedOut_ = true;
+                beast::error_code ignored;
+                self->lowest().socket().cancel(ignored);
+            }
+        });
+    }
+    void read_done()
+    {
+        ++readGeneration_; // a time-out already on its way finds a later read, and leaves it be
+        readTimer_.cancel();
+    }
+
     void read_head()
     {
         head_.emplace();
         head_->header_limit(static_cast<std::uint32_t>(core_.limits.headerBytes));
+        // Nothing received yet: the connection may make room for a new one while it waits.
+        if (buffer_.size() == 0) {
+            idleKey_ = core_.idle_from(this->weak_from_this());
+        }
         // The whole header, including the wait for it on an idle connection, has this long: a
         // client that trickles bytes cannot hold the connection.
-        lowest().expires_after(core_.limits.readTimeout);
+        expect_read();
         http::async_read_header(stream_, buffer_, *head_,
                                 [self = this->shared_from_this()](beast::error_code error, std::size_t) {
                                     self->on_head(error);
@@ -92,6 +223,10 @@ private:
 
     void on_head(beast::error_code error)
     {
+        read_done();
+        if (idleKey_) {
+            core_.idle_end(std::exchange(idleKey_, 0));
+        }
         started_ = Clock::now();
         id_ = core_.instance + "-" + std::to_string(++core_.requests);
         if (error == http::error::header_limit) {
@@ -100,10 +235,11 @@ private:
         if (error == http::error::body_limit) {
             return fail(413, "The request's body is larger than this route takes.");
         }
-        if (error == beast::error::timeout && buffer_.size() > 0) {
+        // Part of a header came, the rest did not; an idle keep-alive connection just closes.
+        if (timedOut_ && buffer_.size() > 0) {
             return fail(408, "The request's header did not arrive in time.");
         }
-        if (error == http::error::end_of_stream || error == beast::error::timeout || error == asio::error::eof ||
+        if (timedOut_ || error == http::error::end_of_stream || error == asio::error::eof ||
             error == asio::error::connection_reset || error == asio::error::operation_aborted) {
             return close();
         }
@@ -113,46 +249,19 @@ private:
         const auto& header = head_->get();
         method_ = std::string(header.method_string());
         route_ = "unknown";
-        const auto target = protocol::parse_target(std::string_view(header.target().data(), header.target().size()));
-        if (!target) {
-            return fail(400, "The request's target is malformed.");
-        }
-        std::size_t bodyLimit = 0;
-        if (const auto found = protocol::match(method_, target->path)) {
-            if (!found->route) {
-                return fail(405, "The route does not take this method.", true);
+        const auto declared = head_->content_length();
+        auto routed = route_request(header, declared ? std::optional{*declared} : std::nullopt, tls);
+        if (auto* unrouted = std::get_if<Unrouted>(&routed)) {
+            if (!unrouted->route.empty()) {
+                route_ = std::move(unrouted->route);
             }
-            request_ = Request{method_, found->route, found->params, target->query, {}, {}, nullptr, {}, {}, tls};
-            route_ = std::string(found->route->pattern);
-            bodyLimit = found->route->bodyLimit;
-        } else if (auto page = web::find_page(method_, target->path)) {
-            if (!page->page) {
-                return fail(405, "The page does not take this method.", true);
-            }
-            // A page's query comes from a GET form, which sends a space as '+'.
-            auto form = protocol::parse_target(std::string_view(header.target().data(), header.target().size()),
-                                               protocol::Encoding::form);
-            if (!form) {
-                return fail(400, "The request's target is malformed.");
-            }
-            request_ = Request{method_, nullptr, std::move(page->params), std::move(form->query), {}, {}, page->page, {}, {}, tls};
-            route_ = std::string(page->page->pattern);
-            bodyLimit = web::form_limit;
-        } else {
-            return fail(404, "No such route.", true);
+            return fail(std::move(unrouted->reply), unrouted->keepOpen);
         }
-        if (const auto authorization = header.find(http::field::authorization); authorization != header.end()) {
-            request_.authorization = std::string(authorization->value());
-        }
-        if (const auto cookie = header.find(http::field::cookie); cookie != header.end()) {
-            request_.cookie = std::string(cookie->value());
-        }
+        auto& found = std::get<Routed>(routed);
+        request_ = std::move(found.request);
+        route_ = std::move(found.route);
+        const auto bodyLimit = found.bodyLimit;
         keepAlive_ = header.keep_alive();
-        // The parser checked a declared length against its default limit only; the route's is
-        // smaller. A chunked body meets the route's limit as it arrives.
-        if (const auto length = head_->content_length(); length && *length > bodyLimit) {
-            return fail(413, "The request's body is larger than this route takes.");
-        }
         pollUntil_.reset();
         // A body read through the little room the header left arrives a few KiB per call, each
         // re-arming the timer and the poll: a chunk of a blob took hundreds. Room for full reads
@@ -162,7 +271,7 @@ private:
         }
         body_.emplace(std::move(*head_));
         body_->body_limit(bodyLimit);
-        lowest().expires_after(core_.limits.readTimeout);
+        expect_read();
         http::async_read(stream_, buffer_, *body_, [self = this->shared_from_this()](beast::error_code failure, std::size_t) {
             self->on_body(failure);
         });
@@ -170,11 +279,16 @@ private:
 
     void on_body(beast::error_code error)
     {
+        read_done();
         if (error == http::error::body_limit) {
             return fail(413, "The request's body is larger than this route takes.");
         }
-        if (error == beast::error::timeout) {
+        if (timedOut_) {
             return fail(408, "The request's body did not arrive in time.");
+        }
+        if (error == asio::error::eof || error == asio::error::connection_reset ||
+            error == asio::error::operation_aborted) {
+            return close();
         }
         if (error) {
             return fail(400, "The request's body is not well-formed.");
@@ -184,7 +298,6 @@ private:
         if (buffer_.capacity() >= large_body) {
             buffer_.shrink_to_fit();
         }
-        lowest().expires_never();
         work();
     }
 
@@ -193,11 +306,18 @@ private:
     void work()
     {
         asio::post(core_.workers, [self = this->shared_from_this()] {
-            auto reply = self->request_.page
-                             ? web::handle_page(self->core_.backend, self->request_)
-                             : handle(self->core_.backend, self->core_.metrics, self->core_.limits, self->request_);
-            asio::post(self->stream_.get_executor(),
-                       [self, reply = std::move(reply)]() mutable { self->answer(std::move(reply)); });
+            std::optional<Reply> reply;
+            try {
+                reply = answer_request(self->core_.backend, self->core_.metrics, self->core_.limits, self->request_);
+            } catch (...) {
+                // Out of memory even for a problem: the connection closes, the process serves on.
+            }
+            asio::post(self->stream_.get_executor(), [self, reply = std::move(reply)]() mutable {
+                if (!reply) {
+                    return self->close();
+                }
+                self->answer(std::move(*reply));
+            });
         });
     }
 
@@ -259,7 +379,7 @@ private:
             std::optional<std::string> bytes;
             try {
                 bytes = self->streamed_->chunk(offset);
-            } catch (const std::exception&) {
+            } catch (...) {
                 // Nothing to send instead: the connection closes short of the length declared, so
                 // the client sees a failed download, never a wrong one.
             }
@@ -282,7 +402,8 @@ private:
         });
     }
 
-    void fail(int status, std::string_view detail, bool keepOpen = false)
+    void fail(int status, std::string_view detail) { fail(problem_reply(status, detail), false); }
+    void fail(Reply reply, bool keepOpen)
     {
         if (keepOpen && head_ && head_->is_header_done()) {
             // The route is unknown, but the body may still be on its way: read it into nothing
@@ -298,7 +419,7 @@ private:
             method_ = "-";
             route_ = "-";
         }
-        write(problem_reply(status, detail), !keepAlive_);
+        write(std::move(reply), !keepAlive_);
     }
 
     // Every answer, a problem or an API body as much as a page: a browser that meets one (a form
@@ -369,9 +490,15 @@ private:
     }
 
     Core& core_;
+    asio::ip::address peer_;
     Stream stream_;
-    asio::steady_timer timer_;
+    asio::steady_timer timer_, readTimer_;
+    // Every byte a client sends passes through it, so its cap bounds what the parser's limits do
+    // not: a chunk's size line with its extensions, and the trailer, must fit in it.
     beast::flat_buffer buffer_;
+    std::uint64_t readGeneration_ = 0;
+    bool timedOut_ = false;
+    std::uint64_t idleKey_ = 0; // waiting for a header with nothing received; 0: not
     std::optional<http::request_parser<http::empty_body>> head_;
     std::optional<http::request_parser<http::string_body>> body_;
     http::response<http::string_body> response_;
@@ -405,13 +532,15 @@ struct Server::State {
                 return;
             }
             if (!error) {
-                if (core->connections >= core->limits.maxConnections) {
-                    beast::error_code ignored;
-                    socket.close(ignored);
+                beast::error_code failed;
+                const auto peer = sharer(socket.remote_endpoint(failed).address());
+                if (failed || !core->admit(peer)) {
+                    socket.close(failed);
                 } else if (tls) {
-                    std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*core, std::move(socket), *tls)->start();
+                    std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(*core, peer, std::move(socket), *tls)
+                        ->start();
                 } else {
-                    std::make_shared<Session<beast::tcp_stream>>(*core, std::move(socket))->start();
+                    std::make_shared<Session<beast::tcp_stream>>(*core, peer, std::move(socket))->start();
                 }
             }
             accept();

@@ -39,6 +39,10 @@ const Hostile hostile[] = {
     // The bridge reads bytes the host encoding cannot as U+FFFD: the name may stand for any file.
     {"bytes the host encoding cannot read", [](const World&) { return "Look\xFF.dwg"; }},
     {"U+FFFD itself", [](const World&) { return "Look\xEF\xBF\xBD.dwg"; }},
+    // Shown, it reorders what follows: "invoice\u202Efdp.exe" reads as "invoiceexe.pdf".
+    {"right-to-left override", [](const World&) { return "invoice\u202Efdp.exe"; }},
+    {"directional isolate in a folder's name", [](const World&) { return "a\u2067b/Plan.dwg"; }},
+    {"Arabic letter mark", [](const World&) { return "Plan\u061C.dwg"; }},
     {"name longer than a folder entry", [](const World&) { return std::string(300, 'x') + ".dwg"; }},
     {"path longer than the system takes", [](const World&) { return deep_path(); }},
     {"differs from a stored name only by case", [](const World&) { return "PLAN.DWG"; }},

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -147,14 +148,21 @@ Ran run(const std::vector<std::string>& arguments, std::chrono::milliseconds lim
     return out;
 }
 
-Socket::Socket(unsigned short port)
+Socket::Socket(unsigned short port, const std::string& from)
 {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd_ < 0 || inet_pton(AF_INET, from.c_str(), &source.sin_addr) != 1 ||
+        bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+        connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
         throw std::runtime_error("connect");
     }
 }
@@ -232,6 +240,17 @@ int status_of(const std::string& response)
         return 0;
     }
     return std::stoi(response.substr(9, 3));
+}
+
+std::optional<long> resident_kib(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace vyr::cld::test

@@ -39,10 +39,11 @@ struct Ran {
 };
 Ran run(const std::vector<std::string>& arguments, std::chrono::milliseconds limit = std::chrono::seconds(60));
 
-// A blocking TCP connection to 127.0.0.1 with bounded reads.
+// A blocking TCP connection to 127.0.0.1 with bounded reads, from a source address of the
+// loopback network (127.0.0.2 is another client than 127.0.0.1).
 class Socket {
 public:
-    explicit Socket(unsigned short port);
+    explicit Socket(unsigned short port, const std::string& from = "127.0.0.1");
     ~Socket();
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
@@ -62,5 +63,8 @@ private:
 
 // The status code of a raw HTTP response; 0 for none.
 int status_of(const std::string& response);
+
+// The resident memory of a process in KiB, as /proc tells it; nothing when it is gone.
+std::optional<long> resident_kib(pid_t pid);
 
 } // namespace vyr::cld::test

@@ -142,11 +142,11 @@ TEST(Pages, HostileNamesRenderAsText)
         std::string page, hostile, escaped;
     } cases[] = {
         {"/projects", script, "&lt;script&gt;alert(1)&lt;/script&gt;"},
-        {"/projects/" + project.value.id, script, "<h1>&lt;script&gt;alert(1)&lt;/script&gt;</h1>"},
+        {"/projects/" + project.value.id, script, "<h1><bdi>&lt;script&gt;alert(1)&lt;/script&gt;</bdi></h1>"},
         {"/projects/" + project.value.id, image, "&quot;&gt;&lt;img src=x onerror=alert(1)&gt;"},
         {"/spaces/" + space, image, "data-path=\"&quot;&gt;&lt;img src=x onerror=alert(1)&gt;.dwg\""},
-        {"/files/" + file.value.id, image, "<h1>&quot;&gt;&lt;img src=x onerror=alert(1)&gt;.dwg</h1>"},
-        {"/files/" + file.value.id, script, "&lt;script&gt;alert(1)&lt;/script&gt;</a>"},
+        {"/files/" + file.value.id, image, "<h1><bdi>&quot;&gt;&lt;img src=x onerror=alert(1)&gt;.dwg</bdi></h1>"},
+        {"/files/" + file.value.id, script, "&lt;script&gt;alert(1)&lt;/script&gt;</bdi></a>"},
     };
     for (const auto& c : cases) {
         const auto page = browser.get(c.page);
@@ -198,7 +198,7 @@ TEST(Pages, TheProjectSearchReadsItsFormsSpacesAndPluses)
     };
     for (const auto& c : cases) {
         const auto body = body_of(browser.get(std::string("/projects?q=") + c.query));
-        EXPECT_EQ(body.find("North Bridge+1</a>") != std::string::npos, c.listed) << c.query;
+        EXPECT_EQ(body.find("North Bridge+1</bdi></a>") != std::string::npos, c.listed) << c.query;
     }
     EXPECT_NE(body_of(browser.get("/projects?q=north+bridge")).find("value=\"north bridge\""), std::string::npos);
 }
@@ -324,7 +324,7 @@ TEST(Pages, AViewerUpdateIsListedWithItsFilesAndStatus)
     ASSERT_EQ(added.code, 201);
     const auto browser = signed_in("bob");
     const auto page = body_of(browser.get("/projects/" + world->projectId + "/updates"));
-    for (const auto& text : {"data-update-id=\"" + added.value + "\"", std::string("<li>model.ifc</li>"),
+    for (const auto& text : {"data-update-id=\"" + added.value + "\"", std::string("<li><bdi>model.ifc</bdi></li>"),
                              std::string(">25832<"), std::string("north wing"), std::string("class=\"status\">")}) {
         EXPECT_NE(page.find(text), std::string::npos) << text;
     }

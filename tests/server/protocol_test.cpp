@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -145,6 +146,80 @@ TEST(Protocol, RowsSurviveTheRoundTrip)
     const auto space = domain::SpaceRow{"s", domain::SpaceRow::Kind::UserDirectory, "", "o", "Anna 1", 1};
     EXPECT_EQ(nlohmann::json(nlohmann::json(space).get<domain::SpaceRow>()), nlohmann::json(space));
     EXPECT_THROW((nlohmann::json{{"id", "s"}, {"kind", "folder"}}.get<domain::SpaceRow>()), std::exception);
+}
+
+TEST(Protocol, IntegerFieldsTakeOnlyIntegersThatFit)
+{
+    using nlohmann::json;
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> asInt, asInt64; // nothing: refused
+    } cases[] = {
+        {"7", 7, 7},
+        {"-2147483648", -2147483648LL, -2147483648LL},
+        {"2147483647", 2147483647, 2147483647},
+        {"2147483648", std::nullopt, 2147483648LL},
+        {"4294967297", std::nullopt, 4294967297LL},
+        {"-2147483649", std::nullopt, -2147483649LL},
+        {"9223372036854775807", std::nullopt, 9223372036854775807LL},
+        {"9223372036854775808", std::nullopt, std::nullopt},
+        {"18446744073709551615", std::nullopt, std::nullopt},
+        {"1.5", std::nullopt, std::nullopt},
+        {"1.0", std::nullopt, std::nullopt},
+        {"1e3", std::nullopt, std::nullopt},
+        {"\"7\"", std::nullopt, std::nullopt},
+        {"true", std::nullopt, std::nullopt},
+        {"null", std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto value = json::parse(c.text);
+        if (c.asInt) {
+            EXPECT_EQ(integer<int>(value), *c.asInt) << c.text;
+        } else {
+            EXPECT_THROW(integer<int>(value), json::exception) << c.text;
+        }
+        if (c.asInt64) {
+            EXPECT_EQ(integer<std::int64_t>(value), *c.asInt64) << c.text;
+        } else {
+            EXPECT_THROW(integer<std::int64_t>(value), json::exception) << c.text;
+        }
+    }
+    // The rows read their integer fields so.
+    EXPECT_THROW((json{{"type", 4294967297LL}, {"status", 200}, {"responseId", ""}}.get<domain::EventRow>()),
+                 json::exception);
+    EXPECT_THROW((json{{"name", "a"}, {"blob", ""}, {"size", 1500.5}, {"unlockAfter", false}, {"checkOnly", true}}
+                      .get<domain::Commit>()),
+                 json::exception);
+}
+
+TEST(Protocol, AnswersQuotingBytesThatAreNotUtf8AreStillWritten)
+{
+    // The parser's message quotes the bytes it stopped at; the detail keeps none of them.
+    try {
+        parse_json("{\"a\":\"\xFF\xFE\"}");
+        ADD_FAILURE();
+    } catch (const BadJson& bad) {
+        EXPECT_TRUE(std::all_of(bad.detail.begin(), bad.detail.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+            << bad.detail;
+        EXPECT_NO_THROW(problem(400, bad.detail).dump());
+    }
+    EXPECT_EQ(serialized(problem(400, "a\xFF" "b")).find("\xFF"), std::string::npos);
+    EXPECT_NE(serialized(problem(400, "a\xFF" "b")).find("a\xEF\xBF\xBD" "b"), std::string::npos);
+}
+
+TEST(Protocol, IsUtf8TellsWellFormedText)
+{
+    const struct {
+        std::string text;
+        bool utf8;
+    } cases[] = {
+        {"plain", true},          {"Pl\xC3\xA4n", true},         {"\xE2\x82\xAC", true},  {"\xF0\x9F\x98\x80", true},
+        {"\xFF", false},          {"\xC3", false},                {"\xC0\xAF", false},      {"\xE0\x80\xAF", false},
+        {"\xED\xA0\x80", false}, {"\xF4\x90\x80\x80", false}, {"\x80", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(is_utf8(c.text), c.utf8) << c.text;
+    }
 }
 
 } // namespace

@@ -76,6 +76,9 @@ TEST(Web, TextAndAttributeValuesNeverBecomeMarkup)
         {"a & b &amp;", "a &amp; b &amp;amp;"},
         {std::string("nul\0byte", 8), "nul\xEF\xBF\xBD" "byte"},
         {"Plan \xC3\xBC.dwg", "Plan \xC3\xBC.dwg"},
+        // A bidirectional control would show "invoice\u202Efdp.exe" as "invoiceexe.pdf".
+        {"invoice\u202Efdp.exe", "invoice\xEF\xBF\xBD" "fdp.exe"},
+        {"a\u2066b\u2069c\u200Ed\u061C", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD" "d\xEF\xBF\xBD"},
     };
     for (const auto& c : cases) {
         Html html;
@@ -83,6 +86,11 @@ TEST(Web, TextAndAttributeValuesNeverBecomeMarkup)
         const auto page = html.finish();
         EXPECT_NE(page.find("<p title=\"" + c.written + "\">" + c.written + "</p>"), std::string::npos) << page;
     }
+    // A name given by a user stands apart: its direction reorders nothing around it.
+    Html isolated;
+    isolated.named("td", {{"class", "name"}}, "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D.dwg").text(" 12 bytes");
+    const std::string shown = "<td class=\"name\"><bdi>\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D.dwg</bdi></td> 12 bytes";
+    EXPECT_NE(isolated.finish().find(shown), std::string::npos);
     Html nested;
     nested.open("ul").open("li").element("a", {{"href", "/x"}}, "x").time(1765171212345);
     EXPECT_EQ(nested.finish(), "<!DOCTYPE html>\n<ul><li><a href=\"/x\">x</a><time datetime=\"2025-12-08T05:20:12Z\">"

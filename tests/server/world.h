@@ -40,7 +40,10 @@ struct ServerProcess {
 
     explicit ServerProcess(const std::vector<std::string>& extra = {})
     {
-        std::vector<std::string> arguments{program, "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms", "1500"};
+        std::vector<std::string> arguments{program, "serve", "--listen", "127.0.0.1:0"};
+        if (std::find(extra.begin(), extra.end(), "--read-timeout-ms") == extra.end()) {
+            arguments.insert(arguments.end(), {"--read-timeout-ms", "1500"});
+        }
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         child = std::make_unique<Child>(arguments, true);
         const auto line = child->line(30s);

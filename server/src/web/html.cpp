@@ -8,7 +8,14 @@ std::string escaped(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        // Every bidirectional control is two or three bytes long and starts with 0xD8 or 0xE2.
+        if ((c == '\xD8' || c == '\xE2') && domain::holds_bidi_control(text.substr(i, c == '\xD8' ? 2 : 3))) {
+            out += "\xEF\xBF\xBD";
+            i += c == '\xD8' ? 1 : 2;
+            continue;
+        }
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
@@ -63,6 +70,16 @@ Html& Html::text(std::string_view text)
 Html& Html::element(Name tag, std::initializer_list<Attribute> attributes, std::string_view text)
 {
     return open(tag, attributes).text(text).close();
+}
+
+Html& Html::isolated(std::string_view text)
+{
+    return open("bdi").text(text).close();
+}
+
+Html& Html::named(Name tag, std::initializer_list<Attribute> attributes, std::string_view text)
+{
+    return open(tag, attributes).isolated(text).close();
 }
 
 Html& Html::leaf(Name tag, std::initializer_list<Attribute> attributes)

@@ -25,7 +25,8 @@ struct Attribute {
     std::string_view value;
 };
 
-// Text for an element's content or a quoted attribute value.
+// Text for an element's content or a quoted attribute value. NUL and the bidirectional controls
+// (which would let a stored name show "invoice\u202Efdp.exe" as "invoiceexe.pdf") become U+FFFD.
 std::string escaped(std::string_view text);
 
 class Html {
@@ -37,6 +38,12 @@ public:
     // An element holding only text.
     Html& element(Name tag, std::initializer_list<Attribute> attributes, std::string_view text);
     Html& element(Name tag, std::string_view text) { return element(tag, {}, text); }
+    // Text a user gave (a name, a description), isolated in <bdi>: whatever its direction, it
+    // cannot reorder the text around it.
+    Html& isolated(std::string_view text);
+    // An element holding only such text.
+    Html& named(Name tag, std::initializer_list<Attribute> attributes, std::string_view text);
+    Html& named(Name tag, std::string_view text) { return named(tag, {}, text); }
     // An element without content or end tag (input, link, meta).
     Html& leaf(Name tag, std::initializer_list<Attribute> attributes);
     // "<time datetime=...>" of a time in milliseconds since 1970, to the second, UTC.

@@ -184,7 +184,7 @@ Html frame(const Context& c, std::string_view title)
     if (c.session) {
         html.element("a", {{"href", "/projects"}}, "Projects")
             .element("a", {{"href", "/events"}}, "Events")
-            .element("span", {{"class", "user"}}, display(c.session->user))
+            .named("span", {{"class", "user"}}, display(c.session->user))
             .open("form", {{"method", "post"}, {"action", "/signout"}, {"id", "signout"}})
             .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
             .element("button", {{"type", "submit"}}, "Sign out")
@@ -284,7 +284,7 @@ Reply projects(Context& c)
         .close();
     for (const auto& tenant : c.domain->tenants()) {
         html.open("section", {{"class", "tenant"}, {"data-tenant-id", tenant.uniqueId}})
-            .element("h2", tenant.displayName)
+            .named("h2", tenant.displayName)
             .open("table")
             .open("thead")
             .open("tr")
@@ -300,12 +300,12 @@ Reply projects(Context& c)
             }
             html.open("tr", {{"data-project-id", project.id}})
                 .open("td")
-                .element("a", {{"href", href("/projects/", project.id)}}, project.name)
+                .named("a", {{"href", href("/projects/", project.id)}}, project.name)
                 .close()
-                .element("td", project.number)
+                .named("td", project.number)
                 .open("td", {{"class", "partitions"}});
             for (const auto& partition : c.domain->partitions(project.id).value) {
-                html.element("a", {{"href", href("/spaces/", partition.id)}}, partition.name).text(" ");
+                html.named("a", {{"href", href("/spaces/", partition.id)}}, partition.name).text(" ");
             }
             html.close().close();
         }
@@ -313,7 +313,7 @@ Reply projects(Context& c)
     }
     html.open("section", {{"id", "directories"}}).element("h2", "My directories").open("ul");
     for (const auto& directory : c.domain->user_directories()) {
-        html.open("li").element("a", {{"href", href("/spaces/", directory.id)}}, directory.name).close();
+        html.open("li").named("a", {{"href", href("/spaces/", directory.id)}}, directory.name).close();
     }
     return html_reply(200, html.finish());
 }
@@ -325,14 +325,14 @@ Reply project(Context& c)
         not_found();
     }
     auto html = frame(c, project.value.name);
-    html.element("h1", project.value.name);
+    html.named("h1", project.value.name);
     if (!project.value.number.empty()) {
-        html.element("p", {{"class", "number"}}, "Number " + project.value.number);
+        html.open("p", {{"class", "number"}}).text("Number ").isolated(project.value.number).close();
     }
     html.element("h2", "Partitions").open("ul", {{"id", "partitions"}});
     for (const auto& partition : c.domain->partitions(project.value.id).value) {
         html.open("li")
-            .element("a", {{"href", href("/spaces/", partition.id)}}, partition.name)
+            .named("a", {{"href", href("/spaces/", partition.id)}}, partition.name)
             .text(" (version " + std::to_string(partition.versionMajor) + ")")
             .close();
     }
@@ -351,23 +351,27 @@ void write_tree(Html& html, const Folder& folder)
 {
     html.open("ul", {{"class", "tree"}});
     for (const auto& [name, inner] : folder.folders) {
-        html.open("li", {{"class", "folder"}}).open("details", {{"open", ""}}).element("summary", name);
+        html.open("li", {{"class", "folder"}}).open("details", {{"open", ""}}).named("summary", name);
         write_tree(html, inner);
         html.close().close();
     }
     for (const auto* entry : folder.files) {
         const auto& file = entry->file;
         html.open("li", {{"class", "file"}, {"data-path", file.path}})
-            .element("a", {{"href", href("/files/", file.id)}}, last_segment(file.path))
+            .named("a", {{"href", href("/files/", file.id)}}, last_segment(file.path))
             .element("span", {{"class", "size"}}, std::to_string(file.size) + " bytes")
             .element("span", {{"class", "revision"}}, "revision " + std::to_string(file.revision))
             .open("span", {{"class", "changed"}})
-            .text("by " + display(entry->current.author) + " ")
+            .text("by ")
+            .isolated(display(entry->current.author))
+            .text(" ")
             .time(entry->current.time)
             .close();
         if (file.lock) {
             html.open("span", {{"class", "lock"}})
-                .text("locked by " + display(file.lock->holder) + " since ")
+                .text("locked by ")
+                .isolated(display(file.lock->holder))
+                .text(" since ")
                 .time(file.lock->since)
                 .close();
         }
@@ -394,10 +398,10 @@ Reply space(Context& c)
         folder->files.push_back(&entry);
     }
     auto html = frame(c, space->name);
-    html.element("h1", space->name);
+    html.named("h1", space->name);
     if (space->kind == domain::SpaceRow::Kind::Partition) {
         if (const auto project = c.domain->project(space->projectId); project.code == domain::ok) {
-            html.open("p").text("Partition of ").element("a", {{"href", href("/projects/", project.value.id)}},
+            html.open("p").text("Partition of ").named("a", {{"href", href("/projects/", project.value.id)}},
                                                           project.value.name);
             html.close();
         }
@@ -417,13 +421,13 @@ Reply file(Context& c)
     }
     const auto& file = view.value.file;
     auto html = frame(c, last_segment(file.path));
-    html.element("h1", last_segment(file.path)).element("p", {{"class", "path"}}, file.path).open("p").text("In ");
+    html.named("h1", last_segment(file.path)).named("p", {{"class", "path"}}, file.path).open("p").text("In ");
     if (view.value.project) {
-        html.element("a", {{"href", href("/spaces/", view.value.space.id)}}, view.value.space.name)
+        html.named("a", {{"href", href("/spaces/", view.value.space.id)}}, view.value.space.name)
             .text(" of ")
-            .element("a", {{"href", href("/projects/", view.value.project->id)}}, view.value.project->name);
+            .named("a", {{"href", href("/projects/", view.value.project->id)}}, view.value.project->name);
     } else {
-        html.element("a", {{"href", href("/spaces/", view.value.space.id)}}, view.value.space.name);
+        html.named("a", {{"href", href("/spaces/", view.value.space.id)}}, view.value.space.name);
     }
     html.close();
     if (file.deleted) {
@@ -431,7 +435,7 @@ Reply file(Context& c)
     }
     html.open("section", {{"id", "lock"}});
     if (file.lock) {
-        html.text("Locked by " + display(file.lock->holder) + " since ").time(file.lock->since);
+        html.text("Locked by ").isolated(display(file.lock->holder)).text(" since ").time(file.lock->since);
         if (view.value.mayBreakLock) {
             html.open("form", {{"method", "post"}, {"action", href("/files/", file.id, "/unlock")}, {"id", "break-lock"}})
                 .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
@@ -454,7 +458,7 @@ Reply file(Context& c)
         const auto number = std::to_string(revision->revision);
         html.open("tr", {{"data-revision", number}})
             .element("td", number)
-            .element("td", {{"class", "author"}}, display(revision->author))
+            .named("td", {{"class", "author"}}, display(revision->author))
             .open("td")
             .time(revision->time)
             .close()
@@ -550,7 +554,7 @@ Reply updates(Context& c)
     auto html = frame(c, "Viewer updates");
     html.element("h1", "Online viewer updates")
         .open("p")
-        .element("a", {{"href", href("/projects/", project.id)}}, project.name)
+        .named("a", {{"href", href("/projects/", project.id)}}, project.name)
         .close()
         .open("table", {{"id", "updates"}, {"data-poll", href("/projects/", project.id, "/updates.json")}})
         .open("thead")
@@ -566,13 +570,13 @@ Reply updates(Context& c)
             .open("td", {{"class", "files"}})
             .open("ul");
         for (const auto& path : view.paths) {
-            html.element("li", path);
+            html.named("li", path);
         }
         html.close()
             .close()
             .element("td", {{"class", "epsg"}}, std::to_string(update.epsg))
-            .element("td", {{"class", "description"}}, update.description)
-            .element("td", {{"class", "logical-id"}}, update.logicalId)
+            .named("td", {{"class", "description"}}, update.description)
+            .named("td", {{"class", "logical-id"}}, update.logicalId)
             .element("td", {{"class", "offsets"}}, decimal(update.offsetX) + ", " + decimal(update.offsetY))
             .open("td")
             .time(update.created)
@@ -592,7 +596,7 @@ Reply updates_json(Context& c)
     }
     Reply reply;
     reply.contentType = protocol::json_type;
-    reply.body = out.dump();
+    reply.body = protocol::serialized(out);
     guard(reply);
     return reply;
 }
@@ -633,7 +637,7 @@ Reply events(Context& c)
             .close()
             .element("td", {{"class", "type"}}, event_type_name(posted.event.type))
             .element("td", {{"class", "status"}}, std::to_string(posted.event.status))
-            .element("td", {{"class", "response-id"}}, posted.event.responseId)
+            .named("td", {{"class", "response-id"}}, posted.event.responseId)
             .close();
     }
     return html_reply(200, html.finish());

@@ -28,14 +28,19 @@ inline constexpr std::string_view temporary_prefix = ".vyrcld-";
 // as a path, because acting on the one literally so named would act on the wrong one.
 bool stands_for_unreadable(std::string_view utf8);
 
+// Whether UTF-8 text holds a bidirectional control (U+061C, U+200E, U+200F, U+202A to U+202E,
+// U+2066 to U+2069). Shown, one reorders the characters after it: "invoice\u202Efdp.exe" reads as
+// "invoiceexe.pdf", so a name may disguise its extension.
+bool holds_bidi_control(std::string_view utf8);
+
 struct Name {
     std::string relative; // '/'-separated UTF-8, never empty, no "." or ".." parts
     std::string key;      // case-folded `relative`: two files of a space may not share it
 };
 
 // `path` (parts separated by '/' or '\\', empty and "." parts ignored) checked as a file's name
-// in a space: no "..", no control character or U+FFFD, no part longer than max_name_bytes or
-// starting with temporary_prefix. Raises UnsafePath.
+// in a space: no "..", no control character, U+FFFD or bidirectional control, no part longer
+// than max_name_bytes or starting with temporary_prefix. Raises UnsafePath.
 Name checked_name(std::string_view path);
 
 // UTF-16 of UTF-8 text; a damaged byte gives a replacement character rather than a failure.

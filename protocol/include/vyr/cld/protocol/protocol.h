@@ -5,11 +5,14 @@
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -90,6 +93,34 @@ struct BadJson {
 };
 // Parses a request or answer body; raises BadJson when malformed or nested deeper than `maxDepth`.
 nlohmann::json parse_json(std::string_view text, int maxDepth = max_json_depth);
+
+// An integer field's value: anything but a JSON integer that fits T raises nlohmann's type_error
+// or out_of_range (answered 400). nlohmann's own get<int>() truncates 1.5 and wraps 2^32 + 1 silently.
+template <class T> T integer(const nlohmann::json& value)
+{
+    static_assert(std::is_integral_v<T> && std::is_signed_v<T>);
+    if (value.is_number_unsigned()) {
+        if (const auto n = value.get<std::uint64_t>(); n <= static_cast<std::uint64_t>(std::numeric_limits<T>::max())) {
+            return static_cast<T>(n);
+        }
+    } else if (value.is_number_integer()) {
+        if (const auto n = value.get<std::int64_t>();
+            n >= std::numeric_limits<T>::min() && n <= std::numeric_limits<T>::max()) {
+            return static_cast<T>(n);
+        }
+    } else if (!value.is_number()) {
+        throw nlohmann::json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(),
+                                                 &value);
+    }
+    throw nlohmann::json::out_of_range::create(406, "number is not an integer in range", &value);
+}
+
+// JSON text of an answer. Never raises: text that is not UTF-8 (a client's bytes quoted back) is
+// written with U+FFFD in its place, where nlohmann's dump() would throw.
+std::string serialized(const nlohmann::json& value);
+
+// Whether bytes are well-formed UTF-8 (no overlong form, surrogate or code point past U+10FFFF).
+bool is_utf8(std::string_view text);
 
 // A JSON problem body (application/problem+json): type, title, status, detail; an answer that
 // carries a value as well (a lock held by another names the holder) keeps it under "value".

@@ -32,7 +32,12 @@ struct Limits {
     std::chrono::milliseconds writeTimeout{30000};
     // The longest a client may wait for its events in one request.
     std::chrono::milliseconds longestPoll{25000};
+    // Connections open at once. When all are taken, the one that has waited longest for a next
+    // request with nothing received is closed to make room for a new one.
     std::size_t maxConnections = 1024;
+    // Of those, one client address (an IPv6 client's /64) may hold at most this many, so that it
+    // cannot lock the others out.
+    std::size_t maxConnectionsPerAddress = 256;
 };
 
 struct Settings {
