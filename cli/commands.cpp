@@ -357,7 +357,8 @@ Result sync(Context& context, bool wait, double seconds)
         }
         api::StopSyncDir();
         if (tokenRefused) {
-            throw Failure(fmt::format("sync: {}; the watch ends", token_refused(context.state())),
+            throw Failure(fmt::format("sync: the team service {} stopped serving the watch: {}",
+                                      escaped(context.state().server), token_refused(context.state())),
                           exit_token_refused, 401);
         }
         return Result{};

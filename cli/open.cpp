@@ -24,9 +24,9 @@ std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const State& state, bo
 
 std::string token_refused(const State& state)
 {
-    return fmt::format("the team service {} does not take the token in {} (unknown, revoked, or its user "
-                       "disabled); put a new token in that file",
-                       escaped(state.server), escaped(state.tokenFile.string()));
+    return fmt::format("it does not take the token in {} (unknown, revoked, or its user disabled); put a new "
+                       "token in that file",
+                       escaped(state.tokenFile.string()));
 }
 
 } // namespace vyr::cld::cli

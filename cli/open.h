@@ -18,7 +18,8 @@ std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const State& state, bo
 // (exit_failed), does not take the token (exit_token_refused) or cannot serve (exit_unavailable).
 local::Identity team_user(const State& state);
 
-// What a refused token means for the user of a working folder on a team service, and what to do.
+// What a refused token means for the user of a working folder on a team service, and what to do:
+// "it does not take the token in FILE …", to follow a sentence that names the service.
 std::string token_refused(const State& state);
 
 } // namespace vyr::cld::cli

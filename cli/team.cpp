@@ -35,23 +35,22 @@ template <class F> auto reaching(const State& state, F&& opening)
         return opening();
     }
     catch (const remote::OpenFailure& failure) {
-        const std::string server = escaped(state.server);
+        const std::string where = "cannot open the team service " + escaped(state.server);
         std::string detail;
         if (!failure.detail().empty()) {
             // The server's words, in host text where the host can show them; escaped either way.
             std::string text;
-            detail = ": " + escaped(from_utf8(failure.detail(), text) ? text : failure.detail());
+            detail = " (" + escaped(from_utf8(failure.detail(), text) ? text : failure.detail()) + ")";
         }
         switch (failure.cause()) {
         case Cause::unreachable:
-            throw Failure(fmt::format("the team service {} cannot be reached{}; is the server running, and is the "
-                                      "address right?",
-                                      server, detail),
+            throw Failure(fmt::format("{}: it cannot be reached{}; is the server running, and is the address right?",
+                                      where, detail),
                           exit_failed);
         case Cause::token_refused:
-            throw Failure(token_refused(state), exit_token_refused, 401);
+            throw Failure(fmt::format("{}: {}", where, token_refused(state)), exit_token_refused, 401);
         case Cause::unavailable:
-            throw Failure(fmt::format("the team service {} cannot serve requests now{}", server, detail),
+            throw Failure(fmt::format("{}: it cannot serve requests now{}; try again later", where, detail),
                           exit_unavailable, 503);
         case Cause::refused:
             break;
