@@ -138,6 +138,11 @@ void Client::connected(int code)
     const std::lock_guard lock(mutex_);
     if (code != connection_) {
         connection_ = code;
+        // A host that never asks for events keeps only the latest changes.
+        constexpr std::size_t kept = 16;
+        if (connectionEvents_.size() >= kept) {
+            connectionEvents_.erase(connectionEvents_.begin());
+        }
         connectionEvents_.push_back({static_cast<std::int32_t>(StatusEventType::ConnectionStatus), code, ""});
     }
 }

@@ -1,6 +1,7 @@
 // vyr-cld against real team servers: each cause of a failure in its own words and exit code, and a
 // watch that ends when its token is revoked instead of asking again and again.
 #include "world.h"
+#include "../domain/own_cluster.h"
 
 #include <vyr/cld/domain/postgres.h>
 
@@ -46,15 +47,16 @@ std::string url(unsigned short port)
     return "http://127.0.0.1:" + std::to_string(port);
 }
 
-// How many requests a server answered 401, as its metrics count them over every route.
-std::int64_t refused_requests(unsigned short port)
+// How many requests a server answered with `status`, as its metrics count them over every route.
+std::int64_t answered(unsigned short port, int status)
 {
+    const auto key = "status=\"" + std::to_string(status) + "\"} ";
     const auto metrics = world->request("GET /metrics HTTP/1.1\r\nHost: t\r\n", {}, port);
     std::int64_t count = 0;
     for (std::size_t at = 0; (at = metrics.find("vyr_cld_requests_total{", at)) != std::string::npos;) {
         const auto end = metrics.find('\n', at);
         const auto line = metrics.substr(at, end - at);
-        if (line.find("status=\"401\"} ") != std::string::npos) {
+        if (line.find(key) != std::string::npos) {
             count += std::stoll(line.substr(line.rfind(' ') + 1));
         }
         at = end;
@@ -125,42 +127,85 @@ TEST_F(CommandLine, TellsTheCausesOfAFailureApartEachWithItsWordsAndExitCode)
     }
 }
 
+// A watch of `name`'s working folder on `server`, once it has started.
+std::unique_ptr<Child> watching(const std::string& name, const Member& user, unsigned short port)
+{
+    const auto folder = world->scratch / name;
+    fs::create_directories(folder);
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"init", ".", "--server", url(port), "--token-file", user.tokenFile.string()}, {"use", "Bridge", "Main"}}) {
+        const auto ran = run(vyr_cld(folder, arguments), 60s);
+        EXPECT_EQ(ran.status, 0) << ran.output;
+    }
+    auto watch = std::make_unique<Child>(vyr_cld(folder, {"sync"}), true);
+    const auto started = watch->line(30s);
+    EXPECT_TRUE(started && started->rfind("syncing ", 0) == 0);
+    return watch;
+}
+
 TEST_F(CommandLine, AWatchEndsSoonAfterItsTokenIsRevokedHavingAskedOnlyAFewTimes)
 {
     const auto erik = member("erik");
     // A server of its own, so that its metrics count only this watch's requests.
     const ServerProcess server;
-    const auto folder = world->scratch / "watch";
-    fs::create_directories(folder);
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {"init", ".", "--server", url(server.port), "--token-file", erik.tokenFile.string()},
-             {"use", "Bridge", "Main"}}) {
-        const auto ran = run(vyr_cld(folder, arguments), 60s);
-        ASSERT_EQ(ran.status, 0) << ran.output;
-    }
-    Child watch(vyr_cld(folder, {"sync"}), true);
-    const auto started = watch.line(30s);
-    ASSERT_TRUE(started && started->rfind("syncing ", 0) == 0);
+    const auto watch = watching("watch", erik, server.port);
     // The worker has made a pass or two with the token that works.
     std::this_thread::sleep_for(1500ms);
-    const auto before = refused_requests(server.port);
+    const auto before = answered(server.port, 401);
     admin({"token", "revoke", erik.tokenId});
 
     const auto revoked = std::chrono::steady_clock::now();
     std::string output;
     std::optional<int> status;
     while (!status && std::chrono::steady_clock::now() - revoked < 20s) {
-        if (const auto line = watch.line(1s)) {
+        if (const auto line = watch->line(1s)) {
             output += *line + '\n';
         } else {
-            status = watch.wait(0ms);
+            status = watch->wait(0ms);
         }
     }
     EXPECT_EQ(status, 4) << output;
     EXPECT_LT(std::chrono::steady_clock::now() - revoked, 15s);
     EXPECT_NE(output.find("it does not take the token in " + erik.tokenFile.string()), std::string::npos) << output;
     // Every request after the revocation is refused: a watch that ends asks only a few times.
-    EXPECT_LE(refused_requests(server.port) - before, 6);
+    EXPECT_LE(answered(server.port, 401) - before, 6);
+}
+
+// While the database is down the server answers 503: the watch goes on, asks less and less often,
+// and is back at its pace once the database is.
+TEST_F(CommandLine, AWatchAsksLessOftenWhileTheServiceCannotServeAndGoesOnWhenItCanAgain)
+{
+    const auto cluster = OwnCluster::find();
+    if (!cluster) {
+        GTEST_SKIP() << "the database server is not this run's own to stop";
+    }
+    const auto gustav = member("gustav");
+    const ServerProcess server;
+    const auto watch = watching("patient", gustav, server.port);
+    std::this_thread::sleep_for(1500ms);
+
+    const auto before = answered(server.port, 503);
+    ASSERT_EQ(cluster->control("stop -m fast"), 0);
+    // At the usual pace the watch and its worker ask about 60 times in these 8 s; spaced out,
+    // about 15.
+    std::this_thread::sleep_for(8s);
+    const auto unserved = answered(server.port, 503) - before;
+    ASSERT_EQ(cluster->control("start"), 0);
+    EXPECT_GT(unserved, 0);
+    EXPECT_LE(unserved, 30);
+
+    std::string output;
+    const auto restarted = std::chrono::steady_clock::now();
+    while (output.find("ConnectionStatus      200") == std::string::npos &&
+           std::chrono::steady_clock::now() - restarted < 30s) {
+        if (const auto line = watch->line(1s)) {
+            output += *line + '\n';
+        }
+    }
+    EXPECT_NE(output.find("ConnectionStatus      503"), std::string::npos) << output;
+    EXPECT_NE(output.find("ConnectionStatus      200"), std::string::npos) << output;
+    watch->terminate();
+    EXPECT_EQ(watch->wait(10s), 0);
 }
 
 TEST(ServerProgram, TellsItsReleaseAndTheDatabaseSchemaItMigratesTo)
