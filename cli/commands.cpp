@@ -33,7 +33,7 @@ const std::vector<std::string> own_files{state_file_name, std::string(state_file
 
 Failure refused(const std::string& what, int responsecode, json detail = json::object())
 {
-    return Failure(fmt::format("{}: {} ({})", what, describe(responsecode), responsecode), exit_refused,
+    return Failure(fmt::format("{}: {} ({})", what, describe(responsecode), responsecode), exit_of(responsecode),
                    responsecode, std::move(detail));
 }
 
@@ -140,7 +140,7 @@ Result each_file(std::string_view verb, const std::vector<std::string>& files,
                 }
             }
             line += '\n';
-            result.exit_code = std::max(result.exit_code, exit_refused);
+            result.exit_code = std::max(result.exit_code, exit_of(responsecode));
         }
         entry["ok"] = line.empty();
         result.errors += line;
@@ -334,13 +334,33 @@ Result sync(Context& context, bool wait, double seconds)
             std::signal(signal, [](int) { interrupted = true; });
         }
         std::cout << "syncing " << escaped(context.state().folder.string()) << "; Ctrl-C stops\n" << std::flush;
-        while (!interrupted && std::cout) {
+        // The service tells how its back end answers with ConnectionStatus events: while it does
+        // not, the events are asked for less and less often, up to a cap, and at the usual pace
+        // again once it answers. A refused token ends the watch: no later request can succeed.
+        constexpr std::chrono::milliseconds interval{200}, longest{10000};
+        auto pause = interval;
+        bool answering = true, tokenRefused = false;
+        while (!interrupted && std::cout && !tokenRefused) {
             for (const StatusEvent& event : api::GetStatusEvents()) {
                 std::cout << (context.json() ? json_text(to_json(event)) + '\n' : event_line(event)) << std::flush;
+                if (event.type == StatusEventType::ConnectionStatus) {
+                    answering = succeeded(event.status);
+                    tokenRefused = tokenRefused || event.status == 401;
+                }
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            pause = answering ? interval : std::min(pause * 2, longest);
+            // Slept in short steps, so that a signal is answered at once.
+            for (auto slept = std::chrono::milliseconds(0); slept < pause && !interrupted && !tokenRefused;
+                 slept += interval) {
+                std::this_thread::sleep_for(interval);
+            }
         }
         api::StopSyncDir();
+        if (tokenRefused) {
+            throw Failure(fmt::format("sync: the team service {} stopped serving the watch: {}",
+                                      escaped(context.state().server), token_refused(context.state())),
+                          exit_token_refused, 401);
+        }
         return Result{};
     }
     int responsecode = 0;
@@ -358,9 +378,10 @@ Result sync(Context& context, bool wait, double seconds)
     result.data["responsecode"] = responsecode;
     result.data["result"] = answer;
     if (!succeeded(responsecode)) {
-        result.errors = fmt::format("sync: not finished within {} s: {} ({})\n", seconds, describe(responsecode),
-                                    responsecode);
-        result.exit_code = exit_refused;
+        result.errors = responsecode == 408 ? fmt::format("sync: not finished within {} s: {} ({})\n", seconds,
+                                                          describe(responsecode), responsecode)
+                                            : fmt::format("sync: {} ({})\n", describe(responsecode), responsecode);
+        result.exit_code = exit_of(responsecode);
     }
     return result;
 }
@@ -406,6 +427,9 @@ Result init(Context& context, const fs::path& folder, const Home& home, local::I
         else {
             static_cast<void>(open_service(state, true));
         }
+    }
+    catch (const Failure&) {
+        throw;
     }
     catch (const std::exception& error) {
         throw Failure(fmt::format("cannot open {}: {}", escaped(where), escaped(error.what())), exit_failed);
@@ -703,6 +727,9 @@ void Context::connect(bool select)
         // a failure, never silently a new, empty store.
         try {
             service_ = open_service(current, false);
+        }
+        catch (const Failure&) {
+            throw;
         }
         catch (const std::exception& error) {
             const std::string where = current.server.empty() ? "the store " + current.store.string()

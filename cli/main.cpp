@@ -52,6 +52,9 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     CLI::App app{"vyr-cld: work with projects and files of a local service store"};
+    // What a bug report needs: the release, and the store schema this build writes.
+    app.set_version_flag("--version", fmt::format("vyr-cld {} (store schema {})", VYR_CLD_VERSION,
+                                                  vyr::cld::local::store_schema_version()));
     app.require_subcommand(1);
     // The program's options may follow the command too (`project create NAME --json`): a command
     // passes on what it does not know, and every command is made after this.

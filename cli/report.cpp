@@ -17,14 +17,25 @@ std::string_view describe(int responsecode)
     case 201: return "created";
     case 202: return "queued";
     case 400: return "invalid argument or unsafe path";
+    case 401: return "the team service does not take the token (unknown, revoked, or its user disabled)";
     case 403: return "not allowed";
     case 404: return "not found";
     case 408: return "timed out";
     case 409: return "conflict";
     case 412: return "no project selected; run `vyr-cld use PROJECT PARTITION`";
     case 500: return "input or output failure in the working folder";
+    case 503: return "the team service cannot be reached or cannot serve now; try again later";
     case 507: return "no space left (disk or file-size limit); the store is unchanged";
     default: return succeeded(responsecode) ? "done" : "refused";
+    }
+}
+
+int exit_of(int responsecode)
+{
+    switch (responsecode) {
+    case 401: return exit_token_refused;
+    case 503: return exit_unavailable;
+    default: return exit_refused;
     }
 }
 

@@ -16,10 +16,15 @@
 namespace vyr::cld::cli {
 
 // Exit codes: 1 the service refused (its response code says why), 2 the command line or the
-// state file is wrong, 3 the request failed before or inside the service.
+// state file is wrong, 3 the request failed before or inside the service (also: the team service
+// cannot be reached), 4 the team service does not take the token, 5 the team service answers that
+// it cannot serve now. The last two have remedies of their own (a new token; waiting), so a
+// script can tell them apart.
 inline constexpr int exit_refused = 1;
 inline constexpr int exit_usage = 2;
 inline constexpr int exit_failed = 3;
+inline constexpr int exit_token_refused = 4;
+inline constexpr int exit_unavailable = 5;
 
 // What a command answers: the same facts twice, once for each audience. `errors` is the part of
 // the text that reports what went wrong; a non-zero `exit_code` says something did.
@@ -59,6 +64,9 @@ constexpr bool succeeded(int responsecode) { return responsecode >= 200 && respo
 
 // A short reason for a response code, for messages.
 std::string_view describe(int responsecode);
+
+// The exit code of a command the service answered with this response code, outside 200-299.
+int exit_of(int responsecode);
 
 std::string_view name(StatusEventType type);
 std::string_view name(LockStatus status);

@@ -64,10 +64,16 @@ std::optional<State> find_state(const fs::path& from)
 State read_state(const fs::path& file)
 {
     std::ifstream in(file);
+    const auto invalid = [&](const std::string& why) {
+        return Failure(fmt::format("{} is not a valid state file ({}); run `vyr-cld init` again",
+                                   escaped(file.string()), why),
+                       exit_usage);
+    };
+    State state;
     try {
         const json document = json::parse(in);
         const json& user = document.at("user");
-        return State{
+        state = State{
             .folder = fs::absolute(file).parent_path(),
             .store = host_text(document.value("store", json(""))),
             .server = host_text(document.value("server", json(""))),
@@ -78,10 +84,17 @@ State read_state(const fs::path& file)
         };
     }
     catch (const json::exception& error) {
-        throw Failure(fmt::format("{} is not a valid state file ({}); run `vyr-cld init` again",
-                                  escaped(file.string()), escaped(error.what())),
-                      exit_usage);
+        throw invalid(escaped(error.what()));
     }
+    // Without these the service would be opened with nothing to open, and its complaint would not
+    // say which file lacks what.
+    if (!state.server.empty() && state.tokenFile.empty()) {
+        throw invalid(fmt::format("it names the team service {} but no token file", escaped(state.server)));
+    }
+    if (state.server.empty() && state.store.empty()) {
+        throw invalid("it names neither a store nor a team service");
+    }
+    return state;
 }
 
 void write_state(const State& state)

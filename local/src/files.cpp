@@ -715,6 +715,12 @@ std::size_t Client::sync_space(const Space& space, const Filters& filters, bool 
         }
         int code = 0;
         respond(code, [&] { return bring(space, item.file, item.working, service_text(item.file.path), true); });
+        if (code == domain::token_refused || code == domain::unavailable) {
+            // The back end serves no request now: every other file of the pass would be refused
+            // alike, one request each. The pass ends as one that failed (see StartSyncDir).
+            throw domain::NotServed(code, code == domain::token_refused, "The team service did not serve a download.",
+                                    {});
+        }
         // Conflicts and paths too long wait for the user, damaged content for a repair; other
         // failures are tried again.
         const bool retry = (code == failed && !known_damaged(item.file)) || code == no_space;

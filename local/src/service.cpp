@@ -106,7 +106,20 @@ List<String> Client::CheckDownSyncFileExceptions()
 
 List<Ref<StatusEvent>> Client::GetStatusEvents()
 {
-    const auto events = domain_->take_events();
+    std::vector<EventRow> events;
+    try {
+        auto stored = domain_->take_events();
+        connected(ok);
+        events = std::move(stored);
+    } catch (const domain::NotServed& failure) {
+        // The host learns it from the ConnectionStatus event; asking again later may succeed.
+        connected(failure.code());
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        events.insert(events.begin(), connectionEvents_.begin(), connectionEvents_.end());
+        connectionEvents_.clear();
+    }
     auto out = List<Ref<StatusEvent>>::WithCapacity(events.size());
     for (const auto& event : events) {
         out.Add(std::make_shared<StatusEvent>(
@@ -118,6 +131,26 @@ List<Ref<StatusEvent>> Client::GetStatusEvents()
 void Client::tell_user(StatusEventType type, int status, const std::string& path)
 {
     domain_->post({static_cast<std::int32_t>(type), status, path});
+}
+
+void Client::connected(int code)
+{
+    const std::lock_guard lock(mutex_);
+    if (code != connection_) {
+        connection_ = code;
+        // A host that never asks for events keeps only the latest changes.
+        constexpr std::size_t kept = 16;
+        if (connectionEvents_.size() >= kept) {
+            connectionEvents_.erase(connectionEvents_.begin());
+        }
+        connectionEvents_.push_back({static_cast<std::int32_t>(StatusEventType::ConnectionStatus), code, ""});
+    }
+}
+
+int Client::connection() const
+{
+    const std::lock_guard lock(mutex_);
+    return connection_;
 }
 
 } // namespace vyr::cld::local

@@ -7,6 +7,7 @@
 #include "text.h"
 
 #include <vyr/cld/domain/domain.h>
+#include <vyr/cld/domain/not_served.h>
 #include <vyr/cld/local/service.h>
 
 #include <atomic>
@@ -248,6 +249,11 @@ private:
 
     // Posts one of this user's status events.
     void tell_user(StatusEventType type, int status, const std::string& path);
+    // Notes how the back end last answered (200, or a NotServed code); a change is told to this
+    // session's host as a ConnectionStatus event. A back end that no longer answers cannot keep
+    // such an event for us, so it is kept here.
+    void connected(int code);
+    [[nodiscard]] int connection() const;
     // Posts it the first time this working folder meets `kind` for this revision of `file`.
     void tell_once(const Space& space, const FileRow& file, Journal::Notice kind, StatusEventType type, int status,
                    const std::string& path);
@@ -281,19 +287,24 @@ private:
     // A sync pass looks for files removed locally, and sweeps what killed transfers left, when asked.
     std::atomic<bool> rescan_{true};
     std::chrono::steady_clock::time_point lastRescan_{};
+    int connection_ = ok;
+    std::vector<EventRow> connectionEvents_;
 
     Worker sync_;
     Worker projectsTask_;
 };
 
 // Runs a handler body that returns its response code, and turns the refusals of the layers below
-// into codes: an unsafe path or malformed text is 400, a full disk 507, other I/O 500.
+// into codes: an unsafe path or malformed text is 400, a full disk 507, other I/O 500, a back end
+// that did not serve its own code (401, 503).
 template <class F> void respond(int& responsecode, F&& body)
 {
     try {
         responsecode = body();
     } catch (const Refusal& refusal) {
         responsecode = refusal.code;
+    } catch (const domain::NotServed& failure) {
+        responsecode = failure.code();
     } catch (const UnsafePath&) {
         responsecode = bad_request;
     } catch (const InvalidText&) {

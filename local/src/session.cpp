@@ -206,8 +206,21 @@ void Client::StartSyncDir()
         fail(ExceptionKind::InvalidOperation, "No project is selected.");
     }
     rescan_ = true;
-    sync_.start(background([](Client& self, const std::function<bool()>& stopping) {
-                    return self.sync_pass(stopping);
+    sync_.start(background([](Client& self, const std::function<bool()>& stopping) -> std::size_t {
+                    try {
+                        const auto left = self.sync_pass(stopping);
+                        self.connected(ok);
+                        return left;
+                    } catch (const domain::NotServed& failure) {
+                        self.connected(failure.code());
+                        if (failure.code() != domain::token_refused) {
+                            throw; // the worker tries again, after a longer pause each time
+                        }
+                        // Every later pass would be refused alike: the worker ends, and the host
+                        // hears why from a ConnectionStatus event and from WaitForAllTasks.
+                        self.sync_.stop();
+                        return 0;
+                    }
                 }),
                 settings_.syncInterval, true);
 }
@@ -255,7 +268,8 @@ std::int32_t Client::WaitForAllTasks(TimeSpan sleepTime, int& responsecode)
     for (Worker* worker : {&sync_, &projectsTask_}) {
         busy += worker->wait_idle(deadline) ? 0 : 1;
     }
-    responsecode = busy == 0 ? ok : timed_out;
+    // A worker that ended because the token was refused has nothing left that it could do.
+    responsecode = connection() == domain::token_refused ? domain::token_refused : busy == 0 ? ok : timed_out;
     return busy;
 }
 

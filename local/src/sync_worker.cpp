@@ -1,5 +1,6 @@
 #include "sync_worker.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vyr::cld::local {
@@ -74,16 +75,19 @@ void Worker::run(const std::shared_ptr<State>& state, const Pass& pass, std::chr
         const std::lock_guard lock(state->mutex);
         return state->stop;
     };
+    auto pause = interval;
     std::unique_lock lock(state->mutex);
     while (!state->stop) {
         ++state->started;
         state->wake = false;
         lock.unlock();
         std::size_t left = 1;
+        bool failed = false;
         try {
             left = pass(stopping);
         } catch (...) {
-            // A pass that failed is tried again on the next round; nothing reaches the host.
+            // A pass that failed is tried again on a later round; nothing reaches the host.
+            failed = true;
         }
         lock.lock();
         ++state->finished;
@@ -92,7 +96,12 @@ void Worker::run(const std::shared_ptr<State>& state, const Pass& pass, std::chr
         if (!repeat) {
             break;
         }
-        state->changed.wait_for(lock, interval, [&state] { return state->stop || state->wake; });
+        // Failures in a row space the passes out, so that a back end that is down is not asked
+        // again and again; the first pass that succeeds brings the interval back.
+        pause = failed ? std::min(std::max({pause * 2, interval, std::chrono::milliseconds(1)}),
+                                  std::max(interval, longest_pause))
+                       : interval;
+        state->changed.wait_for(lock, pause, [&state] { return state->stop || state->wake; });
     }
     state->active = false;
     state->changed.notify_all();

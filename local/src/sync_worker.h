@@ -12,6 +12,10 @@
 // tells waiters when a pass that began after their call found nothing left to do.
 namespace vyr::cld::local {
 
+// The longest pause after passes that failed in a row: each failure doubles the pause, from
+// the interval up to this.
+inline constexpr std::chrono::milliseconds longest_pause{30000};
+
 class Worker {
 public:
     // A pass returns how much work it had to leave for a later pass.
@@ -22,7 +26,8 @@ public:
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
 
-    // Starts the thread unless it runs. With `repeat` false the thread ends after one pass.
+    // Starts the thread unless it runs. With `repeat` false the thread ends after one pass. A pass
+    // that raises is tried again after a pause that doubles with each failure in a row.
     void start(Pass pass, std::chrono::milliseconds interval, bool repeat);
     // Stops the thread and waits for it; from the worker's own thread it only asks it to stop.
     void stop();

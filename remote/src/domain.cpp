@@ -1,5 +1,6 @@
 #include "http.h"
 
+#include <vyr/cld/domain/not_served.h>
 #include <vyr/cld/protocol/protocol.h>
 
 #include <mutex>
@@ -18,15 +19,63 @@ std::string with_name(Op op, const std::string& spaceId, const std::string& name
     return path(op, {spaceId}) + protocol::query_string(more);
 }
 
-// The value of an answer that has no response code of its own; a failure is raised as the local
+// What the server said of a refusal (a problem's `detail`), or the network of a failure, as one
+// line of printable text of bounded length: the server's words are shown to people, and nothing
+// it sends may break a line or steer a terminal.
+std::string detail_of(const HttpResponse& response)
+{
+    std::string text = response.error;
+    if (response.reached) {
+        try {
+            const auto body = protocol::parse_json(response.body);
+            if (body.is_object() && body.contains("detail") && body["detail"].is_string()) {
+                text = body["detail"].get<std::string>();
+            }
+        } catch (const std::exception&) {
+            // Not a problem document: the status alone tells it.
+        }
+    }
+    constexpr std::size_t longest = 300;
+    std::string out;
+    for (const char c : text.substr(0, longest)) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += byte < 0x20 || byte == 0x7F ? ' ' : c;
+    }
+    return out;
+}
+
+// A failed answer as the failure an operation without a response code raises: a refused token and
+// an unavailable service are told apart from the other refusals, which are raised as the local
 // store raises an unusable store's.
+[[noreturn]] void raise_failure(const HttpResponse& response)
+{
+    auto detail = detail_of(response);
+    const auto with_detail = [&](std::string message) { return detail.empty() ? message : message + ": " + detail; };
+    if (!response.reached) {
+        throw domain::NotServed(domain::unavailable, false, with_detail("The team service cannot be reached"),
+                                std::move(detail));
+    }
+    if (response.status == domain::token_refused) {
+        throw domain::NotServed(domain::token_refused, true,
+                                "The team service does not take the token: it is unknown or revoked, or its user is "
+                                "disabled.",
+                                std::move(detail));
+    }
+    if (response.status == domain::unavailable) {
+        throw domain::NotServed(domain::unavailable, true, with_detail("The team service cannot serve requests now"),
+                                std::move(detail));
+    }
+    throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                               with_detail("The team service refused the request (" +
+                                           std::to_string(response.status) + ")"));
+}
+
+// The value of an answer that has no response code of its own; a failure is raised (see
+// raise_failure).
 json value_of(const HttpResponse& response)
 {
     if (!response.reached || response.status >= 300) {
-        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
-                                   response.reached ? "The team service refused the request (" +
-                                                          std::to_string(response.status) + ")."
-                                                    : "The team service cannot be reached.");
+        raise_failure(response);
     }
     try {
         return protocol::parse_json(response.body);
@@ -77,6 +126,21 @@ template <class T> domain::Answer<T> answer_of(const HttpResponse& response)
 class RemoteDomain final : public domain::Domain {
 public:
     explicit RemoteDomain(const Connection& connection) : http_(connection) { fetch_user(); }
+
+    // Raises what kept the server from telling whom the token names, when it could not.
+    void require_user() const
+    {
+        fetch_user();
+        const std::lock_guard lock(userMutex_);
+        if (!user_.id.empty()) {
+            return;
+        }
+        if (userAnswer_.reached && userAnswer_.status < 300) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,
+                                       "The team service did not say whom the token names.");
+        }
+        raise_failure(userAnswer_);
+    }
 
     const domain::UserRow& user() const override
     {
@@ -258,6 +322,7 @@ private:
             return;
         }
         const auto response = http_.send("GET", path(Op::me));
+        userAnswer_ = response;
         if (response.reached && response.status == 200) {
             try {
                 user_ = protocol::parse_json(response.body).get<domain::UserRow>();
@@ -270,6 +335,8 @@ private:
     mutable Http http_;
     mutable std::mutex userMutex_;
     mutable domain::UserRow user_;
+    // The last answer to "who is this": what a failed opening tells.
+    mutable HttpResponse userAnswer_;
 };
 
 } // namespace
@@ -277,6 +344,13 @@ private:
 std::unique_ptr<domain::Domain> remote_domain(const Connection& connection)
 {
     return std::make_unique<RemoteDomain>(connection);
+}
+
+std::unique_ptr<domain::Domain> signed_in_domain(const Connection& connection)
+{
+    auto domain = std::make_unique<RemoteDomain>(connection);
+    domain->require_user();
+    return domain;
 }
 
 } // namespace vyr::cld::remote

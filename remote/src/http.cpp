@@ -149,6 +149,7 @@ HttpResponse Http::send(std::string_view method, const std::string& target, std:
             response.status = static_cast<int>(status);
         } else {
             response.status = protocol::unavailable;
+            response.error = curl_easy_strerror(code);
         }
         const bool again = code == CURLE_OK ? response.status == protocol::unavailable && idempotent
                                             : idempotent || never_sent(code);

@@ -16,6 +16,7 @@ struct HttpResponse {
     int status = 0;
     std::string body;
     std::map<std::string, std::string> headers; // names in lower case
+    std::string error; // when no answer came back: why not, in libcurl's words
 };
 
 // Requests to one server on reused connections: one libcurl handle per request in flight, kept

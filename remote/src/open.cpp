@@ -113,14 +113,20 @@ Connection connection_of(const Options& options)
 }
 
 // A domain of the token's user. The server is asked who that is now: an opening that cannot tell
-// who is calling fails, rather than working as nobody.
+// who is calling fails, rather than working as nobody, and says which of the causes kept it.
 std::unique_ptr<domain::Domain> domain_of(const Connection& connection)
 {
-    auto domain = remote_domain(connection);
-    if (domain->user().id.empty()) {
-        fail(ExceptionKind::InvalidOperation, "The team service cannot be reached, or it does not take the token.");
+    using Cause = OpenFailure::Cause;
+    try {
+        return signed_in_domain(connection);
+    } catch (const domain::NotServed& failure) {
+        const auto cause = failure.code() == domain::token_refused ? Cause::token_refused
+                           : failure.reached()                     ? Cause::unavailable
+                                                                   : Cause::unreachable;
+        throw OpenFailure(cause, failure.what(), failure.detail());
+    } catch (const VyrCldapi::Exception& failure) {
+        throw OpenFailure(Cause::refused, failure.what(), {});
     }
-    return domain;
 }
 
 // The server's address with a page's path, however the address ended.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <iostream>
 #include <malloc.h>
+#include <string>
 
 namespace {
 
@@ -79,6 +80,9 @@ int main(int argc, char** argv)
     // mapped afresh, they go back as soon as a request is done, and the server stays small.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     CLI::App app{"The team service: projects, files, locks and their contents on PostgreSQL."};
+    // What a bug report needs: the release, and the database schema this build migrates to.
+    app.set_version_flag("--version", "vyr-cld-server " VYR_CLD_VERSION " (database schema " +
+                                          std::to_string(domain::postgres_schema_version()) + ")");
     app.require_subcommand(1);
     std::string database;
     app.add_option("--database", database, "libpq connection string or URL; empty: the PG* environment")

@@ -271,6 +271,31 @@ TEST(CommandLine, InitOnATeamServiceNeedsAServerAndATokenFileAndRemembersNothing
     EXPECT_FALSE(fs::exists(temp.path() / "store"));
 }
 
+// A state file that lacks where its files are kept is named, with the remedy, before anything is
+// opened; the program tells which release and store schema it is.
+TEST(CommandLine, AStateFileWithoutItsStoreOrTokenFileIsNamedAndVersionIsTold)
+{
+    TempFolder temp;
+    const std::string user = R"("user": {"id": "anna", "displayName": "Anna", "principalName": "a@example.org"})";
+    const auto state = [&](const std::string& fields) {
+        return "mkdir -p w && printf '%s' '{" + fields + user + "}' >w/" + state_file_name;
+    };
+    const std::string team = state(R"("server": "http://127.0.0.1:1", )");
+    const std::string neither = state("");
+    const std::string named = (temp.path() / "w" / state_file_name).string();
+    const std::string version =
+        "vyr-cld " VYR_CLD_VERSION " (store schema " + std::to_string(local::store_schema_version()) + ")";
+    const std::vector<Step> steps{
+        {"w", "project list", 2, "names the team service http://127.0.0.1:1 but no token file", nullptr,
+         team.c_str()},
+        {"w", "project list", 2, "run `vyr-cld init` again", nullptr, team.c_str()},
+        {"w", "project list", 2, named.c_str(), nullptr, team.c_str()},
+        {"w", "status", 2, "names neither a store nor a team service", nullptr, neither.c_str()},
+        {".", "--version", 0, version.c_str()},
+    };
+    run_steps(temp.path(), utf8_host, steps);
+}
+
 // The steps that give anna a store with the project Bridge selected.
 const std::vector<Step> anna_on_bridge{
     {".", "init anna --store store --user anna --name 'Anna Berg'", 0, "Anna Berg"},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <vyr/cld/domain/domain.h>
+#include <vyr/cld/domain/not_served.h>
 
 #include <chrono>
 #include <cstdint>
@@ -11,8 +12,9 @@
 
 // The domain operations of a team service, reached over HTTP, and the transfer of file contents
 // to and from it. A server that cannot be reached answers 503 (protocol::unavailable) as a
-// response code; an operation without one raises VyrCldapi::Exception (InvalidOperation), as an
-// unusable local store does.
+// response code, as does one whose database is down, and a refused token 401; an operation
+// without a response code raises domain::NotServed for these, an InvalidOperation as an unusable
+// local store raises.
 namespace vyr::cld::remote {
 
 struct Connection {
@@ -31,6 +33,10 @@ class Http;
 
 // The domain operations of the token's user, as the server decides them.
 std::unique_ptr<domain::Domain> remote_domain(const Connection& connection);
+// The same, once the server has told whom the token names; raises domain::NotServed when it cannot
+// be reached (503, not reached), answers that it cannot serve (503) or does not take the token
+// (401), and VyrCldapi::Exception when it refuses otherwise.
+std::unique_ptr<domain::Domain> signed_in_domain(const Connection& connection);
 
 class BlobClient {
 public:

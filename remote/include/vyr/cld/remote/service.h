@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 // The library is built for Linux only, so its one export attribute needs no platform switch.
 #define VYR_CLD_REMOTE_API __attribute__((visibility("default")))
@@ -41,8 +43,31 @@ struct Options {
     std::function<void(const std::string& url)> opener;
 };
 
-// Reaches the server and opens the service for the token's user. Raises VyrCldapi::Exception when
-// no token is given, the server cannot be reached or refuses the token. Install the result with
+// Why the service could not be opened: an InvalidOperation, whose `cause` tells a host which of
+// its users' remedies applies, and whose `detail` is what the server (or the network) said.
+class VYR_CLD_REMOTE_API OpenFailure : public VyrCldapi::Exception {
+public:
+    enum class Cause {
+        unreachable,   // no answer: the server is down, or the address or the network is wrong
+        token_refused, // the server does not take the token: unknown, revoked, or its user disabled
+        unavailable,   // the server answers that it cannot serve now (its database is down)
+        refused,       // the server answered with another refusal
+    };
+    OpenFailure(Cause cause, std::string_view message, std::string detail)
+        : Exception(VyrCldapi::ExceptionKind::InvalidOperation, message), cause_(cause), detail_(std::move(detail))
+    {
+    }
+    [[nodiscard]] Cause cause() const noexcept { return cause_; }
+    [[nodiscard]] const std::string& detail() const noexcept { return detail_; }
+
+private:
+    Cause cause_;
+    std::string detail_;
+};
+
+// Reaches the server and opens the service for the token's user. Raises VyrCldapi::Exception
+// (Argument) when no token is given or its file cannot be read, and OpenFailure when the server
+// cannot be reached, does not take the token or cannot serve. Install the result with
 // VyrCldapi::Cld_Integration::Install.
 [[nodiscard]] VYR_CLD_REMOTE_API std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options);
 
