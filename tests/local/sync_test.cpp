@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -12,6 +13,9 @@
 #include <csignal>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vyr::cld::local::test {
 namespace {
@@ -368,6 +372,59 @@ TEST(Locks, ExactlyOneOfManyRacingUsersWins)
         thread.join();
     }
     EXPECT_EQ(winners.load(), 1);
+}
+
+// What a process opening the store does to its temporary folder: whatever no writer holds locked
+// is a killed transfer's leftover and goes. Done here over and over, as many processes would.
+void sweep_as_opening_processes_do(const fs::path& folder, const std::atomic<bool>& done)
+{
+    while (!done) {
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+            const int fd = ::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                ::unlink(it->path().c_str());
+            }
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+}
+
+// Two users store a new file under one name at the same moment, each from a folder of their own,
+// while other processes open the store: one takes the name and the other is refused, round after
+// round, and a staged upload is never swept away from under its writer.
+TEST(Uploads, OfOneNewNameAtOnceAnswerCreatedAndConflict)
+{
+    World w;
+    const auto anna = w.services_.at("anna");
+    const auto bert = w.services_.at("bert");
+    std::atomic<bool> done{false};
+    // A team server's uploads are staged on the server, out of other processes' reach.
+    std::thread sweeper([&] {
+        if (!World::team) {
+            sweep_as_opening_processes_do(w.store_ / "blobs" / "tmp", done);
+        }
+    });
+    std::map<std::pair<int, int>, int> outcomes;
+    for (int round = 0; round < 100; ++round) {
+        const auto name = "race/" + std::to_string(round) + ".txt";
+        for (const auto* user : {"anna", "bert"}) {
+            fs::create_directories(w.folder(user) / "race");
+            std::ofstream(w.folder(user) / name) << user << " " << round;
+        }
+        int annaCode = 0;
+        int bertCode = 0;
+        const VyrCldapi::String file(std::u16string(name.begin(), name.end()));
+        std::thread other([&] { bert->UploadFile(file, bertCode); });
+        anna->UploadFile(file, annaCode);
+        other.join();
+        outcomes[std::minmax(annaCode, bertCode)] += 1;
+    }
+    done = true;
+    sweeper.join();
+    EXPECT_EQ(outcomes, (std::map<std::pair<int, int>, int>{{{201, 409}, 100}}));
 }
 
 } // namespace
