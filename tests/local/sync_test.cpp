@@ -374,6 +374,102 @@ TEST(Locks, ExactlyOneOfManyRacingUsersWins)
     EXPECT_EQ(winners.load(), 1);
 }
 
+// An empty file is a file like any other: each operation in turn, by the user who would do it.
+TEST(EmptyFile, GoesThroughEveryOperation)
+{
+    World w;
+    const auto call = [](bool (*operation)(const std::string&, int&), const std::string& file) {
+        int code = 0;
+        operation(file, code);
+        return code;
+    };
+    const auto stored = [&](const std::string& file, const std::string& text) {
+        w.write(file, text);
+        return call(UploadFile, file);
+    };
+    const auto sync = [] {
+        StartSyncDir();
+        const int code = wait() == 0 ? 200 : 504;
+        StopSyncDir();
+        return code;
+    };
+    const auto lock_status = [](const std::string& file) {
+        std::string by, name, principal, since;
+        return GetLockStatus(file, by, name, principal, since);
+    };
+    const auto holds = [&](const std::string& file, const std::string& text) {
+        EXPECT_TRUE(fs::exists(w.folder() / file)) << file;
+        EXPECT_EQ(w.read(file), text) << file;
+    };
+    struct Step {
+        const char* what;
+        const char* who;
+        std::function<int()> act;
+        int code;
+        std::function<void()> check;
+    };
+    const std::vector<Step> steps{
+        {"upload a new one", "anna", [&] { return stored("empty.txt", ""); }, 201,
+         [&] { EXPECT_EQ(GetFileRevision("empty.txt"), 1u); }},
+        {"download it", "bert", [&] { return call(DownloadFile, "empty.txt"); }, 200, [&] { holds("empty.txt", ""); }},
+        {"lock it", "bert", [&] { return call(LockFile, "empty.txt"); }, 200,
+         [&] { EXPECT_EQ(lock_status("empty.txt"), vyr::cld::LockStatus::LockedByMe); }},
+        {"unlock it", "bert",
+         [] {
+             int code = 0;
+             UnlockFile("empty.txt", false, code);
+             return code;
+         },
+         200, [&] { EXPECT_EQ(lock_status("empty.txt"), vyr::cld::LockStatus::NotLocked); }},
+        {"upload it unchanged", "anna", [&] { return stored("empty.txt", ""); }, 200,
+         [&] { EXPECT_EQ(GetFileRevision("empty.txt"), 1u); }},
+        {"give it content", "anna", [&] { return stored("empty.txt", "full"); }, 200, nullptr},
+        {"empty it again, unlocking with the upload", "anna",
+         [&] {
+             int code = call(LockFile, "empty.txt");
+             w.write("empty.txt", "");
+             UnlockFile("empty.txt", true, code);
+             return code;
+         },
+         200,
+         [&] {
+             EXPECT_EQ(GetFileRevision("empty.txt"), 3u);
+             EXPECT_EQ(lock_status("empty.txt"), vyr::cld::LockStatus::NotLocked);
+         }},
+        {"its status counts it, without bytes", "bert", [] { return 200; }, 200,
+         [] {
+             const auto status = GetFileSyncStatus();
+             EXPECT_EQ(status.filesLeftToDownload, 1);
+             EXPECT_EQ(status.bytesLeftToDownload, 0);
+         }},
+        {"a sync brings it, emptied", "bert", sync, 200, [&] { holds("empty.txt", ""); }},
+        {"rename it", "anna",
+         [] {
+             int code = 0;
+             RenameFile("empty.txt", "moved.txt", code);
+             return code;
+         },
+         200, [&] { EXPECT_EQ(GetFileRevision("moved.txt"), 4u); }},
+        {"a sync follows the rename", "bert", sync, 200,
+         [&] {
+             holds("moved.txt", "");
+             EXPECT_FALSE(fs::exists(w.folder() / "empty.txt"));
+         }},
+        {"remove it", "anna", [&] { return call(RemoveFile, "moved.txt"); }, 200,
+         [&] { EXPECT_FALSE(FileExistsInProject("moved.txt")); }},
+        {"a sync follows the delete", "bert", sync, 200,
+         [&] { EXPECT_FALSE(fs::exists(w.folder() / "moved.txt")); }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        w.as(step.who);
+        EXPECT_EQ(step.act(), step.code);
+        if (step.check) {
+            step.check();
+        }
+    }
+}
+
 // What a process opening the store does to its temporary folder: whatever no writer holds locked
 // is a killed transfer's leftover and goes. Done here over and over, as many processes would.
 void sweep_as_opening_processes_do(const fs::path& folder, const std::atomic<bool>& done)
