@@ -585,7 +585,8 @@ public:
             tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 ORDER BY f.path COLLATE \"C\"", spaceId),
             read_file);
     }
-    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time) override
+    std::int64_t put_revision(const FileRow& f, const std::string& pathKey, const std::string& author,
+                              Millis time) override
     {
         // The space's change number, taken with the revision: readers of the space's changes see
         // every revision once, in the order they were committed.
@@ -599,6 +600,7 @@ public:
                         f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted, seq);
         tx_.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", f.id, f.revision, f.path,
                         f.blob, f.size, f.deleted, author, time, seq);
+        return seq;
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
     {

@@ -113,21 +113,46 @@ void write_all(int out, const char* data, std::size_t size)
     }
 }
 
+// Whether `path` still names the file open as `fd`.
+bool still_named(int fd, const std::filesystem::path& path)
+{
+    struct stat opened{};
+    struct stat named{};
+    return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
 // A temporary file that is removed unless it was renamed into place. Its writer holds a lock on
 // it for as long as it lives, so a sweep can tell the leftovers of a killed process (whose locks the
 // system released) from files being written now.
 class TempFile {
 public:
-    explicit TempFile(const std::filesystem::path& folder) : path_(folder / (std::string(temporary_prefix) + "XXXXXX"))
+    explicit TempFile(const std::filesystem::path& folder)
     {
-        std::string name = path_.string();
-        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0) {
-            raise_errno();
+        // A sweep (another process opening the store, a sync pass) may take the file between its
+        // creation and its lock, unlocked as it is then; a sweep unlinks only under the lock, so
+        // once the lock is ours a name that still leads to the file keeps it. Another try makes
+        // a file of another name: sweeps are rare, and one never takes a locked file, so a file
+        // taken eight times over is a folder something else empties, which is a failure.
+        for (int attempt = 1;; ++attempt) {
+            std::string name = (folder / (std::string(temporary_prefix) + "XXXXXX")).string();
+            const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+            if (fd < 0) {
+                raise_errno();
+            }
+            while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+            if (still_named(fd, name)) {
+                fd_ = fd;
+                path_ = name;
+                return;
+            }
+            ::close(fd);
+            if (attempt == 8) {
+                errno = ENOENT;
+                raise_errno();
+            }
         }
-        ::flock(fd, LOCK_EX);
-        fd_ = fd;
-        path_ = name;
     }
     ~TempFile()
     {

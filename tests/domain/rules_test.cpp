@@ -158,6 +158,57 @@ TEST_P(Rules, ChangesAfterTheLastNumberSeen)
     EXPECT_EQ(backend->domain(carl)->changes(space.id, 0).empty(), backend->isolates());
 }
 
+// Every answer that carries a file after a write carries the change number its row holds: a reader
+// who takes its cursor from the answer never reads its own change again.
+TEST_P(Rules, AnAnswerCarriesTheChangeNumberItsRowHolds)
+{
+    const auto domain = backend->domain(anna);
+    const auto row_of = [&](const std::string& id) {
+        for (const auto& file : domain->files(space.id)) {
+            if (file.id == id) {
+                return file;
+            }
+        }
+        return FileRow{};
+    };
+    const auto commit = [&](const std::string& name, const std::string& blob, bool unlock) {
+        const auto stored = domain->file(space.id, name);
+        std::optional<Base> base;
+        if (stored.code == ok) {
+            base = Base{stored.value.id, stored.value.revision};
+        }
+        return domain->commit({space.id, name, base, blob, static_cast<std::int64_t>(blob.size()), unlock, false});
+    };
+    struct Case {
+        const char* what;
+        std::function<Answer<FileRow>()> act;
+        bool writes; // a revision, so a change number of its own
+    };
+    const std::vector<Case> cases{
+        {"a new file", [&] { return commit("n.txt", "one", false); }, true},
+        {"new content", [&] { return commit("n.txt", "two", false); }, true},
+        {"unchanged content", [&] { return commit("n.txt", "two", false); }, false},
+        {"a lock", [&] { return domain->lock(space.id, "n.txt"); }, false},
+        {"new content that unlocks", [&] { return commit("n.txt", "three", true); }, true},
+        {"a rename", [&] { return domain->rename(space.id, "n.txt", "m.txt"); }, true},
+        {"a delete", [&] { return domain->remove(space.id, "m.txt"); }, true},
+        {"a new file under a deleted one's name", [&] { return commit("m.txt", "four", false); }, true},
+    };
+    std::int64_t seen = domain->changes(space.id, 0).back().seq;
+    for (const auto& c : cases) {
+        const auto answer = c.act();
+        ASSERT_LT(answer.code, 300) << c.what;
+        EXPECT_EQ(answer.value.seq, row_of(answer.value.id).seq) << c.what;
+        EXPECT_TRUE(domain->changes(space.id, answer.value.seq).empty()) << c.what;
+        if (c.writes) {
+            EXPECT_GT(answer.value.seq, seen) << c.what;
+        } else {
+            EXPECT_EQ(answer.value.seq, seen) << c.what;
+        }
+        seen = answer.value.seq;
+    }
+}
+
 // A user without a role in the project: on a local store every user shares the machine and sees
 // everything; on the team service the project does not exist for them.
 TEST_P(Rules, WhatAUserWithoutARoleSees)

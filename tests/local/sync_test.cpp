@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -12,6 +13,9 @@
 #include <csignal>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vyr::cld::local::test {
 namespace {
@@ -368,6 +372,155 @@ TEST(Locks, ExactlyOneOfManyRacingUsersWins)
         thread.join();
     }
     EXPECT_EQ(winners.load(), 1);
+}
+
+// An empty file is a file like any other: each operation in turn, by the user who would do it.
+TEST(EmptyFile, GoesThroughEveryOperation)
+{
+    World w;
+    const auto call = [](bool (*operation)(const std::string&, int&), const std::string& file) {
+        int code = 0;
+        operation(file, code);
+        return code;
+    };
+    const auto stored = [&](const std::string& file, const std::string& text) {
+        w.write(file, text);
+        return call(UploadFile, file);
+    };
+    const auto sync = [] {
+        StartSyncDir();
+        const int code = wait() == 0 ? 200 : 504;
+        StopSyncDir();
+        return code;
+    };
+    const auto lock_status = [](const std::string& file) {
+        std::string by, name, principal, since;
+        return GetLockStatus(file, by, name, principal, since);
+    };
+    const auto holds = [&](const std::string& file, const std::string& text) {
+        EXPECT_TRUE(fs::exists(w.folder() / file)) << file;
+        EXPECT_EQ(w.read(file), text) << file;
+    };
+    struct Step {
+        const char* what;
+        const char* who;
+        std::function<int()> act;
+        int code;
+        std::function<void()> check;
+    };
+    const std::vector<Step> steps{
+        {"upload a new one", "anna", [&] { return stored("empty.txt", ""); }, 201,
+         [&] { EXPECT_EQ(GetFileRevision("empty.txt"), 1u); }},
+        {"download it", "bert", [&] { return call(DownloadFile, "empty.txt"); }, 200, [&] { holds("empty.txt", ""); }},
+        {"lock it", "bert", [&] { return call(LockFile, "empty.txt"); }, 200,
+         [&] { EXPECT_EQ(lock_status("empty.txt"), vyr::cld::LockStatus::LockedByMe); }},
+        {"unlock it", "bert",
+         [] {
+             int code = 0;
+             UnlockFile("empty.txt", false, code);
+             return code;
+         },
+         200, [&] { EXPECT_EQ(lock_status("empty.txt"), vyr::cld::LockStatus::NotLocked); }},
+        {"upload it unchanged", "anna", [&] { return stored("empty.txt", ""); }, 200,
+         [&] { EXPECT_EQ(GetFileRevision("empty.txt"), 1u); }},
+        {"give it content", "anna", [&] { return stored("empty.txt", "full"); }, 200, nullptr},
+        {"empty it again, unlocking with the upload", "anna",
+         [&] {
+             int code = call(LockFile, "empty.txt");
+             w.write("empty.txt", "");
+             UnlockFile("empty.txt", true, code);
+             return code;
+         },
+         200,
+         [&] {
+             EXPECT_EQ(GetFileRevision("empty.txt"), 3u);
+             EXPECT_EQ(lock_status("empty.txt"), vyr::cld::LockStatus::NotLocked);
+         }},
+        {"its status counts it, without bytes", "bert", [] { return 200; }, 200,
+         [] {
+             const auto status = GetFileSyncStatus();
+             EXPECT_EQ(status.filesLeftToDownload, 1);
+             EXPECT_EQ(status.bytesLeftToDownload, 0);
+         }},
+        {"a sync brings it, emptied", "bert", sync, 200, [&] { holds("empty.txt", ""); }},
+        {"rename it", "anna",
+         [] {
+             int code = 0;
+             RenameFile("empty.txt", "moved.txt", code);
+             return code;
+         },
+         200, [&] { EXPECT_EQ(GetFileRevision("moved.txt"), 4u); }},
+        {"a sync follows the rename", "bert", sync, 200,
+         [&] {
+             holds("moved.txt", "");
+             EXPECT_FALSE(fs::exists(w.folder() / "empty.txt"));
+         }},
+        {"remove it", "anna", [&] { return call(RemoveFile, "moved.txt"); }, 200,
+         [&] { EXPECT_FALSE(FileExistsInProject("moved.txt")); }},
+        {"a sync follows the delete", "bert", sync, 200,
+         [&] { EXPECT_FALSE(fs::exists(w.folder() / "moved.txt")); }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        w.as(step.who);
+        EXPECT_EQ(step.act(), step.code);
+        if (step.check) {
+            step.check();
+        }
+    }
+}
+
+// What a process opening the store does to its temporary folder: whatever no writer holds locked
+// is a killed transfer's leftover and goes. Done here over and over, as many processes would.
+void sweep_as_opening_processes_do(const fs::path& folder, const std::atomic<bool>& done)
+{
+    while (!done) {
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+            const int fd = ::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                ::unlink(it->path().c_str());
+            }
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+}
+
+// Two users store a new file under one name at the same moment, each from a folder of their own,
+// while other processes open the store: one takes the name and the other is refused, round after
+// round, and a staged upload is never swept away from under its writer.
+TEST(Uploads, OfOneNewNameAtOnceAnswerCreatedAndConflict)
+{
+    World w;
+    const auto anna = w.services_.at("anna");
+    const auto bert = w.services_.at("bert");
+    std::atomic<bool> done{false};
+    // A team server's uploads are staged on the server, out of other processes' reach.
+    std::thread sweeper([&] {
+        if (!World::team) {
+            sweep_as_opening_processes_do(w.store_ / "blobs" / "tmp", done);
+        }
+    });
+    std::map<std::pair<int, int>, int> outcomes;
+    for (int round = 0; round < 100; ++round) {
+        const auto name = "race/" + std::to_string(round) + ".txt";
+        for (const auto* user : {"anna", "bert"}) {
+            fs::create_directories(w.folder(user) / "race");
+            std::ofstream(w.folder(user) / name) << user << " " << round;
+        }
+        int annaCode = 0;
+        int bertCode = 0;
+        const VyrCldapi::String file(std::u16string(name.begin(), name.end()));
+        std::thread other([&] { bert->UploadFile(file, bertCode); });
+        anna->UploadFile(file, annaCode);
+        other.join();
+        outcomes[std::minmax(annaCode, bertCode)] += 1;
+    }
+    done = true;
+    sweeper.join();
+    EXPECT_EQ(outcomes, (std::map<std::pair<int, int>, int>{{{201, 409}, 100}}));
 }
 
 } // namespace

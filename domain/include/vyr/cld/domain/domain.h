@@ -120,10 +120,12 @@ public:
     // and a rename between reading the page and posting it must not move the break to another file.
     virtual int unlock_forced_by_id(const std::string& fileId) = 0;
     virtual int unlock_all() = 0;
+    // An answer that carries a file after writing a revision carries the change number its row holds
+    // from then on, so that a working folder may take its cursor from it.
     // 201 a new file; 200 new or unchanged content (the answer is the file as it now is); 409
     // locked by another, or the store holds a revision the base did not know (also a delete).
     virtual Answer<FileRow> commit(const Commit& commit) = 0;
-    // 200, with the file as it was; 409 locked by another.
+    // 200, with the file as it was but for its change number, the delete's; 409 locked by another.
     virtual Answer<FileRow> remove(const std::string& spaceId, const std::string& name) = 0;
     // 200, with the file after the rename; 409 the new name is taken or the file locked by another.
     virtual Answer<FileRow> rename(const std::string& spaceId, const std::string& from, const std::string& to) = 0;
