@@ -340,7 +340,7 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
             return;
         }
         // Unlocked: its writer is gone. A writer caught between creating its file and locking it
-        // (a few instructions) loses the file and fails that one transfer, which is tried again.
+        // finds the name gone once it holds the lock, and makes another (TempFile).
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             ::unlink(entry.path().c_str());
         }
