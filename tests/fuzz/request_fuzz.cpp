@@ -13,6 +13,7 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -50,59 +51,84 @@ public:
     void end_session(const std::string&) override {}
 };
 
-// Whole blobs and uploads in memory, by the interface's rules in brief.
+// Whole copies and uploads in memory, each its owner's, by the interface's rules in brief.
 class MemoryBlobs final : public domain::BlobStore {
 public:
-    std::optional<std::int64_t> size(const std::string& hash) override
+    using Key = std::pair<std::string, std::string>; // owner, hash
+
+    std::optional<std::int64_t> size(const std::string& owner, const std::string& hash) override
     {
         const std::lock_guard lock(mutex_);
-        const auto found = whole_.find(hash);
+        const auto found = whole_.find({owner, hash});
         return found == whole_.end() ? std::nullopt : std::optional{static_cast<std::int64_t>(found->second.size())};
     }
-    std::int64_t received(const std::string& hash) override
+    std::optional<std::int64_t> whole_size(const std::string& hash) override
     {
         const std::lock_guard lock(mutex_);
-        return static_cast<std::int64_t>(uploads_[hash].size());
+        const auto found = any_whole(hash);
+        return found == whole_.end() ? std::nullopt : std::optional{static_cast<std::int64_t>(found->second.size())};
     }
-    Stored put_chunk(const std::string& hash, std::int64_t offset, std::string_view bytes) override
+    std::int64_t received(const std::string& owner, const std::string& hash) override
     {
         const std::lock_guard lock(mutex_);
-        if (const auto found = whole_.find(hash); found != whole_.end()) {
+        const auto found = uploads_.find({owner, hash});
+        return found == uploads_.end() ? 0 : static_cast<std::int64_t>(found->second.size());
+    }
+    Stored put_chunk(const std::string& owner, const std::string& hash, std::int64_t offset,
+                     std::string_view bytes) override
+    {
+        const std::lock_guard lock(mutex_);
+        if (const auto found = whole_.find({owner, hash}); found != whole_.end()) {
             return {true, static_cast<std::int64_t>(found->second.size())};
         }
-        auto& upload = uploads_[hash];
-        if (offset < 0 || offset % chunk_size != 0 || offset > static_cast<std::int64_t>(upload.size())) {
+        auto& upload = uploads_[{owner, hash}];
+        if (!fits_chunk(offset, bytes) || offset > static_cast<std::int64_t>(upload.size())) {
             throw domain::ChunkOutOfPlace{};
         }
         upload.resize(static_cast<std::size_t>(offset));
         upload.append(bytes);
         return {false, static_cast<std::int64_t>(upload.size())};
     }
-    bool finish(const std::string& hash, std::int64_t size) override
+    bool finish(const std::string& owner, const std::string& hash, std::int64_t size) override
     {
         const std::lock_guard lock(mutex_);
-        auto upload = std::move(uploads_[hash]);
-        uploads_.erase(hash);
+        if (const auto found = whole_.find({owner, hash}); found != whole_.end()) {
+            return static_cast<std::int64_t>(found->second.size()) == size;
+        }
+        auto upload = std::move(uploads_[{owner, hash}]);
+        uploads_.erase({owner, hash});
         domain::Sha256 digest;
         digest.add(upload.data(), upload.size());
         if (static_cast<std::int64_t>(upload.size()) != size || digest.hex() != hash) {
             return false;
         }
-        whole_[hash] = std::move(upload);
+        whole_[{owner, hash}] = std::move(upload);
         return true;
     }
     std::int64_t drop_unfinished(std::int64_t) override { return 0; }
     std::string chunk(const std::string& hash, std::int64_t offset) override
     {
         const std::lock_guard lock(mutex_);
-        const auto& bytes = whole_.at(hash);
-        return bytes.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(chunk_size));
+        const auto found = any_whole(hash);
+        if (found == whole_.end() || offset < 0 || offset > static_cast<std::int64_t>(found->second.size())) {
+            throw domain::ChunkOutOfPlace{};
+        }
+        return found->second.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(chunk_size));
     }
-    void add(const std::string& hash, std::string bytes) { whole_[hash] = std::move(bytes); }
+    void add(const std::string& owner, const std::string& hash, std::string bytes)
+    {
+        whole_[{owner, hash}] = std::move(bytes);
+    }
 
 private:
+    // Copies of one hash are the same bytes: any whole one serves.
+    std::map<Key, std::string>::const_iterator any_whole(const std::string& hash) const
+    {
+        return std::find_if(whole_.begin(), whole_.end(), [&](const auto& entry) { return entry.first.second == hash; });
+    }
+
     std::mutex mutex_;
-    std::map<std::string, std::string> whole_, uploads_;
+    std::map<Key, std::string> whole_, uploads_;
 };
 
 struct Fixture {
@@ -122,7 +148,7 @@ struct Fixture {
         domain::Sha256 digest;
         digest.add(content.data(), content.size());
         const auto hash = digest.hex();
-        blobs->add(hash, content);
+        blobs->add(anna.id, hash, content);
         // Fixed ids, so that the seed corpus can name them: project p1 of the store's tenant
         // "local", partition s1, file f1 ("plan.dwg").
         store->write([&](domain::Records& records) {
