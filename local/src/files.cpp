@@ -542,7 +542,7 @@ void Client::forget_answers()
     ++forgotten_;
 }
 
-bool Client::list_files(const Space& space)
+std::shared_ptr<const Client::Live> Client::list_files(const Space& space)
 {
     std::uint64_t before = 0;
     {
@@ -551,28 +551,28 @@ bool Client::list_files(const Space& space)
     }
     // Taken before the request: the list is at least as new as this.
     const auto read = std::chrono::steady_clock::now();
-    std::unordered_map<std::string, FileRow> live;
+    auto live = std::make_shared<Live>();
     for (auto& row : domain_->files(space.id)) {
         if (row.deleted) {
             continue;
         }
         try {
             auto key = domain::checked_name(row.path).key;
-            live.insert_or_assign(std::move(key), std::move(row));
+            live->insert_or_assign(std::move(key), std::move(row));
         } catch (const UnsafePath&) {
             // A stored name no query can name.
         }
     }
     const std::lock_guard lock(mutex_);
     if (forgotten_ != before) {
-        return false;
+        return nullptr;
     }
     auto& listing = listings_[space.id];
     listing.read = read;
     listing.used = read;
-    listing.live = std::move(live);
+    listing.live = live;
     listing.single.clear();
-    return true;
+    return live;
 }
 
 domain::Answer<FileRow> Client::stored_file(const Space& space, const std::string& relative)
@@ -582,6 +582,7 @@ domain::Answer<FileRow> Client::stored_file(const Space& space, const std::strin
     try {
         name = domain::checked_name(relative);
     } catch (const UnsafePath&) {
+        // The store refuses the name in its own words, below.
     }
     if (age <= std::chrono::milliseconds::zero() || !name) {
         return domain_->file(space.id, relative);
@@ -595,13 +596,13 @@ domain::Answer<FileRow> Client::stored_file(const Space& space, const std::strin
         if (listing.read != std::chrono::steady_clock::time_point{}) {
             if (now - listing.read <= age) {
                 listing.used = now;
-                return looked_up(listing.live, *name);
+                return looked_up(*listing.live, *name);
             }
             // A pass over the folder that is still going on reads the list again; the list of one
             // that ended is dropped.
             list = now - listing.used <= age;
             listing.read = {};
-            listing.live.clear();
+            listing.live.reset();
         }
         std::erase_if(listing.single, [&](const auto& entry) { return now - entry.second.at > age; });
         if (const auto found = listing.single.find(name->key); found != listing.single.end()) {
@@ -610,9 +611,8 @@ domain::Answer<FileRow> Client::stored_file(const Space& space, const std::strin
         list = list || listing.single.size() + 1 >= listed_after;
         before = forgotten_;
     }
-    if (list && list_files(space)) {
-        const std::lock_guard lock(mutex_);
-        return looked_up(listings_[space.id].live, *name);
+    if (const auto live = list ? list_files(space) : nullptr) {
+        return looked_up(*live, *name);
     }
     const auto at = std::chrono::steady_clock::now();
     auto answer = domain_->file(space.id, relative);

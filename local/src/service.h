@@ -248,9 +248,10 @@ private:
     // Status queries
     // The live file of that name as the store answered lately (see ClientSettings::answerAge).
     Answer<FileRow> stored_file(const Space& space, const std::string& relative);
-    // Reads the space's list of files and keeps it; false when this session changed the store
+    using Live = std::unordered_map<std::string, FileRow>; // a space's live files by name key
+    // Reads the space's list of files and keeps it; null when this session changed the store
     // meanwhile, and the list may be older than the change.
-    bool list_files(const Space& space);
+    std::shared_ptr<const Live> list_files(const Space& space);
     // Drops what the store answered lately: this session has changed it. Called after the change.
     void forget_answers();
 
@@ -311,7 +312,7 @@ private:
     };
     struct Listing {
         std::chrono::steady_clock::time_point read{}, used{}; // read: zero when there is no list
-        std::unordered_map<std::string, FileRow> live;        // the whole list, by name key
+        std::shared_ptr<const Live> live;                     // the whole list
         std::unordered_map<std::string, Answered> single;     // files asked for one by one
     };
     std::map<std::string, Listing> listings_;

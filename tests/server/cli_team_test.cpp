@@ -253,14 +253,14 @@ TEST_F(CommandLine, AFoldersStatusTakesAFewRequestsAndTellsEachFileRight)
         ASSERT_EQ(ran.status, 0) << ran.output;
     }
     // What other users and this one did since the folder was in step.
-    ASSERT_EQ(anna->lock(spaceId, "file-0.txt").code, 200);
-    auto update = world->content("file-1.txt", "second");
+    ASSERT_EQ(anna->lock(spaceId, "file-30.txt").code, 200);
+    auto update = world->content("file-31.txt", "second");
     update.spaceId = spaceId;
-    update.base = domain::Base{stored["file-1.txt"].id, 1};
+    update.base = domain::Base{stored["file-31.txt"].id, 1};
     ASSERT_EQ(anna->commit(update).code, 200);
-    std::ofstream(folder / "file-2.txt") << "changed here";
+    std::ofstream(folder / "file-32.txt") << "changed here";
     std::ofstream(folder / "new.txt") << "new here";
-    ASSERT_EQ(anna->remove(spaceId, "file-3.txt").code, 200);
+    ASSERT_EQ(anna->remove(spaceId, "file-33.txt").code, 200);
 
     const auto before = requests(server.port);
     const auto ran = run(vyr_cld(folder, {"--json", "status"}), 60s);
@@ -277,22 +277,25 @@ TEST_F(CommandLine, AFoldersStatusTakesAFewRequestsAndTellsEachFileRight)
     const struct {
         const char* file;
         bool inProject;
-        int revision; // 0: none
-        const char* lock;
+        int revision;       // 0: none
+        const char* holder; // who holds the lock, if anybody
     } cases[] = {
-        {"file-0.txt", true, 1, "LockedByOther"}, // locked by another user
-        {"file-1.txt", true, 2, nullptr},         // changed in the store
-        {"file-2.txt", true, 1, nullptr},         // changed here
-        {"new.txt", false, 0, nullptr},           // new here
-        {"file-3.txt", false, 0, nullptr},        // deleted in the store
-        {"file-39.txt", true, 1, nullptr},        // as it was
+        {"file-30.txt", true, 1, "anna"},   // locked by another user
+        {"file-31.txt", true, 2, nullptr},  // changed in the store
+        {"file-32.txt", true, 1, nullptr},  // changed here
+        {"new.txt", false, 0, nullptr},     // new here
+        {"file-33.txt", false, 0, nullptr}, // deleted in the store
+        {"file-0.txt", true, 1, nullptr},   // as it was
     };
     for (const auto& row : cases) {
         const auto& entry = files[row.file];
         EXPECT_EQ(entry.value("inProject", !row.inProject), row.inProject) << row.file;
         EXPECT_EQ(entry.value("revision", 0), row.revision) << row.file;
-        EXPECT_EQ(entry.contains("lock") ? entry["lock"].value("status", "") : "", row.lock ? row.lock : "")
+        EXPECT_EQ(entry.contains("lock") ? entry["lock"].value("displayName", "") : "", row.holder ? row.holder : "")
             << row.file;
+        if (row.holder) {
+            EXPECT_EQ(entry["lock"].value("status", ""), "LockedByOther") << row.file;
+        }
     }
     EXPECT_EQ(answer.at("pending").at("filesLeftToDownload"), 1) << ran.output;
 }
