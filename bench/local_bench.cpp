@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -492,6 +493,39 @@ void BM_Local_StatusOf10000Files(benchmark::State& state)
     }
 }
 
+// A folder's status as `vyr-cld status` asks it: the sync status, then each file's existence,
+// revision and lock. Argument 0 asks the store about every file on its own (answerAge zero: how
+// the status was answered before answers were kept); 1 keeps answers for a second, so that the
+// pass reads the space's list once (or once a second).
+void BM_Local_FolderStatusOf10000Files(benchmark::State& state)
+{
+    auto& store = BridgeStore::get();
+    auto options = store.options("bench");
+    options.answerAge = state.range(0) != 0 ? std::chrono::milliseconds(1000) : std::chrono::milliseconds::zero();
+    const auto service = vyr::cld::local::open_service(options);
+    VyrCldapi::Cld_Integration::Install(service);
+    api::SetOnlyProjectAndPartition(store.projectId, store.folder.string(), store.partitionId, store.folder.string());
+    std::vector<std::string> names;
+    for (int i = 0; i < many(); ++i) {
+        names.push_back(numbered("file-", i, ".txt"));
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(api::GetFileSyncStatus());
+        int stored = 0;
+        for (const auto& name : names) {
+            std::string id, displayName, principalName, since;
+            stored += api::FileExistsInProject(name) ? 1 : 0;
+            benchmark::DoNotOptimize(api::GetFileRevision(name));
+            benchmark::DoNotOptimize(api::GetLockStatus(name, id, displayName, principalName, since));
+        }
+        if (stored != many()) {
+            state.SkipWithError("a file is missing from the store");
+            break;
+        }
+    }
+    VyrCldapi::Cld_Integration::Install(store.service);
+}
+
 // A second user's first sync of the partition into an empty folder: the store's changes followed
 // into a new journal, then for each file its blob copied out and checked against its hash, flushed,
 // renamed into place and the folder flushed, the working copy recorded in the journal and its
@@ -589,5 +623,6 @@ BENCHMARK(BM_Local_ProjectList)->UseRealTime();
 BENCHMARK(BM_Baseline_SqliteStatusCountOnly)->UseRealTime();
 BENCHMARK(BM_Baseline_SqliteStatusOf10000Files)->UseRealTime();
 BENCHMARK(BM_Local_StatusOf10000Files)->UseRealTime();
+BENCHMARK(BM_Local_FolderStatusOf10000Files)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_SqliteSyncToSecondUser)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Local_SyncToSecondUser)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -96,6 +96,19 @@ std::vector<T> gone(const std::filesystem::path& root, std::vector<T> items, Pat
     return out;
 }
 
+// Forgets what the store answered lately once the change a write made is done, whether or not it
+// succeeded: a failed write may have changed the store too.
+class ForgetAfter {
+public:
+    explicit ForgetAfter(std::function<void()> forget) : forget_(std::move(forget)) {}
+    ~ForgetAfter() { forget_(); }
+    ForgetAfter(const ForgetAfter&) = delete;
+    ForgetAfter& operator=(const ForgetAfter&) = delete;
+
+private:
+    std::function<void()> forget_;
+};
+
 // Asks the host's pane callback: `absent` without a pane, `cautious` when the host fails.
 template <class R, class F>
 R ask(const Ref<UI::IFileBrowserUICallback>& callback, R absent, R cautious, F&& question)
@@ -140,6 +153,7 @@ Target Client::target(const Context& context, const String& file, bool askHost)
 
 int Client::lock(const Target& target)
 {
+    const ForgetAfter forget([this] { forget_answers(); });
     const auto answer = domain_->lock(target.space.id, target.path.relative);
     if (answer.code == conflict) {
         ask(pane_callback(), false, false, [&](auto& host) {
@@ -163,6 +177,7 @@ int Client::unlock(const Target& target, bool uploadchanges, const Context& cont
         // revision in between.
         return upload(context, target, true);
     }
+    const ForgetAfter forget([this] { forget_answers(); });
     return domain_->unlock(target.space.id, target.path.relative);
 }
 
@@ -177,12 +192,14 @@ void Client::UnlockFileForced(const String& file, int& responsecode)
     const auto session = context();
     respond(responsecode, [&] {
         const auto place = target(session, file, true);
+        const ForgetAfter forget([this] { forget_answers(); });
         return domain_->unlock_forced(place.space.id, place.path.relative);
     });
 }
 
 void Client::UnlockAllFilesLockedByMe(int& responsecode)
 {
+    const ForgetAfter forget([this] { forget_answers(); });
     respond(responsecode, [&] { return domain_->unlock_all(); });
 }
 
@@ -202,6 +219,7 @@ int Client::upload(const Context& context, const Target& target, bool unlockAfte
         return accepted;
     }
     const auto folder = journal(target.space);
+    const ForgetAfter forget([this] { forget_answers(); });
     const auto mtime = modified_nanos(target.path.local);
     // The base is what this folder agreed on about the file now under that name; only when no live
     // file has it, a copy the folder still holds under it (which a delete may have overtaken).
@@ -442,6 +460,7 @@ void Client::DeleteFile(const String& file, int& responsecode)
     const auto session = context();
     respond(responsecode, [&] {
         const auto place = target(session, file, true);
+        const ForgetAfter forget([this] { forget_answers(); });
         const auto removed = domain_->remove(place.space.id, place.path.relative);
         if (removed.code == ok) {
             // The working copy's record goes only once the file is gone: a process killed between
@@ -471,6 +490,7 @@ void Client::RenameFile(const String& originalFile, const String& renamedFile, i
             return static_cast<int>(conflict);
         }
         const auto root = from.space.root.string();
+        const ForgetAfter forget([this] { forget_answers(); });
         const auto renamed = domain_->rename(from.space.id, from.path.relative, to.path.relative);
         if (renamed.code != ok) {
             return renamed.code;
@@ -493,13 +513,125 @@ void Client::RenameFile(const String& originalFile, const String& renamedFile, i
     });
 }
 
+namespace {
+
+// A session asking about this many files of a space within the answers' age is going over the
+// folder: the rest of its questions are answered from one read of the space's list.
+constexpr std::size_t listed_after = 3;
+
+// The answer the store would give for `name`, from the list of its live files by name key.
+domain::Answer<FileRow> looked_up(const std::unordered_map<std::string, FileRow>& live, const domain::Name& name)
+{
+    const auto found = live.find(name.key);
+    if (found == live.end()) {
+        return {not_found, {}};
+    }
+    // Another file's name differing only by case: the store refuses it as a name.
+    if (found->second.path != name.relative) {
+        return {bad_request, {}};
+    }
+    return {ok, found->second};
+}
+
+} // namespace
+
+void Client::forget_answers()
+{
+    const std::lock_guard lock(mutex_);
+    listings_.clear();
+    ++forgotten_;
+}
+
+std::shared_ptr<const Client::Live> Client::list_files(const Space& space)
+{
+    std::uint64_t before = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        before = forgotten_;
+    }
+    // Taken before the request: the list is at least as new as this.
+    const auto read = std::chrono::steady_clock::now();
+    auto live = std::make_shared<Live>();
+    for (auto& row : domain_->files(space.id)) {
+        if (row.deleted) {
+            continue;
+        }
+        try {
+            auto key = domain::checked_name(row.path).key;
+            live->insert_or_assign(std::move(key), std::move(row));
+        } catch (const UnsafePath&) {
+            // A stored name no query can name.
+        }
+    }
+    const std::lock_guard lock(mutex_);
+    if (forgotten_ != before) {
+        return nullptr;
+    }
+    auto& listing = listings_[space.id];
+    listing.read = read;
+    listing.used = read;
+    listing.live = live;
+    listing.single.clear();
+    return live;
+}
+
+domain::Answer<FileRow> Client::stored_file(const Space& space, const std::string& relative)
+{
+    const auto age = settings_.answerAge;
+    std::optional<domain::Name> name;
+    try {
+        name = domain::checked_name(relative);
+    } catch (const UnsafePath&) {
+        // The store refuses the name in its own words, below.
+    }
+    if (age <= std::chrono::milliseconds::zero() || !name) {
+        return domain_->file(space.id, relative);
+    }
+    bool list = false;
+    std::uint64_t before = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        auto& listing = listings_[space.id];
+        if (listing.read != std::chrono::steady_clock::time_point{}) {
+            if (now - listing.read <= age) {
+                listing.used = now;
+                return looked_up(*listing.live, *name);
+            }
+            // A pass over the folder that is still going on reads the list again; the list of one
+            // that ended is dropped.
+            list = now - listing.used <= age;
+            listing.read = {};
+            listing.live.reset();
+        }
+        std::erase_if(listing.single, [&](const auto& entry) { return now - entry.second.at > age; });
+        if (const auto found = listing.single.find(name->key); found != listing.single.end()) {
+            return found->second.answer;
+        }
+        list = list || listing.single.size() + 1 >= listed_after;
+        before = forgotten_;
+    }
+    if (const auto live = list ? list_files(space) : nullptr) {
+        return looked_up(*live, *name);
+    }
+    const auto at = std::chrono::steady_clock::now();
+    auto answer = domain_->file(space.id, relative);
+    if (answer.code == ok || answer.code == not_found) {
+        const std::lock_guard lock(mutex_);
+        if (forgotten_ == before) {
+            listings_[space.id].single.insert_or_assign(name->key, Answered{at, answer});
+        }
+    }
+    return answer;
+}
+
 LockStatus Client::GetLockStatus(const String& file, String& lockedby, String& lockedByDisplayName,
                                        String& lockedByPrincipalName, String& lockTimeStamp)
 {
     const auto session = context();
     return or_empty(LockStatus::Unknown, [&] {
         const auto place = target(session, file, false);
-        const auto answer = domain_->file(place.space.id, place.path.relative);
+        const auto answer = stored_file(place.space, place.path.relative);
         if (answer.code == bad_request) {
             throw UnsafePath{};
         }
@@ -604,7 +736,7 @@ String Client::GetFileId(const String& fileName)
     const auto session = context();
     return or_empty(String{}, [&] {
         const auto place = target(session, fileName, false);
-        return service_text(accepted_or_refused(domain_->file(place.space.id, place.path.relative)).id);
+        return service_text(accepted_or_refused(stored_file(place.space, place.path.relative)).id);
     });
 }
 
@@ -614,7 +746,7 @@ Nullable<std::uint64_t> Client::GetFileRevision(const String& fileName)
     return or_empty(Nullable<std::uint64_t>{}, [&] {
         const auto place = target(session, fileName, false);
         return Nullable<std::uint64_t>(
-            static_cast<std::uint64_t>(accepted_or_refused(domain_->file(place.space.id, place.path.relative)).revision));
+            static_cast<std::uint64_t>(accepted_or_refused(stored_file(place.space, place.path.relative)).revision));
     });
 }
 

@@ -37,6 +37,7 @@ std::shared_ptr<ICld_Integration> open_service(const Options& options)
         settings.clock = options.clock;
     }
     settings.syncInterval = options.syncInterval;
+    settings.answerAge = options.answerAge;
     settings.busyTimeout = options.busyTimeout;
     settings.dialogs = options.dialogs;
     settings.journals = options.journals.empty() ? folder / "journals" : options.journals;

@@ -18,6 +18,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The operation handlers: each validates its arguments, does its work through the domain and the
@@ -89,6 +90,11 @@ struct ClientSettings {
     std::string tenant = "local";
     // Shows a stored file (by id) to the user; a local store has nothing to show it on.
     std::function<void(const std::string& fileId)> showFile;
+    // How long the store's answer about a file may answer later status queries (GetFileRevision,
+    // FileExistsInProject, GetFileId, GetLockStatus) of this session; zero asks for each. A
+    // session that asks about several files of a space within this time reads the space's whole
+    // list instead, so that the status of a folder costs a request or two, not three per file.
+    std::chrono::milliseconds answerAge{1000};
 };
 
 // What a client reaches: the store's rules for its user, in this process or over the network,
@@ -239,6 +245,16 @@ private:
     void flush_queue();
     void flush(const Context& session, const Space& space, Journal& folder, const QueuedUpload& queued);
 
+    // Status queries
+    // The live file of that name as the store answered lately (see ClientSettings::answerAge).
+    Answer<FileRow> stored_file(const Space& space, const std::string& relative);
+    using Live = std::unordered_map<std::string, FileRow>; // a space's live files by name key
+    // Reads the space's list of files and keeps it; null when this session changed the store
+    // meanwhile, and the list may be older than the change.
+    std::shared_ptr<const Live> list_files(const Space& space);
+    // Drops what the store answered lately: this session has changed it. Called after the change.
+    void forget_answers();
+
     // Projects
     String notify_viewer(const List<String>& files, int epsgId, const String& description, const String& logicalId,
                          int dimensions, double offsetX, double offsetY, int& responsecode);
@@ -289,6 +305,19 @@ private:
     std::chrono::steady_clock::time_point lastRescan_{};
     int connection_ = ok;
     std::vector<EventRow> connectionEvents_;
+    // What the store answered lately about the files of each space (by id), kept for answerAge.
+    struct Answered {
+        std::chrono::steady_clock::time_point at;
+        Answer<FileRow> answer;
+    };
+    struct Listing {
+        std::chrono::steady_clock::time_point read{}, used{}; // read: zero when there is no list
+        std::shared_ptr<const Live> live;                     // the whole list
+        std::unordered_map<std::string, Answered> single;     // files asked for one by one
+    };
+    std::map<std::string, Listing> listings_;
+    // Counts forget_answers(), so that a read that overlaps a change is not kept.
+    std::uint64_t forgotten_ = 0;
 
     Worker sync_;
     Worker projectsTask_;

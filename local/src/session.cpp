@@ -175,6 +175,8 @@ void Client::CloseProject()
     stop_background();
     const std::lock_guard lock(mutex_);
     openJournals_.clear();
+    listings_.clear();
+    ++forgotten_;
     context_.projectId.reset();
     context_.partition.reset();
     context_.userDirectory.reset();

@@ -708,5 +708,57 @@ TEST_P(SyncStatus, CountsWhatASyncWouldBring)
 
 INSTANTIATE_TEST_SUITE_P(Folders, SyncStatus, testing::ValuesIn(standings), row_name<Standing>);
 
+vyr::cld::LockStatus lock_of(const std::string& file)
+{
+    std::string id, displayName, principalName, since;
+    return GetLockStatus(file, id, displayName, principalName, since);
+}
+
+// Status queries answer from what the store told the session lately, a list of the space's files
+// once it asks about several: its own changes show at once, another user's within a second or so
+// however often the session asks meanwhile.
+TEST(StatusQueries, ShowTheSessionsOwnChangesAtOnceAndAnotherUsersSoon)
+{
+    World w;
+    const std::vector<std::string> files{"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"};
+    for (const auto& file : files) {
+        w.stored(file, "revision 1");
+    }
+    const auto pass = [&] {
+        for (const auto& file : files) {
+            static_cast<void>(FileExistsInProject(file));
+        }
+    };
+    const struct {
+        const char* name;
+        const char* user; // who changes the file
+        std::function<void()> change;
+        std::function<bool()> seen; // by anna
+    } changes[] = {
+        {"own lock", "anna", [] { int code = 0; LockFile("a.txt", code); },
+         [] { return lock_of("a.txt") == vyr::cld::LockStatus::LockedByMe; }},
+        {"own upload", "anna", [&w] { w.stored("b.txt", "revision 2"); }, [] { return GetFileRevision("b.txt") == 2u; }},
+        {"own delete", "anna", [] { int code = 0; RemoveFile("c.txt", code); },
+         [] { return !FileExistsInProject("c.txt"); }},
+        {"another's lock", "bert", [] { int code = 0; LockFile("d.txt", code); },
+         [] { return lock_of("d.txt") == vyr::cld::LockStatus::LockedByOther; }},
+        {"another's delete", "bert", [] { int code = 0; RemoveFile("e.txt", code); },
+         [] { return !FileExistsInProject("e.txt") && GetFileId("e.txt").value_or("").empty(); }},
+    };
+    for (const auto& row : changes) {
+        pass();
+        w.as(row.user);
+        row.change();
+        w.as("anna");
+        const bool own = std::string(row.user) == "anna";
+        const auto changed = std::chrono::steady_clock::now();
+        while (!row.seen() && !own && std::chrono::steady_clock::now() - changed < 5s) {
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_TRUE(row.seen()) << row.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - changed, 2500ms) << row.name;
+    }
+}
+
 } // namespace
 } // namespace vyr::cld::local::test

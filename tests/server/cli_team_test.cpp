@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -47,16 +48,17 @@ std::string url(unsigned short port)
     return "http://127.0.0.1:" + std::to_string(port);
 }
 
-// How many requests a server answered with `status`, as its metrics count them over every route.
-std::int64_t answered(unsigned short port, int status)
+// How many requests a server answered, as its metrics count them over every route: those with
+// `status`, or with any status but those for the metrics themselves.
+std::int64_t answered(unsigned short port, std::optional<int> status)
 {
-    const auto key = "status=\"" + std::to_string(status) + "\"} ";
+    const auto key = status ? "status=\"" + std::to_string(*status) + "\"} " : std::string("status=");
     const auto metrics = world->request("GET /metrics HTTP/1.1\r\nHost: t\r\n", {}, port);
     std::int64_t count = 0;
     for (std::size_t at = 0; (at = metrics.find("vyr_cld_requests_total{", at)) != std::string::npos;) {
         const auto end = metrics.find('\n', at);
         const auto line = metrics.substr(at, end - at);
-        if (line.find(key) != std::string::npos) {
+        if (line.find(key) != std::string::npos && (status || line.find("route=\"/metrics\"") == std::string::npos)) {
             count += std::stoll(line.substr(line.rfind(' ') + 1));
         }
         at = end;
@@ -206,6 +208,81 @@ TEST_F(CommandLine, AWatchAsksLessOftenWhileTheServiceCannotServeAndGoesOnWhenIt
     EXPECT_NE(output.find("ConnectionStatus      200"), std::string::npos) << output;
     watch->terminate();
     EXPECT_EQ(watch->wait(10s), 0);
+}
+
+// The status of a folder costs a few requests however many files it holds, and each file's
+// answer is still the store's as it stood when the status began.
+TEST_F(CommandLine, AFoldersStatusTakesAFewRequestsAndTellsEachFileRight)
+{
+    const auto hanna = member("hanna");
+    auto anna = world->domain("anna");
+    const auto spaceId = anna->create_partition(world->projectId, "Status", 1).value.id;
+    constexpr int many = 40;
+    std::map<std::string, domain::FileRow> stored;
+    for (int i = 0; i < many; ++i) {
+        const auto name = "file-" + std::to_string(i) + ".txt";
+        auto commit = world->content(name, "first " + name);
+        commit.spaceId = spaceId;
+        const auto row = anna->commit(commit);
+        ASSERT_EQ(row.code, 201) << name;
+        stored[name] = row.value;
+    }
+    const ServerProcess server;
+    const auto folder = world->scratch / "status-pass";
+    fs::create_directories(folder);
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"init", ".", "--server", url(server.port), "--token-file", hanna.tokenFile.string()},
+             {"use", "Bridge", "Status"},
+             {"sync", "--wait", "--timeout", "30"}}) {
+        const auto ran = run(vyr_cld(folder, arguments), 60s);
+        ASSERT_EQ(ran.status, 0) << ran.output;
+    }
+    // What other users and this one did since the folder was in step.
+    ASSERT_EQ(anna->lock(spaceId, "file-30.txt").code, 200);
+    auto update = world->content("file-31.txt", "second");
+    update.spaceId = spaceId;
+    update.base = domain::Base{stored["file-31.txt"].id, 1};
+    ASSERT_EQ(anna->commit(update).code, 200);
+    std::ofstream(folder / "file-32.txt") << "changed here";
+    std::ofstream(folder / "new.txt") << "new here";
+    ASSERT_EQ(anna->remove(spaceId, "file-33.txt").code, 200);
+
+    const auto before = answered(server.port, std::nullopt);
+    const auto ran = run(vyr_cld(folder, {"--json", "status"}), 60s);
+    const auto asked = answered(server.port, std::nullopt) - before;
+    ASSERT_EQ(ran.status, 0) << ran.output;
+    // Three requests a file would be over a hundred.
+    EXPECT_LE(asked, 12);
+    const auto answer = nlohmann::json::parse(ran.output);
+    std::map<std::string, nlohmann::json> files;
+    for (const auto& entry : answer.at("files")) {
+        files[entry.at("file").get<std::string>()] = entry;
+    }
+    ASSERT_EQ(files.size(), static_cast<std::size_t>(many + 1)) << ran.output;
+    const struct {
+        const char* file;
+        bool inProject;
+        int revision;       // 0: none
+        const char* holder; // who holds the lock, if anybody
+    } cases[] = {
+        {"file-30.txt", true, 1, "anna"},   // locked by another user
+        {"file-31.txt", true, 2, nullptr},  // changed in the store
+        {"file-32.txt", true, 1, nullptr},  // changed here
+        {"new.txt", false, 0, nullptr},     // new here
+        {"file-33.txt", false, 0, nullptr}, // deleted in the store
+        {"file-0.txt", true, 1, nullptr},   // as it was
+    };
+    for (const auto& row : cases) {
+        const auto& entry = files[row.file];
+        EXPECT_EQ(entry.value("inProject", !row.inProject), row.inProject) << row.file;
+        EXPECT_EQ(entry.value("revision", 0), row.revision) << row.file;
+        EXPECT_EQ(entry.contains("lock") ? entry["lock"].value("displayName", "") : "", row.holder ? row.holder : "")
+            << row.file;
+        if (row.holder) {
+            EXPECT_EQ(entry["lock"].value("status", ""), "LockedByOther") << row.file;
+        }
+    }
+    EXPECT_EQ(answer.at("pending").at("filesLeftToDownload"), 1) << ran.output;
 }
 
 TEST(ServerProgram, TellsItsReleaseAndTheDatabaseSchemaItMigratesTo)

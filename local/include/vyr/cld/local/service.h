@@ -54,6 +54,9 @@ struct Options {
     std::function<std::chrono::system_clock::time_point()> clock;
     // How long the sync worker rests between two passes over the store.
     std::chrono::milliseconds syncInterval{100};
+    // How long the store's answer about a file may answer this session's later status queries;
+    // zero asks the store each time (see the semantics table of docs/local-service.md).
+    std::chrono::milliseconds answerAge{1000};
     // How long a write waits for another process's write to finish before giving up.
     std::chrono::milliseconds busyTimeout{10000};
     DialogAnswers dialogs;
