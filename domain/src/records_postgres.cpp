@@ -301,6 +301,53 @@ private:
     bool done_ = false;
 };
 
+// The id of the write transaction, when it has one: a transaction that wrote nothing (nor locked a
+// row) has none, and then its outcome cannot matter.
+std::optional<std::string> assigned_xid(pqxx::transaction_base& tx)
+{
+    const auto row = tx.exec("SELECT pg_current_xact_id_if_assigned()")[0];
+    if (row[0].is_null()) {
+        return std::nullopt;
+    }
+    return row[0].as<std::string>();
+}
+
+// The connection broke while a COMMIT was on its way: asks a fresh connection what became of the
+// transaction, when it had an id (a read, or a write that wrote nothing, has none and nothing to
+// lose). Committed returns, so that the operation's answer stands; aborted raises
+// StoreUnavailable (nothing was done); anything else raises OutcomeUnknown. A transaction still
+// in progress is one whose backend has not yet noticed the lost connection: it is asked again for
+// a few seconds.
+void settle_commit(PostgresAccess::State& pool, const std::optional<std::string>& xid, const std::string& why)
+{
+    if (!xid) {
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    try {
+        pqxx::connection connection(pool.conninfo);
+        for (;;) {
+            pqxx::nontransaction tx(connection);
+            const auto row = tx.exec_params("SELECT pg_xact_status($1::xid8)", *xid)[0];
+            const auto status = row[0].is_null() ? std::string() : row[0].as<std::string>();
+            if (status == "committed") {
+                return;
+            }
+            if (status == "aborted") {
+                throw StoreUnavailable("the connection broke during a commit, which the database did not make");
+            }
+            if (status != "in progress" || std::chrono::steady_clock::now() >= until) {
+                break;
+            }
+            tx.commit();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    } catch (const pqxx::failure&) {
+        // No answer: the outcome stays unknown.
+    }
+    throw OutcomeUnknown("the connection broke during a commit: " + why);
+}
+
 // Runs `body` in one transaction on a pooled connection: a consistent read-only snapshot when it
 // only reads. A write decides on rows it locks (the file it reads, the blob it writes), so that
 // concurrent writers of one row wait for each other and each decides on the row as the one before
@@ -326,25 +373,38 @@ template <class Body> void in_transaction(PostgresPool& pool, bool write, Body&&
     };
     for (;;) {
         Lease lease(state);
+        // The write's transaction id, once it has one, and whether its COMMIT may have been sent:
+        // from then on a broken connection says nothing of what the database decided.
+        std::optional<std::string> xid;
+        bool committing = false;
         try {
             if (write) {
                 Writing tx(lease.connection());
                 body(static_cast<pqxx::transaction_base&>(tx));
+                xid = assigned_xid(tx);
+                committing = true;
                 tx.commit();
             } else {
                 Snapshot tx(lease.connection());
                 body(static_cast<pqxx::transaction_base&>(tx));
+                committing = true;
                 tx.commit();
             }
             return;
         } catch (const pqxx::in_doubt_error& e) {
+            // A read has nothing to commit: what it read stands.
             lease.broken();
-            throw StoreUnavailable(std::string("the connection broke during a commit: ") + e.what());
+            settle_commit(state, xid, e.what());
+            return;
         } catch (const pqxx::statement_completion_unknown& e) {
             lease.broken();
             throw StoreUnavailable(e.what());
         } catch (const pqxx::broken_connection& e) {
             lease.broken();
+            if (committing) {
+                settle_commit(state, xid, e.what());
+                return;
+            }
             if (++broken >= reconnects) {
                 throw StoreUnavailable(e.what());
             }

@@ -356,6 +356,9 @@ Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limit
         return problem_reply(400, "The body lacks a field or holds one of the wrong type.");
     } catch (const std::invalid_argument&) {
         return problem_reply(400, "The body holds a value out of range.");
+    } catch (const domain::OutcomeUnknown&) {
+        // Neither "done" nor "nothing was done" would be true: a client must read before it retries.
+        return problem_reply(504, "The outcome is unknown: read before you retry.");
     } catch (const domain::StoreUnavailable&) {
         return problem_reply(503, "The store's database is unavailable; try again later.");
     } catch (const domain::StoreFull&) {

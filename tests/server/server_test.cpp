@@ -1,6 +1,7 @@
 // The team server as a process on a real PostgreSQL, reached through the remote client and through
 // raw connections.
 #include "world.h"
+#include "cutter.h"
 #include "../domain/own_cluster.h"
 
 #include "../../remote/src/http.h"
@@ -421,6 +422,90 @@ TEST(TeamServer, ADatabaseRestartedUnderTheServerLosesNoAcknowledgedCommit)
     }
     for (const auto& [code, times] : codes) {
         EXPECT_TRUE(code == 201 || code == 503) << code << " answered " << times << " times";
+    }
+}
+
+// The connection to the database broken at a write's COMMIT: the server answers what the database
+// decided, asking it afterwards. A success means the change stands, 503 that it does not, and the
+// outcome-unknown answer (504, when the database cannot be asked) may mean either.
+TEST(TeamServer, AWriteCutAtItsCommitAnswersWhatTheDatabaseDecided)
+{
+    CommitCutter cutter;
+    Child server({program, "--database", cutter.conninfo(), "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms",
+                  "1500"},
+                 true);
+    const auto listening = server.line(30s);
+    ASSERT_TRUE(listening && listening->rfind("listening on ", 0) == 0);
+    const auto port = static_cast<unsigned short>(std::stoi(listening->substr(listening->rfind(':') + 1)));
+    auto anna = remote::remote_domain(world->connection("anna", port));
+    auto direct = world->domain("anna");
+    auto bob = world->domain("bob");
+    const auto& space = world->spaceId;
+    const auto lock_holder = [&](const std::string& name) {
+        const auto file = direct->file(space, name);
+        return file.value.lock ? file.value.lock->holder.id : std::string();
+    };
+
+    struct Operation {
+        const char* what;
+        std::function<void(const std::string&)> prepare;
+        std::function<int(const std::string&)> act;
+        std::function<bool(const std::string&)> stands;
+    };
+    const auto committed = [&](const std::string& name) { ASSERT_EQ(direct->commit(world->content(name, name)).code, 201); };
+    const std::vector<Operation> operations{
+        {"lock", committed, [&](const std::string& name) { return anna->lock(space, name).code; },
+         [&](const std::string& name) { return lock_holder(name) == "anna"; }},
+        {"unlock",
+         [&](const std::string& name) {
+             committed(name);
+             ASSERT_EQ(direct->lock(space, name).code, 200);
+         },
+         [&](const std::string& name) { return anna->unlock(space, name); },
+         [&](const std::string& name) { return lock_holder(name).empty(); }},
+        {"forced unlock",
+         [&](const std::string& name) {
+             committed(name);
+             ASSERT_EQ(bob->lock(space, name).code, 200);
+         },
+         [&](const std::string& name) { return anna->unlock_forced(space, name); },
+         [&](const std::string& name) { return lock_holder(name).empty(); }},
+        {"commit", [](const std::string&) {},
+         [&](const std::string& name) { return anna->commit(world->content(name, name)).code; },
+         [&](const std::string& name) { return direct->file(space, name).code == 200; }},
+        {"delete", committed, [&](const std::string& name) { return anna->remove(space, name).code; },
+         [&](const std::string& name) { return direct->file(space, name).code == 404; }},
+        {"rename", committed, [&](const std::string& name) { return anna->rename(space, name, name + ".moved").code; },
+         [&](const std::string& name) { return direct->file(space, name + ".moved").code == 200; }},
+    };
+    struct Cut {
+        const char* what;
+        CommitCutter::Mode mode;
+        int expected; // the class of answer the database's decision calls for
+    } cuts[] = {
+        {"after", CommitCutter::Mode::after, 200},
+        {"instead", CommitCutter::Mode::instead, protocol::unavailable},
+        {"silenced", CommitCutter::Mode::afterSilenced, 504},
+    };
+    for (const auto& cut : cuts) {
+        for (const auto& operation : operations) {
+            const auto name = std::string("cut/") + cut.what + "/" + operation.what + ".txt";
+            operation.prepare(name);
+            const auto before = cutter.cuts();
+            cutter.set(cut.mode);
+            const auto code = operation.act(name);
+            cutter.set(CommitCutter::Mode::pass);
+            EXPECT_GT(cutter.cuts(), before) << name;
+            const bool stands = operation.stands(name);
+            if (code < 300) {
+                EXPECT_TRUE(stands) << name << " answered " << code;
+            } else if (code == protocol::unavailable) {
+                EXPECT_FALSE(stands) << name << " answered 503";
+            } else {
+                EXPECT_EQ(code, 504) << name;
+            }
+            EXPECT_EQ(code < 300 ? 200 : code, cut.expected) << name;
+        }
     }
 }
 

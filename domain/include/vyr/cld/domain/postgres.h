@@ -18,12 +18,23 @@
 namespace vyr::cld::domain {
 
 // The database cannot be reached (down, restarting, refusing connections, or the pool stayed
-// busy past its wait). Nothing was committed, unless the connection broke during the commit
-// itself; a server answers 503. The pool replaces lost connections, so the next call after the
-// database is back succeeds without a restart.
+// busy past its wait). Nothing was committed: when the connection broke during a commit, the
+// database is asked afterwards, and a commit it made succeeds (otherwise OutcomeUnknown). A server
+// answers 503. The pool replaces lost connections, so the next call after the database is back
+// succeeds without a restart.
 struct StoreUnavailable : VyrCldapi::Exception {
     explicit StoreUnavailable(const std::string& why)
         : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The store's database is unavailable: " + why)
+    {
+    }
+};
+
+// The connection broke during a write's commit and the database could not be asked afterwards
+// whether it made it: the change may stand or not. A server answers 504; a caller reads before it
+// tries again.
+struct OutcomeUnknown : VyrCldapi::Exception {
+    explicit OutcomeUnknown(const std::string& why)
+        : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The outcome of a write is unknown: " + why)
     {
     }
 };
