@@ -92,6 +92,11 @@ std::span<const Route> routes()
     return table;
 }
 
+bool keyed(const Route& route)
+{
+    return !route.idempotent && route.authenticated && route.op != Op::take_events;
+}
+
 const Route& route(Op op)
 {
     for (const auto& candidate : table) {

@@ -1,4 +1,4 @@
-#include "cutter.h"
+#include "proxies.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -65,20 +66,43 @@ std::string statement(char type, const std::string& payload)
     return text;
 }
 
-} // namespace
-
-CommitCutter::CommitCutter()
+// A listening socket on 127.0.0.1 and a port of its own.
+int listen_on_loopback(unsigned short& port)
 {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 64) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 64) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         throw std::runtime_error("the proxy cannot listen");
     }
-    port_ = ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+int connect_to_loopback(unsigned short port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        return fd;
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return -1;
+}
+
+} // namespace
+
+CommitCutter::CommitCutter()
+{
+    listener_ = listen_on_loopback(port_);
     acceptor_ = std::thread([this] { accept_loop(); });
 }
 
@@ -121,14 +145,7 @@ int CommitCutter::connect_to_database() const
         }
     } else {
         // The test database is on this host: only loopback is reached.
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<unsigned short>(std::stoi(port)));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            return fd;
-        }
+        return connect_to_loopback(static_cast<unsigned short>(std::stoi(port)));
     }
     if (fd >= 0) {
         close(fd);
@@ -237,6 +254,80 @@ void CommitCutter::pump(int client, int server)
             break;
         }
     }
+    close(server);
+}
+
+AnswerDropper::AnswerDropper(unsigned short serverPort, std::string prefix, int drops)
+    : serverPort_(serverPort), prefix_(std::move(prefix)), drops_(drops)
+{
+    listener_ = listen_on_loopback(port_);
+    acceptor_ = std::thread([this] { accept_loop(); });
+}
+
+AnswerDropper::~AnswerDropper()
+{
+    stopping_ = true;
+    acceptor_.join();
+    close(listener_);
+    const std::lock_guard lock(mutex_);
+    for (auto& thread : threads_) {
+        thread.join();
+    }
+}
+
+void AnswerDropper::accept_loop()
+{
+    while (!stopping_) {
+        pollfd waiting{listener_, POLLIN, 0};
+        if (poll(&waiting, 1, 100) <= 0) {
+            continue;
+        }
+        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            continue;
+        }
+        const int server = connect_to_loopback(serverPort_);
+        if (server < 0) {
+            close(client);
+            continue;
+        }
+        const std::lock_guard lock(mutex_);
+        threads_.emplace_back([this, client, server] { pump(client, server); });
+    }
+}
+
+void AnswerDropper::pump(int client, int server)
+{
+    bool dropping = false;
+    bool open = true;
+    while (open && !stopping_) {
+        pollfd waiting[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        if (poll(waiting, 2, 100) <= 0) {
+            continue;
+        }
+        char buffer[65536];
+        if (waiting[1].revents) {
+            const auto got = ::read(server, buffer, sizeof buffer);
+            // A lost answer: the client keeps waiting on an open connection.
+            open = got > 0 && (dropping || write_all(client, buffer, static_cast<std::size_t>(got)));
+        }
+        if (open && waiting[0].revents) {
+            const auto got = ::read(client, buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            // A request's header comes in one piece from the clients of these tests.
+            if (std::string_view(buffer, static_cast<std::size_t>(got)).starts_with(prefix_)) {
+                ++matched_;
+                if (drops_ > 0) {
+                    --drops_;
+                    dropping = true;
+                }
+            }
+            open = write_all(server, buffer, static_cast<std::size_t>(got));
+        }
+    }
+    close(client);
     close(server);
 }
 
