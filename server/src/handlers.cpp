@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cctype>
 #include <cmath>
+#include <random>
 #include <sstream>
 
 namespace vyr::cld::server {
@@ -360,6 +361,12 @@ Reply keyed_act(const Backend& backend, const Limits& limits, domain::Domain& do
         // lost: a later request of the key is answered that the outcome is unknown.
         try {
             keys.answer(userId, request.idempotencyKey, {reply.status, reply.contentType, reply.body});
+            // Now and then, the rows past their time go, so that the table stays small between
+            // runs of gc.
+            thread_local std::minstd_rand chance{std::random_device{}()};
+            if (chance() % 256 == 0) {
+                keys.drop_older_than(notBefore);
+            }
         } catch (const std::exception&) {
         }
     }
