@@ -97,7 +97,8 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
             return refused(400, "The request's target is malformed.");
         }
         out.request =
-            Request{method, nullptr, std::move(page->params), std::move(form->query), {}, {}, page->page, {}, {}, tls, {}};
+            Request{method, nullptr, std::move(page->params), std::move(form->query), {}, {}, page->page, {}, {},
+                    tls, {}};
         out.route = std::string(page->page->pattern);
         out.bodyLimit = web::form_limit;
     } else {

@@ -1,7 +1,7 @@
 // The team server as a process on a real PostgreSQL, reached through the remote client and through
 // raw connections.
-#include "world.h"
 #include "proxies.h"
+#include "world.h"
 #include "../domain/own_cluster.h"
 
 #include "../../remote/src/http.h"
@@ -437,9 +437,9 @@ TEST(TeamServer, ADatabaseRestartedUnderTheServerLosesNoAcknowledgedCommit)
 TEST(TeamServer, AWriteCutAtItsCommitAnswersWhatTheDatabaseDecided)
 {
     CommitCutter cutter;
-    Child server({program, "--database", cutter.conninfo(), "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms",
-                  "1500"},
-                 true);
+    Child server(
+        {program, "--database", cutter.conninfo(), "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms", "1500"},
+        true);
     const auto listening = server.line(30s);
     ASSERT_TRUE(listening && listening->rfind("listening on ", 0) == 0);
     const auto port = static_cast<unsigned short>(std::stoi(listening->substr(listening->rfind(':') + 1)));
@@ -458,7 +458,9 @@ TEST(TeamServer, AWriteCutAtItsCommitAnswersWhatTheDatabaseDecided)
         std::function<int(const std::string&)> act;
         std::function<bool(const std::string&)> stands;
     };
-    const auto committed = [&](const std::string& name) { ASSERT_EQ(direct->commit(world->content(name, name)).code, 201); };
+    const auto committed = [&](const std::string& name) {
+        ASSERT_EQ(direct->commit(world->content(name, name)).code, 201);
+    };
     const std::vector<Operation> operations{
         {"lock", committed, [&](const std::string& name) { return anna->lock(space, name).code; },
          [&](const std::string& name) { return lock_holder(name) == "anna"; }},
