@@ -20,7 +20,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 6> migrations{
+constexpr std::array<const char*, 7> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -118,6 +118,13 @@ ALTER TABLE blob_chunks ADD PRIMARY KEY(owner, hash, start);
 ALTER TABLE blob_chunks ADD FOREIGN KEY(owner, hash) REFERENCES blobs(owner, hash) ON DELETE CASCADE;
 CREATE INDEX blobs_whole ON blobs(hash, owner) WHERE whole;
 CREATE INDEX revisions_blob ON revisions(blob);
+)sql",
+    // The requests a client may send again: a key's row is written with the request's change, its
+    // answer (status NULL until then) right after.
+    R"sql(
+CREATE TABLE request_keys(user_id TEXT NOT NULL, key TEXT NOT NULL, created BIGINT NOT NULL, status INTEGER,
+    content_type TEXT, body TEXT, PRIMARY KEY(user_id, key));
+CREATE INDEX request_keys_created ON request_keys(created);
 )sql",
 };
 
@@ -301,6 +308,53 @@ private:
     bool done_ = false;
 };
 
+// The id of the write transaction, when it has one: a transaction that wrote nothing (nor locked a
+// row) has none, and then its outcome cannot matter.
+std::optional<std::string> assigned_xid(pqxx::transaction_base& tx)
+{
+    const auto row = tx.exec("SELECT pg_current_xact_id_if_assigned()")[0];
+    if (row[0].is_null()) {
+        return std::nullopt;
+    }
+    return row[0].as<std::string>();
+}
+
+// The connection broke while a COMMIT was on its way: asks a fresh connection what became of the
+// transaction, when it had an id (a read, or a write that wrote nothing, has none and nothing to
+// lose). Committed returns, so that the operation's answer stands; aborted raises
+// StoreUnavailable (nothing was done); anything else raises OutcomeUnknown. A transaction still
+// in progress is one whose backend has not yet noticed the lost connection: it is asked again for
+// a few seconds.
+void settle_commit(PostgresAccess::State& pool, const std::optional<std::string>& xid, const std::string& why)
+{
+    if (!xid) {
+        return;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    try {
+        pqxx::connection connection(pool.conninfo);
+        for (;;) {
+            pqxx::nontransaction tx(connection);
+            const auto row = tx.exec_params("SELECT pg_xact_status($1::xid8)", *xid)[0];
+            const auto status = row[0].is_null() ? std::string() : row[0].as<std::string>();
+            if (status == "committed") {
+                return;
+            }
+            if (status == "aborted") {
+                throw StoreUnavailable("the connection broke during a commit, which the database did not make");
+            }
+            if (status != "in progress" || std::chrono::steady_clock::now() >= until) {
+                break;
+            }
+            tx.commit();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    } catch (const pqxx::failure&) {
+        // No answer: the outcome stays unknown.
+    }
+    throw OutcomeUnknown("the connection broke during a commit: " + why);
+}
+
 // Runs `body` in one transaction on a pooled connection: a consistent read-only snapshot when it
 // only reads. A write decides on rows it locks (the file it reads, the blob it writes), so that
 // concurrent writers of one row wait for each other and each decides on the row as the one before
@@ -326,25 +380,38 @@ template <class Body> void in_transaction(PostgresPool& pool, bool write, Body&&
     };
     for (;;) {
         Lease lease(state);
+        // The write's transaction id, once it has one, and whether its COMMIT may have been sent:
+        // from then on a broken connection says nothing of what the database decided.
+        std::optional<std::string> xid;
+        bool committing = false;
         try {
             if (write) {
                 Writing tx(lease.connection());
                 body(static_cast<pqxx::transaction_base&>(tx));
+                xid = assigned_xid(tx);
+                committing = true;
                 tx.commit();
             } else {
                 Snapshot tx(lease.connection());
                 body(static_cast<pqxx::transaction_base&>(tx));
+                committing = true;
                 tx.commit();
             }
             return;
         } catch (const pqxx::in_doubt_error& e) {
+            // A read has nothing to commit: what it read stands.
             lease.broken();
-            throw StoreUnavailable(std::string("the connection broke during a commit: ") + e.what());
+            settle_commit(state, xid, e.what());
+            return;
         } catch (const pqxx::statement_completion_unknown& e) {
             lease.broken();
             throw StoreUnavailable(e.what());
         } catch (const pqxx::broken_connection& e) {
             lease.broken();
+            if (committing) {
+                settle_commit(state, xid, e.what());
+                return;
+            }
             if (++broken >= reconnects) {
                 throw StoreUnavailable(e.what());
             }
@@ -760,6 +827,20 @@ private:
     std::string lock_;
 };
 
+} // namespace
+
+struct PostgresRequestKeys::Scope::State {
+    std::string userId, key;
+    Millis created = 0;
+    Millis notBefore = 0;
+    bool recorded = false;
+};
+
+namespace {
+
+// The request key of the request this thread serves, while it has one.
+thread_local PostgresRequestKeys::Scope::State* requestKey = nullptr;
+
 class PostgresStore final : public MetadataStore {
 public:
     explicit PostgresStore(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
@@ -770,10 +851,25 @@ public:
 private:
     void run(const std::function<void(Records&)>& body, bool write)
     {
+        // The request's key goes with its first write, and stands only if that write commits. The
+        // row is written first: a concurrent request of the same key waits for this one to end.
+        auto* key = write && requestKey && !requestKey->recorded ? requestKey : nullptr;
         in_transaction(*pool_, write, [&](pqxx::transaction_base& tx) {
+            // A row past its time is the key's no more: it is taken over.
+            if (key && tx.exec_params("INSERT INTO request_keys(user_id, key, created) VALUES($1, $2, $3) "
+                                      "ON CONFLICT(user_id, key) DO UPDATE SET created = excluded.created, "
+                                      "status = NULL, content_type = NULL, body = NULL "
+                                      "WHERE request_keys.created < $4",
+                                      key->userId, key->key, key->created, key->notBefore)
+                               .affected_rows() == 0) {
+                throw RequestKeyTaken{};
+            }
             PostgresRecords records(tx, write);
             body(records);
         });
+        if (key) {
+            key->recorded = true;
+        }
     }
 
     std::shared_ptr<PostgresPool> pool_;
@@ -1048,6 +1144,61 @@ int migrate_postgres(const std::string& url, std::optional<int> upTo)
 int postgres_schema_version()
 {
     return static_cast<int>(migrations.size());
+}
+
+PostgresRequestKeys::PostgresRequestKeys(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
+
+std::optional<PostgresRequestKeys::Stored> PostgresRequestKeys::find(const std::string& userId, const std::string& key,
+                                                                     Millis notBefore)
+{
+    std::optional<Stored> out;
+    in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+        out = first<Stored>(
+            tx.exec_params("SELECT status, content_type, body FROM request_keys WHERE user_id = $1 AND key = $2 AND "
+                           "created >= $3",
+                           userId, key, notBefore),
+            [](const pqxx::row& r) {
+                return Stored{r[0].is_null() ? std::nullopt : std::optional<int>(r[0].as<int>()), text(r[1]),
+                              text(r[2])};
+            });
+    });
+    return out;
+}
+
+void PostgresRequestKeys::answer(const std::string& userId, const std::string& key, const Stored& stored)
+{
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        tx.exec_params("UPDATE request_keys SET status = $3, content_type = $4, body = $5 WHERE user_id = $1 AND "
+                       "key = $2",
+                       userId, key, stored.status.value_or(0), stored.contentType, stored.body);
+    });
+}
+
+std::int64_t PostgresRequestKeys::drop_older_than(Millis before)
+{
+    std::int64_t dropped = 0;
+    in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+        dropped = static_cast<std::int64_t>(
+            tx.exec_params("DELETE FROM request_keys WHERE created < $1", before).affected_rows());
+    });
+    return dropped;
+}
+
+PostgresRequestKeys::Scope::Scope(std::string userId, std::string key, Millis now, Millis notBefore)
+    : state_(std::make_unique<State>(State{std::move(userId), std::move(key), now, notBefore, false})),
+      previous_(requestKey)
+{
+    requestKey = state_.get();
+}
+
+PostgresRequestKeys::Scope::~Scope()
+{
+    requestKey = previous_;
+}
+
+bool PostgresRequestKeys::Scope::recorded() const
+{
+    return state_->recorded;
 }
 
 std::shared_ptr<MetadataStore> postgres_store(std::shared_ptr<PostgresPool> pool)

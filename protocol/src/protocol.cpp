@@ -92,6 +92,11 @@ std::span<const Route> routes()
     return table;
 }
 
+bool keyed(const Route& route)
+{
+    return !route.idempotent && route.authenticated && route.op != Op::take_events;
+}
+
 const Route& route(Op op)
 {
     for (const auto& candidate : table) {
@@ -354,6 +359,7 @@ std::string_view title(int status)
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
     case 507: return "Insufficient Storage";
     default: return status < 300 ? "OK" : "Error";
     }

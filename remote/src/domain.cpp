@@ -311,8 +311,10 @@ private:
     {
         const auto& route = protocol::route(op);
         const auto text = body.is_null() ? std::string{} : body.dump();
+        // One key for every attempt of this call.
+        const auto key = protocol::keyed(route) ? new_idempotency_key() : std::string();
         return http_.send(route.method, target, text, body.is_null() ? std::string_view{} : protocol::json_type,
-                          route.idempotent);
+                          route.idempotent, key);
     }
 
     void fetch_user() const

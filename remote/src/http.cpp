@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <random>
 #include <thread>
 
 namespace vyr::cld::remote {
@@ -85,8 +87,22 @@ void Http::release(Handle* handle)
     idle_.push_back(handle);
 }
 
+std::string new_idempotency_key()
+{
+    thread_local std::random_device source;
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (int word = 0; word < 4; ++word) {
+        auto bits = static_cast<std::uint32_t>(source());
+        for (int digit = 0; digit < 8; ++digit, bits >>= 4) {
+            out += digits[bits & 0xf];
+        }
+    }
+    return out;
+}
+
 HttpResponse Http::send(std::string_view method, const std::string& target, std::string_view body,
-                        std::string_view contentType, bool idempotent)
+                        std::string_view contentType, bool idempotent, std::string_view idempotencyKey)
 {
     auto* handle = acquire();
     struct Release {
@@ -107,6 +123,12 @@ HttpResponse Http::send(std::string_view method, const std::string& target, std:
     headers = curl_slist_append(headers, "Accept: application/json, application/problem+json, */*");
     if (!contentType.empty()) {
         headers = curl_slist_append(headers, ("Content-Type: " + std::string(contentType)).c_str());
+    }
+    if (!idempotencyKey.empty()) {
+        // The server answers a repeat of the key as it answered the first: sending it again is safe.
+        headers = curl_slist_append(
+            headers, (std::string(protocol::idempotency_key_header) + ": " + std::string(idempotencyKey)).c_str());
+        idempotent = true;
     }
     struct Free {
         curl_slist* list;

@@ -21,6 +21,9 @@ struct HttpResponse {
 
 // Requests to one server on reused connections: one libcurl handle per request in flight, kept
 // for the next, so that keep-alive spans the calls of many threads.
+// A new idempotency key: 128 random bits in hex.
+std::string new_idempotency_key();
+
 class Http {
 public:
     explicit Http(Connection connection);
@@ -29,9 +32,12 @@ public:
     Http& operator=(const Http&) = delete;
 
     // `target` is the path and query. An idempotent request is sent again after a failure of the
-    // network or a 503; any other only when the connection was never made, so it never acts twice.
+    // network or a 503, and so is one that carries an idempotency key (the same on every attempt),
+    // which the server acts on once; any other only when the connection was never made, so it
+    // never acts twice.
     HttpResponse send(std::string_view method, const std::string& target, std::string_view body = {},
-                      std::string_view contentType = {}, bool idempotent = true);
+                      std::string_view contentType = {}, bool idempotent = true,
+                      std::string_view idempotencyKey = {});
 
 private:
     struct Handle;

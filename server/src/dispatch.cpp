@@ -81,7 +81,7 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
         if (names_nothing(found->params)) {
             return refused(404, "No such resource.", true);
         }
-        out.request = Request{method, found->route, found->params, target->query, {}, {}, nullptr, {}, {}, tls};
+        out.request = Request{method, found->route, found->params, target->query, {}, {}, nullptr, {}, {}, tls, {}};
         out.route = std::string(found->route->pattern);
         out.bodyLimit = found->route->bodyLimit;
     } else if (auto page = web::find_page(method, target->path)) {
@@ -97,7 +97,8 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
             return refused(400, "The request's target is malformed.");
         }
         out.request =
-            Request{method, nullptr, std::move(page->params), std::move(form->query), {}, {}, page->page, {}, {}, tls};
+            Request{method, nullptr, std::move(page->params), std::move(form->query), {}, {}, page->page, {}, {},
+                    tls, {}};
         out.route = std::string(page->page->pattern);
         out.bodyLimit = web::form_limit;
     } else {
@@ -108,6 +109,11 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
     }
     if (const auto authorization = header.find(http::field::authorization); authorization != header.end()) {
         out.request.authorization = std::string(authorization->value());
+    }
+    const auto keyHeader = protocol::idempotency_key_header;
+    if (const auto key = header.find(boost::beast::string_view(keyHeader.data(), keyHeader.size()));
+        key != header.end()) {
+        out.request.idempotencyKey = std::string(key->value());
     }
     if (const auto cookie = header.find(http::field::cookie); cookie != header.end()) {
         out.request.cookie = std::string(cookie->value());

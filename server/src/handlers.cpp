@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cmath>
+#include <random>
 #include <sstream>
 
 namespace vyr::cld::server {
@@ -309,6 +311,68 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
     throw Refused{404, "No such route."};
 }
 
+// Neither "done" nor "nothing was done" would be true: a client must read before it retries.
+Reply outcome_unknown()
+{
+    return problem_reply(504, "The outcome is unknown: read before you retry.");
+}
+
+bool sound_key(const std::string& key)
+{
+    return !key.empty() && key.size() <= protocol::idempotency_key_limit &&
+           std::all_of(key.begin(), key.end(), [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_'; });
+}
+
+Reply stored_reply(const domain::PostgresRequestKeys::Stored& stored)
+{
+    if (!stored.status) {
+        // The first request's change stands, its answer was lost with the process that made it.
+        return outcome_unknown();
+    }
+    return {*stored.status, stored.contentType, stored.body, {}, {}, {}};
+}
+
+// A request the client may send again: the first one of a key acts, and its key's row commits with
+// its change; a later one of the key answers as the first did, without acting.
+Reply keyed_act(const Backend& backend, const Limits& limits, domain::Domain& domain, const Request& request,
+                const std::string& userId)
+{
+    if (!sound_key(request.idempotencyKey)) {
+        throw Refused{400, "An Idempotency-Key is 1 to 64 letters, digits, '-' or '_'."};
+    }
+    auto& keys = *backend.requestKeys;
+    const auto notBefore = backend.now() - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               request_key_lifetime)
+                                               .count();
+    if (const auto stored = keys.find(userId, request.idempotencyKey, notBefore)) {
+        return stored_reply(*stored);
+    }
+    const domain::PostgresRequestKeys::Scope scope(userId, request.idempotencyKey, backend.now(), notBefore);
+    Reply reply;
+    try {
+        reply = act(backend, limits, domain, request);
+    } catch (const domain::RequestKeyTaken&) {
+        // A request of the same key acted while this one ran.
+        const auto stored = keys.find(userId, request.idempotencyKey, notBefore);
+        return stored ? stored_reply(*stored) : outcome_unknown();
+    }
+    if (scope.recorded()) {
+        // When this second write fails, the row says that the change was made and its answer
+        // lost: a later request of the key is answered that the outcome is unknown.
+        try {
+            keys.answer(userId, request.idempotencyKey, {reply.status, reply.contentType, reply.body});
+            // Now and then, the rows past their time go, so that the table stays small between
+            // runs of gc.
+            thread_local std::minstd_rand chance{std::random_device{}()};
+            if (chance() % 256 == 0) {
+                keys.drop_older_than(notBefore);
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    return reply;
+}
+
 std::optional<std::string> bearer(const std::string& authorization)
 {
     static constexpr std::string_view scheme = "Bearer ";
@@ -344,6 +408,9 @@ Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limit
             return reply;
         }
         const auto domain = domain::store_domain(backend.store, *user, backend.now);
+        if (backend.requestKeys && !request.idempotencyKey.empty() && protocol::keyed(*request.route)) {
+            return keyed_act(backend, limits, *domain, request, user->id);
+        }
         return act(backend, limits, *domain, request);
     } catch (const Refused& refused) {
         return problem_reply(refused.status, refused.detail);
@@ -356,6 +423,8 @@ Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limit
         return problem_reply(400, "The body lacks a field or holds one of the wrong type.");
     } catch (const std::invalid_argument&) {
         return problem_reply(400, "The body holds a value out of range.");
+    } catch (const domain::OutcomeUnknown&) {
+        return outcome_unknown();
     } catch (const domain::StoreUnavailable&) {
         return problem_reply(503, "The store's database is unavailable; try again later.");
     } catch (const domain::StoreFull&) {

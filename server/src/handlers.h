@@ -30,6 +30,8 @@ struct Request {
     const web::Page* page = nullptr;
     std::string cookie, contentType;
     bool tls = false;
+    // A keyed request's key, as the client sent it.
+    std::string idempotencyKey;
 };
 
 // A body too large to hold: its chunks, read one at a time as the connection takes them.

@@ -186,7 +186,8 @@ int main(int argc, char** argv)
                                     [pool] {
                                         const auto stats = pool->stats();
                                         return std::pair{stats.inUse, stats.size};
-                                    }};
+                                    },
+                                    std::make_shared<domain::PostgresRequestKeys>(pool)};
             server::Server server(settings, std::move(backend));
             // A line a supervisor (or a test) reads to learn the port taken.
             std::cout << "listening on " << address << ':' << server.port() << std::endl;
@@ -200,7 +201,9 @@ int main(int argc, char** argv)
         if (gc->parsed()) {
             const auto before = std::chrono::system_clock::now() - duration_of(olderThan);
             const auto dropped = domain::postgres_blobs(pool)->drop_unfinished(domain::to_millis(before));
-            out = {{"dropped", dropped}};
+            const auto keys = domain::PostgresRequestKeys(pool).drop_older_than(
+                domain::to_millis(std::chrono::system_clock::now() - server::request_key_lifetime));
+            out = {{"dropped", dropped}, {"requestKeys", keys}};
             if (!json) {
                 std::cout << "dropped " << dropped << " unfinished uploads\n";
             }

@@ -1,5 +1,6 @@
 // The team server as a process on a real PostgreSQL, reached through the remote client and through
 // raw connections.
+#include "proxies.h"
 #include "world.h"
 #include "../domain/own_cluster.h"
 
@@ -17,11 +18,17 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <latch>
 #include <mutex>
 #include <random>
 #include <set>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vyr::cld::test {
 namespace {
@@ -424,6 +431,164 @@ TEST(TeamServer, ADatabaseRestartedUnderTheServerLosesNoAcknowledgedCommit)
     }
 }
 
+// The connection to the database broken at a write's COMMIT: the server answers what the database
+// decided, asking it afterwards. A success means the change stands, 503 that it does not, and the
+// outcome-unknown answer (504, when the database cannot be asked) may mean either.
+TEST(TeamServer, AWriteCutAtItsCommitAnswersWhatTheDatabaseDecided)
+{
+    CommitCutter cutter;
+    Child server(
+        {program, "--database", cutter.conninfo(), "serve", "--listen", "127.0.0.1:0", "--read-timeout-ms", "1500"},
+        true);
+    const auto listening = server.line(30s);
+    ASSERT_TRUE(listening && listening->rfind("listening on ", 0) == 0);
+    const auto port = static_cast<unsigned short>(std::stoi(listening->substr(listening->rfind(':') + 1)));
+    auto anna = remote::remote_domain(world->connection("anna", port));
+    auto direct = world->domain("anna");
+    auto bob = world->domain("bob");
+    const auto& space = world->spaceId;
+    const auto lock_holder = [&](const std::string& name) {
+        const auto file = direct->file(space, name);
+        return file.value.lock ? file.value.lock->holder.id : std::string();
+    };
+
+    struct Operation {
+        const char* what;
+        std::function<void(const std::string&)> prepare;
+        std::function<int(const std::string&)> act;
+        std::function<bool(const std::string&)> stands;
+    };
+    const auto committed = [&](const std::string& name) {
+        ASSERT_EQ(direct->commit(world->content(name, name)).code, 201);
+    };
+    const std::vector<Operation> operations{
+        {"lock", committed, [&](const std::string& name) { return anna->lock(space, name).code; },
+         [&](const std::string& name) { return lock_holder(name) == "anna"; }},
+        {"unlock",
+         [&](const std::string& name) {
+             committed(name);
+             ASSERT_EQ(direct->lock(space, name).code, 200);
+         },
+         [&](const std::string& name) { return anna->unlock(space, name); },
+         [&](const std::string& name) { return lock_holder(name).empty(); }},
+        {"forced unlock",
+         [&](const std::string& name) {
+             committed(name);
+             ASSERT_EQ(bob->lock(space, name).code, 200);
+         },
+         [&](const std::string& name) { return anna->unlock_forced(space, name); },
+         [&](const std::string& name) { return lock_holder(name).empty(); }},
+        {"commit", [](const std::string&) {},
+         [&](const std::string& name) { return anna->commit(world->content(name, name)).code; },
+         [&](const std::string& name) { return direct->file(space, name).code == 200; }},
+        {"delete", committed, [&](const std::string& name) { return anna->remove(space, name).code; },
+         [&](const std::string& name) { return direct->file(space, name).code == 404; }},
+        {"rename", committed, [&](const std::string& name) { return anna->rename(space, name, name + ".moved").code; },
+         [&](const std::string& name) { return direct->file(space, name + ".moved").code == 200; }},
+    };
+    struct Cut {
+        const char* what;
+        CommitCutter::Mode mode;
+        int expected; // the class of answer the database's decision calls for
+    } cuts[] = {
+        {"after", CommitCutter::Mode::after, 200},
+        {"instead", CommitCutter::Mode::instead, protocol::unavailable},
+        {"silenced", CommitCutter::Mode::afterSilenced, 504},
+    };
+    for (const auto& cut : cuts) {
+        for (const auto& operation : operations) {
+            const auto name = std::string("cut/") + cut.what + "/" + operation.what + ".txt";
+            operation.prepare(name);
+            const auto before = cutter.cuts();
+            cutter.set(cut.mode);
+            const auto code = operation.act(name);
+            cutter.set(CommitCutter::Mode::pass);
+            EXPECT_GT(cutter.cuts(), before) << name;
+            const bool stands = operation.stands(name);
+            if (code < 300) {
+                EXPECT_TRUE(stands) << name << " answered " << code;
+            } else if (code == protocol::unavailable) {
+                EXPECT_FALSE(stands) << name << " answered 503";
+            } else {
+                EXPECT_EQ(code, 504) << name;
+            }
+            EXPECT_EQ(code < 300 ? 200 : code, cut.expected) << name;
+        }
+    }
+}
+
+// A keyed write sent again (by a client that never saw the first answer) is answered as the first
+// was and acts once; another key is another request, and a malformed key is refused.
+TEST(TeamServer, AKeyedWriteSentAgainAnswersAsTheFirstAndActsOnce)
+{
+    using protocol::Op;
+    const auto keyed = [](const std::string& method, const std::string& target, const std::string& key,
+                          const std::string& body = {}) {
+        return world->request(method + " " + target + " HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " +
+                                  world->tokens.at("anna") + "\r\nIdempotency-Key: " + key +
+                                  "\r\nContent-Type: application/json\r\n",
+                              body);
+    };
+    const auto body_of = [](const std::string& response) { return response.substr(response.find("\r\n\r\n") + 4); };
+    auto anna = world->domain("anna");
+    auto bob = world->domain("bob");
+    const auto& space = world->spaceId;
+
+    ASSERT_EQ(anna->commit(world->content("keyed/held.txt", "held")).code, 201);
+    ASSERT_EQ(bob->lock(space, "keyed/held.txt").code, 200);
+    bob->take_events();
+    const auto commitBody = nlohmann::json(world->content("keyed/commit.txt", "once")).dump();
+    struct Case {
+        const char* what;
+        std::string method, target, body;
+        int status;
+        int otherStatus; // of the same request under another key, on the store as the first left it
+        std::function<void()> actedOnce;
+    } cases[] = {
+        {"commit", "POST", protocol::path(Op::commit, {space}), commitBody, 201, 200,
+         [&] {
+             const auto file = anna->file(space, "keyed/commit.txt");
+             ASSERT_EQ(file.code, 200);
+             EXPECT_EQ(file.value.revision, 1);
+         }},
+        {"forced unlock", "DELETE",
+         protocol::path(Op::unlock, {space}) + protocol::query_string({{"force", "true"}, {"name", "keyed/held.txt"}}),
+         {}, 200, 200, [&] { EXPECT_EQ(bob->take_events().size(), 1u); }},
+    };
+    for (const auto& c : cases) {
+        const auto key = std::string("key-") + c.what[0] + "-" + std::to_string(getpid());
+        const auto first = keyed(c.method, c.target, key, c.body);
+        const auto again = keyed(c.method, c.target, key, c.body);
+        EXPECT_EQ(status_of(first), c.status) << c.what << first;
+        EXPECT_EQ(status_of(again), c.status) << c.what << again;
+        EXPECT_EQ(body_of(again), body_of(first)) << c.what;
+        c.actedOnce();
+        EXPECT_EQ(status_of(keyed(c.method, c.target, key + "-other", c.body)), c.otherStatus) << c.what;
+    }
+    EXPECT_EQ(status_of(keyed("PUT", protocol::path(Op::lock, {space}) + protocol::query_string({{"name", "x"}}),
+                              "not a key!")),
+              400);
+}
+
+// A write whose answer the network lost is sent again with its key: the server acted once, and the
+// client reports the first outcome.
+TEST(TeamServer, AWriteWhoseAnswerIsLostIsActedOnOnceAndItsFirstOutcomeReported)
+{
+    AnswerDropper dropper(world->server->port, "POST /v1/spaces/", 1);
+    auto connection = world->connection("anna", dropper.port());
+    connection.requestTimeout = 1500ms;
+    connection.attempts = 3;
+    auto anna = remote::remote_domain(connection);
+    const auto commit = world->content("lost/answer.txt", "once");
+    const auto answered = anna->commit(commit);
+    EXPECT_EQ(answered.code, 201); // the first outcome, not the 409 a second commit would meet
+    EXPECT_EQ(dropper.matched(), 2);
+    const auto file = world->domain("anna")->file(world->spaceId, "lost/answer.txt");
+    ASSERT_EQ(file.code, 200);
+    EXPECT_EQ(answered.value.id, file.value.id);
+    EXPECT_EQ(file.value.revision, 1);
+}
+
 // An upload abandoned for longer than asked is dropped with its chunks; a recent one and whole
 // blobs stay; a duration that is not one is refused.
 TEST(TeamServer, GcDropsOnlyUploadsAbandonedLongerThanAsked)
@@ -558,6 +723,32 @@ TEST(TeamServer, TheRemoteServiceOpensOnlyForATokenTheServerTakes)
             EXPECT_THROW(static_cast<void>(remote::open_service(options)), VyrCldapi::Exception) << row.what;
         }
     }
+}
+
+// A server that takes the connection and never answers holds no call past the request time-out
+// (for each attempt): the call answers 503.
+TEST(TeamServer, AServerThatNeverAnswersHoldsNoCallPastItsTimeOut)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 16), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    auto connection = world->connection("anna", ntohs(address.sin_port));
+    connection.requestTimeout = 400ms;
+    connection.attempts = 2;
+    auto silent = remote::remote_domain(connection);
+    const auto started = std::chrono::steady_clock::now();
+    auto lock = std::async(std::launch::async, [&] { return silent->lock(world->spaceId, "silent.txt").code; });
+    const bool ended = lock.wait_for(10s) == std::future_status::ready;
+    // Closing the socket resets the connections it holds, which ends a call that hung.
+    close(listener);
+    ASSERT_TRUE(ended) << "the call outlived its time-out";
+    EXPECT_EQ(lock.get(), protocol::unavailable);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
 }
 
 TEST(TeamServer, AnUnreachableServerIsAResponseCode)

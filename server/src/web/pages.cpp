@@ -724,6 +724,8 @@ Reply handle_page(const Backend& backend, const Request& request)
         return request.page->serve(c);
     } catch (const Refused& refused) {
         return error_page(c, refused.status, refused.message);
+    } catch (const domain::OutcomeUnknown&) {
+        return error_page(c, 504, "The outcome is unknown: look before you try again.");
     } catch (const domain::StoreUnavailable&) {
         return error_page(c, 503, "The store's database is unavailable; try again later.");
     } catch (const std::exception&) {

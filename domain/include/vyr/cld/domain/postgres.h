@@ -18,12 +18,23 @@
 namespace vyr::cld::domain {
 
 // The database cannot be reached (down, restarting, refusing connections, or the pool stayed
-// busy past its wait). Nothing was committed, unless the connection broke during the commit
-// itself; a server answers 503. The pool replaces lost connections, so the next call after the
-// database is back succeeds without a restart.
+// busy past its wait). Nothing was committed: when the connection broke during a commit, the
+// database is asked afterwards, and a commit it made succeeds (otherwise OutcomeUnknown). A server
+// answers 503. The pool replaces lost connections, so the next call after the database is back
+// succeeds without a restart.
 struct StoreUnavailable : VyrCldapi::Exception {
     explicit StoreUnavailable(const std::string& why)
         : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The store's database is unavailable: " + why)
+    {
+    }
+};
+
+// The connection broke during a write's commit and the database could not be asked afterwards
+// whether it made it: the change may stand or not. A server answers 504; a caller reads before it
+// tries again.
+struct OutcomeUnknown : VyrCldapi::Exception {
+    explicit OutcomeUnknown(const std::string& why)
+        : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "The outcome of a write is unknown: " + why)
     {
     }
 };
@@ -121,6 +132,57 @@ public:
 
 private:
     std::shared_ptr<PostgresPool> pool_;
+};
+
+// The requests a client may send again without acting twice, known by their user and the key the
+// client chose (the same on every attempt of one call). The key's row is written in the same
+// transaction as the request's change, so that both stand or neither does; the answer follows in
+// a second short write. Rows are kept for a bounded time.
+class PostgresRequestKeys {
+public:
+    struct Stored {
+        std::optional<int> status; // nothing: the change was made, its answer was never stored
+        std::string contentType;
+        std::string body;
+    };
+
+    explicit PostgresRequestKeys(std::shared_ptr<PostgresPool> pool);
+
+    // An earlier request's row of this key made at or after `notBefore`; an older one is ignored.
+    std::optional<Stored> find(const std::string& userId, const std::string& key, Millis notBefore);
+    void answer(const std::string& userId, const std::string& key, const Stored& stored);
+    // Drops the rows made before `before`; answers how many.
+    std::int64_t drop_older_than(Millis before);
+
+    // While a scope lives on a thread, the first write transaction of the metadata store (on any
+    // pool) on that thread records the key's row before its COMMIT. A write that finds the key
+    // taken (a request of the same key acted meanwhile) raises RequestKeyTaken and changes nothing.
+    class Scope {
+    public:
+        // A row of the key made before `notBefore` is taken over.
+        Scope(std::string userId, std::string key, Millis now, Millis notBefore);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+        // Whether a write committed with the key's row.
+        [[nodiscard]] bool recorded() const;
+
+        struct State;
+
+    private:
+        std::unique_ptr<State> state_;
+        State* previous_;
+    };
+
+private:
+    std::shared_ptr<PostgresPool> pool_;
+};
+
+struct RequestKeyTaken : VyrCldapi::Exception {
+    RequestKeyTaken()
+        : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "A request of the same key acted meanwhile.")
+    {
+    }
 };
 
 // The metadata store on the pool. The working folders' records are not kept here.

@@ -45,6 +45,9 @@ struct Route {
 
 std::span<const Route> routes();
 const Route& route(Op op);
+// Whether a request of the route may carry an idempotency key: every one that acts and is not
+// idempotent, except taking events, whose answer is what it handed over.
+bool keyed(const Route& route);
 
 struct Match {
     const Route* route = nullptr;
@@ -81,6 +84,10 @@ std::string query_string(const std::map<std::string, std::string>& query);
 inline constexpr std::string_view blob_size_header = "Blob-Size";
 inline constexpr std::string_view upload_offset_header = "Upload-Offset";
 inline constexpr std::string_view request_id_header = "X-Request-Id";
+// A key the client chose for one call of a route that acts and is not idempotent, the same on
+// every attempt: the server acts on the first and answers the others as it answered it.
+inline constexpr std::string_view idempotency_key_header = "Idempotency-Key";
+inline constexpr std::size_t idempotency_key_limit = 64;
 
 // The service could not be reached or could not reach its database: no operation was decided.
 inline constexpr int unavailable = 503;

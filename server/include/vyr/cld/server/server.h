@@ -13,6 +13,10 @@
 // The team service's HTTP server: each request is authenticated by its bearer token and acts
 // through the domain operations for that token's user. It keeps nothing between requests, so any
 // number of processes may serve one database.
+namespace vyr::cld::domain {
+class PostgresRequestKeys;
+}
+
 namespace vyr::cld::server {
 
 struct Backend {
@@ -22,7 +26,12 @@ struct Backend {
     std::function<domain::Millis()> now;
     // Database connections lent out and the pool's size, for /metrics; nothing when unset.
     std::function<std::pair<int, int>()> poolUse;
+    // The answers of keyed requests; without it a key is ignored.
+    std::shared_ptr<domain::PostgresRequestKeys> requestKeys;
 };
+
+// How long the answer of a keyed request is kept for a client that sends it again.
+inline constexpr std::chrono::hours request_key_lifetime{24};
 
 struct Limits {
     std::size_t headerBytes = 16 * 1024;
