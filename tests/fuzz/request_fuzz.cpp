@@ -164,7 +164,7 @@ struct Fixture {
             file.size = static_cast<std::int64_t>(content.size());
             records.put_revision(file, "plan.dwg", anna.id, 0);
         });
-        backend = {store, blobs, std::make_shared<FixedAccounts>(), [] { return domain::Millis{1765193000000}; }, {}};
+        backend = {store, blobs, std::make_shared<FixedAccounts>(), [] { return domain::Millis{1765193000000}; }, {}, {}};
     }
 };
 
