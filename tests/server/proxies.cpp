@@ -100,16 +100,22 @@ int connect_to_loopback(unsigned short port)
 
 } // namespace
 
-CommitCutter::CommitCutter()
+Proxy::Proxy()
 {
     listener_ = listen_on_loopback(port_);
+}
+
+void Proxy::start()
+{
     acceptor_ = std::thread([this] { accept_loop(); });
 }
 
-CommitCutter::~CommitCutter()
+void Proxy::stop()
 {
     stopping_ = true;
-    acceptor_.join();
+    if (acceptor_.joinable()) {
+        acceptor_.join();
+    }
     close(listener_);
     const std::lock_guard lock(mutex_);
     for (auto& thread : threads_) {
@@ -117,10 +123,41 @@ CommitCutter::~CommitCutter()
     }
 }
 
+void Proxy::accept_loop()
+{
+    while (!stopping_) {
+        pollfd waiting{listener_, POLLIN, 0};
+        if (poll(&waiting, 1, 100) <= 0) {
+            continue;
+        }
+        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            continue;
+        }
+        const int server = connect_upstream();
+        if (server < 0) {
+            close(client);
+            continue;
+        }
+        const std::lock_guard lock(mutex_);
+        threads_.emplace_back([this, client, server] { pump(client, server); });
+    }
+}
+
+CommitCutter::CommitCutter()
+{
+    start();
+}
+
+CommitCutter::~CommitCutter()
+{
+    stop();
+}
+
 std::string CommitCutter::conninfo() const
 {
     // In plain text, so that the proxy reads the statements.
-    return "host=127.0.0.1 port=" + std::to_string(port_) + " sslmode=disable gssencmode=disable";
+    return "host=127.0.0.1 port=" + std::to_string(port()) + " sslmode=disable gssencmode=disable";
 }
 
 void CommitCutter::set(Mode mode)
@@ -129,8 +166,11 @@ void CommitCutter::set(Mode mode)
     mode_ = mode;
 }
 
-int CommitCutter::connect_to_database() const
+int CommitCutter::connect_upstream()
 {
+    if (silenced_) {
+        return -1;
+    }
     const auto host = environment("PGHOST", "/var/run/postgresql");
     const auto port = environment("PGPORT", "5432");
     int fd = -1;
@@ -153,27 +193,6 @@ int CommitCutter::connect_to_database() const
     return -1;
 }
 
-void CommitCutter::accept_loop()
-{
-    while (!stopping_) {
-        pollfd waiting{listener_, POLLIN, 0};
-        if (poll(&waiting, 1, 100) <= 0) {
-            continue;
-        }
-        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
-            continue;
-        }
-        const int server = silenced_ ? -1 : connect_to_database();
-        if (server < 0) {
-            close(client);
-            continue;
-        }
-        const std::lock_guard lock(mutex_);
-        threads_.emplace_back([this, client, server] { pump(client, server); });
-    }
-}
-
 void CommitCutter::pump(int client, int server)
 {
     // The client's bytes are forwarded message by message, so that a COMMIT is seen whole; the
@@ -182,7 +201,7 @@ void CommitCutter::pump(int client, int server)
     bool started = false;
     bool readOnly = false;
     bool open = true;
-    while (open && !stopping_) {
+    while (open && !stopping()) {
         pollfd waiting[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
         if (poll(waiting, 2, 100) <= 0) {
             continue;
@@ -260,47 +279,24 @@ void CommitCutter::pump(int client, int server)
 AnswerDropper::AnswerDropper(unsigned short serverPort, std::string prefix, int drops)
     : serverPort_(serverPort), prefix_(std::move(prefix)), drops_(drops)
 {
-    listener_ = listen_on_loopback(port_);
-    acceptor_ = std::thread([this] { accept_loop(); });
+    start();
 }
 
 AnswerDropper::~AnswerDropper()
 {
-    stopping_ = true;
-    acceptor_.join();
-    close(listener_);
-    const std::lock_guard lock(mutex_);
-    for (auto& thread : threads_) {
-        thread.join();
-    }
+    stop();
 }
 
-void AnswerDropper::accept_loop()
+int AnswerDropper::connect_upstream()
 {
-    while (!stopping_) {
-        pollfd waiting{listener_, POLLIN, 0};
-        if (poll(&waiting, 1, 100) <= 0) {
-            continue;
-        }
-        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
-            continue;
-        }
-        const int server = connect_to_loopback(serverPort_);
-        if (server < 0) {
-            close(client);
-            continue;
-        }
-        const std::lock_guard lock(mutex_);
-        threads_.emplace_back([this, client, server] { pump(client, server); });
-    }
+    return connect_to_loopback(serverPort_);
 }
 
 void AnswerDropper::pump(int client, int server)
 {
     bool dropping = false;
     bool open = true;
-    while (open && !stopping_) {
+    while (open && !stopping()) {
         pollfd waiting[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
         if (poll(waiting, 2, 100) <= 0) {
             continue;
