@@ -1,5 +1,6 @@
 #include "http.h"
 
+#include <vyr/cld/domain/names.h>
 #include <vyr/cld/domain/not_served.h>
 #include <vyr/cld/protocol/protocol.h>
 
@@ -312,7 +313,7 @@ private:
         const auto& route = protocol::route(op);
         const auto text = body.is_null() ? std::string{} : body.dump();
         // One key for every attempt of this call.
-        const auto key = protocol::keyed(route) ? new_idempotency_key() : std::string();
+        const auto key = protocol::keyed(route) ? domain::random_hex(16) : std::string();
         return http_.send(route.method, target, text, body.is_null() ? std::string_view{} : protocol::json_type,
                           route.idempotent, key);
     }

@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
-#include <random>
 #include <thread>
 
 namespace vyr::cld::remote {
@@ -85,20 +83,6 @@ void Http::release(Handle* handle)
 {
     const std::lock_guard lock(mutex_);
     idle_.push_back(handle);
-}
-
-std::string new_idempotency_key()
-{
-    thread_local std::random_device source;
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (int word = 0; word < 4; ++word) {
-        auto bits = static_cast<std::uint32_t>(source());
-        for (int digit = 0; digit < 8; ++digit, bits >>= 4) {
-            out += digits[bits & 0xf];
-        }
-    }
-    return out;
 }
 
 HttpResponse Http::send(std::string_view method, const std::string& target, std::string_view body,

@@ -21,9 +21,6 @@ struct HttpResponse {
 
 // Requests to one server on reused connections: one libcurl handle per request in flight, kept
 // for the next, so that keep-alive spans the calls of many threads.
-// A new idempotency key: 128 random bits in hex.
-std::string new_idempotency_key();
-
 class Http {
 public:
     explicit Http(Connection connection);
