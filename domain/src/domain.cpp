@@ -609,14 +609,15 @@ private:
     // name differs only by case (two such names cannot live side by side on every host).
     static FileRow live(Records& records, const std::string& spaceId, const Name& name)
     {
-        auto file = records.file(spaceId, name.key);
-        if (!file || file->deleted) {
-            throw Refusal{not_found};
-        }
-        if (file->path != name.relative) {
+        const auto file = records.file(spaceId, name.key);
+        auto answer = live_file(file ? &*file : nullptr, name);
+        if (answer.code == bad_request) {
             throw UnsafePath{};
         }
-        return std::move(*file);
+        if (answer.code != ok) {
+            throw Refusal{answer.code};
+        }
+        return std::move(answer.value);
     }
 
     int release(const std::string& spaceId, const std::string& name, bool anybodys)
@@ -673,6 +674,17 @@ std::string_view viewer_status_name(ViewerStatus status)
     case ViewerStatus::Success: return "Success";
     }
     return "Failed";
+}
+
+Answer<FileRow> live_file(const FileRow* row, const Name& name)
+{
+    if (!row || row->deleted) {
+        return {not_found, {}};
+    }
+    if (row->path != name.relative) {
+        return {bad_request, {}};
+    }
+    return {ok, *row};
 }
 
 std::unique_ptr<Domain> store_domain(std::shared_ptr<MetadataStore> store, UserRow user, std::function<Millis()> now)

@@ -523,14 +523,7 @@ constexpr std::size_t listed_after = 3;
 domain::Answer<FileRow> looked_up(const std::unordered_map<std::string, FileRow>& live, const domain::Name& name)
 {
     const auto found = live.find(name.key);
-    if (found == live.end()) {
-        return {not_found, {}};
-    }
-    // Another file's name differing only by case: the store refuses it as a name.
-    if (found->second.path != name.relative) {
-        return {bad_request, {}};
-    }
-    return {ok, found->second};
+    return domain::live_file(found == live.end() ? nullptr : &found->second, name);
 }
 
 } // namespace

@@ -62,6 +62,10 @@ struct SpaceEntry {
     RevisionRow current;
 };
 
+// What the store answers when asked for the live file of `name`, given the row its key found
+// (nothing when none): 404 none or deleted; 400 a stored name that differs by case; else 200 with it.
+Answer<FileRow> live_file(const FileRow* row, const Name& name);
+
 // The online viewer's workflow of an update, by its age: scheduled for its first second, in
 // progress until the third, then done.
 enum class ViewerStatus { Scheduled, InProgress, Success };
