@@ -43,22 +43,23 @@ Unrouted method_refused(std::string_view path, std::string_view detail)
     return out;
 }
 
-// An id that is not UTF-8, or holds NUL, names nothing the store could hold: unknown, as any other
-// unknown id, before a handler or a database meets bytes it cannot take.
-bool names_nothing(const std::vector<std::string>& params)
+// Every text of the API is UTF-8 without NUL, ids and queries too.
+bool sound_text(const std::string& text)
 {
-    return std::any_of(params.begin(), params.end(), [](const std::string& param) {
-        return !protocol::is_utf8(param) || param.find('\0') != std::string::npos;
-    });
+    return protocol::is_utf8(text) && text.find('\0') == std::string::npos;
 }
 
-// Every text of the API is UTF-8 without NUL, queries too.
+// An id that is not sound text names nothing the store could hold: unknown, as any other unknown
+// id, before a handler or a database meets bytes it cannot take.
+bool names_nothing(const std::vector<std::string>& params)
+{
+    return !std::all_of(params.begin(), params.end(), sound_text);
+}
+
 bool sound_query(const std::map<std::string, std::string>& query)
 {
-    return std::all_of(query.begin(), query.end(), [](const auto& pair) {
-        return protocol::is_utf8(pair.first) && protocol::is_utf8(pair.second) &&
-               pair.first.find('\0') == std::string::npos && pair.second.find('\0') == std::string::npos;
-    });
+    return std::all_of(query.begin(), query.end(),
+                       [](const auto& pair) { return sound_text(pair.first) && sound_text(pair.second); });
 }
 
 } // namespace
