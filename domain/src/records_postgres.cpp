@@ -3,11 +3,13 @@
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/domain/sha256.h>
 
+#include <libpq-fe.h>
 #include <pqxx/pqxx>
 
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -875,6 +877,118 @@ private:
     std::shared_ptr<PostgresPool> pool_;
 };
 
+// libpqxx 6 reads every value as text: a chunk of content would leave the database as hex, twice
+// its size, to be decoded again here. The statements that carry contents go through libpq itself,
+// on the transaction's own connection, with their bytes binary both ways.
+struct RawConnection : pqxx::largeobject {
+    static PGconn* of(pqxx::transaction_base& tx) { return raw_connection(dynamic_cast<pqxx::dbtransaction&>(tx)); }
+};
+
+// A statement's answer in binary: bytea as its bytes, bigint as 8 bytes in network order.
+class BinaryResult {
+public:
+    explicit BinaryResult(PGresult* result) : result_(result, &PQclear) {}
+
+    [[nodiscard]] ExecStatusType status() const { return PQresultStatus(result_.get()); }
+    [[nodiscard]] std::string sqlstate() const
+    {
+        const char* state = PQresultErrorField(result_.get(), PG_DIAG_SQLSTATE);
+        return state ? state : "";
+    }
+
+    [[nodiscard]] int rows() const { return PQntuples(result_.get()); }
+    [[nodiscard]] bool null(int row, int column) const { return PQgetisnull(result_.get(), row, column) != 0; }
+    [[nodiscard]] std::string_view bytes(int row, int column) const
+    {
+        return {PQgetvalue(result_.get(), row, column),
+                static_cast<std::size_t>(PQgetlength(result_.get(), row, column))};
+    }
+    [[nodiscard]] std::int64_t int8(int row, int column) const
+    {
+        const auto raw = bytes(row, column);
+        if (raw.size() != 8) {
+            throw pqxx::unexpected_rows("not a bigint");
+        }
+        std::uint64_t value = 0;
+        for (const char c : raw) {
+            value = (value << 8) | static_cast<unsigned char>(c);
+        }
+        return static_cast<std::int64_t>(value);
+    }
+
+private:
+    std::unique_ptr<PGresult, decltype(&PQclear)> result_;
+};
+
+// One statement's values: text, except the bytes given as bytes.
+class BinaryStatement {
+public:
+    explicit BinaryStatement(const char* sql) : sql_(sql) {}
+
+    BinaryStatement& text(std::string value)
+    {
+        texts_.push_back(std::move(value));
+        add(texts_.back(), 0);
+        return *this;
+    }
+    BinaryStatement& text(std::int64_t value) { return text(std::to_string(value)); }
+    BinaryStatement& null()
+    {
+        values_.push_back(nullptr);
+        lengths_.push_back(0);
+        formats_.push_back(0);
+        return *this;
+    }
+    // Not copied: the bytes must outlive the statement's run.
+    BinaryStatement& bytes(std::string_view value)
+    {
+        add(value, 1);
+        return *this;
+    }
+
+    // Runs in the transaction; a failure is raised as libpqxx raises it, so that the transaction's
+    // retries and translations apply alike.
+    BinaryResult run(pqxx::transaction_base& tx) const
+    {
+        auto* connection = RawConnection::of(tx);
+        BinaryResult result(PQexecParams(connection, sql_, static_cast<int>(values_.size()), nullptr, values_.data(),
+                                         lengths_.data(), formats_.data(), 1));
+        const auto status = result.status();
+        if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) {
+            return result;
+        }
+        if (PQstatus(connection) != CONNECTION_OK) {
+            throw pqxx::broken_connection(PQerrorMessage(connection));
+        }
+        const std::string message = PQerrorMessage(connection);
+        const std::string state = result.sqlstate();
+        if (state == "40001") {
+            throw pqxx::serialization_failure(message);
+        }
+        if (state == "40P01") {
+            throw pqxx::deadlock_detected(message);
+        }
+        if (state == "23505") {
+            throw pqxx::unique_violation(message, sql_, state.c_str());
+        }
+        throw pqxx::sql_error(message, sql_, state.empty() ? nullptr : state.c_str());
+    }
+
+private:
+    void add(std::string_view value, int format)
+    {
+        values_.push_back(value.data());
+        lengths_.push_back(static_cast<int>(value.size()));
+        formats_.push_back(format);
+    }
+
+    const char* sql_;
+    std::deque<std::string> texts_;
+    std::vector<const char*> values_;
+    std::vector<int> lengths_;
+    std::vector<int> formats_;
+};
+
 class PostgresBlobs final : public BlobStore {
 public:
     explicit PostgresBlobs(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
@@ -918,7 +1032,6 @@ public:
         if (!is_sha256_hex(hash) || !fits_chunk(offset, bytes)) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
         }
-        const pqxx::binarystring data(bytes.data(), bytes.size());
         Stored out;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
             // A chunk lost to a crash of the database is sent again (the client asks what is held
@@ -941,33 +1054,35 @@ public:
             if (offset == 0) {
                 digest.emplace();
             } else {
-                const auto before =
-                    tx.exec_params("SELECT state FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3 AND "
-                                   "octet_length(bytes) = $4",
-                                   owner, hash, offset - chunk_size, chunk_size);
-                if (before.empty()) {
+                const auto before = BinaryStatement("SELECT state FROM blob_chunks WHERE owner = $1 AND hash = $2 AND "
+                                                    "start = $3 AND octet_length(bytes) = $4")
+                                        .text(owner)
+                                        .text(hash)
+                                        .text(offset - chunk_size)
+                                        .text(chunk_size)
+                                        .run(tx);
+                if (before.rows() == 0) {
                     throw ChunkOutOfPlace{};
                 }
-                if (!before[0][0].is_null()) {
-                    digest.emplace(pqxx::binarystring(before[0][0]).str());
+                if (!before.null(0, 0)) {
+                    digest.emplace(std::string(before.bytes(0, 0)));
                 }
-            }
-            std::optional<pqxx::binarystring> state;
-            if (digest) {
-                digest->add(bytes);
-                const auto saved = digest->saved();
-                state.emplace(saved.data(), saved.size());
             }
             // What followed the chunk belonged to another attempt: it would only be hashed wrongly.
             tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start >= $3", owner, hash,
                            offset);
-            if (state) {
-                tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes, state) VALUES($1, $2, $3, $4, $5)",
-                               owner, hash, offset, data, *state);
+            BinaryStatement insert("INSERT INTO blob_chunks(owner, hash, start, bytes, state) VALUES($1, $2, $3, $4, "
+                                   "$5)");
+            insert.text(owner).text(hash).text(offset).bytes(bytes);
+            std::string saved;
+            if (digest) {
+                digest->add(bytes);
+                saved = digest->saved();
+                insert.bytes(saved);
             } else {
-                tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes) VALUES($1, $2, $3, $4)", owner,
-                               hash, offset, data);
+                insert.null(); // no state: finishing reads the chunks back
             }
+            insert.run(tx);
             out.held = offset + static_cast<std::int64_t>(bytes.size());
         });
         return out;
@@ -1013,22 +1128,21 @@ public:
         if (is_sha256_hex(hash)) {
             in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
                 // Whole copies hold the same bytes; the same one is read for every chunk all the same.
-                const auto copy = tx.exec_params(
-                    "SELECT owner, size FROM blobs WHERE hash = $1 AND whole ORDER BY owner LIMIT 1", hash);
-                if (copy.empty()) {
+                const auto piece =
+                    BinaryStatement("SELECT b.size, c.bytes FROM (SELECT owner, size FROM blobs WHERE hash = $1 AND "
+                                    "whole ORDER BY owner LIMIT 1) b LEFT JOIN blob_chunks c ON c.owner = b.owner AND "
+                                    "c.hash = $1 AND c.start = $2")
+                        .text(hash)
+                        .text(offset)
+                        .run(tx);
+                if (piece.rows() == 0) {
                     return;
                 }
-                if (copy[0][1].as<std::int64_t>() == 0) {
-                    // An empty blob may have been finished without a chunk.
-                    if (offset == 0) {
-                        out.emplace();
-                    }
-                    return;
+                if (!piece.null(0, 1)) {
+                    out.emplace(piece.bytes(0, 1));
+                } else if (piece.int8(0, 0) == 0 && offset == 0) {
+                    out.emplace(); // an empty blob may have been finished without a chunk
                 }
-                out = first<std::string>(
-                    tx.exec_params("SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3",
-                                   text(copy[0][0]), hash, offset),
-                    [](const pqxx::row& r) { return pqxx::binarystring(r[0]).str(); });
             });
         }
         if (!out) {
@@ -1053,19 +1167,21 @@ private:
     static bool hashes_to(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash,
                           std::int64_t size)
     {
-        const auto last = tx.exec_params("SELECT start, octet_length(bytes), state, (SELECT count(*) FROM "
-                                         "blob_chunks WHERE owner = $1 AND hash = $2) FROM blob_chunks WHERE owner = "
-                                         "$1 AND hash = $2 ORDER BY start DESC LIMIT 1",
-                                         owner, hash);
-        if (last.empty() || last[0][2].is_null()) {
+        const auto last = BinaryStatement("SELECT start, octet_length(bytes)::bigint, state, (SELECT count(*) FROM "
+                                          "blob_chunks WHERE owner = $1 AND hash = $2) FROM blob_chunks WHERE owner = "
+                                          "$1 AND hash = $2 ORDER BY start DESC LIMIT 1")
+                              .text(owner)
+                              .text(hash)
+                              .run(tx);
+        if (last.rows() == 0 || last.null(0, 2)) {
             return hashes_to_read_back(tx, owner, hash, size);
         }
-        const auto start = last[0][0].as<std::int64_t>();
-        const auto length = last[0][1].as<std::int64_t>();
-        if (start + length != size || last[0][3].as<std::int64_t>() != start / chunk_size + 1) {
+        const auto start = last.int8(0, 0);
+        const auto length = last.int8(0, 1);
+        if (start + length != size || last.int8(0, 3) != start / chunk_size + 1) {
             return false;
         }
-        ResumableSha256 digest{pqxx::binarystring(last[0][2]).str()};
+        ResumableSha256 digest{std::string(last.bytes(0, 2))};
         return digest.hex() == hash;
     }
 
@@ -1083,10 +1199,16 @@ private:
             if (start != end || (i + 1 < chunks.size() && length != chunk_size) || end + length > size) {
                 return false;
             }
-            const auto bytes = tx.exec_params1(
-                "SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3", owner, hash, start);
-            const pqxx::binarystring piece(bytes[0]);
-            hasher.add(piece.get(), piece.size());
+            const auto piece = BinaryStatement("SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND "
+                                               "start = $3")
+                                   .text(owner)
+                                   .text(hash)
+                                   .text(start)
+                                   .run(tx);
+            if (piece.rows() != 1) {
+                return false;
+            }
+            hasher.add(piece.bytes(0, 0));
             end += length;
         }
         return end == size && hasher.hex() == hash;
