@@ -1,5 +1,7 @@
+#include "content_files.h"
 #include "sha256_state.h"
 
+#include <vyr/cld/domain/names.h>
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/domain/sha256.h>
 
@@ -22,7 +24,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 7> migrations{
+constexpr std::array<const char*, 8> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -127,6 +129,13 @@ CREATE INDEX revisions_blob ON revisions(blob);
 CREATE TABLE request_keys(user_id TEXT NOT NULL, key TEXT NOT NULL, created BIGINT NOT NULL, status INTEGER,
     content_type TEXT, body TEXT, PRIMARY KEY(user_id, key));
 CREATE INDEX request_keys_created ON request_keys(created);
+)sql",
+    // The chunks of the uploads of the content store on a file system: where the chunk table
+    // keeps a chunk's bytes, a row names the file that holds them.
+    R"sql(
+CREATE TABLE blob_parts(owner TEXT NOT NULL, hash TEXT NOT NULL, start BIGINT NOT NULL, length BIGINT NOT NULL,
+    name TEXT NOT NULL, PRIMARY KEY(owner, hash, start),
+    FOREIGN KEY(owner, hash) REFERENCES blobs(owner, hash) ON DELETE CASCADE);
 )sql",
 };
 
@@ -989,6 +998,40 @@ private:
     std::vector<int> formats_;
 };
 
+// The owner's upload of a hash, made when new and marked as touched now, its row locked until the
+// transaction ends, so that two uploads of one blob by its owner take turns: the size of the copy
+// when it is whole already.
+std::optional<std::int64_t> touch_upload(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash)
+{
+    const auto blob = tx.exec_params1("INSERT INTO blobs(owner, hash, touched) VALUES($1, $2, $3) ON "
+                                      "CONFLICT(owner, hash) DO UPDATE SET touched = excluded.touched "
+                                      "RETURNING whole, size",
+                                      owner, hash, now_millis());
+    return blob[0].as<bool>() ? std::optional(blob[1].as<std::int64_t>()) : std::nullopt;
+}
+
+// The size of the owner's whole copy, its row locked; nothing while it is not whole.
+std::optional<std::int64_t> whole_size_locked(pqxx::transaction_base& tx, const std::string& owner,
+                                              const std::string& hash)
+{
+    const auto blob =
+        tx.exec_params("SELECT whole, size FROM blobs WHERE owner = $1 AND hash = $2 FOR UPDATE", owner, hash);
+    return !blob.empty() && blob[0][0].as<bool>() ? std::optional(blob[0][1].as<std::int64_t>()) : std::nullopt;
+}
+
+// A finished upload becomes a whole copy of `size` bytes, or is dropped with its chunks.
+void settle_upload(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash, std::int64_t size,
+                   bool whole)
+{
+    if (whole) {
+        tx.exec_params("INSERT INTO blobs(owner, hash, size, whole) VALUES($1, $2, $3, TRUE) ON "
+                       "CONFLICT(owner, hash) DO UPDATE SET size = excluded.size, whole = TRUE",
+                       owner, hash, size);
+    } else {
+        tx.exec_params("DELETE FROM blobs WHERE owner = $1 AND hash = $2", owner, hash);
+    }
+}
+
 class PostgresBlobs final : public BlobStore {
 public:
     explicit PostgresBlobs(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
@@ -1038,14 +1081,8 @@ public:
             // before it resumes), and finishing the blob waits for every record before it: waiting
             // for each chunk to reach the disk buys nothing.
             tx.exec("SET LOCAL synchronous_commit = off");
-            // Two uploads of one blob by its owner take turns on its row.
-            const auto blob = tx.exec_params1("INSERT INTO blobs(owner, hash, touched) VALUES($1, $2, $3) ON "
-                                              "CONFLICT(owner, hash) DO UPDATE SET touched = excluded.touched "
-                                              "RETURNING whole, size",
-                                              owner, hash, now_millis());
-            out.whole = blob[0].as<bool>();
-            if (out.whole) {
-                out.held = blob[1].as<std::int64_t>();
+            if (const auto whole = touch_upload(tx, owner, hash)) {
+                out = {true, *whole};
                 return; // written once: the store already holds these bytes
             }
             // The chunks stay whole and without a gap from the start: each follows a whole chunk
@@ -1094,20 +1131,12 @@ public:
         }
         bool out = false;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-            const auto blob = tx.exec_params(
-                "SELECT whole, size FROM blobs WHERE owner = $1 AND hash = $2 FOR UPDATE", owner, hash);
-            if (!blob.empty() && blob[0][0].as<bool>()) {
-                out = blob[0][1].as<std::int64_t>() == size;
+            if (const auto whole = whole_size_locked(tx, owner, hash)) {
+                out = *whole == size;
                 return;
             }
             out = hashes_to(tx, owner, hash, size);
-            if (out) {
-                tx.exec_params("INSERT INTO blobs(owner, hash, size, whole) VALUES($1, $2, $3, TRUE) ON "
-                               "CONFLICT(owner, hash) DO UPDATE SET size = excluded.size, whole = TRUE",
-                               owner, hash, size);
-            } else {
-                tx.exec_params("DELETE FROM blobs WHERE owner = $1 AND hash = $2", owner, hash);
-            }
+            settle_upload(tx, owner, hash, size, out);
         });
         return out;
     }
@@ -1215,6 +1244,196 @@ private:
     }
 
     std::shared_ptr<PostgresPool> pool_;
+};
+
+// File contents as files on a volume that every process of the service shares:
+//   blobs/HH/HASH            a whole blob, named by its hash: any owner's whole copy, as they
+//                            are all the same bytes
+//   uploads/OWNER/HASH/NAME  the chunks of an unfinished upload, a file each, named by their rows
+//                            (OWNER: the SHA-256 of the owner's id, which is no file name)
+//   staging/                 files being written, renamed into place once whole and flushed
+// PostgreSQL keeps what the chunk table keeps but the bytes: the uploads, whose they are, which
+// chunks they hold and which are whole; its row locks order the writers of one upload, whichever
+// process or machine they run on. A chunk's file is written before its row commits and is never
+// changed: another attempt at that chunk writes a file of its own, and the files that no row names
+// go with their upload's folder. Finishing reads the chunks back, hashing them as it writes the
+// blob, so bytes damaged on the volume never make a blob whole.
+class FileBlobs final : public BlobStore {
+public:
+    FileBlobs(std::shared_ptr<PostgresPool> pool, std::filesystem::path folder)
+        : pool_(pool), table_(std::move(pool)), folder_(std::move(folder))
+    {
+        std::filesystem::create_directories(folder_ / "staging");
+    }
+
+    std::optional<std::int64_t> size(const std::string& owner, const std::string& hash) override
+    {
+        return table_.size(owner, hash);
+    }
+    std::optional<std::int64_t> whole_size(const std::string& hash) override { return table_.whole_size(hash); }
+    std::int64_t received(const std::string& owner, const std::string& hash) override
+    {
+        std::int64_t out = 0;
+        if (is_sha256_hex(hash)) {
+            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+                const auto last = tx.exec_params("SELECT start + length FROM blob_parts WHERE owner = $1 AND hash = "
+                                                 "$2 ORDER BY start DESC LIMIT 1",
+                                                 owner, hash);
+                out = last.empty() ? 0 : last[0][0].as<std::int64_t>();
+            });
+        }
+        return out;
+    }
+    Stored put_chunk(const std::string& owner, const std::string& hash, std::int64_t offset,
+                     std::string_view bytes) override
+    {
+        if (!is_sha256_hex(hash) || !fits_chunk(offset, bytes)) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
+        }
+        const auto folder = upload_folder(owner, hash);
+        Stored out;
+        std::vector<std::string> replaced;
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            replaced.clear();
+            // Finishing checks every byte, so neither the row nor the file waits for the disk.
+            tx.exec("SET LOCAL synchronous_commit = off");
+            if (const auto whole = touch_upload(tx, owner, hash)) {
+                out = {true, *whole};
+                return; // written once: the store already holds these bytes
+            }
+            if (offset > 0 && tx.exec_params("SELECT 1 FROM blob_parts WHERE owner = $1 AND hash = $2 AND start = $3 "
+                                             "AND length = $4",
+                                             owner, hash, offset - chunk_size, chunk_size)
+                                  .empty()) {
+                throw ChunkOutOfPlace{};
+            }
+            const auto name = std::to_string(offset) + "-" + random_hex(8);
+            content_files::write_new(folder / name, bytes);
+            for (const auto& row : tx.exec_params("DELETE FROM blob_parts WHERE owner = $1 AND hash = $2 AND start "
+                                                  ">= $3 RETURNING name",
+                                                  owner, hash, offset)) {
+                replaced.push_back(text(row[0]));
+            }
+            tx.exec_params("INSERT INTO blob_parts VALUES($1, $2, $3, $4, $5)", owner, hash, offset,
+                           static_cast<std::int64_t>(bytes.size()), name);
+            out.held = offset + static_cast<std::int64_t>(bytes.size());
+        });
+        for (const auto& name : replaced) {
+            std::error_code ignored;
+            std::filesystem::remove(folder / name, ignored);
+        }
+        return out;
+    }
+    bool finish(const std::string& owner, const std::string& hash, std::int64_t size) override
+    {
+        if (!is_sha256_hex(hash) || size < 0) {
+            return false;
+        }
+        bool out = false;
+        bool settled = false; // the upload's chunks are no longer needed
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            if (const auto whole = whole_size_locked(tx, owner, hash)) {
+                out = *whole == size;
+                return;
+            }
+            const auto parts = tx.exec_params("SELECT start, length, name FROM blob_parts WHERE owner = $1 AND hash = "
+                                              "$2 ORDER BY start",
+                                              owner, hash);
+            out = assemble(parts, owner, hash, size);
+            settle_upload(tx, owner, hash, size, out);
+            if (out) {
+                // Chunk rows are of no use once the blob is whole, those an upload left in the
+                // table before this store was chosen included.
+                tx.exec_params("DELETE FROM blob_parts WHERE owner = $1 AND hash = $2", owner, hash);
+                tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2", owner, hash);
+            }
+            settled = true;
+        });
+        if (settled) {
+            std::error_code ignored;
+            std::filesystem::remove_all(upload_folder(owner, hash), ignored);
+        }
+        return out;
+    }
+    std::int64_t drop_unfinished(std::int64_t before) override
+    {
+        std::int64_t out = 0;
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            // The rows stay locked until the folders are gone: an upload that starts again meanwhile
+            // waits, and then writes into a folder of its own.
+            const auto dropped = tx.exec_params("DELETE FROM blobs WHERE NOT whole AND COALESCE(touched, 0) < $1 "
+                                                "RETURNING owner, hash",
+                                                before);
+            for (const auto& row : dropped) {
+                std::error_code ignored;
+                std::filesystem::remove_all(upload_folder(text(row[0]), text(row[1])), ignored);
+            }
+            out = static_cast<std::int64_t>(dropped.size());
+        });
+        content_files::drop_stale(folder_ / "staging", before / 1000);
+        return out;
+    }
+    std::string chunk(const std::string& hash, std::int64_t offset) override
+    {
+        if (!is_sha256_hex(hash) || offset < 0 || offset % chunk_size != 0) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "The store holds no such piece of a blob.");
+        }
+        // One read from the file; the database is not asked. A blob made whole before this store was
+        // chosen is still in the chunk table.
+        auto bytes = content_files::read_at(blob_path(hash), offset, chunk_size);
+        if (!bytes) {
+            return table_.chunk(hash, offset);
+        }
+        if (bytes->empty() && offset > 0) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "The store holds no such piece of a blob.");
+        }
+        return std::move(*bytes);
+    }
+
+private:
+    [[nodiscard]] std::filesystem::path blob_path(const std::string& hash) const
+    {
+        return folder_ / "blobs" / hash.substr(0, 2) / hash;
+    }
+    [[nodiscard]] std::filesystem::path upload_folder(const std::string& owner, const std::string& hash) const
+    {
+        return folder_ / "uploads" / sha256_hex(owner) / hash;
+    }
+
+    // Writes the blob from the upload's chunks when they are whole chunks but the last, without a
+    // gap, count `size` bytes and hash to `hash`: a missing or damaged chunk file says no.
+    bool assemble(const pqxx::result& parts, const std::string& owner, const std::string& hash, std::int64_t size)
+    {
+        const auto folder = upload_folder(owner, hash);
+        content_files::Staged staged(folder_ / "staging");
+        Sha256 hasher;
+        std::int64_t end = 0;
+        for (pqxx::result::size_type i = 0; i < parts.size(); ++i) {
+            const auto start = parts[i][0].as<std::int64_t>();
+            const auto length = parts[i][1].as<std::int64_t>();
+            if (start != end || (i + 1 < parts.size() && length != chunk_size) || end + length > size) {
+                return false;
+            }
+            const auto bytes = content_files::read_at(folder / text(parts[i][2]), 0, length + 1);
+            if (!bytes || static_cast<std::int64_t>(bytes->size()) != length) {
+                return false;
+            }
+            hasher.add(*bytes);
+            staged.append(*bytes);
+            end += length;
+        }
+        if (end != size || hasher.hex() != hash) {
+            return false;
+        }
+        // A copy there already holds the same bytes; this one replaces it all the same, which
+        // mends one damaged on the volume.
+        staged.publish(blob_path(hash));
+        return true;
+    }
+
+    std::shared_ptr<PostgresPool> pool_;
+    PostgresBlobs table_;
+    std::filesystem::path folder_;
 };
 
 } // namespace
@@ -1336,6 +1555,11 @@ std::shared_ptr<MetadataStore> open_postgres_store(const PostgresSettings& setti
 std::shared_ptr<BlobStore> postgres_blobs(std::shared_ptr<PostgresPool> pool)
 {
     return std::make_shared<PostgresBlobs>(std::move(pool));
+}
+
+std::shared_ptr<BlobStore> file_blobs(std::shared_ptr<PostgresPool> pool, const std::filesystem::path& folder)
+{
+    return std::make_shared<FileBlobs>(std::move(pool), folder);
 }
 
 PostgresAccounts::PostgresAccounts(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
