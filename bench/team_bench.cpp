@@ -4,6 +4,7 @@
 // and client while 1 GiB goes up and comes back. Prints one table; medians of repetitions.
 //
 //   vyr-cld-team-bench [--seconds S] [--repetitions R] [--pool N] [--upload-mib M] [--memory-mib M]
+//                      [--content-dir DIR]   (contents as files there instead of in the database)
 #include "server/harness.h"
 
 #include <vyr/cld/domain/postgres.h>
@@ -45,6 +46,7 @@ struct Options {
     int pool = 8;
     std::int64_t uploadMib = 256;
     std::int64_t memoryMib = 1024;
+    std::string contentDir; // empty: the chunk table
 };
 
 [[noreturn]] void fail(const std::string& why)
@@ -93,15 +95,15 @@ struct Server {
     std::unique_ptr<test::Child> child;
     unsigned short port = 0;
 
-    Server(int pool, const fs::path& log)
+    Server(int pool, const fs::path& log, const std::string& contentDir)
     {
         const int saved = dup(STDERR_FILENO);
         const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         dup2(file, STDERR_FILENO);
-        child = std::make_unique<test::Child>(std::vector<std::string>{program, "--pool", std::to_string(pool), "serve",
-                                                                       "--listen", "127.0.0.1:0", "--workers",
-                                                                       std::to_string(pool)},
-                                              true);
+        child = std::make_unique<test::Child>(
+            std::vector<std::string>{program, "--pool", std::to_string(pool), "--content-dir", contentDir, "serve",
+                                     "--listen", "127.0.0.1:0", "--workers", std::to_string(pool)},
+            true);
         dup2(saved, STDERR_FILENO);
         close(saved);
         close(file);
@@ -166,7 +168,7 @@ void build_world(World& world, const Options& options, int users)
         client.token = token.substr(0, token.find('\n'));
         world.clients.push_back(client);
     }
-    world.server = std::make_unique<Server>(options.pool, world.scratch / "server.log");
+    world.server = std::make_unique<Server>(options.pool, world.scratch / "server.log", options.contentDir);
     auto owner = remote::remote_domain(world.connection(world.clients[0]));
     const auto project = owner->create_project("bench", "Bench", "B-1");
     if (project.code != 201) {
@@ -562,9 +564,10 @@ struct InProcess {
     std::shared_ptr<domain::BlobStore> blobs;
     std::shared_ptr<domain::PostgresAccounts> accounts;
 
-    explicit InProcess(int poolSize)
+    InProcess(int poolSize, const std::string& contentDir)
         : pool(std::make_shared<domain::PostgresPool>(domain::PostgresSettings{.url = {}, .poolSize = poolSize})),
-          store(domain::postgres_store(pool)), blobs(domain::postgres_blobs(pool)),
+          store(domain::postgres_store(pool)),
+          blobs(contentDir.empty() ? domain::postgres_blobs(pool) : domain::file_blobs(pool, contentDir)),
           accounts(std::make_shared<domain::PostgresAccounts>(pool))
     {
     }
@@ -770,6 +773,9 @@ int main(int argc, char** argv)
         else if (name == "--memory-mib") {
             options.memoryMib = std::stoll(value);
         }
+        else if (name == "--content-dir") {
+            options.contentDir = value;
+        }
         else {
             fail("unknown option " + name);
         }
@@ -790,7 +796,7 @@ int main(int argc, char** argv)
         }
     } cleanup{world.scratch};
     build_world(world, options, clientCounts.back());
-    const InProcess inProcess(options.pool);
+    const InProcess inProcess(options.pool, options.contentDir);
 
     std::printf("machine: %u cores, load average %.2f at the start; server pool %d connections, %d workers\n",
                 std::thread::hardware_concurrency(), load_average(), options.pool, options.pool);
@@ -821,13 +827,23 @@ int main(int argc, char** argv)
 
     const auto uploadBytes = options.uploadMib << 20;
     const auto big = write_file(world.scratch / "big", uploadBytes, 7);
-    std::vector<double> through, raw, hashing, storedChunks, storedFinish, serverChunks, serverFinish;
+    std::vector<double> through, back, raw, hashing, storedChunks, storedFinish, serverChunks, serverFinish;
     const auto log = world.scratch / "server.log";
     const int transfers = std::min(options.repetitions, 3); // each stores the whole file in the database
     for (int r = 0; r < transfers; ++r) {
         raw.push_back(loopback_copy_seconds(big));
         const auto logged = fs::file_size(log);
-        through.push_back(upload_seconds(world, big, uploadBytes, 1000 + static_cast<std::uint64_t>(r)));
+        std::string uploaded;
+        through.push_back(upload_seconds(world, big, uploadBytes, 1000 + static_cast<std::uint64_t>(r), &uploaded));
+        {
+            remote::BlobClient client(world.connection(world.clients[0]));
+            const auto begun = Clock::now();
+            if (client.download(uploaded, uploadBytes, world.scratch / "big.back") != 200) {
+                fail("the download failed");
+            }
+            back.push_back(std::chrono::duration<double>(Clock::now() - begun).count());
+            fs::remove(world.scratch / "big.back");
+        }
         // The server logs a request once its answer is written, so the last line may lag the client.
         const std::string finish = "method=PUT route=/v1/blobs/{hash}";
         for (int wait = 0; wait < 40 && logged_seconds(log, logged, finish) == 0; ++wait) {
@@ -845,6 +861,9 @@ int main(int argc, char** argv)
                 "%.1f MiB/s; ratio %.3f\n",
                 static_cast<long long>(options.uploadMib), transfers, mib / median_of(through), mib / median_of(raw),
                 median_of(raw) / median_of(through));
+    std::printf("%lld MiB download through the server (chunks, hash, rename) %.1f MiB/s; ratio to the loopback copy "
+                "%.3f\n",
+                static_cast<long long>(options.uploadMib), mib / median_of(back), median_of(raw) / median_of(back));
     std::printf("  its parts, seconds: whole upload %.2f = the server's own time in chunk requests %.2f + in the "
                 "final check %.2f + the rest (hashing the file alone takes %.2f; HTTP, client)\n",
                 median_of(through), median_of(serverChunks), median_of(serverFinish), median_of(hashing));

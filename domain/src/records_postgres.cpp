@@ -1,13 +1,17 @@
+#include "content_files.h"
 #include "sha256_state.h"
 
+#include <vyr/cld/domain/names.h>
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/domain/sha256.h>
 
+#include <libpq-fe.h>
 #include <pqxx/pqxx>
 
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -20,7 +24,7 @@ namespace {
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 7> migrations{
+constexpr std::array<const char*, 8> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -125,6 +129,13 @@ CREATE INDEX revisions_blob ON revisions(blob);
 CREATE TABLE request_keys(user_id TEXT NOT NULL, key TEXT NOT NULL, created BIGINT NOT NULL, status INTEGER,
     content_type TEXT, body TEXT, PRIMARY KEY(user_id, key));
 CREATE INDEX request_keys_created ON request_keys(created);
+)sql",
+    // The chunks of the uploads of the content store on a file system: where the chunk table
+    // keeps a chunk's bytes, a row names the file that holds them.
+    R"sql(
+CREATE TABLE blob_parts(owner TEXT NOT NULL, hash TEXT NOT NULL, start BIGINT NOT NULL, length BIGINT NOT NULL,
+    name TEXT NOT NULL, PRIMARY KEY(owner, hash, start),
+    FOREIGN KEY(owner, hash) REFERENCES blobs(owner, hash) ON DELETE CASCADE);
 )sql",
 };
 
@@ -875,6 +886,152 @@ private:
     std::shared_ptr<PostgresPool> pool_;
 };
 
+// libpqxx 6 reads every value as text: a chunk of content would leave the database as hex, twice
+// its size, to be decoded again here. The statements that carry contents go through libpq itself,
+// on the transaction's own connection, with their bytes binary both ways.
+struct RawConnection : pqxx::largeobject {
+    static PGconn* of(pqxx::transaction_base& tx) { return raw_connection(dynamic_cast<pqxx::dbtransaction&>(tx)); }
+};
+
+// A statement's answer in binary: bytea as its bytes, bigint as 8 bytes in network order.
+class BinaryResult {
+public:
+    explicit BinaryResult(PGresult* result) : result_(result, &PQclear) {}
+
+    [[nodiscard]] ExecStatusType status() const { return PQresultStatus(result_.get()); }
+    [[nodiscard]] std::string sqlstate() const
+    {
+        const char* state = PQresultErrorField(result_.get(), PG_DIAG_SQLSTATE);
+        return state ? state : "";
+    }
+
+    [[nodiscard]] int rows() const { return PQntuples(result_.get()); }
+    [[nodiscard]] bool null(int row, int column) const { return PQgetisnull(result_.get(), row, column) != 0; }
+    [[nodiscard]] std::string_view bytes(int row, int column) const
+    {
+        return {PQgetvalue(result_.get(), row, column),
+                static_cast<std::size_t>(PQgetlength(result_.get(), row, column))};
+    }
+    [[nodiscard]] std::int64_t int8(int row, int column) const
+    {
+        const auto raw = bytes(row, column);
+        if (raw.size() != 8) {
+            throw pqxx::unexpected_rows("not a bigint");
+        }
+        std::uint64_t value = 0;
+        for (const char c : raw) {
+            value = (value << 8) | static_cast<unsigned char>(c);
+        }
+        return static_cast<std::int64_t>(value);
+    }
+
+private:
+    std::unique_ptr<PGresult, decltype(&PQclear)> result_;
+};
+
+// One statement's values: text, except the bytes given as bytes.
+class BinaryStatement {
+public:
+    explicit BinaryStatement(const char* sql) : sql_(sql) {}
+
+    BinaryStatement& text(std::string value)
+    {
+        texts_.push_back(std::move(value));
+        add(texts_.back(), 0);
+        return *this;
+    }
+    BinaryStatement& text(std::int64_t value) { return text(std::to_string(value)); }
+    BinaryStatement& null()
+    {
+        values_.push_back(nullptr);
+        lengths_.push_back(0);
+        formats_.push_back(0);
+        return *this;
+    }
+    // Not copied: the bytes must outlive the statement's run.
+    BinaryStatement& bytes(std::string_view value)
+    {
+        add(value, 1);
+        return *this;
+    }
+
+    // Runs in the transaction; a failure is raised as libpqxx raises it, so that the transaction's
+    // retries and translations apply alike.
+    BinaryResult run(pqxx::transaction_base& tx) const
+    {
+        auto* connection = RawConnection::of(tx);
+        BinaryResult result(PQexecParams(connection, sql_, static_cast<int>(values_.size()), nullptr, values_.data(),
+                                         lengths_.data(), formats_.data(), 1));
+        const auto status = result.status();
+        if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) {
+            return result;
+        }
+        if (PQstatus(connection) != CONNECTION_OK) {
+            throw pqxx::broken_connection(PQerrorMessage(connection));
+        }
+        const std::string message = PQerrorMessage(connection);
+        const std::string state = result.sqlstate();
+        if (state == "40001") {
+            throw pqxx::serialization_failure(message);
+        }
+        if (state == "40P01") {
+            throw pqxx::deadlock_detected(message);
+        }
+        if (state == "23505") {
+            throw pqxx::unique_violation(message, sql_, state.c_str());
+        }
+        throw pqxx::sql_error(message, sql_, state.empty() ? nullptr : state.c_str());
+    }
+
+private:
+    void add(std::string_view value, int format)
+    {
+        values_.push_back(value.data());
+        lengths_.push_back(static_cast<int>(value.size()));
+        formats_.push_back(format);
+    }
+
+    const char* sql_;
+    std::deque<std::string> texts_;
+    std::vector<const char*> values_;
+    std::vector<int> lengths_;
+    std::vector<int> formats_;
+};
+
+// The owner's upload of a hash, made when new and marked as touched now, its row locked until the
+// transaction ends, so that two uploads of one blob by its owner take turns: the size of the copy
+// when it is whole already.
+std::optional<std::int64_t> touch_upload(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash)
+{
+    const auto blob = tx.exec_params1("INSERT INTO blobs(owner, hash, touched) VALUES($1, $2, $3) ON "
+                                      "CONFLICT(owner, hash) DO UPDATE SET touched = excluded.touched "
+                                      "RETURNING whole, size",
+                                      owner, hash, now_millis());
+    return blob[0].as<bool>() ? std::optional(blob[1].as<std::int64_t>()) : std::nullopt;
+}
+
+// The size of the owner's whole copy, its row locked; nothing while it is not whole.
+std::optional<std::int64_t> whole_size_locked(pqxx::transaction_base& tx, const std::string& owner,
+                                              const std::string& hash)
+{
+    const auto blob =
+        tx.exec_params("SELECT whole, size FROM blobs WHERE owner = $1 AND hash = $2 FOR UPDATE", owner, hash);
+    return !blob.empty() && blob[0][0].as<bool>() ? std::optional(blob[0][1].as<std::int64_t>()) : std::nullopt;
+}
+
+// A finished upload becomes a whole copy of `size` bytes, or is dropped with its chunks.
+void settle_upload(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash, std::int64_t size,
+                   bool whole)
+{
+    if (whole) {
+        tx.exec_params("INSERT INTO blobs(owner, hash, size, whole) VALUES($1, $2, $3, TRUE) ON "
+                       "CONFLICT(owner, hash) DO UPDATE SET size = excluded.size, whole = TRUE",
+                       owner, hash, size);
+    } else {
+        tx.exec_params("DELETE FROM blobs WHERE owner = $1 AND hash = $2", owner, hash);
+    }
+}
+
 class PostgresBlobs final : public BlobStore {
 public:
     explicit PostgresBlobs(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
@@ -918,21 +1075,14 @@ public:
         if (!is_sha256_hex(hash) || !fits_chunk(offset, bytes)) {
             throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
         }
-        const pqxx::binarystring data(bytes.data(), bytes.size());
         Stored out;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
             // A chunk lost to a crash of the database is sent again (the client asks what is held
             // before it resumes), and finishing the blob waits for every record before it: waiting
             // for each chunk to reach the disk buys nothing.
             tx.exec("SET LOCAL synchronous_commit = off");
-            // Two uploads of one blob by its owner take turns on its row.
-            const auto blob = tx.exec_params1("INSERT INTO blobs(owner, hash, touched) VALUES($1, $2, $3) ON "
-                                              "CONFLICT(owner, hash) DO UPDATE SET touched = excluded.touched "
-                                              "RETURNING whole, size",
-                                              owner, hash, now_millis());
-            out.whole = blob[0].as<bool>();
-            if (out.whole) {
-                out.held = blob[1].as<std::int64_t>();
+            if (const auto whole = touch_upload(tx, owner, hash)) {
+                out = {true, *whole};
                 return; // written once: the store already holds these bytes
             }
             // The chunks stay whole and without a gap from the start: each follows a whole chunk
@@ -941,33 +1091,35 @@ public:
             if (offset == 0) {
                 digest.emplace();
             } else {
-                const auto before =
-                    tx.exec_params("SELECT state FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3 AND "
-                                   "octet_length(bytes) = $4",
-                                   owner, hash, offset - chunk_size, chunk_size);
-                if (before.empty()) {
+                const auto before = BinaryStatement("SELECT state FROM blob_chunks WHERE owner = $1 AND hash = $2 AND "
+                                                    "start = $3 AND octet_length(bytes) = $4")
+                                        .text(owner)
+                                        .text(hash)
+                                        .text(offset - chunk_size)
+                                        .text(chunk_size)
+                                        .run(tx);
+                if (before.rows() == 0) {
                     throw ChunkOutOfPlace{};
                 }
-                if (!before[0][0].is_null()) {
-                    digest.emplace(pqxx::binarystring(before[0][0]).str());
+                if (!before.null(0, 0)) {
+                    digest.emplace(std::string(before.bytes(0, 0)));
                 }
-            }
-            std::optional<pqxx::binarystring> state;
-            if (digest) {
-                digest->add(bytes);
-                const auto saved = digest->saved();
-                state.emplace(saved.data(), saved.size());
             }
             // What followed the chunk belonged to another attempt: it would only be hashed wrongly.
             tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start >= $3", owner, hash,
                            offset);
-            if (state) {
-                tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes, state) VALUES($1, $2, $3, $4, $5)",
-                               owner, hash, offset, data, *state);
+            BinaryStatement insert("INSERT INTO blob_chunks(owner, hash, start, bytes, state) VALUES($1, $2, $3, $4, "
+                                   "$5)");
+            insert.text(owner).text(hash).text(offset).bytes(bytes);
+            std::string saved;
+            if (digest) {
+                digest->add(bytes);
+                saved = digest->saved();
+                insert.bytes(saved);
             } else {
-                tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes) VALUES($1, $2, $3, $4)", owner,
-                               hash, offset, data);
+                insert.null(); // no state: finishing reads the chunks back
             }
+            insert.run(tx);
             out.held = offset + static_cast<std::int64_t>(bytes.size());
         });
         return out;
@@ -979,20 +1131,12 @@ public:
         }
         bool out = false;
         in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
-            const auto blob = tx.exec_params(
-                "SELECT whole, size FROM blobs WHERE owner = $1 AND hash = $2 FOR UPDATE", owner, hash);
-            if (!blob.empty() && blob[0][0].as<bool>()) {
-                out = blob[0][1].as<std::int64_t>() == size;
+            if (const auto whole = whole_size_locked(tx, owner, hash)) {
+                out = *whole == size;
                 return;
             }
             out = hashes_to(tx, owner, hash, size);
-            if (out) {
-                tx.exec_params("INSERT INTO blobs(owner, hash, size, whole) VALUES($1, $2, $3, TRUE) ON "
-                               "CONFLICT(owner, hash) DO UPDATE SET size = excluded.size, whole = TRUE",
-                               owner, hash, size);
-            } else {
-                tx.exec_params("DELETE FROM blobs WHERE owner = $1 AND hash = $2", owner, hash);
-            }
+            settle_upload(tx, owner, hash, size, out);
         });
         return out;
     }
@@ -1013,22 +1157,21 @@ public:
         if (is_sha256_hex(hash)) {
             in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
                 // Whole copies hold the same bytes; the same one is read for every chunk all the same.
-                const auto copy = tx.exec_params(
-                    "SELECT owner, size FROM blobs WHERE hash = $1 AND whole ORDER BY owner LIMIT 1", hash);
-                if (copy.empty()) {
+                const auto piece =
+                    BinaryStatement("SELECT b.size, c.bytes FROM (SELECT owner, size FROM blobs WHERE hash = $1 AND "
+                                    "whole ORDER BY owner LIMIT 1) b LEFT JOIN blob_chunks c ON c.owner = b.owner AND "
+                                    "c.hash = $1 AND c.start = $2")
+                        .text(hash)
+                        .text(offset)
+                        .run(tx);
+                if (piece.rows() == 0) {
                     return;
                 }
-                if (copy[0][1].as<std::int64_t>() == 0) {
-                    // An empty blob may have been finished without a chunk.
-                    if (offset == 0) {
-                        out.emplace();
-                    }
-                    return;
+                if (!piece.null(0, 1)) {
+                    out.emplace(piece.bytes(0, 1));
+                } else if (piece.int8(0, 0) == 0 && offset == 0) {
+                    out.emplace(); // an empty blob may have been finished without a chunk
                 }
-                out = first<std::string>(
-                    tx.exec_params("SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3",
-                                   text(copy[0][0]), hash, offset),
-                    [](const pqxx::row& r) { return pqxx::binarystring(r[0]).str(); });
             });
         }
         if (!out) {
@@ -1053,19 +1196,21 @@ private:
     static bool hashes_to(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash,
                           std::int64_t size)
     {
-        const auto last = tx.exec_params("SELECT start, octet_length(bytes), state, (SELECT count(*) FROM "
-                                         "blob_chunks WHERE owner = $1 AND hash = $2) FROM blob_chunks WHERE owner = "
-                                         "$1 AND hash = $2 ORDER BY start DESC LIMIT 1",
-                                         owner, hash);
-        if (last.empty() || last[0][2].is_null()) {
+        const auto last = BinaryStatement("SELECT start, octet_length(bytes)::bigint, state, (SELECT count(*) FROM "
+                                          "blob_chunks WHERE owner = $1 AND hash = $2) FROM blob_chunks WHERE owner = "
+                                          "$1 AND hash = $2 ORDER BY start DESC LIMIT 1")
+                              .text(owner)
+                              .text(hash)
+                              .run(tx);
+        if (last.rows() == 0 || last.null(0, 2)) {
             return hashes_to_read_back(tx, owner, hash, size);
         }
-        const auto start = last[0][0].as<std::int64_t>();
-        const auto length = last[0][1].as<std::int64_t>();
-        if (start + length != size || last[0][3].as<std::int64_t>() != start / chunk_size + 1) {
+        const auto start = last.int8(0, 0);
+        const auto length = last.int8(0, 1);
+        if (start + length != size || last.int8(0, 3) != start / chunk_size + 1) {
             return false;
         }
-        ResumableSha256 digest{pqxx::binarystring(last[0][2]).str()};
+        ResumableSha256 digest{std::string(last.bytes(0, 2))};
         return digest.hex() == hash;
     }
 
@@ -1083,16 +1228,212 @@ private:
             if (start != end || (i + 1 < chunks.size() && length != chunk_size) || end + length > size) {
                 return false;
             }
-            const auto bytes = tx.exec_params1(
-                "SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start = $3", owner, hash, start);
-            const pqxx::binarystring piece(bytes[0]);
-            hasher.add(piece.get(), piece.size());
+            const auto piece = BinaryStatement("SELECT bytes FROM blob_chunks WHERE owner = $1 AND hash = $2 AND "
+                                               "start = $3")
+                                   .text(owner)
+                                   .text(hash)
+                                   .text(start)
+                                   .run(tx);
+            if (piece.rows() != 1) {
+                return false;
+            }
+            hasher.add(piece.bytes(0, 0));
             end += length;
         }
         return end == size && hasher.hex() == hash;
     }
 
     std::shared_ptr<PostgresPool> pool_;
+};
+
+// File contents as files on a volume that every process of the service shares:
+//   blobs/HH/HASH            a whole blob, named by its hash: any owner's whole copy, as they
+//                            are all the same bytes
+//   uploads/OWNER/HASH/NAME  the chunks of an unfinished upload, a file each, named by their rows
+//                            (OWNER: the SHA-256 of the owner's id, which is no file name)
+//   staging/                 files being written, renamed into place once whole and flushed
+// PostgreSQL keeps what the chunk table keeps but the bytes: the uploads, whose they are, which
+// chunks they hold and which are whole; its row locks order the writers of one upload, whichever
+// process or machine they run on. A chunk's file is written before its row commits and is never
+// changed: another attempt at that chunk writes a file of its own, and the files that no row names
+// go with their upload's folder. Finishing reads the chunks back, hashing them as it writes the
+// blob, so bytes damaged on the volume never make a blob whole.
+class FileBlobs final : public BlobStore {
+public:
+    FileBlobs(std::shared_ptr<PostgresPool> pool, std::filesystem::path folder)
+        : pool_(pool), table_(std::move(pool)), folder_(std::move(folder))
+    {
+        std::filesystem::create_directories(folder_ / "staging");
+    }
+
+    std::optional<std::int64_t> size(const std::string& owner, const std::string& hash) override
+    {
+        return table_.size(owner, hash);
+    }
+    std::optional<std::int64_t> whole_size(const std::string& hash) override { return table_.whole_size(hash); }
+    std::int64_t received(const std::string& owner, const std::string& hash) override
+    {
+        std::int64_t out = 0;
+        if (is_sha256_hex(hash)) {
+            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
+                const auto last = tx.exec_params("SELECT start + length FROM blob_parts WHERE owner = $1 AND hash = "
+                                                 "$2 ORDER BY start DESC LIMIT 1",
+                                                 owner, hash);
+                out = last.empty() ? 0 : last[0][0].as<std::int64_t>();
+            });
+        }
+        return out;
+    }
+    Stored put_chunk(const std::string& owner, const std::string& hash, std::int64_t offset,
+                     std::string_view bytes) override
+    {
+        if (!is_sha256_hex(hash) || !fits_chunk(offset, bytes)) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not a chunk of a blob.");
+        }
+        const auto folder = upload_folder(owner, hash);
+        Stored out;
+        std::vector<std::string> replaced;
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            replaced.clear();
+            // Finishing checks every byte, so neither the row nor the file waits for the disk.
+            tx.exec("SET LOCAL synchronous_commit = off");
+            if (const auto whole = touch_upload(tx, owner, hash)) {
+                out = {true, *whole};
+                return; // written once: the store already holds these bytes
+            }
+            if (offset > 0 && tx.exec_params("SELECT 1 FROM blob_parts WHERE owner = $1 AND hash = $2 AND start = $3 "
+                                             "AND length = $4",
+                                             owner, hash, offset - chunk_size, chunk_size)
+                                  .empty()) {
+                throw ChunkOutOfPlace{};
+            }
+            const auto name = std::to_string(offset) + "-" + random_hex(8);
+            content_files::write_new(folder / name, bytes);
+            for (const auto& row : tx.exec_params("DELETE FROM blob_parts WHERE owner = $1 AND hash = $2 AND start "
+                                                  ">= $3 RETURNING name",
+                                                  owner, hash, offset)) {
+                replaced.push_back(text(row[0]));
+            }
+            tx.exec_params("INSERT INTO blob_parts VALUES($1, $2, $3, $4, $5)", owner, hash, offset,
+                           static_cast<std::int64_t>(bytes.size()), name);
+            out.held = offset + static_cast<std::int64_t>(bytes.size());
+        });
+        for (const auto& name : replaced) {
+            std::error_code ignored;
+            std::filesystem::remove(folder / name, ignored);
+        }
+        return out;
+    }
+    bool finish(const std::string& owner, const std::string& hash, std::int64_t size) override
+    {
+        if (!is_sha256_hex(hash) || size < 0) {
+            return false;
+        }
+        bool out = false;
+        bool settled = false; // the upload's chunks are no longer needed
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            if (const auto whole = whole_size_locked(tx, owner, hash)) {
+                out = *whole == size;
+                return;
+            }
+            const auto parts = tx.exec_params("SELECT start, length, name FROM blob_parts WHERE owner = $1 AND hash = "
+                                              "$2 ORDER BY start",
+                                              owner, hash);
+            out = assemble(parts, owner, hash, size);
+            settle_upload(tx, owner, hash, size, out);
+            if (out) {
+                // Chunk rows are of no use once the blob is whole, those an upload left in the
+                // table before this store was chosen included.
+                tx.exec_params("DELETE FROM blob_parts WHERE owner = $1 AND hash = $2", owner, hash);
+                tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2", owner, hash);
+            }
+            settled = true;
+        });
+        if (settled) {
+            std::error_code ignored;
+            std::filesystem::remove_all(upload_folder(owner, hash), ignored);
+        }
+        return out;
+    }
+    std::int64_t drop_unfinished(std::int64_t before) override
+    {
+        std::int64_t out = 0;
+        in_transaction(*pool_, true, [&](pqxx::transaction_base& tx) {
+            // The rows stay locked until the folders are gone: an upload that starts again meanwhile
+            // waits, and then writes into a folder of its own.
+            const auto dropped = tx.exec_params("DELETE FROM blobs WHERE NOT whole AND COALESCE(touched, 0) < $1 "
+                                                "RETURNING owner, hash",
+                                                before);
+            for (const auto& row : dropped) {
+                std::error_code ignored;
+                std::filesystem::remove_all(upload_folder(text(row[0]), text(row[1])), ignored);
+            }
+            out = static_cast<std::int64_t>(dropped.size());
+        });
+        content_files::drop_stale(folder_ / "staging", before / 1000);
+        return out;
+    }
+    std::string chunk(const std::string& hash, std::int64_t offset) override
+    {
+        if (!is_sha256_hex(hash) || offset < 0 || offset % chunk_size != 0) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "The store holds no such piece of a blob.");
+        }
+        // One read from the file; the database is not asked. A blob made whole before this store was
+        // chosen is still in the chunk table.
+        auto bytes = content_files::read_at(blob_path(hash), offset, chunk_size);
+        if (!bytes) {
+            return table_.chunk(hash, offset);
+        }
+        if (bytes->empty() && offset > 0) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "The store holds no such piece of a blob.");
+        }
+        return std::move(*bytes);
+    }
+
+private:
+    [[nodiscard]] std::filesystem::path blob_path(const std::string& hash) const
+    {
+        return folder_ / "blobs" / hash.substr(0, 2) / hash;
+    }
+    [[nodiscard]] std::filesystem::path upload_folder(const std::string& owner, const std::string& hash) const
+    {
+        return folder_ / "uploads" / sha256_hex(owner) / hash;
+    }
+
+    // Writes the blob from the upload's chunks when they are whole chunks but the last, without a
+    // gap, count `size` bytes and hash to `hash`: a missing or damaged chunk file says no.
+    bool assemble(const pqxx::result& parts, const std::string& owner, const std::string& hash, std::int64_t size)
+    {
+        const auto folder = upload_folder(owner, hash);
+        content_files::Staged staged(folder_ / "staging");
+        Sha256 hasher;
+        std::int64_t end = 0;
+        for (pqxx::result::size_type i = 0; i < parts.size(); ++i) {
+            const auto start = parts[i][0].as<std::int64_t>();
+            const auto length = parts[i][1].as<std::int64_t>();
+            if (start != end || (i + 1 < parts.size() && length != chunk_size) || end + length > size) {
+                return false;
+            }
+            const auto bytes = content_files::read_at(folder / text(parts[i][2]), 0, length + 1);
+            if (!bytes || static_cast<std::int64_t>(bytes->size()) != length) {
+                return false;
+            }
+            hasher.add(*bytes);
+            staged.append(*bytes);
+            end += length;
+        }
+        if (end != size || hasher.hex() != hash) {
+            return false;
+        }
+        // A copy there already holds the same bytes; this one replaces it all the same, which
+        // mends one damaged on the volume.
+        staged.publish(blob_path(hash));
+        return true;
+    }
+
+    std::shared_ptr<PostgresPool> pool_;
+    PostgresBlobs table_;
+    std::filesystem::path folder_;
 };
 
 } // namespace
@@ -1214,6 +1555,11 @@ std::shared_ptr<MetadataStore> open_postgres_store(const PostgresSettings& setti
 std::shared_ptr<BlobStore> postgres_blobs(std::shared_ptr<PostgresPool> pool)
 {
     return std::make_shared<PostgresBlobs>(std::move(pool));
+}
+
+std::shared_ptr<BlobStore> file_blobs(std::shared_ptr<PostgresPool> pool, const std::filesystem::path& folder)
+{
+    return std::make_shared<FileBlobs>(std::move(pool), folder);
 }
 
 PostgresAccounts::PostgresAccounts(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
