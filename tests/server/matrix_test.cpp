@@ -387,14 +387,17 @@ std::vector<Row> page_rows(Fixture& f)
         // Breaking the owner's lock from the file's page.
         {"POST /files/{file}/unlock",
          [=, &f](Caller caller) {
-             f.owner_locks();
-             return Call{"POST", "/files/" + f.lockedId + "/unlock", "csrf=" + f.sessions[caller].csrf,
-                         std::nullopt};
+             const auto lock = f.owner_locks();
+             return Call{"POST", "/files/" + f.lockedId + "/unlock",
+                         "csrf=" + f.sessions[caller].csrf + lock + "&confirm=yes", std::nullopt};
          },
          {303, 403, 303, 404, 404, 303},
          [=, &f](Caller caller) {
-             return Call{"POST", "/files/" + x + "/unlock", "csrf=" + f.sessions[caller].csrf, std::nullopt};
+             return Call{"POST", "/files/" + x + "/unlock",
+                         "csrf=" + f.sessions[caller].csrf + "&holder=anna&since=1&confirm=yes", std::nullopt};
          }},
+        {"GET /projects/{project}/locks", plain("GET", "/projects/" + p + "/locks"), seen,
+         plain("GET", "/projects/" + x + "/locks")},
         {"GET /events", plain("GET", "/events"), signedIn},
         {"GET /static/app.css", plain("GET", "/static/app.css"), open},
         {"GET /static/app.js", plain("GET", "/static/app.js"), open},
