@@ -1,6 +1,7 @@
 #include "content_files.h"
 #include "sha256_state.h"
 
+#include <vyr/cld/domain/folders.h>
 #include <vyr/cld/domain/names.h>
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/domain/sha256.h>
@@ -137,7 +138,56 @@ CREATE TABLE blob_parts(owner TEXT NOT NULL, hash TEXT NOT NULL, start BIGINT NO
     name TEXT NOT NULL, PRIMARY KEY(owner, hash, start),
     FOREIGN KEY(owner, hash) REFERENCES blobs(owner, hash) ON DELETE CASCADE);
 )sql",
+    // Folders with their counts, and each file's folder, name order and time, so that a folder's
+    // page reads what it shows. The keys and counts of the files stored before are filled in after
+    // this, by the same rules that keep them (see fill_folders).
+    R"sql(
+ALTER TABLE files ADD COLUMN folder_key TEXT NOT NULL DEFAULT '';
+ALTER TABLE files ADD COLUMN name_key TEXT COLLATE "C" NOT NULL DEFAULT '';
+ALTER TABLE files ADD COLUMN changed BIGINT NOT NULL DEFAULT 0;
+UPDATE files SET changed = coalesce((SELECT max(r.time) FROM revisions r WHERE r.file_id = files.id), 0);
+CREATE TABLE folders(space_id TEXT NOT NULL REFERENCES spaces(id), key TEXT NOT NULL, parent TEXT NOT NULL,
+    path TEXT NOT NULL, name_key TEXT COLLATE "C" NOT NULL, files BIGINT NOT NULL, direct BIGINT NOT NULL,
+    PRIMARY KEY(space_id, key));
+CREATE INDEX folders_parent ON folders(space_id, parent, name_key);
+CREATE INDEX files_folder_name ON files(space_id, folder_key, name_key) WHERE NOT deleted;
+CREATE INDEX files_folder_size ON files(space_id, folder_key, size, name_key) WHERE NOT deleted;
+CREATE INDEX files_folder_changed ON files(space_id, folder_key, changed, name_key) WHERE NOT deleted;
+CREATE INDEX files_folder_revision ON files(space_id, folder_key, revision, name_key) WHERE NOT deleted;
+CREATE INDEX files_path_bytes ON files(space_id, path_key COLLATE "C") WHERE NOT deleted;
+CREATE INDEX files_locked ON files(space_id, lock_time) WHERE lock_user IS NOT NULL;
+)sql",
 };
+// The schema from which files carry their folders.
+constexpr int folders_version = 9;
+
+constexpr SqlDialect postgres_dialect{'$', "strpos", " COLLATE \"C\"", "NOT f.deleted"};
+
+// Adds a change to a folder's counts; a folder with no live file beneath it is no more.
+void count_folder(pqxx::transaction_base& tx, const std::string& spaceId, const FolderDelta& d)
+{
+    tx.exec_params("INSERT INTO folders VALUES($1, $2, $3, $4, $5, $6, $7) ON CONFLICT(space_id, key) DO UPDATE SET "
+                   "path = excluded.path, files = folders.files + excluded.files, "
+                   "direct = folders.direct + excluded.direct",
+                   spaceId, d.key, d.parent, d.path, d.nameKey, d.files, d.direct);
+    tx.exec_params("DELETE FROM folders WHERE space_id = $1 AND key = $2 AND files <= 0", spaceId, d.key);
+}
+
+// The folders of the files a store held before it kept them.
+void fill_folders(pqxx::transaction_base& tx)
+{
+    FolderTally tally;
+    for (const auto& r : tx.exec("SELECT id, space_id, path FROM files WHERE NOT deleted")) {
+        const auto path = r[2].as<std::string>();
+        const auto place = folder_place(path);
+        tx.exec_params("UPDATE files SET folder_key = $1, name_key = $2 WHERE id = $3", place.folderKey,
+                       place.nameKey, r[0].as<std::string>());
+        tally.add(r[1].as<std::string>(), path);
+    }
+    for (const auto& [at, delta] : tally.folders()) {
+        count_folder(tx, at.first, delta);
+    }
+}
 
 // Any number of processes may migrate at once: the first to take this lock migrates, the others
 // then find nothing to do.
@@ -472,7 +522,7 @@ SpaceRow read_space(const pqxx::row& r)
 #define VYR_PG_SPACE_COLUMNS "SELECT id, kind, project_id, owner_id, name, version_major FROM spaces "
 #define VYR_PG_FILE_COLUMNS                                                                                          \
     "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "         \
-    "u.principal_name, f.lock_time, f.seq FROM files f LEFT JOIN users u ON u.id = f.lock_user "
+    "u.principal_name, f.lock_time, f.seq, f.changed FROM files f LEFT JOIN users u ON u.id = f.lock_user "
 
 FileRow read_file(const pqxx::row& r)
 {
@@ -488,6 +538,7 @@ FileRow read_file(const pqxx::row& r)
         file.lock = LockRow{{text(r[7]), text(r[8]), text(r[9])}, r[10].as<std::int64_t>()};
     }
     file.seq = r[11].as<std::int64_t>();
+    file.changed = r[12].as<std::int64_t>();
     return file;
 }
 
@@ -534,6 +585,11 @@ void grant_role(pqxx::transaction_base& tx, const std::string& userId, const std
     tx.exec_params("INSERT INTO project_roles VALUES($1, $2, $3) ON CONFLICT(user_id, project_id) "
                    "DO UPDATE SET admin = excluded.admin",
                    userId, projectId, role == Role::Admin);
+}
+
+FolderRow read_folder(const pqxx::row& r)
+{
+    return {text(r[0]), r[1].as<std::int64_t>(), r[2].as<std::int64_t>()};
 }
 
 class PostgresRecords final : public Records {
@@ -671,13 +727,23 @@ public:
         const auto seq =
             tx_.exec_params1("UPDATE spaces SET changes = changes + 1 WHERE id = $1 RETURNING changes", f.spaceId)[0]
                 .as<std::int64_t>();
-        tx_.exec_params("INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
-                        "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(id) DO UPDATE SET path = "
-                        "excluded.path, path_key = excluded.path_key, revision = excluded.revision, blob = "
-                        "excluded.blob, size = excluded.size, deleted = excluded.deleted, seq = excluded.seq",
-                        f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted, seq);
+        const auto before = first<std::string>(
+            tx_.exec_params("SELECT path FROM files WHERE id = $1 AND NOT deleted", f.id),
+            [](const pqxx::row& r) { return text(r[0]); });
+        const auto place = folder_place(f.path);
+        tx_.exec_params("INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq, "
+                        "folder_key, name_key, changed) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12) "
+                        "ON CONFLICT(id) DO UPDATE SET path = excluded.path, path_key = excluded.path_key, revision = "
+                        "excluded.revision, blob = excluded.blob, size = excluded.size, deleted = excluded.deleted, "
+                        "seq = excluded.seq, folder_key = excluded.folder_key, name_key = excluded.name_key, "
+                        "changed = excluded.changed",
+                        f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted, seq, place.folderKey,
+                        place.nameKey, time);
         tx_.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", f.id, f.revision, f.path,
                         f.blob, f.size, f.deleted, author, time, seq);
+        for (const auto& delta : folder_deltas(before ? &*before : nullptr, f.deleted ? nullptr : &f.path)) {
+            count_folder(tx_, f.spaceId, delta);
+        }
         return seq;
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
@@ -706,6 +772,50 @@ public:
                                                     "WHERE f.space_id = $1 AND NOT f.deleted",
                             spaceId),
             [](const pqxx::row& r) { return std::pair{text(r[8]), read_revision(r)}; });
+    }
+    std::optional<FolderRow> folder(const std::string& spaceId, const std::string& key) override
+    {
+        return first<FolderRow>(
+            tx_.exec_params("SELECT path, files, direct FROM folders WHERE space_id = $1 AND key = $2", spaceId, key),
+            read_folder);
+    }
+    std::vector<FolderRow> subfolders(const std::string& spaceId, const std::string& key, std::int64_t offset,
+                                      int limit) override
+    {
+        return all<FolderRow>(tx_.exec_params("SELECT path, files, direct FROM folders WHERE space_id = $1 AND "
+                                              "parent = $2 AND key <> '' ORDER BY name_key LIMIT $3 OFFSET $4",
+                                              spaceId, key, limit, offset),
+                              read_folder);
+    }
+    std::int64_t subfolder_count(const std::string& spaceId, const std::string& key) override
+    {
+        return tx_.exec_params1("SELECT count(*) FROM folders WHERE space_id = $1 AND parent = $2 AND key <> ''",
+                                spaceId, key)[0]
+            .as<std::int64_t>();
+    }
+    std::vector<FileRow> folder_files(const FolderFiles& q) override
+    {
+        const auto [from, to] = folder_range(q.folderKey);
+        return all<FileRow>(tx_.exec_params(VYR_PG_FILE_COLUMNS + folder_files_sql(q, postgres_dialect, true),
+                                            q.spaceId, q.folderKey, from, to, q.contains, q.lockedBy, q.changedSince,
+                                            q.limit, q.offset),
+                            read_file);
+    }
+    std::int64_t folder_file_count(const FolderFiles& q) override
+    {
+        const auto [from, to] = folder_range(q.folderKey);
+        return tx_.exec_params1("SELECT count(*) FROM files f " + folder_files_sql(q, postgres_dialect, false),
+                                q.spaceId, q.folderKey, from, to, q.contains, q.lockedBy, q.changedSince)[0]
+            .as<std::int64_t>();
+    }
+    std::vector<FileRow> project_locks(const std::string& projectId) override
+    {
+        return all<FileRow>(tx_.exec_params(VYR_PG_FILE_COLUMNS "JOIN spaces s ON s.id = f.space_id WHERE s.kind = 0 "
+                                                                "AND s.project_id = $1 AND f.lock_user IS NOT NULL "
+                                                                "AND NOT f.deleted ORDER BY f.lock_time, f.path "
+                                                                "COLLATE \"C\"",
+                                            projectId),
+                            read_file);
     }
     void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
     {
@@ -1471,6 +1581,9 @@ int migrate_postgres(const std::string& url, std::optional<int> upTo)
         }
         for (; version < target; ++version) {
             tx.exec(migrations[static_cast<std::size_t>(version)]);
+            if (version + 1 == folders_version) {
+                fill_folders(tx);
+            }
             tx.exec_params("INSERT INTO schema_version VALUES($1, $2)", version + 1, now_millis());
         }
         tx.commit();

@@ -290,6 +290,13 @@ public:
     int unlock_forced_by_id(const std::string&) override { pages_only(); }
     domain::Answer<std::vector<domain::RevisionRow>> revisions(const std::string&) override { pages_only(); }
     domain::Answer<std::vector<domain::SpaceEntry>> space_entries(const std::string&) override { pages_only(); }
+    domain::Answer<domain::FolderPage> folder(const std::string&, const domain::FolderQuery&) override { pages_only(); }
+    domain::Answer<std::vector<domain::FileRow>> locks(const std::string&) override { pages_only(); }
+    domain::Answer<std::optional<domain::LockRow>> break_lock(const std::string&, const std::string&, domain::Millis,
+                                                              const std::string&) override
+    {
+        pages_only();
+    }
     domain::Answer<std::vector<domain::ModelUpdateView>> model_updates(const std::string&) override { pages_only(); }
     std::optional<domain::Role> role(const std::string&) override { pages_only(); }
     std::vector<domain::PostedEvent> recent_events(int) override { pages_only(); }

@@ -268,6 +268,13 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
         return json_reply(200, json(domain.changes(p.at(0), request.query.contains("after")
                                                                 ? number(request.query.at("after"))
                                                                 : 0)));
+    case Op::folder: {
+        const auto folder = protocol::folder_query(request.query);
+        if (!folder) {
+            throw Refused{400, "The folder query names a sort, order, flag or number it does not take."};
+        }
+        return answer_reply(domain.folder(p.at(0), *folder));
+    }
     case Op::file: return answer_reply(domain.file(p.at(0), query(request, "name")));
     case Op::lock: return answer_reply(domain.lock(p.at(0), query(request, "name")));
     case Op::unlock:

@@ -519,6 +519,54 @@ TEST(Postgres, BlobsFinishFromTheKeptDigestOrByReadingBack)
     }
 }
 
+// A database of schema 7: its live files get their folders, counted, and their name order; a
+// deleted file counts nowhere.
+TEST(Postgres, FilesOfSchemaSevenGetTheirFolders)
+{
+    const auto name = "vyr_cld_test_" + new_id();
+    pqxx::connection admin("dbname=postgres");
+    pqxx::nontransaction(admin).exec("CREATE DATABASE " + name);
+    const auto url = "dbname=" + name;
+    ASSERT_EQ(migrate_postgres(url, 7), 7);
+    {
+        pqxx::connection connection(url);
+        pqxx::work tx(connection);
+        tx.exec("INSERT INTO tenants VALUES('t', 't', 'T', TRUE, 'p', 'o');"
+                "INSERT INTO users VALUES('member', 'M', 'm@example.org');"
+                "INSERT INTO tenant_members VALUES('member', 't');"
+                "INSERT INTO projects VALUES('p', 't', 'P', '', '', 0);"
+                "INSERT INTO project_roles VALUES('member', 'p', FALSE);"
+                "INSERT INTO spaces VALUES('s', 0, 'p', NULL, 'S', 1, 4);"
+                "INSERT INTO files VALUES('a', 's', 'Plans/liggende 21.dwg', 'plans/liggende 21.dwg', 1, 'b', 1, FALSE, "
+                "NULL, NULL, 1), ('b', 's', 'Plans/liggende 5.dwg', 'plans/liggende 5.dwg', 1, 'b', 1, FALSE, NULL, "
+                "NULL, 2), ('c', 's', 'Plans/Old/gone.dwg', 'plans/old/gone.dwg', 2, 'b', 0, TRUE, NULL, NULL, 3), "
+                "('d', 's', 'top.txt', 'top.txt', 1, 'b', 1, FALSE, NULL, NULL, 4);"
+                "INSERT INTO revisions VALUES('a', 1, 'Plans/liggende 21.dwg', 'b', 1, FALSE, 'member', 7, 1), "
+                "('b', 1, 'Plans/liggende 5.dwg', 'b', 1, FALSE, 'member', 8, 2), "
+                "('d', 1, 'top.txt', 'b', 1, FALSE, 'member', 9, 4);");
+        tx.commit();
+    }
+    EXPECT_EQ(migrate_postgres(url), postgres_schema_version());
+    PostgresSettings settings;
+    settings.url = url;
+    {
+        const auto domain = store_domain(open_postgres_store(settings), {"member", "M", "m@example.org"}, clock_now);
+        const auto top = domain->folder("s", {});
+        ASSERT_EQ(top.code, ok);
+        EXPECT_EQ(top.value.folder.files, 3);
+        ASSERT_EQ(top.value.folders.size(), 1u);
+        EXPECT_EQ(top.value.folders[0].path, "Plans");
+        EXPECT_EQ(top.value.folders[0].files, 2);
+        const auto plans = domain->folder("s", {.folder = "Plans"}).value;
+        ASSERT_EQ(plans.files.size(), 2u);
+        EXPECT_EQ(plans.files[0].path, "Plans/liggende 5.dwg");
+        EXPECT_EQ(plans.files[0].changed, 8);
+        EXPECT_TRUE(plans.folders.empty());
+        EXPECT_EQ(domain->folder("s", {.folder = "Plans/Old"}).code, not_found);
+    }
+    pqxx::nontransaction(admin).exec("DROP DATABASE " + name + " WITH (FORCE)");
+}
+
 // A database of schema 4: its whole blobs stay readable through the revisions that name them,
 // to a member of the project and to nobody else; its unfinished uploads, whose uploader is not
 // known, are dropped.

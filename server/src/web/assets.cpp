@@ -21,6 +21,19 @@ li.file span { margin-left: 0.8em; color: #56606b; }
 #lock { padding: 0.6em 1em; background: #eef2f6; border-radius: 4px; margin: 1em 0; }
 .error { color: #a11a1a; }
 td.status { font-weight: 600; }
+#breadcrumbs ol { list-style: none; display: flex; flex-wrap: wrap; gap: 0.3em; padding: 0; margin: 0.5em 0; }
+#breadcrumbs li + li::before { content: "/"; margin-right: 0.3em; color: #56606b; }
+#breadcrumbs a { color: #1f4f80; }
+#folder-filter { display: flex; flex-wrap: wrap; gap: 0.6em 1.2em; align-items: center; margin: 0.8em 0; }
+#entries td, #locks td { overflow-wrap: anywhere; }
+#entries th a { color: inherit; }
+#entries tr.folder a { font-weight: 600; }
+.lock-badge { display: inline-block; padding: 0.1em 0.5em; border-radius: 3px; background: #7a2e00; color: #fff; }
+.lock-badge time { color: #fff; }
+td.stale { color: #a11a1a; font-weight: 600; }
+nav.paging { display: flex; gap: 1.5em; margin: 0.5em 0 1.5em; }
+form.break { display: inline; }
+#confirm-break { display: flex; flex-direction: column; gap: 0.5em; max-width: 32em; }
 )css";
 }
 
@@ -66,6 +79,59 @@ std::string_view script()
       });
   }
   setTimeout(poll, 1000);
+})();
+// Filters a folder's entries as one types: asks the server for the page the form would, and
+// replaces the listing with its own, leaving the address as a link to what is shown.
+(function () {
+  var form = document.getElementById('folder-filter');
+  var listing = document.getElementById('listing');
+  if (!form || !listing || !window.fetch || !window.URLSearchParams) {
+    return;
+  }
+  var timer = null;
+  var asked = 0;
+  function address() {
+    var params = new URLSearchParams();
+    Array.prototype.forEach.call(form.elements, function (field) {
+      if (!field.name || !field.value || (field.type === 'checkbox' && !field.checked)) {
+        return;
+      }
+      params.append(field.name, field.value);
+    });
+    var query = params.toString();
+    return form.getAttribute('action') + (query ? '?' + query : '');
+  }
+  function refresh() {
+    var target = address();
+    var mine = ++asked;
+    fetch(target, {credentials: 'same-origin'})
+      .then(function (response) {
+        if (!response.ok) {
+          throw new Error('status ' + response.status);
+        }
+        return response.text();
+      })
+      .then(function (text) {
+        if (mine !== asked) {
+          return; // a later filter's answer is on its way
+        }
+        var fresh = new DOMParser().parseFromString(text, 'text/html').getElementById('listing');
+        if (fresh) {
+          listing.replaceWith(fresh);
+          listing = fresh;
+          history.replaceState(null, '', target);
+        }
+      })
+      .catch(function () {
+        // The form still works: submitting it shows what went wrong.
+      });
+  }
+  function later() {
+    clearTimeout(timer);
+    timer = setTimeout(refresh, 150);
+  }
+  form.addEventListener('input', later);
+  form.addEventListener('change', later);
 })();
 )js";
 }
