@@ -45,14 +45,13 @@ describe('a plan shared by Anna and Bjorn', () => {
         await web.follow(bjorn, `tr[data-project-id="${plan.id}"] a`);
         assert.equal(await web.text(bjorn, 'h1'), 'Bridge');
         await web.follow(bjorn, `a[href="/spaces/${plan.spaceId}"]`);
-        // The tree tells the size, the revision, who changed it and who holds it since when.
-        const entry = await bjorn.$eval('li.file[data-path="plan.dwg"]', (li) =>
-            [...li.childNodes].map((node) => node.textContent.trim()).join(' '));
-        for (const shown of [/\b273 bytes/, /revision 1\b/, /by Anna Berg \d{4}-/, /locked by Anna Berg since \d{4}-/]) {
+        // The folder's row tells the size, the revision and who holds it since when.
+        const entry = await bjorn.$eval('tr.file[data-path="plan.dwg"]', (tr) => tr.innerText.replace(/\s+/g, ' '));
+        for (const shown of [/\b273 bytes/, /\d{4}-\S+ 1 Locked/, /Locked by Anna Berg since \d{4}-/]) {
             assert.match(entry, shown);
         }
-        await web.shot(bjorn, '02-space-tree');
-        await web.follow(bjorn, 'li.file[data-path="plan.dwg"] a');
+        await web.shot(bjorn, '02-space-folder');
+        await web.follow(bjorn, 'tr.file[data-path="plan.dwg"] a');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
 
         assert.equal(await web.text(bjorn, 'h1'), 'plan.dwg');
@@ -118,6 +117,9 @@ describe('a plan shared by Anna and Bjorn', () => {
 
     test('Bjorn breaks the lock in the browser; Anna learns from her events who broke it', async () => {
         await web.submit(bjorn, '#break-lock');
+        // A question first, naming the holder.
+        assert.match(await web.text(bjorn, '#break-question'), /^Anna Berg has held the lock on plan\.dwg since /);
+        await web.submit(bjorn, '#confirm-break');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
         assert.equal(await web.text(bjorn, '#lock'), 'Not locked');
         assert.equal(await bjorn.$('#break-lock'), null);
