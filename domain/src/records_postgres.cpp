@@ -592,6 +592,36 @@ FolderRow read_folder(const pqxx::row& r)
     return {text(r[0]), r[1].as<std::int64_t>(), r[2].as<std::int64_t>()};
 }
 
+// Content that goes with the next revision naming it, on the thread that serves its request.
+struct PendingContent {
+    std::string owner, hash;
+    std::string bytes;
+    bool written = false; // by the current attempt of the transaction
+    bool stored = false;  // by a transaction that committed
+    PendingContent* previous = nullptr;
+};
+thread_local PendingContent* pendingContent = nullptr;
+
+// Makes `bytes` the owner's whole copy of `hash` in the transaction, unless it is whole already.
+void store_whole(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash, std::string_view bytes)
+{
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    const bool wholeAlready =
+        tx.exec_params("INSERT INTO blobs(owner, hash, size, whole, touched) VALUES($1, $2, $3, TRUE, $4) ON "
+                       "CONFLICT(owner, hash) DO UPDATE SET size = excluded.size, whole = TRUE WHERE NOT blobs.whole",
+                       owner, hash, size, now_millis())
+            .affected_rows() == 0;
+    if (wholeAlready) {
+        return;
+    }
+    // What an unfinished upload of it held goes: the bytes are all here.
+    tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2", owner, hash);
+    if (!bytes.empty()) {
+        tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes) VALUES($1, $2, 0, $3)", owner, hash,
+                       pqxx::binarystring(bytes.data(), bytes.size()));
+    }
+}
+
 class PostgresRecords final : public Records {
 public:
     PostgresRecords(pqxx::transaction_base& tx, bool write) : tx_(tx), lock_(write ? " FOR UPDATE OF f" : "") {}
@@ -743,6 +773,11 @@ public:
                         f.blob, f.size, f.deleted, author, time, seq);
         for (const auto& delta : folder_deltas(before ? &*before : nullptr, f.deleted ? nullptr : &f.path)) {
             count_folder(tx_, f.spaceId, delta);
+        }
+        if (auto* content = pendingContent; content && !content->stored && !content->written &&
+                                            content->hash == f.blob && !f.deleted) {
+            store_whole(tx_, content->owner, content->hash, content->bytes);
+            content->written = true;
         }
         return seq;
     }
@@ -975,7 +1010,11 @@ private:
         // The request's key goes with its first write, and stands only if that write commits. The
         // row is written first: a concurrent request of the same key waits for this one to end.
         auto* key = write && requestKey && !requestKey->recorded ? requestKey : nullptr;
+        auto* content = write && pendingContent && !pendingContent->stored ? pendingContent : nullptr;
         in_transaction(*pool_, write, [&](pqxx::transaction_base& tx) {
+            if (content) {
+                content->written = false; // an attempt run again writes it again
+            }
             // A row past its time is the key's no more: it is taken over.
             if (key && tx.exec_params("INSERT INTO request_keys(user_id, key, created) VALUES($1, $2, $3) "
                                       "ON CONFLICT(user_id, key) DO UPDATE SET created = excluded.created, "
@@ -990,6 +1029,9 @@ private:
         });
         if (key) {
             key->recorded = true;
+        }
+        if (content && content->written) {
+            content->stored = true;
         }
     }
 
@@ -1260,6 +1302,20 @@ public:
                     .affected_rows());
         });
         return out;
+    }
+    std::shared_ptr<void> with_next_revision(const std::string& owner, const std::string& hash,
+                                             std::string_view bytes) override
+    {
+        if (!is_sha256_hex(hash) || !fits_chunk(0, bytes)) {
+            throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::Argument, "Not the content of a small blob.");
+        }
+        auto* content = new PendingContent{owner, hash, std::string(bytes), false, false, pendingContent};
+        pendingContent = content;
+        return std::shared_ptr<void>(content, [](void* pointer) {
+            auto* ending = static_cast<PendingContent*>(pointer);
+            pendingContent = ending->previous;
+            delete ending;
+        });
     }
     std::string chunk(const std::string& hash, std::int64_t offset) override
     {

@@ -47,6 +47,7 @@ constexpr std::array table{
     Route{Op::unlock, "DELETE", "/v1/spaces/{space}/lock", "unlock", none, true, false},
     Route{Op::unlock_all, "DELETE", "/v1/me/locks", "unlock_all", none, true, false},
     Route{Op::commit, "POST", "/v1/spaces/{space}/commits", "commit", small, true, false},
+    Route{Op::commit_content, "POST", "/v1/spaces/{space}/content-commits", "commit_content", chunk, true, false},
     Route{Op::remove, "DELETE", "/v1/spaces/{space}/file", "remove", none, true, false},
     Route{Op::rename, "POST", "/v1/spaces/{space}/renames", "rename", small, true, false},
     Route{Op::tag, "POST", "/v1/projects/{project}/tags", "tag", small, true, false},

@@ -165,6 +165,17 @@ std::string page_as(const Fixture& f, Caller caller, Call call)
     return page_request(call);
 }
 
+// A commit with its content in the request, of bytes named by the commit.
+Call content_commit(const std::string& spaceId, const std::string& name, const std::string& bytes)
+{
+    const domain::Commit commit{spaceId, name, {}, sha256(bytes), static_cast<std::int64_t>(bytes.size()), false,
+                                false};
+    return Call{"POST",
+                "/v1/spaces/" + spaceId + "/content-commits" +
+                    protocol::query_string({{std::string(protocol::commit_parameter), json(commit).dump()}}),
+                bytes, std::nullopt};
+}
+
 // A request that needs nothing prepared.
 std::function<Call(Caller)> plain(std::string method, std::string target, std::string body = {})
 {
@@ -294,6 +305,13 @@ std::vector<Row> api_rows(Fixture& f)
              const domain::Commit commit{x, "n.txt", {}, f.ownHash[caller], f.ownSize[caller], false, false};
              return Call{"POST", space + x + "/commits", json(commit).dump(), std::nullopt};
          }},
+        // The same with the content in the request: only the space decides.
+        {"POST /v1/spaces/{space}/content-commits",
+         [=, &f](Caller) {
+             const auto name = f.next_name();
+             return content_commit(s, name, "sent with " + name);
+         },
+         created, [=](Caller caller) { return content_commit(x, "n.txt", std::string("sent by ") + user_names[caller]); }},
         // Content of the project, named in one's own directory: only who may read it may.
         {"POST /v1/spaces/{space}/commits",
          [=, &f](Caller caller) {

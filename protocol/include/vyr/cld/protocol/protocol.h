@@ -27,7 +27,7 @@ enum class Op {
     project, partitions, create_partition, partition, partition_version, project_sizes,
     has_include_folder, add_include_folder,
     directories, create_directory,
-    space, files, changes, folder, file, lock, unlock, unlock_all, commit, remove, rename, tag,
+    space, files, changes, folder, file, lock, unlock, unlock_all, commit, commit_content, remove, rename, tag,
     add_model_update, model_update,
     post_event, take_events,
     blob_head, blob_finish, blob_chunk_put, blob_chunk_get,
@@ -88,6 +88,9 @@ inline constexpr std::string_view request_id_header = "X-Request-Id";
 // every attempt: the server acts on the first and answers the others as it answered it.
 inline constexpr std::string_view idempotency_key_header = "Idempotency-Key";
 inline constexpr std::size_t idempotency_key_limit = 64;
+// The query parameter of a commit sent with its content: the commit's JSON, as the commits route
+// takes it in its body.
+inline constexpr std::string_view commit_parameter = "commit";
 
 // The service could not be reached or could not reach its database: no operation was decided.
 inline constexpr int unavailable = 503;
