@@ -4,19 +4,13 @@
 #include <vyr/cld/remote/remote.h>
 #include <vyr/cld/remote/service.h>
 
+#include "desktop.h"
+
 #include <vyr/cld/domain/blobs.h>
 #include <vyr/cld/domain/sha256.h>
 #include <vyr/cld/protocol/protocol.h>
 
-#include <array>
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vyr::cld::remote {
 namespace {
@@ -128,13 +122,11 @@ std::filesystem::path journals_of(const Options& options)
     if (!options.journals.empty()) {
         return options.journals;
     }
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/') {
-        return std::filesystem::path(state) / "vyr-cld" / "journals";
+    if (const auto state = desktop::state_home()) {
+        return *state / "vyr-cld" / "journals";
     }
-    if (const char* home = std::getenv("HOME"); home && *home == '/') {
-        return std::filesystem::path(home) / ".local" / "state" / "vyr-cld" / "journals";
-    }
-    fail(ExceptionKind::Argument, "There is no folder for the journals: set one, XDG_STATE_HOME or HOME.");
+    fail(ExceptionKind::Argument, "There is no folder for the journals: set one, XDG_STATE_HOME or HOME "
+                                  "(LOCALAPPDATA on Windows).");
 }
 
 Connection connection_of(const Options& options)
@@ -178,38 +170,6 @@ std::string page_url(std::string server, const std::string& path)
     return server + path;
 }
 
-// Starts `xdg-open url` detached from the caller and returns at once; an address that is not
-// http(s) is not opened. A shell starts it in the background and ends at once, so the caller
-// waits only for the shell and the opener, left to init, is never the host's child to reap: no
-// thread outlives the call, and no zombie is left. The address reaches the opener as an argument
-// ("$1"), never as shell text.
-void open_in_browser(const std::string& url)
-{
-    if (url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0) {
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    // Its own session, and nothing of the host's terminal: the browser outlives the call.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
-    }
-    std::string shell = "/bin/sh", command = "-c", script = "xdg-open \"$1\" &", name = "sh";
-    auto address = url;
-    std::array<char*, 6> argv{shell.data(), command.data(), script.data(), name.data(), address.data(), nullptr};
-    pid_t pid = 0;
-    const bool started = posix_spawn(&pid, shell.c_str(), &actions, &attributes, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (started) {
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-}
-
 } // namespace
 
 local::Identity identify(const Options& options)
@@ -230,7 +190,7 @@ std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options
     if (const auto tenants = backend.domain->tenants(); !tenants.empty()) {
         settings.tenant = tenants.front().uniqueId;
     }
-    auto opener = options.opener ? options.opener : open_in_browser;
+    auto opener = options.opener ? options.opener : desktop::open_in_browser;
     settings.showFile = [opener, server = connection.url](const std::string& fileId) {
         opener(page_url(server, "/files/" + protocol::percent_encoded(fileId)));
     };
