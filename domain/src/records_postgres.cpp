@@ -663,14 +663,12 @@ public:
             tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 ORDER BY f.path COLLATE \"C\"", spaceId),
             read_file);
     }
-    std::int64_t put_revision(const FileRow& f, const std::string& pathKey, const std::string& author,
-                              Millis time) override
+    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time,
+                      std::int64_t& seq) override
     {
-        // The space's change number, taken with the revision: readers of the space's changes see
-        // every revision once, in the order they were committed.
-        const auto seq =
-            tx_.exec_params1("UPDATE spaces SET changes = changes + 1 WHERE id = $1 RETURNING changes", f.spaceId)[0]
-                .as<std::int64_t>();
+        // The change number is taken last (see take_change_numbers); until then the rows hold 0.
+        seq = 0;
+        pending_.push_back({f.spaceId, f.id, f.revision, &seq});
         tx_.exec_params("INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
                         "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9) ON CONFLICT(id) DO UPDATE SET path = "
                         "excluded.path, path_key = excluded.path_key, revision = excluded.revision, blob = "
@@ -678,7 +676,24 @@ public:
                         f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted, seq);
         tx_.exec_params("INSERT INTO revisions VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9)", f.id, f.revision, f.path,
                         f.blob, f.size, f.deleted, author, time, seq);
-        return seq;
+    }
+    // The space's change numbers of the revisions this transaction put, taken as its last statement
+    // before COMMIT. The space's row stays locked from here until the commit, so change numbers are
+    // handed out in commit order: a commit that took a number is visible before the next one takes
+    // its own, and a reader that saw number N sees every number below it. A reader's cursor thus
+    // never skips a change, while the rest of commits to one space (reading and locking their
+    // file, checking, writing rows) runs at once.
+    void take_change_numbers()
+    {
+        for (const auto& change : pending_) {
+            *change.seq = tx_.exec_params1("WITH counter AS (UPDATE spaces SET changes = changes + 1 WHERE id = $1 "
+                                           "RETURNING changes), file AS (UPDATE files SET seq = (SELECT changes "
+                                           "FROM counter) WHERE id = $2) UPDATE revisions SET seq = (SELECT changes "
+                                           "FROM counter) WHERE file_id = $2 AND revision = $3 RETURNING seq",
+                                           change.spaceId, change.fileId, change.revision)[0]
+                               .as<std::int64_t>();
+        }
+        pending_.clear();
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
     {
@@ -836,6 +851,12 @@ private:
     pqxx::transaction_base& tx_;
     // What a read of a file adds in a write: the row is locked until the transaction ends.
     std::string lock_;
+    struct Change {
+        std::string spaceId, fileId;
+        std::int64_t revision = 0;
+        std::int64_t* seq = nullptr;
+    };
+    std::vector<Change> pending_;
 };
 
 } // namespace
@@ -877,6 +898,7 @@ private:
             }
             PostgresRecords records(tx, write);
             body(records);
+            records.take_change_numbers();
         });
         if (key) {
             key->recorded = true;

@@ -316,8 +316,8 @@ public:
     {
         return rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? ORDER BY f.path", read_file, spaceId);
     }
-    std::int64_t put_revision(const FileRow& f, const std::string& pathKey, const std::string& author,
-                              Millis time) override
+    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time,
+                      std::int64_t& seq) override
     {
         execute(db_,
                 "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
@@ -328,9 +328,9 @@ public:
                 f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0, f.spaceId);
         execute(db_, "INSERT INTO revisions VALUES(?, ?, ?, ?, ?, ?, ?, ?)", f.id, f.revision, f.path, f.blob, f.size,
                 f.deleted ? 1 : 0, author, time);
-        return rows<std::int64_t>(db_, "SELECT seq FROM files WHERE id = ?",
-                                  [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, f.id)
-            .front();
+        seq = rows<std::int64_t>(db_, "SELECT seq FROM files WHERE id = ?",
+                                 [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, f.id)
+                  .front();
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
     {

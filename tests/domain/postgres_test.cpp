@@ -95,7 +95,9 @@ TEST_F(Team, TwoStoresOnOneDatabaseGiveEachLockOnce)
 }
 
 // 32 writers of one space on two pools all land, and a reader that follows the space's changes by
-// its cursor while they write sees every file: change numbers are taken in commit order.
+// its cursor while they write sees every file: change numbers are taken in commit order, at the
+// end of each commit, so the reader's cursor never passes a number still to come, and the numbers
+// are 1 to N without a gap.
 TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
 {
     constexpr int writers = 32;
@@ -103,11 +105,15 @@ TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
     std::atomic<int> refused{0};
     std::atomic<bool> writing{true};
     std::set<std::string> seen;
+    std::set<std::int64_t> numbers;
+    std::atomic<int> backwards{0};
     std::thread follower([&, domain = on(second, owner)] {
         std::int64_t cursor = 0;
         const auto follow = [&] {
             for (const auto& file : domain->changes(space.id, cursor)) {
                 seen.insert(file.path);
+                numbers.insert(file.seq);
+                backwards += file.seq <= cursor ? 1 : 0;
                 cursor = std::max(cursor, file.seq);
             }
         };
@@ -131,7 +137,11 @@ TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
     writing = false;
     follower.join();
     EXPECT_EQ(refused, 0);
+    EXPECT_EQ(backwards, 0);
     EXPECT_EQ(seen.size(), std::size_t{writers * files});
+    EXPECT_EQ(numbers.size(), std::size_t{writers * files});
+    EXPECT_EQ(*numbers.begin(), 1);
+    EXPECT_EQ(*numbers.rbegin(), writers * files);
 }
 
 // Two commits on one base: one of them is refused, whichever pool served it.
