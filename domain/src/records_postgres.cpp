@@ -21,6 +21,10 @@
 namespace vyr::cld::domain {
 namespace {
 
+// How long, and how many a user, the events nobody took are kept.
+constexpr std::chrono::milliseconds event_max_age = std::chrono::hours(24 * 7);
+constexpr int event_max_count = 1000;
+
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
@@ -753,10 +757,16 @@ public:
                                 [](const pqxx::row& r) { return text(r[0]); });
     }
 
+    // Events nobody takes (a client that stopped asking) are kept for a bounded time and count: a
+    // post drops the user's events older than event_max_age and those beyond the newest
+    // event_max_count, in the same statement, so the table stays bounded by its users.
     void post(const std::string& userId, const EventRow& e, Millis time) override
     {
-        tx_.exec_params("INSERT INTO events(user_id, type, status, response_id, time) VALUES($1, $2, $3, $4, $5)",
-                        userId, e.type, e.status, e.responseId, time);
+        tx_.exec_params("WITH posted AS (INSERT INTO events(user_id, type, status, response_id, time) VALUES($1, $2, "
+                        "$3, $4, $5)) DELETE FROM events WHERE user_id = $1 AND (time < $6 OR seq <= (SELECT seq FROM "
+                        "events WHERE user_id = $1 ORDER BY seq DESC OFFSET $7 LIMIT 1))",
+                        userId, e.type, e.status, e.responseId, time, time - event_max_age.count(),
+                        event_max_count - 1);
     }
     std::vector<EventRow> take_events(const std::string& userId) override
     {

@@ -166,6 +166,36 @@ TEST_F(Team, TwoCommitsOnOneBaseNeverBothWin)
     }
 }
 
+// Events nobody takes stay bounded: a post drops the user's events beyond the newest 1000 and
+// those older than a week, and nobody else's.
+TEST_F(Team, EventsNobodyTakesStayBounded)
+{
+    const auto user = member("poster");
+    const auto other = member("bystander");
+    pqxx::connection direct(test_settings().url);
+    {
+        pqxx::work tx(direct);
+        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', 0 FROM "
+                       "generate_series(1, 3)",
+                       other.id);
+        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', "
+                       "CASE WHEN i = 1 THEN 0 ELSE $2::bigint END FROM generate_series(1, 1100) i",
+                       user.id, clock_now());
+        tx.commit();
+    }
+    const auto count = [&](const UserRow& whose) {
+        pqxx::work tx(direct);
+        return tx.exec_params("SELECT count(*), min(time) FROM events WHERE user_id = $1", whose.id)[0];
+    };
+    ASSERT_EQ(count(user)[0].as<int>(), 1100);
+    const auto domain = on(first, user);
+    ASSERT_EQ(domain->commit({space.id, "posted", {}, "x", 1, false, false}).code, created);
+    const auto after = count(user);
+    EXPECT_EQ(after[0].as<int>(), 1000);
+    EXPECT_GT(after[1].as<std::int64_t>(), 0); // the week-old one went first
+    EXPECT_EQ(count(other)[0].as<int>(), 3);   // another user's wait for their own post
+}
+
 TEST(Postgres, UsersSeeOnlyTheirTenants)
 {
     auto pool = std::make_shared<PostgresPool>(test_settings());
