@@ -355,7 +355,7 @@ public:
                     out.blob = commit.blob;
                     out.size = commit.size;
                     out.deleted = false;
-                    out.seq = records.put_revision(out, checked.key, user_.id, now_());
+                    records.put_revision(out, checked.key, user_.id, now_(), out.seq);
                     post(records, StatusEventType::Upload, code, out.path);
                 }
                 if (commit.unlockAfter && out.lock && out.lock->holder.id == user_.id) {
@@ -382,7 +382,7 @@ public:
                 row.deleted = true;
                 // The file as it was, but with the change number its row holds now: a reader who
                 // takes its cursor from the answer does not read its own delete again.
-                out.seq = records.put_revision(row, checked.key, user_.id, now_());
+                records.put_revision(row, checked.key, user_.id, now_(), out.seq);
                 records.set_lock(row.id, std::nullopt, 0);
                 post(records, StatusEventType::Deleted, ok, row.path);
                 return static_cast<int>(ok);
@@ -404,7 +404,7 @@ public:
                 // A rename is a revision with the same content, so that other working folders follow.
                 out.path = target.relative;
                 out.revision += 1;
-                out.seq = records.put_revision(out, target.key, user_.id, now_());
+                records.put_revision(out, target.key, user_.id, now_(), out.seq);
                 post(records, StatusEventType::Rename, ok, out.path);
                 return static_cast<int>(ok);
             });

@@ -22,6 +22,10 @@
 namespace vyr::cld::domain {
 namespace {
 
+// How long, and how many a user, the events nobody took are kept.
+constexpr std::chrono::milliseconds event_max_age = std::chrono::hours(24 * 7);
+constexpr int event_max_count = 1000;
+
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
@@ -749,14 +753,12 @@ public:
             tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.space_id = $1 ORDER BY f.path COLLATE \"C\"", spaceId),
             read_file);
     }
-    std::int64_t put_revision(const FileRow& f, const std::string& pathKey, const std::string& author,
-                              Millis time) override
+    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time,
+                      std::int64_t& seq) override
     {
-        // The space's change number, taken with the revision: readers of the space's changes see
-        // every revision once, in the order they were committed.
-        const auto seq =
-            tx_.exec_params1("UPDATE spaces SET changes = changes + 1 WHERE id = $1 RETURNING changes", f.spaceId)[0]
-                .as<std::int64_t>();
+        // The change number is taken last (see take_change_numbers); until then the rows hold 0.
+        seq = 0;
+        pending_.push_back({f.spaceId, f.id, f.revision, &seq});
         const auto before = first<std::string>(
             tx_.exec_params("SELECT path FROM files WHERE id = $1 AND NOT deleted", f.id),
             [](const pqxx::row& r) { return text(r[0]); });
@@ -779,7 +781,24 @@ public:
             store_whole(tx_, content->owner, content->hash, content->bytes);
             content->written = true;
         }
-        return seq;
+    }
+    // The space's change numbers of the revisions this transaction put, taken as its last statement
+    // before COMMIT. The space's row stays locked from here until the commit, so change numbers are
+    // handed out in commit order: a commit that took a number is visible before the next one takes
+    // its own, and a reader that saw number N sees every number below it. A reader's cursor thus
+    // never skips a change, while the rest of commits to one space (reading and locking their
+    // file, checking, writing rows) runs at once.
+    void take_change_numbers()
+    {
+        for (const auto& change : pending_) {
+            *change.seq = tx_.exec_params1("WITH counter AS (UPDATE spaces SET changes = changes + 1 WHERE id = $1 "
+                                           "RETURNING changes), file AS (UPDATE files SET seq = (SELECT changes "
+                                           "FROM counter) WHERE id = $2) UPDATE revisions SET seq = (SELECT changes "
+                                           "FROM counter) WHERE file_id = $2 AND revision = $3 RETURNING seq",
+                                           change.spaceId, change.fileId, change.revision)[0]
+                               .as<std::int64_t>();
+        }
+        pending_.clear();
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
     {
@@ -883,10 +902,16 @@ public:
                                 [](const pqxx::row& r) { return text(r[0]); });
     }
 
+    // Events nobody takes (a client that stopped asking) are kept for a bounded time and count: a
+    // post drops the user's events older than event_max_age and those beyond the newest
+    // event_max_count, in the same statement, so the table stays bounded by its users.
     void post(const std::string& userId, const EventRow& e, Millis time) override
     {
-        tx_.exec_params("INSERT INTO events(user_id, type, status, response_id, time) VALUES($1, $2, $3, $4, $5)",
-                        userId, e.type, e.status, e.responseId, time);
+        tx_.exec_params("WITH posted AS (INSERT INTO events(user_id, type, status, response_id, time) VALUES($1, $2, "
+                        "$3, $4, $5)) DELETE FROM events WHERE user_id = $1 AND (time < $6 OR seq <= (SELECT seq FROM "
+                        "events WHERE user_id = $1 ORDER BY seq DESC OFFSET $7 LIMIT 1))",
+                        userId, e.type, e.status, e.responseId, time, time - event_max_age.count(),
+                        event_max_count - 1);
     }
     std::vector<EventRow> take_events(const std::string& userId) override
     {
@@ -981,6 +1006,12 @@ private:
     pqxx::transaction_base& tx_;
     // What a read of a file adds in a write: the row is locked until the transaction ends.
     std::string lock_;
+    struct Change {
+        std::string spaceId, fileId;
+        std::int64_t revision = 0;
+        std::int64_t* seq = nullptr;
+    };
+    std::vector<Change> pending_;
 };
 
 } // namespace
@@ -1026,6 +1057,7 @@ private:
             }
             PostgresRecords records(tx, write);
             body(records);
+            records.take_change_numbers();
         });
         if (key) {
             key->recorded = true;

@@ -372,8 +372,8 @@ public:
     {
         return rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? ORDER BY f.path", read_file, spaceId);
     }
-    std::int64_t put_revision(const FileRow& f, const std::string& pathKey, const std::string& author,
-                              Millis time) override
+    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time,
+                      std::int64_t& seq) override
     {
         const auto before = row<std::string>(db_, "SELECT path FROM files WHERE id = ? AND deleted = 0",
                                              [](const SQLite::Statement& q) { return text(q, 0); }, f.id);
@@ -393,9 +393,9 @@ public:
         for (const auto& delta : folder_deltas(before ? &*before : nullptr, f.deleted ? nullptr : &f.path)) {
             count_folder(db_, f.spaceId, delta);
         }
-        return rows<std::int64_t>(db_, "SELECT seq FROM files WHERE id = ?",
-                                  [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, f.id)
-            .front();
+        seq = rows<std::int64_t>(db_, "SELECT seq FROM files WHERE id = ?",
+                                 [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, f.id)
+                  .front();
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
     {

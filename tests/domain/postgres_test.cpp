@@ -95,7 +95,9 @@ TEST_F(Team, TwoStoresOnOneDatabaseGiveEachLockOnce)
 }
 
 // 32 writers of one space on two pools all land, and a reader that follows the space's changes by
-// its cursor while they write sees every file: change numbers are taken in commit order.
+// its cursor while they write sees every file: change numbers are taken in commit order, at the
+// end of each commit, so the reader's cursor never passes a number still to come, and the numbers
+// are 1 to N without a gap.
 TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
 {
     constexpr int writers = 32;
@@ -103,11 +105,15 @@ TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
     std::atomic<int> refused{0};
     std::atomic<bool> writing{true};
     std::set<std::string> seen;
+    std::set<std::int64_t> numbers;
+    std::atomic<int> backwards{0};
     std::thread follower([&, domain = on(second, owner)] {
         std::int64_t cursor = 0;
         const auto follow = [&] {
             for (const auto& file : domain->changes(space.id, cursor)) {
                 seen.insert(file.path);
+                numbers.insert(file.seq);
+                backwards += file.seq <= cursor ? 1 : 0;
                 cursor = std::max(cursor, file.seq);
             }
         };
@@ -131,7 +137,11 @@ TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
     writing = false;
     follower.join();
     EXPECT_EQ(refused, 0);
+    EXPECT_EQ(backwards, 0);
     EXPECT_EQ(seen.size(), std::size_t{writers * files});
+    EXPECT_EQ(numbers.size(), std::size_t{writers * files});
+    EXPECT_EQ(*numbers.begin(), 1);
+    EXPECT_EQ(*numbers.rbegin(), writers * files);
 }
 
 // Two commits on one base: one of them is refused, whichever pool served it.
@@ -154,6 +164,36 @@ TEST_F(Team, TwoCommitsOnOneBaseNeverBothWin)
         std::sort(codes.begin(), codes.end());
         EXPECT_EQ(codes, (std::array<int, 2>{ok, conflict})) << name;
     }
+}
+
+// Events nobody takes stay bounded: a post drops the user's events beyond the newest 1000 and
+// those older than a week, and nobody else's.
+TEST_F(Team, EventsNobodyTakesStayBounded)
+{
+    const auto user = member("poster");
+    const auto other = member("bystander");
+    pqxx::connection direct(test_settings().url);
+    {
+        pqxx::work tx(direct);
+        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', 0 FROM "
+                       "generate_series(1, 3)",
+                       other.id);
+        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', "
+                       "CASE WHEN i = 1 THEN 0 ELSE $2::bigint END FROM generate_series(1, 1100) i",
+                       user.id, clock_now());
+        tx.commit();
+    }
+    const auto count = [&](const UserRow& whose) {
+        pqxx::work tx(direct);
+        return tx.exec_params("SELECT count(*), min(time) FROM events WHERE user_id = $1", whose.id)[0];
+    };
+    ASSERT_EQ(count(user)[0].as<int>(), 1100);
+    const auto domain = on(first, user);
+    ASSERT_EQ(domain->commit({space.id, "posted", {}, "x", 1, false, false}).code, created);
+    const auto after = count(user);
+    EXPECT_EQ(after[0].as<int>(), 1000);
+    EXPECT_GT(after[1].as<std::int64_t>(), 0); // the week-old one went first
+    EXPECT_EQ(count(other)[0].as<int>(), 3);   // another user's wait for their own post
 }
 
 TEST(Postgres, UsersSeeOnlyTheirTenants)

@@ -168,9 +168,11 @@ public:
     virtual std::optional<FileRow> file_by_id(const std::string& id) = 0;
     virtual std::vector<FileRow> files(const std::string& spaceId) = 0;
     // Adds a revision: a new file (revision 1), new content, a new path or a deletion. It takes the
-    // space's next change number and answers it: the row's seq from then on.
-    virtual std::int64_t put_revision(const FileRow& file, const std::string& pathKey, const std::string& author,
-                              Millis time) = 0;
+    // space's next change number, the row's seq from then on, and sets `seq` to it by the time the
+    // transaction commits: a store may take it last, so that commits to one space hold its
+    // counter only while they commit.
+    virtual void put_revision(const FileRow& file, const std::string& pathKey, const std::string& author, Millis time,
+                              std::int64_t& seq) = 0;
     // The files of a space changed after change number `after`, in the order of their changes.
     virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
     // A file's revisions, oldest first.
