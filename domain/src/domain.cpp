@@ -328,6 +328,9 @@ public:
                     throw Refusal{conflict};
                 }
                 if (!file || file->deleted) {
+                    if (!portable(checked.relative)) {
+                        throw UnsafePath{}; // a name a file is given now: see portable_name()
+                    }
                     out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}, 0};
                     return created;
                 }
@@ -393,7 +396,7 @@ public:
     {
         return answer<FileRow>([&](auto& out) {
             const auto source = checked_name(from);
-            const auto target = checked_name(to);
+            const auto target = portable_name(to);
             return store_->writing([&](Records& records) {
                 space_of(records, spaceId);
                 out = live(records, spaceId, source);

@@ -25,7 +25,63 @@ bool unusable(std::string_view part)
     return stands_for_unreadable(part) || holds_bidi_control(part);
 }
 
+// Upper-case ASCII; other bytes as they are.
+char ascii_upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// A name Windows opens as a device rather than a file: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1
+// to COM9 and LPT1 to LPT9 (and with a superscript 1, 2 or 3), in any case, whatever extension
+// follows and with spaces before it ("nul.txt", "Com1 .tar.gz").
+bool device_name(std::string_view part)
+{
+    auto base = part.substr(0, part.find('.'));
+    while (base.ends_with(' ')) {
+        base.remove_suffix(1);
+    }
+    std::string upper(base.size(), ' ');
+    std::transform(base.begin(), base.end(), upper.begin(), ascii_upper);
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (upper == device) {
+            return true;
+        }
+    }
+    if (!upper.starts_with("COM") && !upper.starts_with("LPT")) {
+        return false;
+    }
+    const std::string_view digit = std::string_view(upper).substr(3);
+    return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||
+           digit == "\xC2\xB3";
+}
+
 } // namespace
+
+bool portable(std::string_view relative)
+{
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= relative.size(); ++i) {
+        if (i < relative.size() && relative[i] != '/') {
+            continue;
+        }
+        const auto part = relative.substr(start, i - start);
+        start = i + 1;
+        if (part.empty() || part.ends_with('.') || part.ends_with(' ') ||
+            part.find_first_of("<>:\"|?*\\") != std::string_view::npos || device_name(part)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Name portable_name(std::string_view path)
+{
+    auto name = checked_name(path);
+    if (!portable(name.relative)) {
+        throw UnsafePath{};
+    }
+    return name;
+}
 
 std::u16string utf16(std::string_view text)
 {

@@ -91,7 +91,7 @@ public:
         // Renamed over a blob of the same name too: the bytes are the same unless that blob was
         // damaged under the store, and then the fresh copy, whose hash was just taken, repairs it.
         const auto target = blob_in(folder_, blob_.hash);
-        std::filesystem::create_directories(target.parent_path());
+        disk::create_folders(target.parent_path());
         temp_.rename_to(target);
         disk::sync_folder(target.parent_path());
         return blob_;

@@ -69,6 +69,9 @@ private:
 // Removes the temporary `file` when no writer holds it any more; leaves it otherwise.
 void remove_abandoned(const std::filesystem::path& file) noexcept;
 
+// Creates `folder` and the folders above it that are missing, as long as the path may be.
+void create_folders(const std::filesystem::path& folder);
+
 // Until the names in `folder` (a rename into it) are on the disk.
 void sync_folder(const std::filesystem::path& folder);
 

@@ -167,6 +167,11 @@ void Temporary::rename_to(const std::filesystem::path& target)
     path_.clear();
 }
 
+void create_folders(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+}
+
 void remove_abandoned(const std::filesystem::path& file) noexcept
 {
     const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

@@ -23,19 +23,17 @@ namespace {
     raise_failure(last_error());
 }
 
-// The path as the wide API takes it: absolute paths beyond MAX_PATH reach the file system
-// unparsed through the \\?\ prefix, which also takes a name as it is.
+// The path as the wide API takes it: through the \\?\ prefix it may be longer than MAX_PATH, and
+// a part is taken as it is (the store admits no device names, nor trailing dots and spaces, that
+// Windows would read otherwise). The prefix passes the path to the file system unparsed, so a
+// relative path is made absolute here, and "." and ".." parts resolved, first.
 std::wstring native(const std::filesystem::path& path)
 {
-    std::wstring text = path.wstring();
-    for (auto& c : text) {
-        if (c == L'/') {
-            c = L'\\';
-        }
+    if (path.native().starts_with(LR"(\\?\)")) {
+        return path.native();
     }
-    if (!path.is_absolute() || text.starts_with(LR"(\\?\)")) {
-        return text;
-    }
+    const auto full = path.is_absolute() ? path : std::filesystem::absolute(path);
+    std::wstring text = full.lexically_normal().make_preferred().wstring();
     if (text.starts_with(LR"(\\)")) {
         return LR"(\\?\UNC\)" + text.substr(2);
     }
@@ -187,6 +185,28 @@ void Temporary::rename_to(const std::filesystem::path& target)
         raise_last();
     }
     path_.clear();
+}
+
+void create_folders(const std::filesystem::path& folder)
+{
+    // Each folder from the top down, as the long-path form reaches it. A folder that is there
+    // already may still refuse creating (a protected one above the user's): it is taken as it is.
+    const auto full = (folder.is_absolute() ? folder : std::filesystem::absolute(folder)).lexically_normal();
+    std::filesystem::path reached;
+    for (const auto& part : full) {
+        reached /= part;
+        if (!reached.has_relative_path() || part.empty()) {
+            continue;
+        }
+        const auto name = native(reached);
+        if (!CreateDirectoryW(name.c_str(), nullptr)) {
+            const auto error = last_error();
+            const auto attributes = GetFileAttributesW(name.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                raise_failure(error);
+            }
+        }
+    }
 }
 
 void remove_abandoned(const std::filesystem::path& file) noexcept

@@ -322,7 +322,7 @@ int Client::bring(const Space& space, const FileRow& file, const std::optional<W
             if (!unchanged(old->local, *working)) {
                 return refuse(working->path);
             }
-            std::filesystem::create_directories(path->local.parent_path());
+            disk::create_folders(path->local.parent_path());
             std::filesystem::rename(old->local, path->local);
             working->path = file.path;
             working->mtime = modified_nanos(path->local);
@@ -353,7 +353,7 @@ int Client::bring(const Space& space, const FileRow& file, const std::optional<W
             return refuse(file.path);
         }
     }
-    std::filesystem::create_directories(path->local.parent_path());
+    disk::create_folders(path->local.parent_path());
     std::int64_t mtime = 0;
     try {
         mtime = content_->copy_out({file.blob, file.size}, path->local,
@@ -491,7 +491,7 @@ void Client::RenameFile(const String& originalFile, const String& renamedFile, i
         }
         const auto& row = renamed.value;
         if (present(from.path.local)) {
-            std::filesystem::create_directories(to.path.local.parent_path());
+            disk::create_folders(to.path.local.parent_path());
             std::filesystem::rename(from.path.local, to.path.local);
         }
         // The working copy's record follows only once the local file has moved: a process killed

@@ -109,6 +109,74 @@ TEST_P(Rules, LocksCommitsAgainstABaseDeletesAndRenames)
     EXPECT_EQ(g->blob, "three");
 }
 
+// A name a file is given (an upload of a new file, a rename's target) must be one every member's
+// working folder can hold, Windows' included; "a.txt", "b.txt" and "d.txt" are stored already.
+TEST_P(Rules, NamesEveryWorkingFolderCanHold)
+{
+    struct Row {
+        std::string name;
+        int code;
+        const char* why;
+        int renamed = 0; // the rename's answer when it is not the upload's
+    };
+    const std::vector<Row> rows{
+        {"plan.dwg", created, "plain"},
+        {"Site/Plan 3.dwg", created, "in a folder"},
+        {"con", bad_request, "a device"},
+        {"NUL.txt", bad_request, "a device, whatever the extension"},
+        {"Aux.tar.gz", bad_request, "a device before the first dot"},
+        {"com1 .dwg", bad_request, "a device with spaces before the extension"},
+        {"lpt9", bad_request, "a device"},
+        {"COM\xC2\xB9", bad_request, "a device, superscript one"},
+        {"x/prn/y.dwg", bad_request, "a device as a folder"},
+        {"conin$", bad_request, "the console's input"},
+        {"com10.dwg", created, "not a device"},
+        {"lpt0", created, "not a device"},
+        {"console.txt", created, "CON only as the whole base name"},
+        {"nul-report.txt", created, "not a device"},
+        {"report.", bad_request, "a trailing dot, which Windows drops"},
+        {"report ", bad_request, "a trailing space, which Windows drops"},
+        {"draft./x.dwg", bad_request, "a folder ending in a dot"},
+        {"...", bad_request, "only dots"},
+        {".hidden", created, "a leading dot"},
+        {" lead.txt", created, "a leading space"},
+        {"a<b", bad_request, "refused by Windows"},
+        {"a>b", bad_request, "refused by Windows"},
+        {"c:d.txt", bad_request, "a drive or a stream"},
+        {"say \"hi\"", bad_request, "refused by Windows"},
+        {"a|b", bad_request, "refused by Windows"},
+        {"what?", bad_request, "refused by Windows"},
+        {"*.dwg", bad_request, "refused by Windows"},
+        {"tab\there", bad_request, "a control character"},
+        // Uploading over a case-only twin is refused; renaming onto one finds the name taken.
+        {"A.TXT", bad_request, "a.txt differs only by case", conflict},
+        {"site/plan 2.DWG", bad_request, "Site/Plan 2.dwg differs only by case", conflict},
+        {"SITE/Plan 2.dwg", bad_request, "the same, by the folder's case", conflict},
+    };
+    const auto domain = backend->domain(anna);
+    ASSERT_EQ(domain->commit({space.id, "Site/Plan 2.dwg", std::nullopt, "blob", 4, false, false}).code, created);
+    for (const auto& row : rows) {
+        // Decided as an upload decides before it sends the bytes; a rename gives the name as well.
+        EXPECT_EQ(domain->commit({space.id, row.name, std::nullopt, "blob", 4, false, true}).code, row.code)
+            << row.name << ": " << row.why;
+        const int renamed = row.renamed != 0 ? row.renamed : row.code == created ? ok : row.code;
+        EXPECT_EQ(domain->rename(space.id, "d.txt", row.name).code, renamed) << row.name << ": " << row.why;
+        if (renamed == ok) {
+            ASSERT_EQ(domain->rename(space.id, row.name, "d.txt").code, ok) << row.name;
+        }
+    }
+    // A case-only twin of another file is taken; of the file itself, a new spelling.
+    EXPECT_EQ(domain->rename(space.id, "b.txt", "A.txt").code, conflict);
+    EXPECT_EQ(domain->rename(space.id, "a.txt", "A.txt").code, ok);
+    // A file stored before the rule keeps its name until it is renamed or deleted.
+    backend->store()->write([&](Records& records) {
+        records.put_revision({"old", space.id, "old:name.txt", 1, "blob", 4, false, {}, 0}, "old:name.txt", anna.id, 1);
+    });
+    EXPECT_EQ(domain->lock(space.id, "old:name.txt").code, ok);
+    EXPECT_EQ(domain->commit({space.id, "old:name.txt", Base{"old", 1}, "new", 3, false, false}).code, ok);
+    EXPECT_EQ(domain->rename(space.id, "old:name.txt", "old name.txt").code, ok);
+}
+
 // Every revision takes the space's next change number: a reader who keeps the last number it saw
 // gets each change once, in the order they were made.
 TEST_P(Rules, ChangesAfterTheLastNumberSeen)

@@ -132,7 +132,9 @@ TEST(Pages, HostileNamesRenderAsText)
     const auto project = anna->create_project("acme", script, "");
     ASSERT_EQ(project.code, 201);
     const auto space = anna->create_partition(project.value.id, image, 1).value.id;
-    auto commit = world->content(image + ".dwg", "hostile");
+    // A file's name holds none of < > " (no working folder could hold it), but ' and & it may.
+    const std::string quoted = "' onmouseover='x & b.dwg";
+    auto commit = world->content(quoted, "hostile");
     commit.spaceId = space;
     const auto file = anna->commit(commit);
     ASSERT_EQ(file.code, 201);
@@ -144,8 +146,8 @@ TEST(Pages, HostileNamesRenderAsText)
         {"/projects", script, "&lt;script&gt;alert(1)&lt;/script&gt;"},
         {"/projects/" + project.value.id, script, "<h1><bdi>&lt;script&gt;alert(1)&lt;/script&gt;</bdi></h1>"},
         {"/projects/" + project.value.id, image, "&quot;&gt;&lt;img src=x onerror=alert(1)&gt;"},
-        {"/spaces/" + space, image, "data-path=\"&quot;&gt;&lt;img src=x onerror=alert(1)&gt;.dwg\""},
-        {"/files/" + file.value.id, image, "<h1><bdi>&quot;&gt;&lt;img src=x onerror=alert(1)&gt;.dwg</bdi></h1>"},
+        {"/spaces/" + space, quoted, "data-path=\"&#39; onmouseover=&#39;x &amp; b.dwg\""},
+        {"/files/" + file.value.id, quoted, "<h1><bdi>&#39; onmouseover=&#39;x &amp; b.dwg</bdi></h1>"},
         {"/files/" + file.value.id, script, "&lt;script&gt;alert(1)&lt;/script&gt;</bdi></a>"},
     };
     for (const auto& c : cases) {
@@ -303,7 +305,7 @@ TEST(Pages, ADownloadIsTheRevisionsExactBytesUnderItsName)
     for (auto& byte : first) {
         byte = static_cast<char>(random());
     }
-    const std::string name = "plans/Plan \xC3\xBC \"1\".dwg";
+    const std::string name = "plans/Plan \xC3\xBC '1'.dwg";
     const auto one = anna->commit(world->content(name, first));
     ASSERT_EQ(one.code, 201);
     auto second = world->content(name, "revision two");
@@ -321,7 +323,7 @@ TEST(Pages, ADownloadIsTheRevisionsExactBytesUnderItsName)
     ASSERT_EQ(status_of(download), 200);
     EXPECT_EQ(header_of(download, "Content-Type"), "application/octet-stream");
     EXPECT_EQ(header_of(download, "Content-Disposition"),
-              "attachment; filename=\"Plan _ _1_.dwg\"; filename*=UTF-8''Plan%20%C3%BC%20%221%22%2Edwg");
+              "attachment; filename=\"Plan _ '1'.dwg\"; filename*=UTF-8''Plan%20%C3%BC%20%271%27%2Edwg");
     EXPECT_TRUE(body_of(download) == first) << "the bytes of revision 1";
     EXPECT_EQ(body_of(browser.get("/files/" + one.value.id + "/revisions/2/content")), "revision two");
     // An empty revision downloads as no bytes.

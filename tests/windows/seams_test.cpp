@@ -6,6 +6,7 @@
 #include <vyr/cld/domain/names.h>
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,78 @@ TEST(WindowsSeams, AFileIsReplacedWholeAndALiveTemporaryIsNeverSwept)
     EXPECT_EQ(left, 0U);
     EXPECT_TRUE(local::disk::names_in(folder)->contains("drawing.dwg"));
     fs::remove_all(folder);
+}
+
+// Removes a folder and what it holds, by the long-path form `path` is in (which std::filesystem
+// does not take).
+bool remove_long(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    bool removed = find != INVALID_HANDLE_VALUE;
+    while (removed) {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") {
+            const auto inner = path + L"\\" + name;
+            removed = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? remove_long(inner)
+                                                                                : DeleteFileW(inner.c_str()) != 0;
+        }
+        if (!FindNextFileW(find, &entry)) {
+            break;
+        }
+    }
+    if (find != INVALID_HANDLE_VALUE) {
+        FindClose(find);
+    }
+    return removed && RemoveDirectoryW(path.c_str()) != 0;
+}
+
+// Windows' own functions take no more than MAX_PATH (260) characters but through the long-path form:
+// a working folder's files deep below it are written, read, listed and swept as any other.
+TEST(WindowsSeams, PathsBeyondMaxPathAreWrittenReadAndListed)
+{
+    // A folder of its own each run: std::filesystem itself reaches no deeper than MAX_PATH, so it
+    // removes the folder only through the long-path form.
+    const auto top = fs::temp_directory_path() / ("vyr-cld long " + domain::random_hex(4));
+    const std::string part(100, 'p');
+    const struct {
+        fs::path folder;
+        const char* why;
+    } rows[] = {
+        {top / "short", "well below MAX_PATH, absolute"},
+        {top / part / part / part / "\xC3\xA4", "beyond MAX_PATH, absolute"},
+        {top / part / "." / part / ".." / part / part / "x", "beyond MAX_PATH, with . and .. parts"},
+    };
+    for (const auto& row : rows) {
+        local::disk::create_folders(row.folder);
+        local::disk::create_folders(row.folder); // there already
+        const auto target = row.folder / "drawing.dwg";
+        const std::string bytes = row.why;
+        const local::Blob blob{local::hash_text(bytes), static_cast<std::int64_t>(bytes.size())};
+        EXPECT_GT(local::write_verified(blob, target, [&](const local::Sink& sink) { sink(bytes.data(), bytes.size()); }),
+                  0)
+            << row.why;
+        EXPECT_EQ(local::hash_file(target).hash, blob.hash) << row.why;
+        EXPECT_GT(local::disk::modified_nanos(target), 0) << row.why;
+        const auto names = local::disk::names_in(row.folder);
+        ASSERT_TRUE(names) << row.why;
+        EXPECT_TRUE(names->contains("drawing.dwg")) << row.why;
+        {
+            local::disk::Temporary live(row.folder);
+            local::sweep_temporaries(row.folder, false);
+            EXPECT_EQ(local::disk::names_in(row.folder)->size(), names->size() + 1) << row.why;
+        }
+        EXPECT_EQ(local::disk::names_in(row.folder)->size(), names->size()) << row.why << ": removed at its end";
+    }
+    // A file where a folder should be is no folder.
+    EXPECT_THROW(local::disk::create_folders(rows[0].folder / "drawing.dwg" / "x"), local::IoFailure);
+    // Relative to the current folder, made absolute before the prefix.
+    const auto before = fs::current_path();
+    fs::current_path(top);
+    local::disk::create_folders(fs::path("short") / part / part / part);
+    fs::current_path(before);
+    EXPECT_TRUE(local::disk::names_in(rows[0].folder / part / part)->contains(part));
+    EXPECT_TRUE(remove_long(LR"(\\?\)" + top.wstring()));
 }
 
 } // namespace

@@ -44,6 +44,18 @@ struct Name {
 // than max_name_bytes or starting with temporary_prefix. Raises UnsafePath.
 Name checked_name(std::string_view path);
 
+// Whether every part of a checked name ('/'-separated) is a name a Windows folder can hold: not a
+// device's (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9, with any extension and trailing
+// spaces), not ending in '.' or ' ', and without < > : " | ? * or '\\'. Windows would refuse such a
+// file, or open a device in its place, or drop the dots and spaces and so meet another file.
+bool portable(std::string_view relative);
+
+// checked_name() of a name a file is about to be given (a new file, a rename's target), also
+// refused unless portable(): the same rule on every platform, so that no member stores a file a
+// teammate's Windows working folder cannot hold. Files stored under older rules keep their names
+// and stay reachable through checked_name(), so that they can be renamed or deleted.
+Name portable_name(std::string_view path);
+
 // UTF-16 of UTF-8 text; a damaged byte gives a replacement character rather than a failure.
 std::u16string utf16(std::string_view utf8);
 
