@@ -170,7 +170,9 @@ TEST_P(Rules, NamesEveryWorkingFolderCanHold)
     EXPECT_EQ(domain->rename(space.id, "a.txt", "A.txt").code, ok);
     // A file stored before the rule keeps its name until it is renamed or deleted.
     backend->store()->write([&](Records& records) {
-        records.put_revision({"old", space.id, "old:name.txt", 1, "blob", 4, false, {}, 0}, "old:name.txt", anna.id, 1);
+        std::int64_t seq = 0;
+        records.put_revision({"old", space.id, "old:name.txt", 1, "blob", 4, false, {}, 0}, "old:name.txt", anna.id, 1,
+                             seq);
     });
     EXPECT_EQ(domain->lock(space.id, "old:name.txt").code, ok);
     EXPECT_EQ(domain->commit({space.id, "old:name.txt", Base{"old", 1}, "new", 3, false, false}).code, ok);
