@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -273,8 +274,10 @@ TEST(Contents, AFileSentWithItsCommitAnswersAsAnUploadAndTheCommit)
             if (path == "one") {
                 ASSERT_TRUE(held->hold(commit.blob, bytes));
                 answered[path] = oneStep->commit(commit).code;
-                // Refused, it stored nothing; done, the content reads back and was let go.
-                EXPECT_EQ(blobs.held(commit.blob).code, answered[path] < 300 || bytes.empty() ? 200 : 404) << c.what;
+                // Refused, it stored nothing (a content store on files keeps it as an upload); done,
+                // the content reads back and was let go.
+                const bool kept = answered[path] < 300 || bytes.empty() || std::getenv("VYR_CLD_CONTENT_DIR");
+                EXPECT_EQ(blobs.held(commit.blob).code, kept ? 200 : 404) << c.what;
                 EXPECT_EQ(held->find(commit.blob).has_value(), answered[path] >= 300) << c.what;
             } else {
                 world->content(commit.name, bytes);
