@@ -78,7 +78,7 @@ Browser signed_in(const std::string& user)
 
 TEST(Pages, SignInGivesAStrictSessionCookieThatSignOutEnds)
 {
-    EXPECT_EQ(header_of(Browser::send("GET", "/projects", ""), "Location"), "/signin");
+    EXPECT_EQ(header_of(Browser::send("GET", "/projects", ""), "Location"), "/signin?next=%2Fprojects"); // where sign-in leads back to
     Browser anna;
     const auto posted = anna.sign_in(world->tokens.at("anna"));
     EXPECT_EQ(status_of(posted), 303);
@@ -121,7 +121,7 @@ TEST(Pages, SignInGivesAStrictSessionCookieThatSignOutEnds)
     EXPECT_EQ(status_of(anna.post("/signout", "csrf=wrong")), 403);
     EXPECT_EQ(status_of(anna.get("/projects")), 200); // still signed in
     EXPECT_EQ(status_of(anna.post("/signout", "csrf=" + anna.csrf())), 303);
-    EXPECT_EQ(header_of(anna.get("/projects"), "Location"), "/signin");
+    EXPECT_EQ(header_of(anna.get("/projects"), "Location"), "/signin?next=%2Fprojects");
 }
 
 TEST(Pages, HostileNamesRenderAsText)
