@@ -4,7 +4,8 @@
 // and client while 1 GiB goes up and comes back. Prints one table; medians of repetitions.
 //
 //   vyr-cld-team-bench [--seconds S] [--repetitions R] [--pool N] [--upload-mib M] [--memory-mib M]
-#include "server/harness.h"
+//                      [--content-dir DIR]   (contents as files there instead of in the database)
+#include "team_world.h"
 
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/domain/sha256.h>
@@ -32,12 +33,9 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace vyr::cld;
+using namespace vyr::cld::bench;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-const std::string program = VYR_CLD_SERVER_PROGRAM;
 
 struct Options {
     double seconds = 2.0;
@@ -45,185 +43,8 @@ struct Options {
     int pool = 8;
     std::int64_t uploadMib = 256;
     std::int64_t memoryMib = 1024;
+    std::string contentDir; // empty: the chunk table
 };
-
-[[noreturn]] void fail(const std::string& why)
-{
-    std::cerr << "vyr-cld-team-bench: " << why << '\n';
-    std::exit(1);
-}
-
-std::string admin(const std::vector<std::string>& arguments)
-{
-    std::vector<std::string> all{program};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    // What the commands tell a person (a token's id) is of no use here.
-    const int saved = dup(STDERR_FILENO);
-    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    dup2(quiet, STDERR_FILENO);
-    const auto ran = test::run(all);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    close(quiet);
-    if (ran.status != 0) {
-        fail("vyr-cld-server " + arguments.front() + " failed: " + ran.output);
-    }
-    return ran.output;
-}
-
-// Peak and current resident memory of a process, in KiB, from /proc.
-std::int64_t status_kib(pid_t pid, const char* field)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stoll(line.substr(std::strlen(field)));
-        }
-    }
-    return -1;
-}
-// Starts the peak over from the current resident size.
-void reset_peak(pid_t pid)
-{
-    std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
-}
-
-// The server, with its request log in a file: a line per request is part of what it costs.
-struct Server {
-    std::unique_ptr<test::Child> child;
-    unsigned short port = 0;
-
-    Server(int pool, const fs::path& log)
-    {
-        const int saved = dup(STDERR_FILENO);
-        const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        dup2(file, STDERR_FILENO);
-        child = std::make_unique<test::Child>(std::vector<std::string>{program, "--pool", std::to_string(pool), "serve",
-                                                                       "--listen", "127.0.0.1:0", "--workers",
-                                                                       std::to_string(pool)},
-                                              true);
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-        close(file);
-        const auto line = child->line(30s);
-        if (!line || line->rfind("listening on ", 0) != 0) {
-            fail("the server did not start");
-        }
-        port = static_cast<unsigned short>(std::stoi(line->substr(line->rfind(':') + 1)));
-    }
-};
-
-struct Client {
-    std::string userId, token, fileId, name;
-    std::int64_t revision = 0;
-};
-
-struct World {
-    fs::path scratch;
-    std::unique_ptr<Server> server;
-    std::vector<Client> clients;
-    std::string spaceId;
-    std::string blobs[2]; // two small contents a commit alternates between
-    std::int64_t blobSize = 0;
-
-    remote::Connection connection(const Client& client) const
-    {
-        remote::Connection out;
-        out.url = "http://127.0.0.1:" + std::to_string(server->port);
-        out.token = client.token;
-        out.requestTimeout = 600s;
-        return out;
-    }
-};
-
-fs::path write_file(const fs::path& path, std::int64_t bytes, std::uint64_t seed)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::mt19937_64 random(seed);
-    std::vector<std::uint64_t> piece(1 << 17); // 1 MiB
-    for (std::int64_t left = bytes; left > 0;) {
-        std::generate(piece.begin(), piece.end(), random);
-        const auto n = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size() * 8));
-        out.write(reinterpret_cast<const char*>(piece.data()), n);
-        left -= n;
-    }
-    if (!out.flush()) {
-        fail("cannot write " + path.string());
-    }
-    return path;
-}
-
-void build_world(World& world, const Options& options, int users)
-{
-    admin({"migrate"});
-    admin({"tenant", "add", "bench", "--name", "Bench"});
-    for (int i = 0; i < users; ++i) {
-        Client client;
-        client.userId = "user" + std::to_string(i);
-        client.name = "file-" + std::to_string(i) + ".txt";
-        admin({"user", "add", client.userId, "--tenant", "bench", "--name", client.userId});
-        const auto token = admin({"token", "create", client.userId});
-        client.token = token.substr(0, token.find('\n'));
-        world.clients.push_back(client);
-    }
-    world.server = std::make_unique<Server>(options.pool, world.scratch / "server.log");
-    auto owner = remote::remote_domain(world.connection(world.clients[0]));
-    const auto project = owner->create_project("bench", "Bench", "B-1");
-    if (project.code != 201) {
-        fail("cannot create the project");
-    }
-    for (int i = 1; i < users; ++i) {
-        admin({"project", "grant", world.clients[static_cast<std::size_t>(i)].userId, project.value.id, "--role",
-               "member"});
-    }
-    world.spaceId = owner->create_partition(project.value.id, "Main", 1).value.id;
-    remote::BlobClient blobs(world.connection(world.clients[0]));
-    world.blobSize = 1024;
-    for (int b = 0; b < 2; ++b) {
-        const auto path = write_file(world.scratch / ("small-" + std::to_string(b)), world.blobSize,
-                                     static_cast<std::uint64_t>(100 + b));
-        world.blobs[b] = remote::file_hash(path).value();
-        if (blobs.upload(path, world.blobs[b], world.blobSize) >= 300) {
-            fail("cannot upload a small blob");
-        }
-    }
-    // An upload is its uploader's: the members commit these contents because a revision of the
-    // project names them.
-    {
-        domain::Commit shared;
-        shared.spaceId = world.spaceId;
-        shared.name = "shared.bin";
-        shared.blob = world.blobs[1];
-        shared.size = world.blobSize;
-        if (owner->commit(shared).code != 201) {
-            fail("cannot store the shared file");
-        }
-    }
-    // Each client works on a file of its own: the figures are of the machinery, not of waiting
-    // for one another's row.
-    for (auto& client : world.clients) {
-        auto domain = remote::remote_domain(world.connection(client));
-        domain::Commit commit;
-        commit.spaceId = world.spaceId;
-        commit.name = client.name;
-        commit.blob = world.blobs[0];
-        commit.size = world.blobSize;
-        const auto stored = domain->commit(commit);
-        if (stored.code != 201) {
-            fail("cannot store a client's file");
-        }
-        client.fileId = stored.value.id;
-        client.revision = stored.value.revision;
-    }
-}
-
-// Why the calling thread's last operation failed, for the table's notes.
-thread_local std::string failure;
-bool failed(std::string why)
-{
-    failure = std::move(why);
-    return false;
-}
 
 // ---- The same database work as the server's, on a connection of its own. ----
 
@@ -398,147 +219,6 @@ std::string Direct::sha256_hex(const std::string& text)
 
 // ---- Measuring. ----
 
-struct Rate {
-    double perSecond = 0;
-    double p50Ms = 0, p99Ms = 0;
-    std::int64_t failures = 0;
-    std::map<std::string, int> reasons;
-};
-
-double percentile(std::vector<double>& sorted, double share)
-{
-    if (sorted.empty()) {
-        return 0;
-    }
-    const auto at = static_cast<std::size_t>(share * static_cast<double>(sorted.size() - 1) + 0.5);
-    return sorted[std::min(at, sorted.size() - 1)];
-}
-
-// `threads` threads run their operation over and over for `seconds` after a short warm-up; an
-// operation answers whether it did what was asked.
-Rate measure(int threads, double seconds, const std::function<std::function<bool()>(int)>& make)
-{
-    std::vector<std::function<bool()>> operations;
-    for (int i = 0; i < threads; ++i) {
-        operations.push_back(make(i));
-    }
-    std::vector<std::vector<double>> latencies(static_cast<std::size_t>(threads));
-    std::mutex failuresMutex;
-    std::map<std::string, int> reasons;
-    std::atomic<Clock::rep> start{0}, stop{0};
-    std::barrier ready(threads + 1);
-    std::vector<std::thread> workers;
-    for (int i = 0; i < threads; ++i) {
-        workers.emplace_back([&, i] {
-            auto& mine = latencies[static_cast<std::size_t>(i)];
-            ready.arrive_and_wait();
-            for (;;) {
-                const auto begun = Clock::now();
-                const auto end = stop.load();
-                if (end != 0 && begun.time_since_epoch().count() >= end) {
-                    break;
-                }
-                bool done = false;
-                try {
-                    done = operations[static_cast<std::size_t>(i)]();
-                }
-                catch (const std::exception& e) {
-                    failure = std::string(e.what()).substr(0, 100);
-                    std::replace(failure.begin(), failure.end(), '\n', ' ');
-                }
-                const auto ended = Clock::now();
-                // The operations that ended inside the window count, as a rate is taken.
-                const auto at = ended.time_since_epoch().count();
-                const auto windowEnd = stop.load();
-                if (windowEnd != 0 && at >= start.load() && at <= windowEnd) {
-                    if (done) {
-                        mine.push_back(std::chrono::duration<double, std::milli>(ended - begun).count());
-                    }
-                    else {
-                        const std::lock_guard lock(failuresMutex);
-                        ++reasons[failure];
-                    }
-                }
-            }
-        });
-    }
-    ready.arrive_and_wait();
-    const auto warm = Clock::now() + 300ms;
-    start = warm.time_since_epoch().count();
-    const auto window = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    stop = (warm + window).time_since_epoch().count();
-    for (auto& worker : workers) {
-        worker.join();
-    }
-    std::vector<double> all;
-    for (auto& mine : latencies) {
-        all.insert(all.end(), mine.begin(), mine.end());
-    }
-    std::sort(all.begin(), all.end());
-    Rate out;
-    out.perSecond = static_cast<double>(all.size()) / seconds;
-    out.p50Ms = percentile(all, 0.50);
-    out.p99Ms = percentile(all, 0.99);
-    for (const auto& [why, count] : reasons) {
-        out.failures += count;
-    }
-    out.reasons = std::move(reasons);
-    return out;
-}
-
-// The repetition of median throughput (its latencies with it).
-Rate median(std::vector<Rate> runs)
-{
-    std::sort(runs.begin(), runs.end(), [](const Rate& a, const Rate& b) { return a.perSecond < b.perSecond; });
-    auto out = runs[runs.size() / 2];
-    out.failures = 0;
-    out.reasons.clear();
-    for (const auto& run : runs) {
-        out.failures += run.failures;
-        for (const auto& [why, count] : run.reasons) {
-            out.reasons[why] += count;
-        }
-    }
-    return out;
-}
-
-double load_average()
-{
-    double one = 0;
-    std::ifstream("/proc/loadavg") >> one;
-    return one;
-}
-
-// The client's next revision: the other of the two contents, on the revision it holds.
-domain::Commit next_commit(const World& world, const Client& client)
-{
-    domain::Commit out;
-    out.spaceId = world.spaceId;
-    out.name = client.name;
-    out.base = domain::Base{client.fileId, client.revision};
-    out.blob = world.blobs[(client.revision + 1) % 2];
-    out.size = world.blobSize;
-    return out;
-}
-bool committed(Client& client, const domain::Answer<domain::FileRow>& stored, domain::Domain& domain,
-               const World& world)
-{
-    if (stored.code != 200) {
-        // The next commit starts from what is stored, whatever became of this one.
-        if (const auto now = domain.file(world.spaceId, client.name); now.code == 200) {
-            client.revision = now.value.revision;
-        }
-        return failed(std::to_string(stored.code));
-    }
-    client.revision = stored.value.revision;
-    return true;
-}
-
-bool both(int lockCode, int unlockCode)
-{
-    return lockCode != 200 ? failed("lock " + std::to_string(lockCode))
-                           : unlockCode == 200 || failed("unlock " + std::to_string(unlockCode));
-}
 
 // The client of `clients[i]`'s operation through the server.
 std::function<bool()> through_server(World& world, int i, bool committing)
@@ -562,9 +242,10 @@ struct InProcess {
     std::shared_ptr<domain::BlobStore> blobs;
     std::shared_ptr<domain::PostgresAccounts> accounts;
 
-    explicit InProcess(int poolSize)
+    InProcess(int poolSize, const std::string& contentDir)
         : pool(std::make_shared<domain::PostgresPool>(domain::PostgresSettings{.url = {}, .poolSize = poolSize})),
-          store(domain::postgres_store(pool)), blobs(domain::postgres_blobs(pool)),
+          store(domain::postgres_store(pool)),
+          blobs(contentDir.empty() ? domain::postgres_blobs(pool) : domain::file_blobs(pool, contentDir)),
           accounts(std::make_shared<domain::PostgresAccounts>(pool))
     {
     }
@@ -647,14 +328,6 @@ double loopback_copy_seconds(const fs::path& file)
     return took;
 }
 
-// A file of fresh content (the server holds every earlier one) hashed and uploaded, as a host
-// stores a file.
-void renew(const fs::path& file, std::uint64_t seed)
-{
-    // A new first 8 bytes make new content without writing the whole file again.
-    std::fstream patch(file, std::ios::binary | std::ios::in | std::ios::out);
-    patch.write(reinterpret_cast<const char*>(&seed), sizeof seed);
-}
 
 double upload_seconds(const World& world, const fs::path& file, std::int64_t bytes, std::uint64_t seed,
                       std::string* hashOut = nullptr)
@@ -724,11 +397,6 @@ double logged_seconds(const fs::path& log, std::uintmax_t from, const std::strin
     return ms / 1000;
 }
 
-double median_of(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 void print_rate_row(const char* operation, int clients, const Rate& server, const Rate& inProcess, const Rate& direct)
 {
@@ -770,6 +438,9 @@ int main(int argc, char** argv)
         else if (name == "--memory-mib") {
             options.memoryMib = std::stoll(value);
         }
+        else if (name == "--content-dir") {
+            options.contentDir = value;
+        }
         else {
             fail("unknown option " + name);
         }
@@ -789,8 +460,8 @@ int main(int argc, char** argv)
             fs::remove_all(path, ignored);
         }
     } cleanup{world.scratch};
-    build_world(world, options, clientCounts.back());
-    const InProcess inProcess(options.pool);
+    build_world(world, options.pool, clientCounts.back(), options.contentDir);
+    const InProcess inProcess(options.pool, options.contentDir);
 
     std::printf("machine: %u cores, load average %.2f at the start; server pool %d connections, %d workers\n",
                 std::thread::hardware_concurrency(), load_average(), options.pool, options.pool);
@@ -821,13 +492,23 @@ int main(int argc, char** argv)
 
     const auto uploadBytes = options.uploadMib << 20;
     const auto big = write_file(world.scratch / "big", uploadBytes, 7);
-    std::vector<double> through, raw, hashing, storedChunks, storedFinish, serverChunks, serverFinish;
+    std::vector<double> through, back, raw, hashing, storedChunks, storedFinish, serverChunks, serverFinish;
     const auto log = world.scratch / "server.log";
     const int transfers = std::min(options.repetitions, 3); // each stores the whole file in the database
     for (int r = 0; r < transfers; ++r) {
         raw.push_back(loopback_copy_seconds(big));
         const auto logged = fs::file_size(log);
-        through.push_back(upload_seconds(world, big, uploadBytes, 1000 + static_cast<std::uint64_t>(r)));
+        std::string uploaded;
+        through.push_back(upload_seconds(world, big, uploadBytes, 1000 + static_cast<std::uint64_t>(r), &uploaded));
+        {
+            remote::BlobClient client(world.connection(world.clients[0]));
+            const auto begun = Clock::now();
+            if (client.download(uploaded, uploadBytes, world.scratch / "big.back") != 200) {
+                fail("the download failed");
+            }
+            back.push_back(std::chrono::duration<double>(Clock::now() - begun).count());
+            fs::remove(world.scratch / "big.back");
+        }
         // The server logs a request once its answer is written, so the last line may lag the client.
         const std::string finish = "method=PUT route=/v1/blobs/{hash}";
         for (int wait = 0; wait < 40 && logged_seconds(log, logged, finish) == 0; ++wait) {
@@ -845,6 +526,9 @@ int main(int argc, char** argv)
                 "%.1f MiB/s; ratio %.3f\n",
                 static_cast<long long>(options.uploadMib), transfers, mib / median_of(through), mib / median_of(raw),
                 median_of(raw) / median_of(through));
+    std::printf("%lld MiB download through the server (chunks, hash, rename) %.1f MiB/s; ratio to the loopback copy "
+                "%.3f\n",
+                static_cast<long long>(options.uploadMib), mib / median_of(back), median_of(raw) / median_of(back));
     std::printf("  its parts, seconds: whole upload %.2f = the server's own time in chunk requests %.2f + in the "
                 "final check %.2f + the rest (hashing the file alone takes %.2f; HTTP, client)\n",
                 median_of(through), median_of(serverChunks), median_of(serverFinish), median_of(hashing));

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "console.h"
 #include "open.h"
 #include "trace.h"
 
@@ -9,12 +10,9 @@
 
 #include <fmt/format.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -330,9 +328,7 @@ Result sync(Context& context, bool wait, double seconds)
         // Watching: report events as the worker posts them, until interrupted or until nobody reads
         // them any more (standard output closed: the worker is stopped, not killed mid-write).
         interrupted = false;
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-            std::signal(signal, [](int) { interrupted = true; });
-        }
+        console::on_interrupt([](int) { interrupted = true; });
         std::cout << "syncing " << escaped(context.state().folder.string()) << "; Ctrl-C stops\n" << std::flush;
         // The service tells how its back end answers with ConnectionStatus events: while it does
         // not, the events are asked for less and less often, up to a cap, and at the usual pace
@@ -697,7 +693,7 @@ std::string service_path(const std::string& argument)
 }
 
 Context::Context(std::optional<State> state, bool json)
-    : state_(std::move(state)), json_(json), progress_(stderr, !json && isatty(STDERR_FILENO) == 1)
+    : state_(std::move(state)), json_(json), progress_(stderr, !json && console::error_is_terminal())
 {
 }
 

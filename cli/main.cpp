@@ -1,12 +1,11 @@
 // vyr-cld: a command-line host of the bridge, on the local service.
 #include "commands.h"
+#include "console.h"
 #include "text.h"
 #include "trace.h"
 
 #include <fmt/format.h>
 
-#include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -44,12 +43,7 @@ int print(const Failure& failure, bool json)
 
 int main(int argc, char** argv)
 {
-    // Host text is in the environment's encoding, as for any desktop host.
-    std::setlocale(LC_ALL, "");
-    // A write past the file-size limit, or to a closed pipe, fails with an error the service and
-    // this host answer; left at their defaults, the signals would kill the process mid-write.
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
+    console::prepare_process();
 
     CLI::App app{"vyr-cld: work with projects and files of a local service store"};
     // What a bug report needs: the release, and the store schema this build writes.

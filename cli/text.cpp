@@ -1,82 +1,72 @@
 #include "text.h"
 
+#include "console.h"
+
 #include <fmt/format.h>
-
-#include <unicode/ucnv.h>
-#include <unicode/ucnv_err.h>
-#include <unicode/ustring.h>
-#include <unicode/utf8.h>
-
-#include <langinfo.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <memory>
+#include <optional>
 
 namespace vyr::cld::cli {
 namespace {
 
-struct converter_closer {
-    void operator()(UConverter* converter) const noexcept { ucnv_close(converter); }
-};
-using converter_ptr = std::unique_ptr<UConverter, converter_closer>;
+constexpr char32_t not_text = 0xFFFFFFFF;
 
-// The bridge reads the "C" locale's plain ASCII as UTF-8, so this host does too.
-bool host_is_utf8()
+// The UTF-8 character at `next`, moving past it; not_text for a byte that does not begin one
+// (overlong forms, surrogates and values past U+10FFFF are not characters), moving past that byte
+// alone.
+char32_t next_utf8(const char*& next, const char* end)
 {
-    const char* name = nl_langinfo(CODESET);
-    return ucnv_compareNames(name, "UTF-8") == 0 || std::strcmp(name, "ANSI_X3.4-1968") == 0;
-}
-
-// A converter that stops at the first byte or character it cannot map, where the bridge's would
-// put a replacement in; null when ICU does not know the codeset, which the bridge cannot use
-// either.
-converter_ptr strict_converter()
-{
-    UErrorCode status = U_ZERO_ERROR;
-    converter_ptr converter(ucnv_open(nl_langinfo(CODESET), &status));
-    if (U_FAILURE(status)) {
-        return nullptr;
+    const auto byte = [&](std::ptrdiff_t i) { return static_cast<unsigned char>(next[i]); };
+    const auto lead = byte(0);
+    if (lead < 0x80) {
+        ++next;
+        return lead;
     }
-    ucnv_setFallback(converter.get(), false);
-    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    return U_FAILURE(status) ? nullptr : std::move(converter);
+    const std::ptrdiff_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                  : lead >= 0xF0 && lead <= 0xF4                                ? 4
+                                                                                                : 0;
+    bool whole = length > 0 && end - next >= length;
+    for (std::ptrdiff_t i = 1; whole && i < length; ++i) {
+        whole = (byte(i) & 0xC0) == 0x80;
+    }
+    if (whole) {
+        char32_t character = lead & (0x7F >> length);
+        for (std::ptrdiff_t i = 1; i < length; ++i) {
+            character = (character << 6) | (byte(i) & 0x3F);
+        }
+        const char32_t least = length == 3 ? 0x800 : length == 4 ? 0x10000 : 0x80;
+        if (character >= least && character <= 0x10FFFF && (character < 0xD800 || character > 0xDFFF)) {
+            next += length;
+            return character;
+        }
+    }
+    ++next;
+    return not_text;
 }
-
-constexpr UChar32 not_text = -1;
 
 // Calls visit(bytes, character) for each character of host text in turn, with not_text for a run
-// of bytes that is not one. Without a converter only ASCII counts as text.
+// of bytes that is not one. Without a codeset the platform knows only ASCII counts as text.
 template <class Visit>
 void decode(std::string_view text, Visit&& visit)
 {
-    if (host_is_utf8()) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-        const auto length = static_cast<std::int32_t>(text.size());
-        for (std::int32_t i = 0; i < length;) {
-            const std::int32_t start = i;
-            UChar32 character = 0;
-            U8_NEXT(bytes, i, length, character);
-            visit(text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)),
-                  character < 0 ? not_text : character);
+    const char* next = text.data();
+    const char* const end = text.data() + text.size();
+    if (console::utf8()) {
+        while (next < end) {
+            const char* const start = next;
+            const auto character = next_utf8(next, end);
+            visit(std::string_view(start, static_cast<std::size_t>(next - start)), character);
         }
         return;
     }
-    const converter_ptr converter = strict_converter();
-    const char* next = text.data();
-    const char* const end = text.data() + text.size();
+    console::Decoder decoder;
     while (next < end) {
         const char* const start = next;
-        UChar32 character = not_text;
-        if (converter) {
-            UErrorCode status = U_ZERO_ERROR;
-            character = ucnv_getNextUChar(converter.get(), &next, end, &status);
-            if (U_FAILURE(status)) {
-                character = not_text;
-                ucnv_reset(converter.get());
-            }
+        char32_t character = not_text;
+        if (decoder.known()) {
+            character = decoder.next(next, end).value_or(not_text);
         }
         else if (static_cast<unsigned char>(*start) < 0x80) {
             character = static_cast<unsigned char>(*start);
@@ -122,16 +112,16 @@ void append_utf8(std::string& out, char32_t character)
 
 std::string host_codeset()
 {
-    return nl_langinfo(CODESET);
+    return console::codeset();
 }
 
 bool representable(std::string_view text)
 {
-    if (!host_is_utf8() && !text.empty() && !strict_converter()) {
+    if (!console::utf8() && !text.empty() && !console::Decoder().known()) {
         return false;
     }
     bool all = true;
-    decode(text, [&](std::string_view, UChar32 character) { all = all && character != not_text; });
+    decode(text, [&](std::string_view, char32_t character) { all = all && character != not_text; });
     return all;
 }
 
@@ -139,15 +129,15 @@ std::string escaped(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    decode(text, [&](std::string_view bytes, UChar32 character) {
+    decode(text, [&](std::string_view bytes, char32_t character) {
         if (character == not_text) {
             append_bytes_escaped(out, bytes);
         }
         else if (character < 0x20 || character == 0x7F) {
-            out += fmt::format("\\x{:02X}", character);
+            out += fmt::format("\\x{:02X}", static_cast<std::uint32_t>(character));
         }
         else if (character >= 0x80 && character < 0xA0) {
-            out += fmt::format("\\u{:04X}", character);
+            out += fmt::format("\\u{:04X}", static_cast<std::uint32_t>(character));
         }
         else if (character == '\\') {
             out += "\\\\";
@@ -163,50 +153,48 @@ std::string to_utf8(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    decode(text, [&](std::string_view bytes, UChar32 character) {
+    decode(text, [&](std::string_view bytes, char32_t character) {
         if (character == not_text) {
             append_bytes_escaped(out, bytes);
             return;
         }
-        append_utf8(out, static_cast<char32_t>(character));
+        append_utf8(out, character);
     });
     return out;
 }
 
 bool from_utf8(std::string_view utf8, std::string& text)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    std::int32_t units = 0;
-    u_strFromUTF8(nullptr, 0, &units, utf8.data(), static_cast<std::int32_t>(utf8.size()), &status);
-    if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) {
-        return false;
+    std::u16string wide;
+    wide.reserve(utf8.size());
+    for (const char* next = utf8.data(); next < utf8.data() + utf8.size();) {
+        const auto character = next_utf8(next, utf8.data() + utf8.size());
+        if (character == not_text) {
+            return false;
+        }
+        if (character >= 0x10000) {
+            wide += static_cast<char16_t>(0xD800 + ((character - 0x10000) >> 10));
+            wide += static_cast<char16_t>(0xDC00 + ((character - 0x10000) & 0x3FF));
+        }
+        else {
+            wide += static_cast<char16_t>(character);
+        }
     }
-    if (host_is_utf8()) {
+    if (console::utf8()) {
         text = utf8;
         return true;
     }
-    std::u16string wide(static_cast<std::size_t>(units), u'\0');
-    status = U_ZERO_ERROR;
-    u_strFromUTF8(wide.data(), units, nullptr, utf8.data(), static_cast<std::int32_t>(utf8.size()), &status);
-    const converter_ptr converter = strict_converter();
-    if (!converter) {
+    auto out = console::encode(wide);
+    if (!out) {
         // A codeset nobody can convert still has ASCII in common with every other.
         const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (ascii) {
+        if (ascii && !console::Decoder().known()) {
             text = utf8;
+            return true;
         }
-        return ascii;
-    }
-    std::string out(static_cast<std::size_t>(units) * static_cast<std::size_t>(ucnv_getMaxCharSize(converter.get())) + 1,
-                    '\0');
-    status = U_ZERO_ERROR;
-    const std::int32_t length = ucnv_fromUChars(converter.get(), out.data(), static_cast<std::int32_t>(out.size()),
-                                                wide.data(), units, &status);
-    if (U_FAILURE(status)) {
         return false;
     }
-    out.resize(static_cast<std::size_t>(length));
-    text = std::move(out);
+    text = std::move(*out);
     return true;
 }
 

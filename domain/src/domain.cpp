@@ -2,7 +2,9 @@
 
 #include <VyrCldapi/Enums.h>
 
+#include <algorithm>
 #include <set>
+#include <tuple>
 
 namespace vyr::cld::domain {
 namespace {
@@ -37,6 +39,29 @@ template <class T, class F> Answer<T> answer(F&& body)
 template <class F> int code_of(F&& body)
 {
     return answer<bool>([&](bool&) { return body(); }).code;
+}
+
+// A reason given for a break as one line: control characters become spaces, and it is cut to
+// max_reason_bytes at a character's start.
+std::string one_line(std::string_view text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        out.push_back(byte < 0x20 || byte == 0x7f ? ' ' : c);
+    }
+    if (out.size() > max_reason_bytes) {
+        auto end = max_reason_bytes;
+        while (end > 0 && (static_cast<unsigned char>(out[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        out.resize(end);
+    }
+    while (!out.empty() && out.back() == ' ') {
+        out.pop_back();
+    }
+    out.erase(0, std::min(out.find_first_not_of(' '), out.size()));
+    return out;
 }
 
 class StoreDomain final : public Domain {
@@ -242,9 +267,12 @@ public:
                     return static_cast<int>(conflict);
                 }
                 if (!out.lock) {
-                    records.set_lock(out.id, user_.id, now_());
+                    // One reading of the clock: the answer's time is the stored one, which a page
+                    // names when it breaks the lock.
+                    const auto since = now_();
+                    records.set_lock(out.id, user_.id, since);
                     post(records, StatusEventType::Locked, ok, space, out, entry(ActivityKind::Locked));
-                    out.lock = LockRow{user_, now_()};
+                    out.lock = LockRow{user_, since};
                 }
                 return static_cast<int>(ok);
             });
@@ -264,6 +292,26 @@ public:
                     throw Refusal{not_found};
                 }
                 return release(records, *file, space_of(records, file->spaceId), true);
+            });
+        });
+    }
+    Answer<std::optional<LockRow>> break_lock(const std::string& fileId, const std::string& holderId, Millis since,
+                                              const std::string& reason) override
+    {
+        return answer<std::optional<LockRow>>([&](auto& out) {
+            return store_->writing([&](Records& records) {
+                const auto file = records.file_by_id(fileId);
+                if (!file || file->deleted) {
+                    throw Refusal{not_found};
+                }
+                const auto space = space_of(records, file->spaceId);
+                out = file->lock;
+                // Decided in the transaction that breaks it: a lock taken after the page was
+                // shown is another's, whom the user has not seen.
+                if (!file->lock || file->lock->holder.id != holderId || file->lock->since != since) {
+                    return static_cast<int>(conflict);
+                }
+                return release(records, *file, space, true, one_line(reason));
             });
         });
     }
@@ -322,7 +370,7 @@ public:
                     out.blob = commit.blob;
                     out.size = commit.size;
                     out.deleted = false;
-                    out.seq = records.put_revision(out, checked.key, user_.id, now_());
+                    records.put_revision(out, checked.key, user_.id, now_(), out.seq);
                     post(records, StatusEventType::Upload, code, space, out,
                          entry(code == created ? ActivityKind::Added : ActivityKind::Stored));
                 }
@@ -350,7 +398,7 @@ public:
                 row.deleted = true;
                 // The file as it was, but with the change number its row holds now: a reader who
                 // takes its cursor from the answer does not read its own delete again.
-                out.seq = records.put_revision(row, checked.key, user_.id, now_());
+                records.put_revision(row, checked.key, user_.id, now_(), out.seq);
                 records.set_lock(row.id, std::nullopt, 0);
                 post(records, StatusEventType::Deleted, ok, space, row, entry(ActivityKind::Deleted));
                 return static_cast<int>(ok);
@@ -374,7 +422,7 @@ public:
                 renamed.oldPath = out.path;
                 out.path = target.relative;
                 out.revision += 1;
-                out.seq = records.put_revision(out, target.key, user_.id, now_());
+                records.put_revision(out, target.key, user_.id, now_(), out.seq);
                 post(records, StatusEventType::Rename, ok, space, out, std::move(renamed));
                 return static_cast<int>(ok);
             });
@@ -487,6 +535,50 @@ public:
                     }
                 }
             });
+            return ok;
+        });
+    }
+    Answer<FolderPage> folder(const std::string& spaceId, const FolderQuery& query) override
+    {
+        return answer<FolderPage>([&](auto& out) {
+            if (query.offset < 0 || query.limit < 1 || query.limit > max_folder_page) {
+                return static_cast<int>(bad_request);
+            }
+            const auto key = query.folder.empty() ? std::string() : checked_name(query.folder).key;
+            store_->read([&](Records& records) {
+                std::tie(out.space, out.role) = space_of(records, spaceId);
+                auto folder = records.folder(spaceId, key);
+                if (!folder && !key.empty()) {
+                    throw Refusal{not_found};
+                }
+                out.folder = folder.value_or(FolderRow{});
+                FolderFiles files{spaceId, key, query.filtered(), query.sort, query.descending,
+                                  query.contains.empty() ? std::string() : folded(query.contains),
+                                  query.lockedByMe ? user_.id : query.locked ? "*" : "", query.changedSince,
+                                  query.offset, query.limit};
+                if (files.beneath) {
+                    out.total = records.folder_file_count(files);
+                    out.files = records.folder_files(files);
+                    return;
+                }
+                const auto subfolders = records.subfolder_count(spaceId, key);
+                out.total = subfolders + out.folder.direct;
+                if (query.offset < subfolders) {
+                    out.folders = records.subfolders(spaceId, key, query.offset, query.limit);
+                }
+                files.offset = std::max<std::int64_t>(0, query.offset - subfolders);
+                files.limit = query.limit - static_cast<int>(out.folders.size());
+                if (files.limit > 0) {
+                    out.files = records.folder_files(files);
+                }
+            });
+            return static_cast<int>(ok);
+        });
+    }
+    Answer<std::vector<FileRow>> locks(const std::string& projectId) override
+    {
+        return answer<std::vector<FileRow>>([&](auto& out) {
+            store_->read([&](Records& records) { out = records.project_locks(project_of(records, projectId).id); });
             return ok;
         });
     }
@@ -702,16 +794,22 @@ private:
             }
             post(records, StatusEventType::Unlocked, ok, space.first, file, std::move(told));
             if (held_by_another(file)) {
-                // The holder learns that the lock is gone and who took it: a path never
-                // holds a control character, so a line break parts the two.
-                const auto& by = user_.principalName.empty() ? user_.id : user_.principalName;
-                records.post(file.lock->holder.id,
-                             {static_cast<std::int32_t>(StatusEventType::Unlocked), conflict,
-                              file.path + "\n" + by},
-                             now_());
+                lock_broken(records, file, reason);
             }
         }
         return static_cast<int>(ok);
+    }
+
+    // The holder learns that the lock is gone, who took it and, when given, why: a path and a
+    // reason never hold a control character, so line breaks part them. Every break of another's
+    // lock passes here, so a history of what happened to a user's files records it here too.
+    void lock_broken(Records& records, const FileRow& file, const std::string& reason)
+    {
+        const auto& by = user_.principalName.empty() ? user_.id : user_.principalName;
+        records.post(file.lock->holder.id,
+                     {static_cast<std::int32_t>(StatusEventType::Unlocked), conflict,
+                      file.path + "\n" + by + (reason.empty() ? std::string() : "\n" + reason)},
+                     now_());
     }
 
     std::shared_ptr<MetadataStore> store_;

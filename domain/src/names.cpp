@@ -1,16 +1,12 @@
 #include <vyr/cld/domain/names.h>
 #include <vyr/cld/domain/sha256.h>
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <unicode/uchar.h>
-#include <unicode/ustring.h>
+#include "crypto.h"
+#include "unicode.h"
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 namespace vyr::cld::domain {
@@ -37,16 +33,11 @@ std::u16string utf16(std::string_view text)
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
         return {text.begin(), text.end()};
     }
-    std::u16string out(text.size(), u'\0');
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t written = 0;
-    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &written, text.data(),
-                         static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status)) {
+    auto out = platform::utf16_of(text);
+    if (!out) {
         throw UnsafePath{};
     }
-    out.resize(static_cast<std::size_t>(written));
-    return out;
+    return std::move(*out);
 }
 
 bool holds_bidi_control(std::string_view utf8)
@@ -103,21 +94,20 @@ Name checked_name(std::string_view path)
 
 std::string folded(std::string_view text)
 {
-    const auto wide = utf16(text);
-    std::u16string fold(wide.size() * 3 + 1, u'\0');
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = u_strFoldCase(fold.data(), static_cast<int32_t>(fold.size()), wide.data(),
-                                         static_cast<int32_t>(wide.size()), U_FOLD_CASE_DEFAULT, &status);
-    std::string out(static_cast<std::size_t>(length) * 3, '\0');
-    int32_t written = 0;
-    if (U_SUCCESS(status)) {
-        u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, fold.data(), length, &status);
-    }
-    if (U_FAILURE(status)) {
+    const auto fold = platform::case_folded(utf16(text));
+    auto out = fold ? platform::utf8_of(*fold) : std::nullopt;
+    if (!out) {
         throw UnsafePath{};
     }
-    out.resize(static_cast<std::size_t>(written));
-    return out;
+    return std::move(*out);
+}
+
+std::optional<std::string> utf8(std::u16string_view text)
+{
+    if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+        return std::string(text.begin(), text.end());
+    }
+    return platform::utf8_of(text);
 }
 
 Millis to_millis(std::chrono::system_clock::time_point time)
@@ -127,12 +117,18 @@ Millis to_millis(std::chrono::system_clock::time_point time)
 
 std::string iso_time(Millis time)
 {
-    const auto seconds = static_cast<std::time_t>(time / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    // The calendar of the milliseconds themselves, with no C library time functions, which differ
+    // between platforms.
+    using namespace std::chrono;
+    const sys_time<milliseconds> at{milliseconds(time)};
+    const auto day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss clock{at - day};
     std::array<char, 96> text{};
-    std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(time % 1000));
+    std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
     return text.data();
 }
 
@@ -151,7 +147,7 @@ std::string hex(const unsigned char* bytes, std::size_t size)
 std::string random_hex(std::size_t bytes)
 {
     std::vector<unsigned char> random(bytes);
-    if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
+    if (!platform::random_bytes(random.data(), random.size())) {
         throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No random bytes.");
     }
     return hex(random.data(), random.size());
@@ -160,35 +156,6 @@ std::string random_hex(std::size_t bytes)
 std::string new_id()
 {
     return random_hex(16);
-}
-
-struct Sha256::Context {
-    struct Free {
-        void operator()(EVP_MD_CTX* context) const noexcept { EVP_MD_CTX_free(context); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> digest{EVP_MD_CTX_new()};
-};
-
-Sha256::Sha256() : context_(std::make_unique<Context>())
-{
-    if (!context_->digest || EVP_DigestInit_ex(context_->digest.get(), EVP_sha256(), nullptr) != 1) {
-        throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation, "No SHA-256 digest available.");
-    }
-}
-
-Sha256::~Sha256() = default;
-
-void Sha256::add(const char* data, std::size_t size)
-{
-    EVP_DigestUpdate(context_->digest.get(), data, size);
-}
-
-std::string Sha256::hex()
-{
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context_->digest.get(), digest.data(), &length);
-    return domain::hex(digest.data(), length);
 }
 
 } // namespace vyr::cld::domain

@@ -1,3 +1,4 @@
+#include <vyr/cld/domain/folders.h>
 #include <vyr/cld/domain/records.h>
 
 #include <SQLiteCpp/SQLiteCpp.h>
@@ -15,7 +16,7 @@ namespace {
 
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one.
-constexpr std::array<const char*, 5> migrations{
+constexpr std::array<const char*, 6> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled INTEGER NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -81,6 +82,24 @@ CREATE INDEX files_space_seq ON files(space_id, seq);
     R"sql(
 ALTER TABLE model_update_files ADD COLUMN position INTEGER NOT NULL DEFAULT 0;
 )sql",
+    // Folders with their counts, and each file's folder, name order and time, so that a folder's
+    // page reads what it shows. The keys and counts of the files stored before are filled in after
+    // this, by the same rules that keep them (see fill_folders).
+    R"sql(
+ALTER TABLE files ADD COLUMN folder_key TEXT NOT NULL DEFAULT '';
+ALTER TABLE files ADD COLUMN name_key TEXT NOT NULL DEFAULT '';
+ALTER TABLE files ADD COLUMN changed INTEGER NOT NULL DEFAULT 0;
+UPDATE files SET changed = coalesce((SELECT max(r.time) FROM revisions r WHERE r.file_id = files.id), 0);
+CREATE TABLE folders(space_id TEXT NOT NULL REFERENCES spaces(id), key TEXT NOT NULL, parent TEXT NOT NULL,
+    path TEXT NOT NULL, name_key TEXT NOT NULL, files INTEGER NOT NULL, direct INTEGER NOT NULL,
+    PRIMARY KEY(space_id, key));
+CREATE INDEX folders_parent ON folders(space_id, parent, name_key);
+CREATE INDEX files_folder_name ON files(space_id, folder_key, name_key) WHERE deleted = 0;
+CREATE INDEX files_folder_size ON files(space_id, folder_key, size, name_key) WHERE deleted = 0;
+CREATE INDEX files_folder_changed ON files(space_id, folder_key, changed, name_key) WHERE deleted = 0;
+CREATE INDEX files_folder_revision ON files(space_id, folder_key, revision, name_key) WHERE deleted = 0;
+CREATE INDEX files_locked ON files(space_id, lock_time) WHERE lock_user IS NOT NULL;
+)sql",
     // The activity history the domain keeps beside the events; see the team service's schema.
     R"sql(
 CREATE TABLE activity(id INTEGER PRIMARY KEY AUTOINCREMENT, time INTEGER NOT NULL, kind INTEGER NOT NULL,
@@ -93,6 +112,10 @@ CREATE INDEX activity_subject ON activity(subject_id, id);
 CREATE TABLE activity_spaces(space_id TEXT PRIMARY KEY, entries INTEGER NOT NULL);
 )sql",
 };
+// The schema from which files carry their folders.
+constexpr int folders_version = 5;
+
+constexpr SqlDialect sqlite_dialect{'?', "instr", "", "f.deleted = 0"};
 
 template <class... Args> SQLite::Statement statement(SQLite::Database& db, const char* sql, const Args&... args)
 {
@@ -191,7 +214,7 @@ ActivityRow read_activity(const SQLite::Statement& q)
 #define VYR_SPACE_COLUMNS "SELECT id, kind, coalesce(project_id, ''), coalesce(owner_id, ''), name, version_major FROM spaces "
 #define VYR_FILE_COLUMNS_ONLY                                                                                        \
     "SELECT f.id, f.space_id, f.path, f.revision, f.blob, f.size, f.deleted, f.lock_user, u.display_name, "          \
-    "u.principal_name, f.lock_time, f.seq"
+    "u.principal_name, f.lock_time, f.seq, f.changed"
 #define VYR_FILE_COLUMNS VYR_FILE_COLUMNS_ONLY " FROM files f LEFT JOIN users u ON u.id = f.lock_user "
 
 FileRow read_file(const SQLite::Statement& q)
@@ -208,6 +231,7 @@ FileRow read_file(const SQLite::Statement& q)
         file.lock = LockRow{{text(q, 7), text(q, 8), text(q, 9)}, q.getColumn(10).getInt64()};
     }
     file.seq = q.getColumn(11).getInt64();
+    file.changed = q.getColumn(12).getInt64();
     return file;
 }
 
@@ -243,6 +267,38 @@ WorkingRow read_working(const SQLite::Statement& q, int first = 0)
 {
     return WorkingRow{text(q, first), q.getColumn(first + 1).getInt64(), text(q, first + 2),
                       q.getColumn(first + 3).getInt64(), q.getColumn(first + 4).getInt64()};
+}
+
+FolderRow read_folder(const SQLite::Statement& q)
+{
+    return {text(q, 0), q.getColumn(1).getInt64(), q.getColumn(2).getInt64()};
+}
+
+// Adds a change to a folder's counts; a folder with no live file beneath it is no more.
+void count_folder(SQLite::Database& db, const std::string& spaceId, const FolderDelta& d)
+{
+    execute(db,
+            "INSERT INTO folders VALUES(?, ?, ?, ?, ?, ?, ?) ON CONFLICT(space_id, key) DO UPDATE SET "
+            "path = excluded.path, files = files + excluded.files, direct = direct + excluded.direct",
+            spaceId, d.key, d.parent, d.path, d.nameKey, d.files, d.direct);
+    execute(db, "DELETE FROM folders WHERE space_id = ? AND key = ? AND files <= 0", spaceId, d.key);
+}
+
+// The folders of the files a store held before it kept them.
+void fill_folders(SQLite::Database& db)
+{
+    FolderTally tally;
+    const auto files = rows<std::array<std::string, 3>>(
+        db, "SELECT id, space_id, path FROM files WHERE deleted = 0",
+        [](const SQLite::Statement& q) { return std::array{text(q, 0), text(q, 1), text(q, 2)}; });
+    for (const auto& [id, spaceId, path] : files) {
+        const auto place = folder_place(path);
+        execute(db, "UPDATE files SET folder_key = ?, name_key = ? WHERE id = ?", place.folderKey, place.nameKey, id);
+        tally.add(spaceId, path);
+    }
+    for (const auto& [at, delta] : tally.folders()) {
+        count_folder(db, at.first, delta);
+    }
 }
 
 class SqliteRecords final : public Records {
@@ -375,21 +431,30 @@ public:
     {
         return rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.space_id = ? ORDER BY f.path", read_file, spaceId);
     }
-    std::int64_t put_revision(const FileRow& f, const std::string& pathKey, const std::string& author,
-                              Millis time) override
+    void put_revision(const FileRow& f, const std::string& pathKey, const std::string& author, Millis time,
+                      std::int64_t& seq) override
     {
+        const auto before = row<std::string>(db_, "SELECT path FROM files WHERE id = ? AND deleted = 0",
+                                             [](const SQLite::Statement& q) { return text(q, 0); }, f.id);
+        const auto place = folder_place(f.path);
         execute(db_,
-                "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq) "
-                "VALUES(?, ?, ?, ?, ?, ?, ?, ?, (SELECT coalesce(max(seq), 0) + 1 FROM files WHERE space_id = ?)) "
-                "ON CONFLICT(id) DO UPDATE SET path = excluded.path, path_key = excluded.path_key, "
+                "INSERT INTO files(id, space_id, path, path_key, revision, blob, size, deleted, seq, folder_key, "
+                "name_key, changed) "
+                "VALUES(?, ?, ?, ?, ?, ?, ?, ?, (SELECT coalesce(max(seq), 0) + 1 FROM files WHERE space_id = ?), ?, ?, "
+                "?) ON CONFLICT(id) DO UPDATE SET path = excluded.path, path_key = excluded.path_key, "
                 "revision = excluded.revision, blob = excluded.blob, size = excluded.size, deleted = excluded.deleted, "
-                "seq = excluded.seq",
-                f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0, f.spaceId);
+                "seq = excluded.seq, folder_key = excluded.folder_key, name_key = excluded.name_key, "
+                "changed = excluded.changed",
+                f.id, f.spaceId, f.path, pathKey, f.revision, f.blob, f.size, f.deleted ? 1 : 0, f.spaceId,
+                place.folderKey, place.nameKey, time);
         execute(db_, "INSERT INTO revisions VALUES(?, ?, ?, ?, ?, ?, ?, ?)", f.id, f.revision, f.path, f.blob, f.size,
                 f.deleted ? 1 : 0, author, time);
-        return rows<std::int64_t>(db_, "SELECT seq FROM files WHERE id = ?",
-                                  [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, f.id)
-            .front();
+        for (const auto& delta : folder_deltas(before ? &*before : nullptr, f.deleted ? nullptr : &f.path)) {
+            count_folder(db_, f.spaceId, delta);
+        }
+        seq = rows<std::int64_t>(db_, "SELECT seq FROM files WHERE id = ?",
+                                 [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, f.id)
+                  .front();
     }
     std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) override
     {
@@ -415,6 +480,43 @@ public:
             VYR_REVISION_COLUMNS "JOIN files f ON f.id = r.file_id AND f.revision = r.revision "
                                  "WHERE f.space_id = ? AND f.deleted = 0",
             [](const SQLite::Statement& q) { return std::pair{text(q, 8), read_revision(q)}; }, spaceId);
+    }
+    std::optional<FolderRow> folder(const std::string& spaceId, const std::string& key) override
+    {
+        return row<FolderRow>(db_, "SELECT path, files, direct FROM folders WHERE space_id = ? AND key = ?",
+                              read_folder, spaceId, key);
+    }
+    std::vector<FolderRow> subfolders(const std::string& spaceId, const std::string& key, std::int64_t offset,
+                                      int limit) override
+    {
+        return rows<FolderRow>(db_,
+                               "SELECT path, files, direct FROM folders WHERE space_id = ? AND parent = ? AND key <> '' "
+                               "ORDER BY name_key LIMIT ? OFFSET ?",
+                               read_folder, spaceId, key, limit, offset);
+    }
+    std::int64_t subfolder_count(const std::string& spaceId, const std::string& key) override
+    {
+        return db_count("SELECT count(*) FROM folders WHERE space_id = ? AND parent = ? AND key <> ''", spaceId, key);
+    }
+    std::vector<FileRow> folder_files(const FolderFiles& q) override
+    {
+        const auto sql = VYR_FILE_COLUMNS + folder_files_sql(q, sqlite_dialect, true);
+        const auto [from, to] = folder_range(q.folderKey);
+        return rows<FileRow>(db_, sql.c_str(), read_file, q.spaceId, q.folderKey, from, to, q.contains, q.lockedBy,
+                             q.changedSince, q.limit, q.offset);
+    }
+    std::int64_t folder_file_count(const FolderFiles& q) override
+    {
+        const auto sql = "SELECT count(*) FROM files f " + folder_files_sql(q, sqlite_dialect, false);
+        const auto [from, to] = folder_range(q.folderKey);
+        return db_count(sql.c_str(), q.spaceId, q.folderKey, from, to, q.contains, q.lockedBy, q.changedSince);
+    }
+    std::vector<FileRow> project_locks(const std::string& projectId) override
+    {
+        return rows<FileRow>(db_,
+                             VYR_FILE_COLUMNS "JOIN spaces s ON s.id = f.space_id WHERE s.kind = 0 AND s.project_id = ? "
+                                              "AND f.lock_user IS NOT NULL AND f.deleted = 0 ORDER BY f.lock_time, f.path",
+                             read_file, projectId);
     }
     void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) override
     {
@@ -613,6 +715,13 @@ private:
                                  [](const SQLite::Statement& q) { return text(q, 0); }, updateId);
     }
 
+    template <class... Args> std::int64_t db_count(const char* sql, const Args&... args)
+    {
+        return rows<std::int64_t>(db_, sql, [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); },
+                                  args...)
+            .front();
+    }
+
     SQLite::Database& db_;
 };
 
@@ -693,6 +802,9 @@ private:
         }
         for (; version < static_cast<int>(migrations.size()); ++version) {
             db_.exec(migrations[static_cast<std::size_t>(version)]);
+            if (version + 1 == folders_version) {
+                fill_folders(db_);
+            }
             db_.exec("PRAGMA user_version = " + std::to_string(version + 1));
         }
         if (SQLite::Statement check(db_, "PRAGMA foreign_key_check"); check.executeStep()) {

@@ -1,6 +1,6 @@
 #include "service.h"
 
-#include <dirent.h>
+#include "disk.h"
 
 #include <algorithm>
 #include <string>
@@ -70,13 +70,7 @@ std::vector<T> gone(const std::filesystem::path& root, std::vector<T> items, Pat
         const auto [found, fresh] = listings.try_emplace(folder);
         if (fresh) {
             // Unreadable or missing: every file of it is looked up on its own.
-            if (DIR* dir = ::opendir((root / folder).c_str())) {
-                auto& names = found->second.emplace();
-                while (const dirent* entry = ::readdir(dir)) {
-                    names.emplace(entry->d_name);
-                }
-                ::closedir(dir);
-            }
+            found->second = disk::names_in(root / folder);
         }
         return found->second;
     };

@@ -1,12 +1,12 @@
 #include "journal.h"
 
 #include "content_store.h"
+#include "disk.h"
 
 #include <SQLiteCpp/VariadicBind.h>
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cerrno>
 
 namespace vyr::cld::local {
 namespace {
@@ -84,11 +84,11 @@ template <class F> auto translated(F&& body)
     try {
         return body();
     } catch (const SQLite::Exception& e) {
-        const int error = errno;
-        if (e.getErrorCode() == SQLITE_FULL || error == ENOSPC || error == EFBIG || error == EDQUOT) {
+        const auto error = disk::last_error();
+        if (e.getErrorCode() == SQLITE_FULL || disk::full(error)) {
             throw NoSpace{};
         }
-        throw IoFailure{error};
+        throw IoFailure{error.value()};
     }
 }
 

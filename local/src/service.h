@@ -1,6 +1,7 @@
 #pragma once
 
 #include "content_store.h"
+#include "disk.h"
 #include "journal.h"
 #include "paths.h"
 #include "sync_worker.h"
@@ -347,8 +348,7 @@ template <class F> void respond(int& responsecode, F&& body)
     } catch (const IoFailure&) {
         responsecode = failed;
     } catch (const std::filesystem::filesystem_error& error) {
-        const auto code = error.code().value();
-        responsecode = code == ENOSPC || code == EFBIG || code == EDQUOT ? no_space : failed;
+        responsecode = disk::full(error.code()) ? no_space : failed;
     }
 }
 

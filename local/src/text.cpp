@@ -1,8 +1,5 @@
 #include "text.h"
 
-#include <unicode/uchar.h>
-#include <unicode/ustring.h>
-
 #include <array>
 #include <ctime>
 #include <cstdio>
@@ -22,20 +19,11 @@ std::string utf8(const VyrCldapi::String& text, std::string_view argument)
     if (text.Length() == 0) {
         return {};
     }
-    const auto length = static_cast<int32_t>(text.Length());
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t needed = 0;
-    u_strToUTF8(nullptr, 0, &needed, text.Data(), length, &status);
-    if (status != U_BUFFER_OVERFLOW_ERROR) {
+    auto out = domain::utf8(std::u16string_view(text.Data(), text.Length()));
+    if (!out) {
         throw InvalidText{};
     }
-    std::string out(static_cast<std::size_t>(needed), '\0');
-    status = U_ZERO_ERROR;
-    u_strToUTF8(out.data(), needed, &needed, text.Data(), length, &status);
-    if (U_FAILURE(status)) {
-        throw InvalidText{};
-    }
-    return out;
+    return std::move(*out);
 }
 
 VyrCldapi::String service_text(std::string_view text)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <stdexcept>
 
 namespace vyr::cld::protocol {
@@ -40,11 +41,13 @@ constexpr std::array table{
     Route{Op::space, "GET", "/v1/spaces/{space}", "space", none, true, true},
     Route{Op::files, "GET", "/v1/spaces/{space}/files", "files", none, true, true},
     Route{Op::changes, "GET", "/v1/spaces/{space}/changes", "changes", none, true, true},
+    Route{Op::folder, "GET", "/v1/spaces/{space}/folder", "folder", none, true, true},
     Route{Op::file, "GET", "/v1/spaces/{space}/file", "file", none, true, true},
     Route{Op::lock, "PUT", "/v1/spaces/{space}/lock", "lock", none, true, false},
     Route{Op::unlock, "DELETE", "/v1/spaces/{space}/lock", "unlock", none, true, false},
     Route{Op::unlock_all, "DELETE", "/v1/me/locks", "unlock_all", none, true, false},
     Route{Op::commit, "POST", "/v1/spaces/{space}/commits", "commit", small, true, false},
+    Route{Op::commit_content, "POST", "/v1/spaces/{space}/content-commits", "commit_content", chunk, true, false},
     Route{Op::remove, "DELETE", "/v1/spaces/{space}/file", "remove", none, true, false},
     Route{Op::rename, "POST", "/v1/spaces/{space}/renames", "rename", small, true, false},
     Route{Op::tag, "POST", "/v1/projects/{project}/tags", "tag", small, true, false},
@@ -380,6 +383,56 @@ bool is_blob_hash(std::string_view text)
            std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
+std::optional<domain::FolderQuery> folder_query(const std::map<std::string, std::string>& query)
+{
+    domain::FolderQuery out;
+    const auto at = [&](const char* key) -> std::optional<std::string_view> {
+        const auto found = query.find(key);
+        return found == query.end() ? std::nullopt : std::optional<std::string_view>(found->second);
+    };
+    const auto integer = [](std::string_view text, std::int64_t& into) {
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), into);
+        return error == std::errc{} && end == text.data() + text.size() && into >= 0;
+    };
+    const auto flag = [](std::string_view text, bool& into) {
+        into = text == "true";
+        return text == "true" || text == "false" || text.empty();
+    };
+    std::int64_t limit = out.limit;
+    if (const auto path = at("path")) {
+        out.folder = *path;
+    }
+    if (const auto contains = at("contains")) {
+        out.contains = *contains;
+    }
+    if (const auto sort = at("sort")) {
+        static constexpr std::pair<std::string_view, domain::FolderSort> sorts[] = {
+            {"name", domain::FolderSort::Name},
+            {"size", domain::FolderSort::Size},
+            {"changed", domain::FolderSort::Changed},
+            {"revision", domain::FolderSort::Revision}};
+        const auto found = std::find_if(std::begin(sorts), std::end(sorts), [&](const auto& s) { return s.first == *sort; });
+        if (found == std::end(sorts)) {
+            return std::nullopt;
+        }
+        out.sort = found->second;
+    }
+    if (const auto order = at("order"); order && *order != "asc" && *order != "desc") {
+        return std::nullopt;
+    } else {
+        out.descending = order == "desc";
+    }
+    const auto locked = at("locked"), mine = at("mine"), since = at("changedSince"), offset = at("offset"),
+               pageSize = at("limit");
+    if ((locked && !flag(*locked, out.locked)) || (mine && !flag(*mine, out.lockedByMe)) ||
+        (since && !integer(*since, out.changedSince)) || (offset && !integer(*offset, out.offset)) ||
+        (pageSize && !integer(*pageSize, limit)) || limit > domain::max_folder_page) {
+        return std::nullopt;
+    }
+    out.limit = static_cast<int>(limit);
+    return out;
+}
+
 } // namespace vyr::cld::protocol
 
 namespace vyr::cld::domain {
@@ -499,6 +552,22 @@ void from_json(const nlohmann::json& in, FileRow& row)
     in.at("deleted").get_to(row.deleted);
     integer_from(in, "seq", row.seq);
     optional_from(in, "lock", row.lock);
+}
+
+void to_json(nlohmann::json& out, const FolderRow& row)
+{
+    out = {{"path", row.path}, {"files", row.files}, {"direct", row.direct}};
+}
+void to_json(nlohmann::json& out, const FolderPage& page)
+{
+    auto files = nlohmann::json::array();
+    for (const auto& file : page.files) {
+        nlohmann::json row = file;
+        row["changed"] = iso_time(file.changed);
+        files.push_back(std::move(row));
+    }
+    out = {{"space", page.space}, {"folder", page.folder}, {"total", page.total},
+           {"folders", page.folders}, {"files", std::move(files)}};
 }
 
 void to_json(nlohmann::json& out, const EventRow& row)

@@ -4,7 +4,9 @@
 #include <vyr/cld/domain/sha256.h>
 #include <vyr/cld/protocol/protocol.h>
 
+#include <deque>
 #include <fstream>
+#include <future>
 #include <memory>
 
 namespace vyr::cld::remote {
@@ -14,6 +16,9 @@ using domain::Sha256;
 using protocol::Op;
 using protocol::path;
 constexpr auto chunk_size = domain::BlobStore::chunk_size;
+// Chunks of a download asked for at once: enough to keep the server and the network busy
+// together, few enough that a download holds at most this many MiB.
+constexpr std::size_t download_window = 4;
 
 std::optional<std::int64_t> header_number(const HttpResponse& response, std::string_view name)
 {
@@ -188,22 +193,42 @@ int BlobClient::read(const std::string& hash, std::int64_t size,
     if (!protocol::is_blob_hash(hash) || size < 0) {
         return domain::bad_request;
     }
-    std::int64_t done = 0;
-    do {
-        const auto response = http_->send("GET", path(Op::blob_chunk_get, {hash, std::to_string(done)}));
+    // Up to `download_window` chunks are asked for at once, each on a connection of its own, so
+    // that the server reads the next while this one travels; they reach the sink in order, and at
+    // most that many chunks are held.
+    const auto fetch = [this, &hash](std::int64_t offset) {
+        return std::async(std::launch::async, [this, hash, offset] {
+            return http_->send("GET", path(Op::blob_chunk_get, {hash, std::to_string(offset)}));
+        });
+    };
+    std::deque<std::pair<std::int64_t, std::future<HttpResponse>>> inFlight;
+    std::int64_t next = 0;
+    const auto fill = [&] {
+        // An empty blob is one request for its empty chunk.
+        while (inFlight.size() < download_window && (next < size || (next == 0 && size == 0))) {
+            inFlight.emplace_back(next, fetch(next));
+            next += chunk_size;
+        }
+    };
+    fill();
+    while (!inFlight.empty()) {
+        const auto offset = inFlight.front().first;
+        const auto response = inFlight.front().second.get();
+        inFlight.pop_front();
+        // Leaving early waits for the requests still out (each bounded by the request timeout).
         if (!response.reached || response.status != 200) {
             return failure_code(response);
         }
-        const auto length = static_cast<std::int64_t>(response.body.size());
-        if ((length == 0 && size > 0) || done + length > size) {
+        if (static_cast<std::int64_t>(response.body.size()) != std::min(chunk_size, size - offset)) {
             return domain::failed;
         }
+        fill();
         sink(response.body.data(), response.body.size());
-        done += length;
+        const auto done = offset + static_cast<std::int64_t>(response.body.size());
         if (progress && size > 0) {
             progress(static_cast<double>(done) / static_cast<double>(size));
         }
-    } while (done < size);
+    }
     return domain::ok;
 }
 

@@ -4,6 +4,7 @@
 #include <vyr/cld/domain/not_served.h>
 #include <vyr/cld/protocol/protocol.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace vyr::cld::remote {
@@ -126,7 +127,11 @@ template <class T> domain::Answer<T> answer_of(const HttpResponse& response)
 
 class RemoteDomain final : public domain::Domain {
 public:
-    explicit RemoteDomain(const Connection& connection) : http_(connection) { fetch_user(); }
+    RemoteDomain(const Connection& connection, std::shared_ptr<SmallContents> held)
+        : http_(connection), held_(std::move(held))
+    {
+        fetch_user();
+    }
 
     // Raises what kept the server from telling whom the token names, when it could not.
     void require_user() const
@@ -242,6 +247,16 @@ public:
     int unlock_all() override { return send(Op::unlock_all, path(Op::unlock_all)).status; }
     domain::Answer<domain::FileRow> commit(const domain::Commit& commit) override
     {
+        if (const auto bytes = held_ && !commit.checkOnly ? held_->find(commit.blob) : std::nullopt) {
+            // One request instead of an upload and then the commit.
+            const auto target = path(Op::commit_content, {commit.spaceId}) +
+                                protocol::query_string({{std::string(protocol::commit_parameter), json(commit).dump()}});
+            auto answer = answer_of<domain::FileRow>(send(Op::commit_content, target, *bytes, "application/octet-stream"));
+            if (answer.code < 300) {
+                held_->release(commit.blob);
+            }
+            return answer;
+        }
         return answer_of<domain::FileRow>(send(Op::commit, path(Op::commit, {commit.spaceId}), json(commit)));
     }
     domain::Answer<domain::FileRow> remove(const std::string& spaceId, const std::string& name) override
@@ -290,6 +305,13 @@ public:
     int unlock_forced_by_id(const std::string&) override { pages_only(); }
     domain::Answer<std::vector<domain::RevisionRow>> revisions(const std::string&) override { pages_only(); }
     domain::Answer<std::vector<domain::SpaceEntry>> space_entries(const std::string&) override { pages_only(); }
+    domain::Answer<domain::FolderPage> folder(const std::string&, const domain::FolderQuery&) override { pages_only(); }
+    domain::Answer<std::vector<domain::FileRow>> locks(const std::string&) override { pages_only(); }
+    domain::Answer<std::optional<domain::LockRow>> break_lock(const std::string&, const std::string&, domain::Millis,
+                                                              const std::string&) override
+    {
+        pages_only();
+    }
     domain::Answer<std::vector<domain::ModelUpdateView>> model_updates(const std::string&) override { pages_only(); }
     std::optional<domain::Role> role(const std::string&) override { pages_only(); }
     std::vector<domain::PostedEvent> recent_events(int) override { pages_only(); }
@@ -316,12 +338,14 @@ private:
 
     HttpResponse send(Op op, const std::string& target, const json& body = nullptr)
     {
+        return body.is_null() ? send(op, target, {}, {}) : send(op, target, body.dump(), protocol::json_type);
+    }
+    HttpResponse send(Op op, const std::string& target, std::string_view body, std::string_view contentType)
+    {
         const auto& route = protocol::route(op);
-        const auto text = body.is_null() ? std::string{} : body.dump();
         // One key for every attempt of this call.
         const auto key = protocol::keyed(route) ? domain::random_hex(16) : std::string();
-        return http_.send(route.method, target, text, body.is_null() ? std::string_view{} : protocol::json_type,
-                          route.idempotent, key);
+        return http_.send(route.method, target, body, contentType, route.idempotent, key);
     }
 
     void fetch_user() const
@@ -342,6 +366,7 @@ private:
     }
 
     mutable Http http_;
+    std::shared_ptr<SmallContents> held_;
     mutable std::mutex userMutex_;
     mutable domain::UserRow user_;
     // The last answer to "who is this": what a failed opening tells.
@@ -350,14 +375,51 @@ private:
 
 } // namespace
 
-std::unique_ptr<domain::Domain> remote_domain(const Connection& connection)
+bool SmallContents::hold(const std::string& hash, std::string bytes)
 {
-    return std::make_unique<RemoteDomain>(connection);
+    const std::lock_guard lock(mutex_);
+    if (std::any_of(held_.begin(), held_.end(), [&](const auto& entry) { return entry.first == hash; })) {
+        return true;
+    }
+    if (held_.size() >= most_held || bytes_ + bytes.size() > most_bytes) {
+        return false;
+    }
+    bytes_ += bytes.size();
+    held_.emplace_back(hash, std::move(bytes));
+    return true;
 }
 
-std::unique_ptr<domain::Domain> signed_in_domain(const Connection& connection)
+std::optional<std::string> SmallContents::find(const std::string& hash) const
 {
-    auto domain = std::make_unique<RemoteDomain>(connection);
+    const std::lock_guard lock(mutex_);
+    for (const auto& [held, bytes] : held_) {
+        if (held == hash) {
+            return bytes;
+        }
+    }
+    return std::nullopt;
+}
+
+void SmallContents::release(const std::string& hash)
+{
+    const std::lock_guard lock(mutex_);
+    for (auto entry = held_.begin(); entry != held_.end(); ++entry) {
+        if (entry->first == hash) {
+            bytes_ -= entry->second.size();
+            held_.erase(entry);
+            return;
+        }
+    }
+}
+
+std::unique_ptr<domain::Domain> remote_domain(const Connection& connection, std::shared_ptr<SmallContents> held)
+{
+    return std::make_unique<RemoteDomain>(connection, std::move(held));
+}
+
+std::unique_ptr<domain::Domain> signed_in_domain(const Connection& connection, std::shared_ptr<SmallContents> held)
+{
+    auto domain = std::make_unique<RemoteDomain>(connection, std::move(held));
     domain->require_user();
     return domain;
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,11 +17,15 @@ struct HttpResponse {
     int status = 0;
     std::string body;
     std::map<std::string, std::string> headers; // names in lower case
-    std::string error; // when no answer came back: why not, in libcurl's words
+    std::string error; // when no answer came back: why not, in the HTTP library's words
 };
 
-// Requests to one server on reused connections: one libcurl handle per request in flight, kept
-// for the next, so that keep-alive spans the calls of many threads.
+namespace transport {
+class Channel;
+}
+
+// Requests to one server on reused connections: one channel per request in flight, kept for the
+// next, so that keep-alive spans the calls of many threads.
 class Http {
 public:
     explicit Http(Connection connection);
@@ -37,13 +42,12 @@ public:
                       std::string_view idempotencyKey = {});
 
 private:
-    struct Handle;
-    Handle* acquire();
-    void release(Handle* handle);
+    std::unique_ptr<transport::Channel> acquire();
+    void release(std::unique_ptr<transport::Channel> channel);
 
     Connection connection_;
     std::mutex mutex_;
-    std::vector<Handle*> idle_;
+    std::vector<std::unique_ptr<transport::Channel>> idle_;
 };
 
 } // namespace vyr::cld::remote

@@ -4,17 +4,13 @@
 #include <vyr/cld/remote/remote.h>
 #include <vyr/cld/remote/service.h>
 
+#include "desktop.h"
+
+#include <vyr/cld/domain/blobs.h>
+#include <vyr/cld/domain/sha256.h>
 #include <vyr/cld/protocol/protocol.h>
 
-#include <array>
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vyr::cld::remote {
 namespace {
@@ -23,14 +19,27 @@ using VyrCldapi::ExceptionKind;
 using local::fail;
 
 // File contents on the server, sent and fetched in chunks; the client half writes them into the
-// working folder as it writes a local store's.
+// working folder as it writes a local store's. A content of one chunk at most is held instead, and
+// goes with the commit that names it.
 class ServerContents final : public local::Contents {
 public:
-    explicit ServerContents(const Connection& connection) : blobs_(connection) {}
+    ServerContents(const Connection& connection, std::shared_ptr<SmallContents> held)
+        : blobs_(connection), held_(std::move(held))
+    {
+    }
 
     local::Blob put(const std::filesystem::path& source, const local::Blob& known,
                     const local::Progress& progress) override
     {
+        if (known.size <= domain::BlobStore::chunk_size) {
+            // When the holder is full, the file is uploaded on its own below.
+            if (auto small = read_small(source); small && held_->hold(small->first.hash, std::move(small->second))) {
+                if (progress) {
+                    progress(1.0);
+                }
+                return small->first;
+            }
+        }
         auto blob = known;
         // The file may change between its hashing and its sending; the server then refuses the
         // bytes, and the client hashes the file again.
@@ -51,6 +60,10 @@ public:
                           const local::Progress& progress) override
     {
         return local::write_verified(expected, target, [&](const local::Sink& sink) {
+            if (const auto bytes = held_->find(expected.hash)) {
+                sink(bytes->data(), bytes->size());
+                return;
+            }
             const int code = blobs_.read(expected.hash, expected.size, sink, progress);
             if (code == domain::not_found) {
                 throw local::DamagedContent{};
@@ -62,7 +75,27 @@ public:
     }
 
 private:
+    // The whole file and what its bytes are, read once; nothing when it grew past one chunk.
+    static std::optional<std::pair<local::Blob, std::string>> read_small(const std::filesystem::path& source)
+    {
+        std::ifstream in(source, std::ios::binary);
+        std::string bytes(static_cast<std::size_t>(domain::BlobStore::chunk_size) + 1, '\0');
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (in.bad() || (!in.eof() && !in)) {
+            throw domain::Refusal{domain::failed};
+        }
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        if (static_cast<std::int64_t>(bytes.size()) > domain::BlobStore::chunk_size) {
+            return std::nullopt;
+        }
+        domain::Sha256 hash;
+        hash.add(bytes);
+        local::Blob blob{hash.hex(), static_cast<std::int64_t>(bytes.size())};
+        return std::pair{std::move(blob), std::move(bytes)};
+    }
+
     BlobClient blobs_;
+    std::shared_ptr<SmallContents> held_;
 };
 
 std::string token_of(const Options& options)
@@ -89,13 +122,11 @@ std::filesystem::path journals_of(const Options& options)
     if (!options.journals.empty()) {
         return options.journals;
     }
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/') {
-        return std::filesystem::path(state) / "vyr-cld" / "journals";
+    if (const auto state = desktop::state_home()) {
+        return *state / "vyr-cld" / "journals";
     }
-    if (const char* home = std::getenv("HOME"); home && *home == '/') {
-        return std::filesystem::path(home) / ".local" / "state" / "vyr-cld" / "journals";
-    }
-    fail(ExceptionKind::Argument, "There is no folder for the journals: set one, XDG_STATE_HOME or HOME.");
+    fail(ExceptionKind::Argument, "There is no folder for the journals: set one, XDG_STATE_HOME or HOME "
+                                  "(LOCALAPPDATA on Windows).");
 }
 
 Connection connection_of(const Options& options)
@@ -114,11 +145,12 @@ Connection connection_of(const Options& options)
 
 // A domain of the token's user. The server is asked who that is now: an opening that cannot tell
 // who is calling fails, rather than working as nobody, and says which of the causes kept it.
-std::unique_ptr<domain::Domain> domain_of(const Connection& connection)
+std::unique_ptr<domain::Domain> domain_of(const Connection& connection,
+                                          std::shared_ptr<SmallContents> held = nullptr)
 {
     using Cause = OpenFailure::Cause;
     try {
-        return signed_in_domain(connection);
+        return signed_in_domain(connection, std::move(held));
     } catch (const domain::NotServed& failure) {
         const auto cause = failure.code() == domain::token_refused ? Cause::token_refused
                            : failure.reached()                     ? Cause::unavailable
@@ -138,38 +170,6 @@ std::string page_url(std::string server, const std::string& path)
     return server + path;
 }
 
-// Starts `xdg-open url` detached from the caller and returns at once; an address that is not
-// http(s) is not opened. A shell starts it in the background and ends at once, so the caller
-// waits only for the shell and the opener, left to init, is never the host's child to reap: no
-// thread outlives the call, and no zombie is left. The address reaches the opener as an argument
-// ("$1"), never as shell text.
-void open_in_browser(const std::string& url)
-{
-    if (url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0) {
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    // Its own session, and nothing of the host's terminal: the browser outlives the call.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
-    }
-    std::string shell = "/bin/sh", command = "-c", script = "xdg-open \"$1\" &", name = "sh";
-    auto address = url;
-    std::array<char*, 6> argv{shell.data(), command.data(), script.data(), name.data(), address.data(), nullptr};
-    pid_t pid = 0;
-    const bool started = posix_spawn(&pid, shell.c_str(), &actions, &attributes, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (started) {
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-}
-
 } // namespace
 
 local::Identity identify(const Options& options)
@@ -182,14 +182,15 @@ std::shared_ptr<VyrCldapi::ICld_Integration> open_service(const Options& options
 {
     const auto connection = connection_of(options);
     local::Backend backend;
-    backend.domain = domain_of(connection);
-    backend.contents = std::make_unique<ServerContents>(connection);
+    auto held = std::make_shared<SmallContents>();
+    backend.domain = domain_of(connection, held);
+    backend.contents = std::make_unique<ServerContents>(connection, held);
     local::ClientSettings settings;
     // A team server has no tenant of that name: a session starts in the user's first one.
     if (const auto tenants = backend.domain->tenants(); !tenants.empty()) {
         settings.tenant = tenants.front().uniqueId;
     }
-    auto opener = options.opener ? options.opener : open_in_browser;
+    auto opener = options.opener ? options.opener : desktop::open_in_browser;
     settings.showFile = [opener, server = connection.url](const std::string& fileId) {
         opener(page_url(server, "/files/" + protocol::percent_encoded(fileId)));
     };

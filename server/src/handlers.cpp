@@ -2,6 +2,7 @@
 
 #include <vyr/cld/domain/domain.h>
 #include <vyr/cld/domain/postgres.h>
+#include <vyr/cld/domain/sha256.h>
 
 #include <algorithm>
 #include <charconv>
@@ -70,10 +71,11 @@ bool holds_nul(const json& value)
     return false;
 }
 
-json body_of(const Request& request)
+// A JSON object a request sent, in its body or a query parameter.
+json object_of(std::string_view text)
 {
     try {
-        auto body = protocol::parse_json(request.body);
+        auto body = protocol::parse_json(text);
         if (!body.is_object()) {
             throw Refused{400, "The body must be a JSON object."};
         }
@@ -84,6 +86,11 @@ json body_of(const Request& request)
     } catch (const protocol::BadJson& bad) {
         throw Refused{400, bad.detail};
     }
+}
+
+json body_of(const Request& request)
+{
+    return object_of(request.body);
 }
 
 const std::string& query(const Request& request, const std::string& key)
@@ -213,6 +220,31 @@ Reply commit(const Backend& backend, domain::Domain& domain, const Request& requ
     return answer_reply(domain.commit(commit));
 }
 
+// A commit with its content as the body, when the content fits in one chunk: the rules and answers
+// of an upload followed by the commit, in one request. The content becomes the committer's own copy
+// in the transaction that records the revision, so a refused commit stores nothing.
+Reply commit_content(const Backend& backend, domain::Domain& domain, const Request& request)
+{
+    auto commit = object_of(query(request, std::string(protocol::commit_parameter))).get<domain::Commit>();
+    commit.spaceId = request.params.at(0);
+    if (commit.checkOnly) {
+        throw Refused{400, "A commit that only checks sends no content: use the commits route."};
+    }
+    domain::Sha256 hash;
+    hash.add(request.body);
+    if (static_cast<std::int64_t>(request.body.size()) != commit.size || hash.hex() != commit.blob) {
+        return problem_reply(400, "The bytes do not hash to the commit's blob or count its size; they were "
+                                  "dropped.");
+    }
+    auto& blobs = *backend.blobs;
+    const auto& owner = domain.user().id;
+    std::shared_ptr<void> pending;
+    if (!blobs.size(owner, commit.blob)) {
+        pending = blobs.with_next_revision(owner, commit.blob, request.body);
+    }
+    return answer_reply(domain.commit(commit));
+}
+
 Reply take_events(const Limits& limits, domain::Domain& domain, const Request& request)
 {
     auto events = domain.take_events();
@@ -268,6 +300,13 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
         return json_reply(200, json(domain.changes(p.at(0), request.query.contains("after")
                                                                 ? number(request.query.at("after"))
                                                                 : 0)));
+    case Op::folder: {
+        const auto folder = protocol::folder_query(request.query);
+        if (!folder) {
+            throw Refused{400, "The folder query names a sort, order, flag or number it does not take."};
+        }
+        return answer_reply(domain.folder(p.at(0), *folder));
+    }
     case Op::file: return answer_reply(domain.file(p.at(0), query(request, "name")));
     case Op::lock: return answer_reply(domain.lock(p.at(0), query(request, "name")));
     case Op::unlock:
@@ -276,6 +315,7 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
                               : domain.unlock(p.at(0), query(request, "name")));
     case Op::unlock_all: return code_reply(domain.unlock_all());
     case Op::commit: return commit(backend, domain, request);
+    case Op::commit_content: return commit_content(backend, domain, request);
     case Op::remove: return answer_reply(domain.remove(p.at(0), query(request, "name")));
     case Op::rename: {
         const auto body = body_of(request);

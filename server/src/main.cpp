@@ -89,6 +89,10 @@ int main(int argc, char** argv)
         ->envname("VYR_CLD_DATABASE");
     int poolSize = 8;
     app.add_option("--pool", poolSize, "database connections at most")->check(CLI::Range(1, 256));
+    std::string contentDir;
+    app.add_option("--content-dir", contentDir,
+                   "keep file contents as files in this folder (shared by every server); empty: in the database")
+        ->envname("VYR_CLD_CONTENT_DIR");
 
     auto* migrate = app.add_subcommand("migrate", "create or migrate the database's schema");
 
@@ -174,6 +178,7 @@ int main(int argc, char** argv)
         }
         auto pool = std::make_shared<domain::PostgresPool>(pgSettings);
         auto accounts = std::make_shared<domain::PostgresAccounts>(pool);
+        const auto blobs = contentDir.empty() ? domain::postgres_blobs(pool) : domain::file_blobs(pool, contentDir);
         if (serve->parsed()) {
             const auto [address, port] = listen_address(listen);
             settings.address = address;
@@ -181,7 +186,7 @@ int main(int argc, char** argv)
             settings.limits.readTimeout = std::chrono::milliseconds(readTimeoutMs);
             settings.limits.maxConnections = maxConnections;
             settings.limits.maxConnectionsPerAddress = maxConnections / 4;
-            server::Backend backend{domain::postgres_store(pool), domain::postgres_blobs(pool), accounts,
+            server::Backend backend{domain::postgres_store(pool), blobs, accounts,
                                     [] { return domain::to_millis(std::chrono::system_clock::now()); },
                                     [pool] {
                                         const auto stats = pool->stats();
@@ -200,7 +205,7 @@ int main(int argc, char** argv)
         nlohmann::json out;
         if (gc->parsed()) {
             const auto before = std::chrono::system_clock::now() - duration_of(olderThan);
-            const auto dropped = domain::postgres_blobs(pool)->drop_unfinished(domain::to_millis(before));
+            const auto dropped = blobs->drop_unfinished(domain::to_millis(before));
             const auto keys = domain::PostgresRequestKeys(pool).drop_older_than(
                 domain::to_millis(std::chrono::system_clock::now() - server::request_key_lifetime));
             out = {{"dropped", dropped}, {"requestKeys", keys}};

@@ -42,7 +42,10 @@ UINT code_page_of(const encoding& host, void (*raise_failed)())
 encoding thread_encoding() noexcept
 {
     // What CP_THREAD_ACP stands for right now; a page the system cannot load leaves the general
-    // path to fail.
+    // path to fail. Wine gives a thread that never read its locale the page of the system's
+    // default locale (1252) rather than the process's (UTF-8 under a manifest asking for it), until
+    // the thread reads its locale once; reading it first makes Wine agree with Windows.
+    static_cast<void>(GetThreadLocale());
     CPINFOEXW info{};
     if (GetCPInfoExW(CP_THREAD_ACP, 0, &info) == 0) {
         return {0, false, false};

@@ -10,6 +10,9 @@
 
 #include <atomic>
 #include <barrier>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -92,7 +95,9 @@ TEST_F(Team, TwoStoresOnOneDatabaseGiveEachLockOnce)
 }
 
 // 32 writers of one space on two pools all land, and a reader that follows the space's changes by
-// its cursor while they write sees every file: change numbers are taken in commit order.
+// its cursor while they write sees every file: change numbers are taken in commit order, at the
+// end of each commit, so the reader's cursor never passes a number still to come, and the numbers
+// are 1 to N without a gap.
 TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
 {
     constexpr int writers = 32;
@@ -100,11 +105,15 @@ TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
     std::atomic<int> refused{0};
     std::atomic<bool> writing{true};
     std::set<std::string> seen;
+    std::set<std::int64_t> numbers;
+    std::atomic<int> backwards{0};
     std::thread follower([&, domain = on(second, owner)] {
         std::int64_t cursor = 0;
         const auto follow = [&] {
             for (const auto& file : domain->changes(space.id, cursor)) {
                 seen.insert(file.path);
+                numbers.insert(file.seq);
+                backwards += file.seq <= cursor ? 1 : 0;
                 cursor = std::max(cursor, file.seq);
             }
         };
@@ -128,7 +137,11 @@ TEST_F(Team, ConcurrentWritersOfOneSpaceAllLandAndAFollowerMissesNone)
     writing = false;
     follower.join();
     EXPECT_EQ(refused, 0);
+    EXPECT_EQ(backwards, 0);
     EXPECT_EQ(seen.size(), std::size_t{writers * files});
+    EXPECT_EQ(numbers.size(), std::size_t{writers * files});
+    EXPECT_EQ(*numbers.begin(), 1);
+    EXPECT_EQ(*numbers.rbegin(), writers * files);
 }
 
 // Two commits on one base: one of them is refused, whichever pool served it.
@@ -151,6 +164,36 @@ TEST_F(Team, TwoCommitsOnOneBaseNeverBothWin)
         std::sort(codes.begin(), codes.end());
         EXPECT_EQ(codes, (std::array<int, 2>{ok, conflict})) << name;
     }
+}
+
+// Events nobody takes stay bounded: a post drops the user's events beyond the newest 1000 and
+// those older than a week, and nobody else's.
+TEST_F(Team, EventsNobodyTakesStayBounded)
+{
+    const auto user = member("poster");
+    const auto other = member("bystander");
+    pqxx::connection direct(test_settings().url);
+    {
+        pqxx::work tx(direct);
+        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', 0 FROM "
+                       "generate_series(1, 3)",
+                       other.id);
+        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', "
+                       "CASE WHEN i = 1 THEN 0 ELSE $2::bigint END FROM generate_series(1, 1100) i",
+                       user.id, clock_now());
+        tx.commit();
+    }
+    const auto count = [&](const UserRow& whose) {
+        pqxx::work tx(direct);
+        return tx.exec_params("SELECT count(*), min(time) FROM events WHERE user_id = $1", whose.id)[0];
+    };
+    ASSERT_EQ(count(user)[0].as<int>(), 1100);
+    const auto domain = on(first, user);
+    ASSERT_EQ(domain->commit({space.id, "posted", {}, "x", 1, false, false}).code, created);
+    const auto after = count(user);
+    EXPECT_EQ(after[0].as<int>(), 1000);
+    EXPECT_GT(after[1].as<std::int64_t>(), 0); // the week-old one went first
+    EXPECT_EQ(count(other)[0].as<int>(), 3);   // another user's wait for their own post
 }
 
 TEST(Postgres, UsersSeeOnlyTheirTenants)
@@ -271,83 +314,204 @@ TEST(Postgres, ASessionLastsWhileItsTimeAndItsToken)
     EXPECT_FALSE(accounts.session(id, now));
 }
 
+// The blob tests run on both content stores, the chunk table and files in a folder, each with
+// bytes and an uploader of its own, as both keep their metadata in the one database.
+class Blobs : public ::testing::TestWithParam<std::string> {
+protected:
+    static std::filesystem::path folder()
+    {
+        return std::filesystem::temp_directory_path() / ("vyr-cld-contents-" + std::to_string(getpid()));
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(folder()); }
+    // A store as another server process would open it.
+    static std::shared_ptr<BlobStore> open()
+    {
+        const auto pool = std::make_shared<PostgresPool>(test_settings());
+        return GetParam() == "files" ? file_blobs(pool, folder()) : postgres_blobs(pool);
+    }
+    const std::string mine = "uploader-" + GetParam();
+    const char salt = GetParam()[0];
+};
+INSTANTIATE_TEST_SUITE_P(Stores, Blobs, ::testing::Values("table", "files"));
+
 // Uploads of every size around a chunk's, each finished, read back and written only once.
-TEST(Postgres, BlobsOfSizesAroundAChunk)
+TEST_P(Blobs, OfSizesAroundAChunk)
 {
-    const auto pool = std::make_shared<PostgresPool>(test_settings());
-    const auto blobs = postgres_blobs(pool);
+    const auto blobs = open();
     const auto chunk = BlobStore::chunk_size;
     for (const std::int64_t size : {std::int64_t{0}, std::int64_t{1}, chunk - 1, chunk, chunk + 1}) {
         std::string bytes(static_cast<std::size_t>(size), '\0');
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<char>((i * 7 + static_cast<std::size_t>(size)) % 251);
+            bytes[i] = static_cast<char>((i * 7 + static_cast<std::size_t>(size) + salt) % 251);
         }
         const auto hash = sha256(bytes);
         for (std::int64_t at = 0; at < size || at == 0; at += chunk) {
-            blobs->put_chunk(uploader, hash, at, std::string_view(bytes).substr(at, chunk));
+            blobs->put_chunk(mine, hash, at, std::string_view(bytes).substr(at, chunk));
             if (size == 0) {
                 break;
             }
         }
-        EXPECT_FALSE(blobs->size(uploader, hash)) << size;
-        ASSERT_TRUE(blobs->finish(uploader, hash, size)) << size;
-        EXPECT_EQ(blobs->size(uploader, hash), size);
+        EXPECT_FALSE(blobs->size(mine, hash)) << size;
+        ASSERT_TRUE(blobs->finish(mine, hash, size)) << size;
+        EXPECT_EQ(blobs->size(mine, hash), size);
         std::string back;
         for (std::int64_t at = 0; at < size; at += chunk) {
             back += blobs->chunk(hash, at);
         }
         EXPECT_TRUE(back == bytes) << size;
         // Written once: another upload of it changes nothing.
-        const auto again = blobs->put_chunk(uploader, hash, 0, "other bytes");
+        const auto again = blobs->put_chunk(mine, hash, 0, "other bytes");
         EXPECT_TRUE(again.whole);
         EXPECT_EQ(again.held, size);
-        EXPECT_TRUE(blobs->finish(uploader, hash, size));
-        EXPECT_EQ(blobs->size(uploader, hash), size);
+        EXPECT_TRUE(blobs->finish(mine, hash, size));
+        EXPECT_EQ(blobs->size(mine, hash), size);
         if (size > 0) {
             EXPECT_EQ(blobs->chunk(hash, 0), bytes.substr(0, static_cast<std::size_t>(std::min(size, chunk))));
         }
     }
 }
 
-TEST(Postgres, BlobUploadsResumeAndWrongBytesAreDropped)
+TEST_P(Blobs, UploadsResumeAndWrongBytesAreDropped)
 {
     const auto chunk = BlobStore::chunk_size;
     std::string bytes(static_cast<std::size_t>(2 * chunk + 100), 'b');
     bytes[5] = 'x';
+    bytes[6] = salt;
     const auto hash = sha256(bytes);
     const auto view = std::string_view(bytes);
 
-    postgres_blobs(std::make_shared<PostgresPool>(test_settings()))->put_chunk(uploader, hash, 0, view.substr(0, chunk));
+    open()->put_chunk(mine, hash, 0, view.substr(0, chunk));
     // Another process resumes after the last whole chunk; gaps and odd offsets are refused.
-    const auto blobs = postgres_blobs(std::make_shared<PostgresPool>(test_settings()));
-    EXPECT_EQ(blobs->received(uploader, hash), chunk);
-    EXPECT_THROW(blobs->put_chunk(uploader, hash, 2 * chunk, view.substr(2 * chunk)), ChunkOutOfPlace);
-    EXPECT_THROW(blobs->put_chunk(uploader, hash, 100, "x"), VyrCldapi::Exception);
-    EXPECT_THROW(blobs->put_chunk(uploader, "not a hash", 0, "x"), VyrCldapi::Exception);
+    const auto blobs = open();
+    EXPECT_EQ(blobs->received(mine, hash), chunk);
+    EXPECT_THROW(blobs->put_chunk(mine, hash, 2 * chunk, view.substr(2 * chunk)), ChunkOutOfPlace);
+    EXPECT_THROW(blobs->put_chunk(mine, hash, 100, "x"), VyrCldapi::Exception);
+    EXPECT_THROW(blobs->put_chunk(mine, "not a hash", 0, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->chunk(hash, 0), VyrCldapi::Exception); // never served before it is whole
-    EXPECT_EQ(blobs->put_chunk(uploader, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
-    EXPECT_EQ(blobs->put_chunk(uploader, hash, 2 * chunk, view.substr(2 * chunk)).held, std::int64_t(bytes.size()));
+    EXPECT_EQ(blobs->put_chunk(mine, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->put_chunk(mine, hash, 2 * chunk, view.substr(2 * chunk)).held, std::int64_t(bytes.size()));
     // A chunk stored again drops those after it.
-    EXPECT_EQ(blobs->put_chunk(uploader, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
-    EXPECT_EQ(blobs->received(uploader, hash), 2 * chunk);
-    blobs->put_chunk(uploader, hash, 2 * chunk, view.substr(2 * chunk));
-    EXPECT_FALSE(blobs->finish(uploader, hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
-    EXPECT_EQ(blobs->received(uploader, hash), 0);
+    EXPECT_EQ(blobs->put_chunk(mine, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    EXPECT_EQ(blobs->received(mine, hash), 2 * chunk);
+    blobs->put_chunk(mine, hash, 2 * chunk, view.substr(2 * chunk));
+    EXPECT_FALSE(blobs->finish(mine, hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
+    EXPECT_EQ(blobs->received(mine, hash), 0);
 
     // Bytes that do not hash to the name are dropped; the right ones then make it whole.
     std::string wrong = bytes;
     wrong[7] = 'y';
     for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
-        blobs->put_chunk(uploader, hash, at, std::string_view(wrong).substr(at, chunk));
+        blobs->put_chunk(mine, hash, at, std::string_view(wrong).substr(at, chunk));
     }
-    EXPECT_FALSE(blobs->finish(uploader, hash, std::int64_t(bytes.size())));
-    EXPECT_EQ(blobs->received(uploader, hash), 0);
-    EXPECT_FALSE(blobs->size(uploader, hash));
+    EXPECT_FALSE(blobs->finish(mine, hash, std::int64_t(bytes.size())));
+    EXPECT_EQ(blobs->received(mine, hash), 0);
+    EXPECT_FALSE(blobs->size(mine, hash));
     for (std::int64_t at = 0; at < std::int64_t(bytes.size()); at += chunk) {
-        blobs->put_chunk(uploader, hash, at, view.substr(at, chunk));
+        blobs->put_chunk(mine, hash, at, view.substr(at, chunk));
     }
-    EXPECT_TRUE(blobs->finish(uploader, hash, std::int64_t(bytes.size())));
+    EXPECT_TRUE(blobs->finish(mine, hash, std::int64_t(bytes.size())));
     EXPECT_EQ(blobs->chunk(hash, 2 * chunk), bytes.substr(2 * chunk));
+}
+
+// An upload is its uploader's alone: another user's chunks and finish never reach it.
+TEST_P(Blobs, AnUploadIsItsUploadersAlone)
+{
+    const auto chunk = BlobStore::chunk_size;
+    const std::string bytes = std::string(static_cast<std::size_t>(chunk), salt) + "tail";
+    const auto hash = sha256(bytes);
+    const auto blobs = open();
+    const std::string other = mine + "-other";
+    blobs->put_chunk(mine, hash, 0, std::string_view(bytes).substr(0, chunk));
+    EXPECT_EQ(blobs->received(other, hash), 0);
+    EXPECT_THROW(blobs->put_chunk(other, hash, chunk, "tail"), ChunkOutOfPlace);
+    EXPECT_FALSE(blobs->finish(other, hash, std::int64_t(bytes.size())));
+    blobs->put_chunk(other, hash, 0, "spoilt");
+    EXPECT_EQ(blobs->put_chunk(mine, hash, chunk, "tail").held, std::int64_t(bytes.size()));
+    EXPECT_TRUE(blobs->finish(mine, hash, std::int64_t(bytes.size())));
+    EXPECT_FALSE(blobs->size(other, hash));
+    EXPECT_EQ(blobs->whole_size(hash), std::int64_t(bytes.size()));
+    EXPECT_EQ(blobs->chunk(hash, chunk), "tail");
+}
+
+// Gc drops the uploads that took no chunk since the time given, and only those; one dropped
+// starts again from nothing.
+TEST_P(Blobs, GcDropsOnlyAbandonedUploads)
+{
+    const auto blobs = open();
+    const auto abandoned = sha256(std::string("abandoned ") + salt);
+    const auto whole = sha256(std::string("whole ") + salt);
+    blobs->put_chunk(mine, abandoned, 0, "abandoned ");
+    blobs->put_chunk(mine, whole, 0, std::string("whole ") + salt);
+    ASSERT_TRUE(blobs->finish(mine, whole, 7));
+    blobs->drop_unfinished(clock_now() - 60000);
+    EXPECT_EQ(blobs->received(mine, abandoned), 10);
+    EXPECT_GE(blobs->drop_unfinished(clock_now() + 1000), 1);
+    EXPECT_EQ(blobs->received(mine, abandoned), 0);
+    EXPECT_EQ(blobs->chunk(whole, 0), std::string("whole ") + salt);
+    EXPECT_EQ(blobs->put_chunk(mine, abandoned, 0, "abandoned ").held, 10);
+}
+
+// On the file system a chunk's file that was damaged or lost before the upload finished never
+// makes the blob whole; whole, the blob is one file named by its hash, read without the database.
+TEST(FileBlobs, DamagedChunkFilesNeverMakeABlobWhole)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("vyr-cld-damage-" + std::to_string(getpid()));
+    const auto blobs = file_blobs(std::make_shared<PostgresPool>(test_settings()), folder);
+    const auto chunk = BlobStore::chunk_size;
+    struct Case {
+        const char* what;
+        std::function<void(const std::filesystem::path&)> harm; // on the file of the second chunk
+        bool whole;
+    };
+    const Case cases[] = {
+        {"untouched", [](const std::filesystem::path&) {}, true},
+        {"a byte changed", [](const std::filesystem::path& p) { std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).put('!'); }, false},
+        {"cut short", [](const std::filesystem::path& p) { std::filesystem::resize_file(p, 3); }, false},
+        {"removed", [](const std::filesystem::path& p) { std::filesystem::remove(p); }, false},
+    };
+    char seed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes(static_cast<std::size_t>(chunk + 50), 'd');
+        bytes[0] = ++seed;
+        const auto hash = sha256(bytes);
+        blobs->put_chunk("damaged", hash, 0, std::string_view(bytes).substr(0, chunk));
+        blobs->put_chunk("damaged", hash, chunk, std::string_view(bytes).substr(chunk));
+        std::vector<std::filesystem::path> second;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "uploads")) {
+            if (entry.path().parent_path().filename() == hash && entry.path().filename().string().rfind(std::to_string(chunk) + "-", 0) == 0) {
+                second.push_back(entry.path());
+            }
+        }
+        ASSERT_EQ(second.size(), 1u);
+        c.harm(second[0]);
+        EXPECT_EQ(blobs->finish("damaged", hash, std::int64_t(bytes.size())), c.whole);
+        EXPECT_EQ(blobs->size("damaged", hash).has_value(), c.whole);
+        EXPECT_EQ(blobs->received("damaged", hash), 0); // whole, or dropped
+        EXPECT_EQ(std::filesystem::exists(folder / "blobs" / hash.substr(0, 2) / hash), c.whole);
+        if (c.whole) {
+            EXPECT_EQ(blobs->chunk(hash, chunk), bytes.substr(chunk));
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "staging"));
+    std::filesystem::remove_all(folder);
+}
+
+// A store moved from the chunk table to files keeps serving the blobs the table holds whole.
+TEST(FileBlobs, BlobsWholeInTheTableStayReadable)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("vyr-cld-moved-" + std::to_string(getpid()));
+    const auto pool = std::make_shared<PostgresPool>(test_settings());
+    const std::string bytes = "kept in the table";
+    const auto hash = sha256(bytes);
+    const auto table = postgres_blobs(pool);
+    table->put_chunk("mover", hash, 0, bytes);
+    ASSERT_TRUE(table->finish("mover", hash, std::int64_t(bytes.size())));
+    const auto files = file_blobs(pool, folder);
+    EXPECT_EQ(files->size("mover", hash), std::int64_t(bytes.size()));
+    EXPECT_EQ(files->chunk(hash, 0), bytes);
+    EXPECT_THROW(files->chunk(sha256("nothing"), 0), VyrCldapi::Exception);
+    std::filesystem::remove_all(folder);
 }
 
 // Finishing a blob takes its digest from the state kept with the last chunk; chunks stored
@@ -393,6 +557,54 @@ TEST(Postgres, BlobsFinishFromTheKeptDigestOrByReadingBack)
         EXPECT_EQ(blobs->finish(uploader, hash, std::int64_t(bytes.size())), c.whole);
         EXPECT_EQ(blobs->size(uploader, hash).has_value(), c.whole);
     }
+}
+
+// A database of schema 7: its live files get their folders, counted, and their name order; a
+// deleted file counts nowhere.
+TEST(Postgres, FilesOfSchemaSevenGetTheirFolders)
+{
+    const auto name = "vyr_cld_test_" + new_id();
+    pqxx::connection admin("dbname=postgres");
+    pqxx::nontransaction(admin).exec("CREATE DATABASE " + name);
+    const auto url = "dbname=" + name;
+    ASSERT_EQ(migrate_postgres(url, 7), 7);
+    {
+        pqxx::connection connection(url);
+        pqxx::work tx(connection);
+        tx.exec("INSERT INTO tenants VALUES('t', 't', 'T', TRUE, 'p', 'o');"
+                "INSERT INTO users VALUES('member', 'M', 'm@example.org');"
+                "INSERT INTO tenant_members VALUES('member', 't');"
+                "INSERT INTO projects VALUES('p', 't', 'P', '', '', 0);"
+                "INSERT INTO project_roles VALUES('member', 'p', FALSE);"
+                "INSERT INTO spaces VALUES('s', 0, 'p', NULL, 'S', 1, 4);"
+                "INSERT INTO files VALUES('a', 's', 'Plans/liggende 21.dwg', 'plans/liggende 21.dwg', 1, 'b', 1, FALSE, "
+                "NULL, NULL, 1), ('b', 's', 'Plans/liggende 5.dwg', 'plans/liggende 5.dwg', 1, 'b', 1, FALSE, NULL, "
+                "NULL, 2), ('c', 's', 'Plans/Old/gone.dwg', 'plans/old/gone.dwg', 2, 'b', 0, TRUE, NULL, NULL, 3), "
+                "('d', 's', 'top.txt', 'top.txt', 1, 'b', 1, FALSE, NULL, NULL, 4);"
+                "INSERT INTO revisions VALUES('a', 1, 'Plans/liggende 21.dwg', 'b', 1, FALSE, 'member', 7, 1), "
+                "('b', 1, 'Plans/liggende 5.dwg', 'b', 1, FALSE, 'member', 8, 2), "
+                "('d', 1, 'top.txt', 'b', 1, FALSE, 'member', 9, 4);");
+        tx.commit();
+    }
+    EXPECT_EQ(migrate_postgres(url), postgres_schema_version());
+    PostgresSettings settings;
+    settings.url = url;
+    {
+        const auto domain = store_domain(open_postgres_store(settings), {"member", "M", "m@example.org"}, clock_now);
+        const auto top = domain->folder("s", {});
+        ASSERT_EQ(top.code, ok);
+        EXPECT_EQ(top.value.folder.files, 3);
+        ASSERT_EQ(top.value.folders.size(), 1u);
+        EXPECT_EQ(top.value.folders[0].path, "Plans");
+        EXPECT_EQ(top.value.folders[0].files, 2);
+        const auto plans = domain->folder("s", {.folder = "Plans"}).value;
+        ASSERT_EQ(plans.files.size(), 2u);
+        EXPECT_EQ(plans.files[0].path, "Plans/liggende 5.dwg");
+        EXPECT_EQ(plans.files[0].changed, 8);
+        EXPECT_TRUE(plans.folders.empty());
+        EXPECT_EQ(domain->folder("s", {.folder = "Plans/Old"}).code, not_found);
+    }
+    pqxx::nontransaction(admin).exec("DROP DATABASE " + name + " WITH (FORCE)");
 }
 
 // A database of schema 4: its whole blobs stay readable through the revisions that name them,

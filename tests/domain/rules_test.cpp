@@ -5,8 +5,12 @@
 #include <VyrCldapi/Enums.h>
 #include <gtest/gtest.h>
 
+#include <vyr/cld/domain/folders.h>
+
+#include <chrono>
 #include <functional>
 #include <map>
+#include <thread>
 
 namespace vyr::cld::domain::test {
 namespace {
@@ -502,6 +506,178 @@ TEST_P(Rules, AModelUpdateTakesOnlyFilesOfItsProjectsPartitions)
     for (const auto& update : backend->domain(bert)->model_updates(project.id).value) {
         EXPECT_EQ(update.paths, std::vector<std::string>{"a.txt"}) << update.update.id;
     }
+}
+
+// A folder's page reads one folder: its sub-folders with their counts, then its files in natural
+// order or by size, time or revision, a page at a time; a filter searches everything beneath it.
+TEST_P(Rules, AFolderPageListsOneFolderAndAFilterSearchesBeneathIt)
+{
+    const auto domain = backend->domain(anna);
+    const std::pair<const char*, std::int64_t> files[] = {
+        {"Plans/liggende 21.dwg", 30}, {"Plans/liggende 5.dwg", 10}, {"Plans/Élévation.pdf", 20},
+        {"Plans/Ørsta/kart 10.dwg", 1}, {"Plans/Ørsta/kart 2.dwg", 2}, {"Notes/x.txt", 3}};
+    for (const auto& [name, size] : files) {
+        ASSERT_EQ(domain->commit({space.id, name, std::nullopt, "blob", size, false, false}).code, created) << name;
+    }
+    const auto late = domain->file(space.id, "Plans/liggende 5.dwg").value;
+    ASSERT_EQ(domain->commit({space.id, late.path, Base{late.id, 1}, "two", 11, false, false}).code, ok);
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "Plans/liggende 21.dwg").code, ok);
+    ASSERT_EQ(domain->lock(space.id, "Plans/Ørsta/kart 10.dwg").code, ok);
+    ASSERT_EQ(domain->remove(space.id, "d.txt").code, ok);
+    // The last file of a folder moved away takes the folder with it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(domain->rename(space.id, "Notes/x.txt", "Plans/Ørsta/y.txt").code, ok);
+    const auto since = domain->file(space.id, "Plans/Ørsta/y.txt").value.changed;
+
+    using Sort = FolderSort;
+    const struct {
+        const char* what;
+        FolderQuery query;
+        std::vector<std::string> folders, files;
+        std::int64_t total;
+    } cases[] = {
+        {"top", {}, {"Plans"}, {"a.txt", "b.txt"}, 3},
+        {"natural order", {.folder = "Plans"}, {"Plans/Ørsta"}, {"Plans/Élévation.pdf", "Plans/liggende 5.dwg", "Plans/liggende 21.dwg"}, 4},
+        {"by size, largest first", {.folder = "plans", .sort = Sort::Size, .descending = true}, {"Plans/Ørsta"},
+         {"Plans/liggende 21.dwg", "Plans/Élévation.pdf", "Plans/liggende 5.dwg"}, 4},
+        {"by revision", {.folder = "Plans", .sort = Sort::Revision, .descending = true}, {"Plans/Ørsta"},
+         {"Plans/liggende 5.dwg", "Plans/liggende 21.dwg", "Plans/Élévation.pdf"}, 4},
+        {"a first page", {.folder = "Plans", .limit = 2}, {"Plans/Ørsta"}, {"Plans/Élévation.pdf"}, 4},
+        {"a later page", {.folder = "Plans", .offset = 2, .limit = 5}, {}, {"Plans/liggende 5.dwg", "Plans/liggende 21.dwg"}, 4},
+        {"numbers by value", {.folder = "Plans/Ørsta"}, {}, {"Plans/Ørsta/kart 2.dwg", "Plans/Ørsta/kart 10.dwg", "Plans/Ørsta/y.txt"}, 3},
+        {"contains, beneath", {.contains = "KART"}, {}, {"Plans/Ørsta/kart 2.dwg", "Plans/Ørsta/kart 10.dwg"}, 2},
+        {"contains, under the folder only", {.folder = "Plans", .contains = "plans"}, {}, {}, 0},
+        {"locked", {.locked = true}, {}, {"Plans/Ørsta/kart 10.dwg", "Plans/liggende 21.dwg"}, 2},
+        {"locked by me", {.lockedByMe = true}, {}, {"Plans/Ørsta/kart 10.dwg"}, 1},
+        {"changed since", {.changedSince = since}, {}, {"Plans/Ørsta/y.txt"}, 1},
+    };
+    for (const auto& c : cases) {
+        const auto page = domain->folder(space.id, c.query);
+        ASSERT_EQ(page.code, ok) << c.what;
+        std::vector<std::string> folders, names;
+        for (const auto& folder : page.value.folders) {
+            folders.push_back(folder.path);
+        }
+        for (const auto& file : page.value.files) {
+            names.push_back(file.path);
+        }
+        EXPECT_EQ(folders, c.folders) << c.what;
+        EXPECT_EQ(names, c.files) << c.what;
+        EXPECT_EQ(page.value.total, c.total) << c.what;
+        EXPECT_EQ(page.value.space.id, space.id) << c.what;
+    }
+
+    const auto plans = domain->folder(space.id, {.folder = "Plans"}).value;
+    EXPECT_EQ(plans.folder.path, "Plans");
+    EXPECT_EQ(plans.folder.files, 6);
+    EXPECT_EQ(plans.folder.direct, 3);
+    EXPECT_EQ(plans.folders.at(0).files, 3);
+    ASSERT_TRUE(plans.files.at(2).lock);
+    EXPECT_EQ(plans.files.at(2).lock->holder.id, bert.id);
+    EXPECT_GT(plans.files.at(2).lock->since, 0);
+    EXPECT_EQ(plans.files.at(1).revision, 2);
+    EXPECT_EQ(plans.files.at(1).size, 11);
+    EXPECT_GE(plans.files.at(1).changed, plans.files.at(0).changed);
+    EXPECT_EQ(domain->folder(space.id, {}).value.folder.files, 8);
+
+    const struct {
+        const char* what;
+        int code;
+    } refused[] = {
+        {"a folder gone", domain->folder(space.id, {.folder = "Notes"}).code},
+        {"no such folder", domain->folder(space.id, {.folder = "Plans/liggende 5.dwg"}).code},
+        {"an unsafe name", domain->folder(space.id, {.folder = "../Plans"}).code},
+        {"no limit", domain->folder(space.id, {.limit = 0}).code},
+        {"a negative offset", domain->folder(space.id, {.offset = -1}).code},
+        {"no such space", domain->folder(std::string(32, 'f'), {}).code},
+        {"another's space", backend->domain(carl)->folder(space.id, {}).code},
+    };
+    const int expected[] = {not_found, not_found, bad_request, bad_request, bad_request, not_found,
+                            backend->isolates() ? not_found : ok};
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        EXPECT_EQ(refused[i].code, expected[i]) << refused[i].what;
+    }
+
+    const auto locks = backend->domain(bert)->locks(project.id);
+    ASSERT_EQ(locks.code, ok);
+    ASSERT_EQ(locks.value.size(), 2u);
+    EXPECT_EQ(locks.value[0].path, "Plans/liggende 21.dwg"); // the oldest lock first
+    EXPECT_EQ(locks.value[1].lock->holder.id, anna.id);
+    EXPECT_EQ(backend->domain(carl)->locks(project.id).code, backend->isolates() ? not_found : ok);
+}
+
+// A lock is broken only as it was shown: a page rendered before the holder changed breaks nothing
+// and is told who holds it now; the reason given reaches the holder, and their history, as one line.
+TEST_P(Rules, ALockIsBrokenOnlyAsItWasShown)
+{
+    const auto admin = backend->domain(anna);
+    const auto member = backend->domain(bert);
+    const auto id = admin->file(space.id, "a.txt").value.id;
+    const auto taken = member->lock(space.id, "a.txt");
+    ASSERT_EQ(taken.code, ok);
+    const auto shown = *admin->file(space.id, "a.txt").value.lock;
+    // The lock's answer tells the time it was stored with, which a page then names.
+    EXPECT_EQ(taken.value.lock->since, shown.since);
+    member->take_events();
+
+    const struct {
+        const char* what;
+        std::string holder;
+        Millis since;
+        int code;
+        std::optional<std::string> current; // the holder the answer names
+    } cases[] = {
+        {"another holder", anna.id, shown.since, conflict, bert.id},
+        {"an older lock of the same holder", bert.id, shown.since - 1, conflict, bert.id},
+    };
+    for (const auto& c : cases) {
+        const auto answer = admin->break_lock(id, c.holder, c.since, "");
+        EXPECT_EQ(answer.code, c.code) << c.what;
+        ASSERT_TRUE(answer.value) << c.what;
+        EXPECT_EQ(answer.value->holder.id, *c.current) << c.what;
+    }
+    if (backend->isolates()) {
+        ASSERT_EQ(member->unlock(space.id, "a.txt"), ok);
+        ASSERT_EQ(admin->lock(space.id, "a.txt").code, ok);
+        const auto own = *admin->file(space.id, "a.txt").value.lock;
+        EXPECT_EQ(member->break_lock(id, anna.id, own.since, "").code, forbidden);
+        ASSERT_EQ(admin->unlock(space.id, "a.txt"), ok);
+        ASSERT_EQ(member->lock(space.id, "a.txt").code, ok);
+    }
+    const auto now = *admin->file(space.id, "a.txt").value.lock;
+    const auto reason = "Away\nuntil\tMonday " + std::string(600, 'x');
+    const auto broken = admin->break_lock(id, bert.id, now.since, reason);
+    EXPECT_EQ(broken.code, ok);
+    EXPECT_FALSE(admin->file(space.id, "a.txt").value.lock);
+    const auto told = member->take_events();
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back().status, conflict);
+    const auto by = anna.principalName.empty() ? anna.id : anna.principalName;
+    const auto expected = "a.txt\n" + by + "\nAway until Monday " + std::string(max_reason_bytes - 18, 'x');
+    EXPECT_EQ(told.back().responseId, expected);
+    // The holder's history keeps the break with the same one-line reason.
+    const auto history = member->activity(0, 1);
+    ASSERT_EQ(history.rows.size(), 1u);
+    EXPECT_EQ(history.rows[0].kind, ActivityKind::BrokeLock);
+    EXPECT_EQ(history.rows[0].reason, expected.substr(expected.rfind('\n') + 1));
+
+    const auto gone = admin->break_lock(id, bert.id, now.since, "");
+    EXPECT_EQ(gone.code, conflict);
+    EXPECT_FALSE(gone.value);
+    EXPECT_EQ(admin->break_lock(std::string(32, 'f'), bert.id, now.since, "").code, not_found);
+    EXPECT_EQ(backend->domain(carl)->break_lock(id, bert.id, now.since, "").code,
+              backend->isolates() ? not_found : conflict);
+}
+
+TEST(NaturalKey, OrdersNamesAsPeopleReadThem)
+{
+    const std::vector<std::string> ordered{"1", "2", "10", "a", "A", "Å", "b", "é", "f", "liggende 5", "liggende 21",
+                                           "liggende 100", "øst", "z"};
+    for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
+        EXPECT_LT(natural_key(ordered[i]), natural_key(ordered[i + 1])) << ordered[i] << " < " << ordered[i + 1];
+    }
+    EXPECT_EQ(natural_key("plan"), natural_key("plan"));
+    EXPECT_LT(natural_key(""), natural_key("0"));
 }
 
 TEST(ViewerStatus, ScheduledForASecondInProgressUntilTheThird)

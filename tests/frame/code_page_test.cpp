@@ -157,6 +157,20 @@ TEST(CodePages, InvalidBytesWidenToWellFormedText)
     }
 }
 
+// A thread that never chose a locale converts in the process's encoding (UTF-8 for the test
+// programs, through their manifest on Windows) from its first conversion on.
+TEST(CodePages, AFreshThreadConvertsInTheProcessEncodingAtOnce)
+{
+    std::u16string first;
+    std::string back;
+    std::jthread([&] {
+        first = widened("\xC3\xBC");
+        back = narrowed(first);
+    }).join();
+    EXPECT_EQ(first, u"\u00FC");
+    EXPECT_EQ(back, "\xC3\xBC");
+}
+
 // Two threads in two code pages at once: each converts with its own, throughout.
 TEST(CodePages, TwoThreadsInTwoCodePagesAtOnce)
 {

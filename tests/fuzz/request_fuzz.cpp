@@ -162,7 +162,8 @@ struct Fixture {
             file.revision = 1;
             file.blob = hash;
             file.size = static_cast<std::int64_t>(content.size());
-            records.put_revision(file, "plan.dwg", anna.id, 0);
+            std::int64_t seq = 0;
+            records.put_revision(file, "plan.dwg", anna.id, 0, seq);
         });
         backend = {store, blobs, std::make_shared<FixedAccounts>(), [] { return domain::Millis{1765193000000}; }, {}, {}};
     }

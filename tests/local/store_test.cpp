@@ -17,6 +17,27 @@ void set_schema_version(const fs::path& database, int version)
     sqlite3_close(db);
 }
 
+// What the fifth version added, taken away again to stand for a store written before it: its
+// folders and each file's folder, name order and time.
+constexpr const char* before_folders = R"sql(
+    DROP TABLE folders;
+    DROP INDEX files_folder_name; DROP INDEX files_folder_size; DROP INDEX files_folder_changed;
+    DROP INDEX files_folder_revision; DROP INDEX files_locked;
+    ALTER TABLE files DROP COLUMN folder_key; ALTER TABLE files DROP COLUMN name_key;
+    ALTER TABLE files DROP COLUMN changed;)sql";
+
+std::int64_t count(const fs::path& database, const char* sql)
+{
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    const auto out = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return out;
+}
+
 TEST(Store, AnotherInstanceOfAUserSeesWhatTheFirstStored)
 {
     World w;
@@ -56,7 +77,7 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
     // change numbers, no order of a model update's files.
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
-    const char* first = R"sql(
+    const auto first = std::string(before_folders) + R"sql(
         CREATE TABLE projects_v1(id TEXT PRIMARY KEY, tenant_id TEXT NOT NULL REFERENCES tenants(id),
             name TEXT NOT NULL, number TEXT NOT NULL, crs TEXT NOT NULL, created INTEGER NOT NULL,
             UNIQUE(tenant_id, number));
@@ -70,7 +91,7 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
         DROP TABLE activity;
         DROP TABLE activity_spaces;
         PRAGMA user_version = 1;)sql";
-    ASSERT_EQ(sqlite3_exec(db, first, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    ASSERT_EQ(sqlite3_exec(db, first.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
 
     for (const std::string user : {"anna", "bert"}) {
@@ -84,6 +105,12 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
     EXPECT_EQ(code, 409);
     EXPECT_EQ(GetProjectList(code)->size(), 3u);
     EXPECT_EQ(GetProjectPartitionTags(w.projectId, code)->size(), 1u);
+    // The files stored before have their folders, counted, and their name order.
+    const auto database = w.store_ / "store.sqlite";
+    EXPECT_EQ(count(database, "SELECT count(*) FROM files WHERE deleted = 0 AND name_key = ''"), 0);
+    EXPECT_EQ(count(database, "SELECT sum(files) FROM folders WHERE key = ''"),
+              count(database, "SELECT count(*) FROM files WHERE deleted = 0"));
+    EXPECT_GT(count(database, "SELECT count(*) FROM files WHERE deleted = 0"), 0);
 }
 
 TEST(Store, OfTheThirdVersionHandsEachWorkingFolderWhatItKeptForIt)
@@ -101,7 +128,7 @@ TEST(Store, OfTheThirdVersionHandsEachWorkingFolderWhatItKeptForIt)
     fs::remove_all(w.store_ / "journals");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
-    const auto third = "INSERT INTO working SELECT 'anna-id', '" + fs::canonical(w.folder("anna")).string() +
+    const auto third = std::string(before_folders) + "INSERT INTO working SELECT 'anna-id', '" + fs::canonical(w.folder("anna")).string() +
                        "', id, path, revision, blob, size, 0 FROM files WHERE path = 'plan.dwg';"
                        "INSERT INTO upload_queue SELECT 'anna-id', space_id, 'field.txt', 0 FROM files;"
                        "ALTER TABLE model_update_files DROP COLUMN position;"

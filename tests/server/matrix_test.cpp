@@ -136,10 +136,15 @@ struct Fixture {
     std::string next_name() { return "fresh-" + std::to_string(++fresh) + ".txt"; }
     // The file to lock, unlocked, or locked by the owner.
     void release_lock() const { world->domain("anna")->unlock_forced(space, "locked.txt"); }
-    void owner_locks() const
+    // The owner's lock, as a page names it: holder and since.
+    std::string owner_locks() const
     {
         release_lock();
-        EXPECT_EQ(world->domain("anna")->lock(space, "locked.txt").code, 200);
+        const auto locked = world->domain("anna")->lock(space, "locked.txt");
+        EXPECT_EQ(locked.code, 200);
+        return locked.value.lock ? "&holder=" + locked.value.lock->holder.id + "&since=" +
+                                       std::to_string(locked.value.lock->since)
+                                 : std::string();
     }
 };
 
@@ -158,6 +163,17 @@ std::string page_as(const Fixture& f, Caller caller, Call call)
         call.cookie = caller == anonymous ? std::string{} : f.sessions[caller].cookie;
     }
     return page_request(call);
+}
+
+// A commit with its content in the request, of bytes named by the commit.
+Call content_commit(const std::string& spaceId, const std::string& name, const std::string& bytes)
+{
+    const domain::Commit commit{spaceId, name, {}, sha256(bytes), static_cast<std::int64_t>(bytes.size()), false,
+                                false};
+    return Call{"POST",
+                "/v1/spaces/" + spaceId + "/content-commits" +
+                    protocol::query_string({{std::string(protocol::commit_parameter), json(commit).dump()}}),
+                bytes, std::nullopt};
 }
 
 // A request that needs nothing prepared.
@@ -254,6 +270,8 @@ std::vector<Row> api_rows(Fixture& f)
          lists_file},
         {"GET /v1/spaces/{space}/changes", plain("GET", space + s + "/changes"), anyUser,
          plain("GET", space + x + "/changes"), lists_file},
+        {"GET /v1/spaces/{space}/folder", plain("GET", space + s + "/folder?sort=size&order=desc"), seen,
+         plain("GET", space + x + "/folder"), lists_file},
         {"GET /v1/spaces/{space}/file", plain("GET", space + s + "/file?name=" + f.file), seen,
          plain("GET", space + x + "/file?name=" + f.file)},
         {"PUT /v1/spaces/{space}/lock",
@@ -287,6 +305,13 @@ std::vector<Row> api_rows(Fixture& f)
              const domain::Commit commit{x, "n.txt", {}, f.ownHash[caller], f.ownSize[caller], false, false};
              return Call{"POST", space + x + "/commits", json(commit).dump(), std::nullopt};
          }},
+        // The same with the content in the request: only the space decides.
+        {"POST /v1/spaces/{space}/content-commits",
+         [=, &f](Caller) {
+             const auto name = f.next_name();
+             return content_commit(s, name, "sent with " + name);
+         },
+         created, [=](Caller caller) { return content_commit(x, "n.txt", std::string("sent by ") + user_names[caller]); }},
         // Content of the project, named in one's own directory: only who may read it may.
         {"POST /v1/spaces/{space}/commits",
          [=, &f](Caller caller) {
@@ -380,14 +405,17 @@ std::vector<Row> page_rows(Fixture& f)
         // Breaking the owner's lock from the file's page.
         {"POST /files/{file}/unlock",
          [=, &f](Caller caller) {
-             f.owner_locks();
-             return Call{"POST", "/files/" + f.lockedId + "/unlock", "csrf=" + f.sessions[caller].csrf,
-                         std::nullopt};
+             const auto lock = f.owner_locks();
+             return Call{"POST", "/files/" + f.lockedId + "/unlock",
+                         "csrf=" + f.sessions[caller].csrf + lock + "&confirm=yes", std::nullopt};
          },
          {303, 403, 303, 404, 404, 303},
          [=, &f](Caller caller) {
-             return Call{"POST", "/files/" + x + "/unlock", "csrf=" + f.sessions[caller].csrf, std::nullopt};
+             return Call{"POST", "/files/" + x + "/unlock",
+                         "csrf=" + f.sessions[caller].csrf + "&holder=anna&since=1&confirm=yes", std::nullopt};
          }},
+        {"GET /projects/{project}/locks", plain("GET", "/projects/" + p + "/locks"), seen,
+         plain("GET", "/projects/" + x + "/locks")},
         {"GET /events", plain("GET", "/events"), signedIn},
         {"GET /activity", plain("GET", "/activity"), signedIn},
         {"GET /projects/{project}/activity", plain("GET", "/projects/" + p + "/activity"), seen,

@@ -262,14 +262,41 @@ TEST(Pages, BreakingALockTakesTheSessionsCsrfTokenAndTheForcedUnlockRule)
     ASSERT_EQ(anna->unlock(world->spaceId, "locked.dwg"), 200);
     ASSERT_EQ(bob->lock(world->spaceId, "locked.dwg").code, 200);
     bob->take_events();
-    const auto broken = admin.post(target, "csrf=" + admin.csrf());
+    const auto lock = *anna->file(world->spaceId, "locked.dwg").value.lock;
+    const auto shown = "csrf=" + admin.csrf() + "&holder=bob&since=" + std::to_string(lock.since);
+    // The page's form asks first, naming the holder; the answer to that question breaks the lock.
+    const struct {
+        const char* what;
+        std::string body;
+        int status;
+        const char* says;
+    } steps[] = {
+        {"a form naming no lock", "csrf=" + admin.csrf(), 400, "reload the page"},
+        {"another holder", "csrf=" + admin.csrf() + "&holder=anna&since=" + std::to_string(lock.since), 409,
+         "is now held by <strong class=\"holder\"><bdi>bob"},
+        {"the question", shown, 200, "id=\"confirm-break\""},
+        {"an older lock, confirmed", "csrf=" + admin.csrf() + "&holder=bob&since=1&confirm=yes", 409, "is now held by"},
+    };
+    for (const auto& step : steps) {
+        const auto answer = admin.post(target, step.body);
+        EXPECT_EQ(status_of(answer), step.status) << step.what;
+        EXPECT_NE(body_of(answer).find(step.says), std::string::npos) << step.what << "\n" << body_of(answer);
+        EXPECT_EQ(holder(), "bob") << step.what;
+    }
+    const auto broken = admin.post(target, shown + "&confirm=yes&reason=Gone+for+the+week&back=locks");
     EXPECT_EQ(status_of(broken), 303);
-    EXPECT_EQ(header_of(broken, "Location"), "/files/" + file.value.id);
+    EXPECT_EQ(header_of(broken, "Location"), "/projects/" + world->projectId + "/locks");
     EXPECT_EQ(holder(), "");
     const auto told = bob->take_events();
     ASSERT_FALSE(told.empty());
     EXPECT_EQ(told.back().status, 409);
-    EXPECT_EQ(told.back().responseId, "locked.dwg\nanna@example.org");
+    EXPECT_EQ(told.back().responseId, "locked.dwg\nanna@example.org\nGone for the week");
+    // The holder's history says why, after the events are taken.
+    const auto history = body_of(member.get("/activity"));
+    EXPECT_NE(history.find("broke your lock on"), std::string::npos) << history;
+    EXPECT_NE(history.find("<q class=\"reason\"><bdi>Gone for the week</bdi></q>"), std::string::npos) << history;
+    // Confirmed again, it meets no lock.
+    EXPECT_EQ(status_of(admin.post(target, shown + "&confirm=yes")), 409);
 }
 
 TEST(Pages, ADownloadIsTheRevisionsExactBytesUnderItsName)

@@ -296,6 +296,39 @@ TEST(TeamServer, AnUploadCutByAKilledServerResumesAndIsNeverServedInPart)
     EXPECT_EQ(*remote::file_hash(target), hash);
 }
 
+// A download asks for several chunks at once and still hands them over in order: a blob of a few
+// chunks reads back byte for byte, and once one of its stored chunks is damaged the download is
+// refused and its target never written.
+TEST(TeamServer, AWindowedDownloadIsExactAndRefusesADamagedChunk)
+{
+    std::mt19937 random(11);
+    std::string bytes(5 * (1 << 20) + 777, '\0');
+    for (auto& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    const auto [path, hash] = world->file("window.bin", bytes);
+    remote::BlobClient blobs(world->connection("anna"));
+    ASSERT_EQ(blobs.upload(path, hash, static_cast<std::int64_t>(bytes.size())), 201);
+    std::string read;
+    std::vector<double> shares;
+    ASSERT_EQ(blobs.read(hash, static_cast<std::int64_t>(bytes.size()),
+                         [&](const char* data, std::size_t length) { read.append(data, length); },
+                         [&](double share) { shares.push_back(share); }),
+              200);
+    EXPECT_TRUE(read == bytes);
+    EXPECT_EQ(shares.size(), 6u);
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+
+    const auto damaged = run({"/usr/bin/psql", "-qAt", "-c",
+                              "UPDATE blob_chunks SET bytes = set_byte(bytes, 10, (get_byte(bytes, 10) + 1) % 256) "
+                              "WHERE hash = '" + hash + "' AND start = " + std::to_string(3 << 20) + " RETURNING 1"});
+    ASSERT_EQ(damaged.status, 0) << damaged.output;
+    ASSERT_EQ(damaged.output, "1\n");
+    const auto target = world->scratch / "window.back";
+    EXPECT_EQ(blobs.download(hash, static_cast<std::int64_t>(bytes.size()), target), 500);
+    EXPECT_FALSE(fs::exists(target));
+}
+
 // A client process killed in the middle of a large upload: the next upload sends only the chunks
 // the server lacks, tells its progress from what the server held, and the blob is the file's.
 TEST(TeamServer, AClientKilledInALargeUploadResumesFromItsLastChunk)

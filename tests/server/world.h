@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -64,6 +65,12 @@ struct World {
 
     World()
     {
+        // On the content store on files, which every server process takes from the environment,
+        // the run starts from an empty folder as it does from an empty database.
+        if (const char* contents = std::getenv("VYR_CLD_CONTENT_DIR")) {
+            fs::remove_all(contents);
+            fs::create_directories(contents);
+        }
         admin({"migrate"});
         admin({"tenant", "add", "acme", "--name", "Acme"});
         admin({"tenant", "add", "other", "--name", "Other"});

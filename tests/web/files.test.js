@@ -45,15 +45,14 @@ describe('a plan shared by Anna and Bjorn', () => {
         await web.follow(bjorn, `tr[data-project-id="${plan.id}"] a`);
         assert.equal(await web.text(bjorn, 'h1'), 'Bridge');
         await web.follow(bjorn, `a[href="/spaces/${plan.spaceId}"]`);
-        // The tree tells the size, the revision, who changed it and who holds it since when.
-        const entry = await bjorn.$eval('li.file[data-path="plan.dwg"]', (li) =>
-            [...li.childNodes].map((node) => node.textContent.trim()).join(' '));
-        // Times read in the reader's zone and language, the UTC time in the element.
-        for (const shown of [/\b273 bytes/, /revision 1\b/, /by Anna Berg \S.*\b\d{4}\b/, /locked by Anna Berg since \S.*\b\d{4}\b/]) {
+        // The folder's row tells the size, the revision and who holds it since when; times read
+        // in the reader's zone and language, the UTC time in the element.
+        const entry = await bjorn.$eval('tr.file[data-path="plan.dwg"]', (tr) => tr.innerText.replace(/\s+/g, ' '));
+        for (const shown of [/\b273 bytes/, /\b\d{4}\b\S* \S.* 1 Locked/, /Locked by Anna Berg since \S.*\b\d{4}\b/]) {
             assert.match(entry, shown);
         }
-        await web.shot(bjorn, '02-space-tree');
-        await web.follow(bjorn, 'li.file[data-path="plan.dwg"] a');
+        await web.shot(bjorn, '02-space-folder');
+        await web.follow(bjorn, 'tr.file[data-path="plan.dwg"] a');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
 
         assert.equal(await web.text(bjorn, 'h1'), 'plan.dwg');
@@ -120,8 +119,12 @@ describe('a plan shared by Anna and Bjorn', () => {
         }
     });
 
-    test('Bjorn breaks the lock in the browser; Anna learns from her events who broke it', async () => {
+    test('Bjorn breaks the lock in the browser; Anna learns from her events and history who broke it and why', async () => {
         await web.submit(bjorn, '#break-lock');
+        // A question first, naming the holder.
+        assert.match(await web.text(bjorn, '#break-question'), /^Anna Berg has held the lock on plan\.dwg since /);
+        await bjorn.type('#reason', 'Anna is on leave');
+        await web.submit(bjorn, '#confirm-break');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
         assert.equal(await web.text(bjorn, '#lock'), 'Not locked');
         assert.equal(await bjorn.$('#break-lock'), null);
@@ -130,10 +133,10 @@ describe('a plan shared by Anna and Bjorn', () => {
         // Her events page shows it without taking it from the feed that vyr-cld reads.
         await web.signIn(annasPage);
         await annasPage.goto(`${web.base}/events`);
-        assert.match(await web.text(annasPage, '#events'), /bjorn@example\.org broke your lock on plan\.dwg/);
+        assert.match(await web.text(annasPage, '#events'), /bjorn@example\.org broke your lock on plan\.dwg: \W?Anna is on leave/);
         // And her history keeps it, with who broke it, once the events are taken.
         await annasPage.goto(`${web.base}/activity`);
-        assert.match(await web.text(annasPage, '#activity'), /Bjorn Dahl broke your lock on plan\.dwg in Drawings of Bridge/);
+        assert.match(await web.text(annasPage, '#activity'), /Bjorn Dahl broke your lock on plan\.dwg in Drawings of Bridge: \W?Anna is on leave/);
         await web.shot(annasPage, '06-events');
         const { events } = await anna.vyr('events');
         assert.ok(events.some((event) => event.type === 'Unlocked' && event.status === 409 &&

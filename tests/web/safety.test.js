@@ -159,6 +159,7 @@ describe('the pages under attack', () => {
         }
         // The same form with its token does what the forgeries could not.
         await web.submit(page, '#break-lock');
+        await web.submit(page, '#confirm-break');
         assert.equal(await web.text(page, '#lock'), 'Not locked');
     });
 

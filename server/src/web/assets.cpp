@@ -48,6 +48,19 @@ li.file, td, .path { overflow-wrap: anywhere; }
   li.file span { display: inline-block; margin-left: 0.4em; }
   input[type="search"], input[type="password"] { max-width: 100%; box-sizing: border-box; }
 }
+#breadcrumbs ol { list-style: none; display: flex; flex-wrap: wrap; gap: 0.3em; padding: 0; margin: 0.5em 0; }
+#breadcrumbs li + li::before { content: "/"; margin-right: 0.3em; color: #56606b; }
+#breadcrumbs a { color: #1f4f80; }
+#folder-filter { display: flex; flex-wrap: wrap; gap: 0.6em 1.2em; align-items: center; margin: 0.8em 0; }
+#entries td, #locks td { overflow-wrap: anywhere; }
+#entries th a { color: inherit; }
+#entries tr.folder a { font-weight: 600; }
+.lock-badge { display: inline-block; padding: 0.1em 0.5em; border-radius: 3px; background: #7a2e00; color: #fff; }
+.lock-badge time { color: #fff; }
+td.stale { color: #a11a1a; font-weight: 600; }
+nav.paging { display: flex; gap: 1.5em; margin: 0.5em 0 1.5em; }
+form.break { display: inline; }
+#confirm-break { display: flex; flex-direction: column; gap: 0.5em; max-width: 32em; }
 )css";
 }
 
@@ -95,9 +108,11 @@ std::string_view script()
   setTimeout(poll, 1000);
 })();
 
-// Times in the reader's own zone and language; the exact UTC time stays in the title.
-(function () {
-  Array.prototype.forEach.call(document.querySelectorAll('time[datetime]'), function (element) {
+// Times in the reader's own zone and language (the exact UTC time stays in the title), and each
+// table cell labelled with its column's heading, which the phone layout shows before it: done to
+// the page when it loads and to any listing the folder filter puts in later.
+function dress(root) {
+  Array.prototype.forEach.call(root.querySelectorAll('time[datetime]'), function (element) {
     var when = new Date(element.getAttribute('datetime'));
     if (isNaN(when.getTime())) {
       return;
@@ -105,11 +120,7 @@ std::string_view script()
     element.title = element.getAttribute('datetime');
     element.textContent = when.toLocaleString(undefined, {dateStyle: 'medium', timeStyle: 'short'});
   });
-})();
-
-// Each cell labelled with its column's heading, which the phone layout shows before it.
-(function () {
-  Array.prototype.forEach.call(document.querySelectorAll('table'), function (table) {
+  Array.prototype.forEach.call(root.querySelectorAll('table'), function (table) {
     var headings = Array.prototype.map.call(table.querySelectorAll('thead th'), function (th) {
       return th.textContent;
     });
@@ -121,7 +132,8 @@ std::string_view script()
       });
     });
   });
-})();
+}
+dress(document);
 
 // A copy control puts its whole value (a SHA-256 shown shortened) on the clipboard; where the
 // browser allows no clipboard, the whole value is shown to select instead.
@@ -147,6 +159,61 @@ std::string_view script()
       showWhole();
     }
   });
+})();
+
+// Filters a folder's entries as one types: asks the server for the page the form would, and
+// replaces the listing with its own, leaving the address as a link to what is shown.
+(function () {
+  var form = document.getElementById('folder-filter');
+  var listing = document.getElementById('listing');
+  if (!form || !listing || !window.fetch || !window.URLSearchParams) {
+    return;
+  }
+  var timer = null;
+  var asked = 0;
+  function address() {
+    var params = new URLSearchParams();
+    Array.prototype.forEach.call(form.elements, function (field) {
+      if (!field.name || !field.value || (field.type === 'checkbox' && !field.checked)) {
+        return;
+      }
+      params.append(field.name, field.value);
+    });
+    var query = params.toString();
+    return form.getAttribute('action') + (query ? '?' + query : '');
+  }
+  function refresh() {
+    var target = address();
+    var mine = ++asked;
+    fetch(target, {credentials: 'same-origin'})
+      .then(function (response) {
+        if (!response.ok) {
+          throw new Error('status ' + response.status);
+        }
+        return response.text();
+      })
+      .then(function (text) {
+        if (mine !== asked) {
+          return; // a later filter's answer is on its way
+        }
+        var fresh = new DOMParser().parseFromString(text, 'text/html').getElementById('listing');
+        if (fresh) {
+          dress(fresh);
+          listing.replaceWith(fresh);
+          listing = fresh;
+          history.replaceState(null, '', target);
+        }
+      })
+      .catch(function () {
+        // The form still works: submitting it shows what went wrong.
+      });
+  }
+  function later() {
+    clearTimeout(timer);
+    timer = setTimeout(refresh, 150);
+  }
+  form.addEventListener('input', later);
+  form.addEventListener('change', later);
 })();
 )js";
 }

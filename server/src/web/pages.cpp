@@ -11,8 +11,10 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <map>
 
 namespace vyr::cld::server::web {
@@ -427,77 +429,12 @@ std::string titled(const std::string& what, const domain::Answer<domain::Project
     return project.code == domain::ok ? what + " - " + project.value.name : what;
 }
 
-// The files of a space by their folders.
-struct Folder {
-    std::map<std::string, Folder> folders;
-    std::vector<const domain::SpaceEntry*> files;
-};
-
-void write_tree(Html& html, const Folder& folder)
-{
-    html.open("ul", {{"class", "tree"}});
-    for (const auto& [name, inner] : folder.folders) {
-        html.open("li", {{"class", "folder"}}).open("details", {{"open", ""}}).named("summary", name);
-        write_tree(html, inner);
-        html.close().close();
-    }
-    for (const auto* entry : folder.files) {
-        const auto& file = entry->file;
-        html.open("li", {{"class", "file"}, {"data-path", file.path}})
-            .named("a", {{"href", href("/files/", file.id)}}, last_segment(file.path))
-            .element("span", {{"class", "size"}}, std::to_string(file.size) + " bytes")
-            .element("span", {{"class", "revision"}}, "revision " + std::to_string(file.revision))
-            .open("span", {{"class", "changed"}})
-            .text("by ")
-            .isolated(display(entry->current.author))
-            .text(" ")
-            .time(entry->current.time)
-            .close();
-        if (file.lock) {
-            html.open("span", {{"class", "lock"}})
-                .text("locked by ")
-                .isolated(display(file.lock->holder))
-                .text(" since ")
-                .time(file.lock->since)
-                .close();
-        }
-        html.close();
-    }
-    html.close();
-}
+Reply folder_page(Context& c);
+void break_form(Html& html, const Context& c, const domain::FileRow& file, std::string_view id, std::string_view back);
 
 Reply space(Context& c)
 {
-    const auto space = c.domain->space(c.param(0));
-    const auto entries = c.domain->space_entries(c.param(0));
-    if (!space || entries.code != domain::ok) {
-        not_found();
-    }
-    Folder root;
-    for (const auto& entry : entries.value) {
-        auto* folder = &root;
-        std::string_view rest = entry.file.path;
-        for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
-            folder = &folder->folders[std::string(rest.substr(0, slash))];
-            rest.remove_prefix(slash + 1);
-        }
-        folder->files.push_back(&entry);
-    }
-    const auto project = space->kind == domain::SpaceRow::Kind::Partition ? c.domain->project(space->projectId)
-                                                                           : domain::Answer<domain::ProjectRow>{};
-    auto html = frame(c, titled(space->name, project));
-    html.named("h1", space->name);
-    if (space->kind == domain::SpaceRow::Kind::Partition) {
-        if (project.code == domain::ok) {
-            html.open("p").text("Partition of ").named("a", {{"href", href("/projects/", project.value.id)}},
-                                                          project.value.name);
-            html.close();
-        }
-    } else {
-        html.element("p", "Your own directory");
-    }
-    write_tree(html, root);
-    return html_reply(200, html.finish());
+    return folder_page(c);
 }
 
 // A SHA-256 shortened to what tells revisions apart, the whole in its title and on a copy control.
@@ -563,10 +500,7 @@ Reply file(Context& c)
     if (file.lock) {
         html.text("Locked by ").isolated(display(file.lock->holder)).text(" since ").time(file.lock->since);
         if (view.value.mayBreakLock) {
-            html.open("form", {{"method", "post"}, {"action", href("/files/", file.id, "/unlock")}, {"id", "break-lock"}})
-                .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
-                .element("button", {{"type", "submit"}}, "Break the lock")
-                .close();
+            break_form(html, c, file, "break-lock", "");
         }
     } else {
         html.text("Not locked");
@@ -656,21 +590,7 @@ Reply content(Context& c)
     return reply;
 }
 
-Reply unlock(Context& c)
-{
-    check_csrf(c);
-    const auto code = c.domain->unlock_forced_by_id(c.param(0));
-    if (code == domain::forbidden) {
-        throw Refused{403, "Only an admin of the project or the lock's holder may break the lock."};
-    }
-    if (code == domain::not_found) {
-        not_found();
-    }
-    if (code >= 300) {
-        throw Refused{code, "The lock could not be broken."};
-    }
-    return redirect(href("/files/", c.param(0)));
-}
+Reply unlock(Context& c);
 
 domain::ProjectRow project_or_not_found(Context& c)
 {
@@ -770,11 +690,16 @@ void write_event(Html& html, const domain::PostedEvent& posted)
     html.open("li", {{"data-type", std::string(event_type_name(event.type))}, {"data-status", std::to_string(event.status)}});
     const auto path = [&](std::string_view text) { html.named("span", {{"class", "path"}}, text); };
     if (type == StatusEventType::Unlocked && event.status == domain::conflict) {
-        // "path\nwho": another user broke this user's lock.
-        const auto& text = event.responseId;
+        // "path\nwho", then "\nreason" when the breaker gave one: another user broke this user's lock.
+        const std::string_view text = event.responseId;
         const auto newline = text.find('\n');
-        html.isolated(newline == std::string::npos ? "Someone" : text.substr(newline + 1)).text(" broke your lock on ");
+        const auto who = newline == std::string_view::npos ? std::string_view("Someone") : text.substr(newline + 1);
+        const auto why = who.find('\n');
+        html.isolated(who.substr(0, why)).text(" broke your lock on ");
         path(text.substr(0, newline));
+        if (why != std::string_view::npos) {
+            html.text(": ").named("q", {{"class", "reason"}}, who.substr(why + 1));
+        }
     } else if (event.status >= 300 && type != StatusEventType::ConnectionStatus) {
         html.text(std::string(event_type_name(event.type)) + " failed (" + std::to_string(event.status) + "): ");
         path(event.responseId);
@@ -937,6 +862,254 @@ Reply activity_page(Context& c, const std::string& title, const std::string& bas
     return html_reply(200, html.finish());
 }
 
+// ---- Folder pages, a project's locks, and breaking a lock knowingly ----
+
+// A folder page shows this many entries unless its address asks for another number.
+constexpr int folder_page_size = 200;
+// A lock this old is shown as stale on the locks page.
+constexpr Millis stale_lock_age = 24LL * 3600 * 1000;
+
+// "YYYY-MM-DD" as the start of that day, UTC; nothing when it is no day.
+std::optional<Millis> day_start(std::string_view text)
+{
+    const auto part = [&](std::size_t at, std::size_t length, int& into) {
+        const auto* first = text.data() + at;
+        const auto [end, error] = std::from_chars(first, first + length, into);
+        return error == std::errc{} && end == first + length;
+    };
+    int year = 0, month = 0, day = 0;
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-' || !part(0, 4, year) || !part(5, 2, month) ||
+        !part(8, 2, day)) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                                           std::chrono::day{static_cast<unsigned>(day)}};
+    if (!date.ok() || year < 1970) {
+        return std::nullopt;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::sys_days{date}.time_since_epoch()).count();
+}
+
+// The parameters of a folder page's address that choose what it shows.
+constexpr std::array folder_params{"path", "contains", "locked", "mine", "since", "sort", "order", "offset", "limit"};
+
+std::string folder_href(const std::string& spaceId, std::map<std::string, std::string> params)
+{
+    std::erase_if(params, [](const auto& param) { return param.second.empty(); });
+    return href("/spaces/", spaceId, protocol::query_string(params));
+}
+
+std::string age_text(Millis age)
+{
+    const auto minutes = std::max<Millis>(0, age) / 60000;
+    if (minutes < 60) {
+        return std::to_string(minutes) + " min";
+    }
+    if (minutes < 48 * 60) {
+        return std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
+    }
+    return std::to_string(minutes / (24 * 60)) + " days";
+}
+
+void lock_badge(Html& html, const domain::LockRow& lock)
+{
+    html.open("span", {{"class", "lock-badge"}})
+        .text("Locked by ")
+        .isolated(display(lock.holder))
+        .text(" since ")
+        .time(lock.since)
+        .close();
+}
+
+Reply folder_page(Context& c)
+{
+    std::map<std::string, std::string> shown;
+    for (const auto* name : folder_params) {
+        if (const auto found = c.request.query.find(name); found != c.request.query.end() && !found->second.empty()) {
+            shown[name] = found->second;
+        }
+    }
+    auto asked = shown;
+    asked.erase("since");
+    if (shown.contains("since")) {
+        const auto since = day_start(shown.at("since"));
+        if (!since) {
+            throw Refused{400, "\"Changed since\" is not a day (YYYY-MM-DD)."};
+        }
+        asked["changedSince"] = std::to_string(*since);
+    }
+    if (!asked.contains("limit")) {
+        asked["limit"] = std::to_string(folder_page_size);
+    }
+    const auto query = protocol::folder_query(asked);
+    if (!query) {
+        throw Refused{400, "The address asks for a sort, order, filter or page the folder does not have."};
+    }
+    const auto answer = c.domain->folder(c.param(0), *query);
+    if (answer.code == domain::bad_request) {
+        throw Refused{400, "The address asks for a folder or page there cannot be."};
+    }
+    if (answer.code != domain::ok) {
+        not_found();
+    }
+    const auto& page = answer.value;
+    const auto& space = page.space;
+    const auto& folderPath = page.folder.path;
+    const auto at = [&](std::map<std::string, std::string> changes) {
+        auto params = shown;
+        for (auto& [key, value] : changes) {
+            params[key] = std::move(value);
+        }
+        return folder_href(space.id, std::move(params));
+    };
+
+    const auto found = space.kind == domain::SpaceRow::Kind::Partition ? c.domain->project(space.projectId)
+                                                                        : domain::Answer<domain::ProjectRow>{};
+    auto html =
+        frame(c, titled(folderPath.empty() ? space.name : last_segment(folderPath) + " - " + space.name, found));
+    html.named("h1", folderPath.empty() ? space.name : last_segment(folderPath));
+    std::optional<domain::ProjectRow> project;
+    if (space.kind == domain::SpaceRow::Kind::Partition) {
+        if (found.code == domain::ok) {
+            project = found.value;
+            html.open("p")
+                .text("Partition of ")
+                .named("a", {{"href", href("/projects/", project->id)}}, project->name)
+                .text(" \u00b7 ")
+                .element("a", {{"href", href("/projects/", project->id, "/locks")}, {"id", "locks-link"}},
+                         "Every lock of the project")
+                .close();
+        }
+    } else {
+        html.element("p", "Your own directory");
+    }
+
+    // The way up: the space, then each folder down to this one.
+    html.open("nav", {{"aria-label", "Breadcrumb"}, {"id", "breadcrumbs"}}).open("ol");
+    if (folderPath.empty()) {
+        html.open("li").named("span", {{"aria-current", "page"}}, space.name).close();
+    } else {
+        html.open("li").named("a", {{"href", folder_href(space.id, {})}}, space.name).close();
+        for (std::size_t start = 0;;) {
+            const auto slash = folderPath.find('/', start);
+            const auto upTo = folderPath.substr(0, slash);
+            const auto name = folderPath.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+            html.open("li");
+            if (slash == std::string::npos) {
+                html.named("span", {{"aria-current", "page"}}, name).close();
+                break;
+            }
+            html.named("a", {{"href", folder_href(space.id, {{"path", upTo}})}}, name).close();
+            start = slash + 1;
+        }
+    }
+    html.close().close();
+    html.element("p", {{"id", "counts"}},
+                 std::to_string(page.folder.files) + " files in this folder and below, " +
+                     std::to_string(page.folder.direct) + " directly in it.");
+
+    // Filters: each narrows the files beneath this folder; the page's script applies them as one types.
+    const auto value = [&](const char* name) { return shown.contains(name) ? shown.at(name) : std::string(); };
+    html.open("form", {{"method", "get"}, {"action", href("/spaces/", space.id)}, {"role", "search"},
+                       {"id", "folder-filter"}})
+        .leaf("input", {{"type", "hidden"}, {"name", "path"}, {"value", folderPath}})
+        .leaf("input", {{"type", "hidden"}, {"name", "sort"}, {"value", value("sort")}})
+        .leaf("input", {{"type", "hidden"}, {"name", "order"}, {"value", value("order")}})
+        .element("label", {{"for", "filter"}}, "Name contains ")
+        .leaf("input", {{"type", "search"}, {"name", "contains"}, {"id", "filter"}, {"value", value("contains")},
+                        {"autocomplete", "off"}});
+    const auto checkbox = [&](const char* name, const char* id, const char* label) {
+        html.open("label", {{"for", id}});
+        if (value(name) == "true") {
+            html.leaf("input", {{"type", "checkbox"}, {"name", name}, {"id", id}, {"value", "true"}, {"checked", ""}});
+        } else {
+            html.leaf("input", {{"type", "checkbox"}, {"name", name}, {"id", id}, {"value", "true"}});
+        }
+        html.text(label).close();
+    };
+    checkbox("locked", "filter-locked", " Locked");
+    checkbox("mine", "filter-mine", " Locked by me");
+    html.element("label", {{"for", "filter-since"}}, "Changed since ")
+        .leaf("input", {{"type", "date"}, {"name", "since"}, {"id", "filter-since"}, {"value", value("since")}})
+        .element("button", {{"type", "submit"}}, "Filter")
+        .close();
+
+    // What the script replaces as the filters change.
+    html.open("div", {{"id", "listing"}});
+    const auto shownCount = static_cast<std::int64_t>(page.folders.size() + page.files.size());
+    const auto first = shownCount == 0 ? 0 : query->offset + 1;
+    html.element("p", {{"id", "summary"}, {"role", "status"}},
+                 shownCount == 0 ? std::string(query->filtered() ? "No file beneath this folder matches the filters."
+                                                                 : "This folder is empty.")
+                                 : (query->filtered() ? "Files beneath this folder that match: " : "Entries ") +
+                                       std::to_string(first) + "\u2013" + std::to_string(query->offset + shownCount) +
+                                       " of " + std::to_string(page.total) + ".");
+    html.open("table", {{"id", "entries"}}).open("thead").open("tr");
+    const struct {
+        const char* label;
+        const char* sort;
+        domain::FolderSort by;
+    } columns[] = {{"Name", "name", domain::FolderSort::Name},
+                   {"Size", "size", domain::FolderSort::Size},
+                   {"Changed", "changed", domain::FolderSort::Changed},
+                   {"Revision", "revision", domain::FolderSort::Revision}};
+    for (const auto& column : columns) {
+        const bool sorted = query->sort == column.by;
+        const bool flip = sorted && !query->descending;
+        const auto link = at({{"sort", column.sort}, {"order", flip ? "desc" : "asc"}, {"offset", ""}});
+        if (sorted) {
+            html.open("th", {{"aria-sort", query->descending ? "descending" : "ascending"}, {"scope", "col"}});
+        } else {
+            html.open("th", {{"scope", "col"}});
+        }
+        html.element("a", {{"href", link}, {"data-sort", column.sort}}, column.label).close();
+    }
+    html.element("th", {{"scope", "col"}}, "Lock").close().close().open("tbody");
+    for (const auto& folder : page.folders) {
+        html.open("tr", {{"class", "folder"}, {"data-folder", folder.path}})
+            .open("td")
+            .named("a", {{"href", folder_href(space.id, {{"path", folder.path}})}}, last_segment(folder.path) + "/")
+            .close()
+            .element("td", {{"class", "count"}}, std::to_string(folder.files) + " files")
+            .element("td", "")
+            .element("td", "")
+            .element("td", "")
+            .close();
+    }
+    const auto under = folderPath.empty() ? std::size_t{0} : folderPath.size() + 1;
+    for (const auto& file : page.files) {
+        html.open("tr", {{"class", "file"}, {"data-path", file.path}})
+            .open("td")
+            .named("a", {{"href", href("/files/", file.id)}}, file.path.substr(under))
+            .close()
+            .element("td", {{"class", "size"}}, std::to_string(file.size) + " bytes")
+            .open("td", {{"class", "changed"}})
+            .time(file.changed)
+            .close()
+            .element("td", {{"class", "revision"}}, std::to_string(file.revision))
+            .open("td", {{"class", "lock"}});
+        if (file.lock) {
+            lock_badge(html, *file.lock);
+        }
+        html.close().close();
+    }
+    html.close().close();
+    if (query->offset > 0 || query->offset + shownCount < page.total) {
+        html.open("nav", {{"aria-label", "Pages"}, {"class", "paging"}});
+        if (query->offset > 0) {
+            html.element("a", {{"href", at({{"offset", std::to_string(std::max<std::int64_t>(0, query->offset - query->limit))}})},
+                               {"rel", "prev"}},
+                         "Previous page");
+        }
+        if (query->offset + shownCount < page.total) {
+            html.element("a", {{"href", at({{"offset", std::to_string(query->offset + shownCount)}})}, {"rel", "next"}},
+                         "Next page");
+        }
+        html.close();
+    }
+    return html_reply(200, html.finish());
+}
+
 Reply my_activity(Context& c)
 {
     const auto page = page_number(c);
@@ -962,6 +1135,158 @@ Reply project_activity(Context& c)
                                  .text(".")
                                  .close();
                          });
+}
+
+// The form that starts breaking a lock: it names the lock as the page shows it, so that the
+// server breaks that one or none.
+void break_form(Html& html, const Context& c, const domain::FileRow& file, std::string_view id, std::string_view back)
+{
+    html.open("form", {{"method", "post"}, {"action", href("/files/", file.id, "/unlock")}, {"id", id},
+                       {"class", "break"}})
+        .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
+        .leaf("input", {{"type", "hidden"}, {"name", "holder"}, {"value", file.lock->holder.id}})
+        .leaf("input", {{"type", "hidden"}, {"name", "since"}, {"value", std::to_string(file.lock->since)}})
+        .leaf("input", {{"type", "hidden"}, {"name", "back"}, {"value", back}})
+        .element("button", {{"type", "submit"}}, "Break the lock\u2026")
+        .close();
+}
+
+Reply locks(Context& c)
+{
+    const auto project = project_or_not_found(c);
+    const auto locked = c.domain->locks(project.id);
+    if (locked.code != domain::ok) {
+        not_found();
+    }
+    std::map<std::string, std::string> partitions;
+    for (const auto& partition : c.domain->partitions(project.id).value) {
+        partitions[partition.id] = partition.name;
+    }
+    const bool admin = c.domain->role(project.id) == domain::Role::Admin;
+    const auto now = c.backend.now();
+    auto html = frame(c, "Locks - " + project.name);
+    html.element("h1", "Locks")
+        .open("p")
+        .named("a", {{"href", href("/projects/", project.id)}}, project.name)
+        .close()
+        .element("p", {{"id", "lock-count"}},
+                 locked.value.empty() ? std::string("No file of the project is locked.")
+                                      : std::to_string(locked.value.size()) + " locked files, the oldest lock first.")
+        .open("table", {{"id", "locks"}})
+        .open("thead")
+        .open("tr");
+    for (const auto* heading : {"File", "Partition", "Holder", "Since", "Age", "Break"}) {
+        html.element("th", {{"scope", "col"}}, heading);
+    }
+    html.close().close().open("tbody");
+    for (const auto& file : locked.value) {
+        const auto age = now - file.lock->since;
+        html.open("tr", {{"data-path", file.path}, {"data-holder", file.lock->holder.id}})
+            .open("td")
+            .named("a", {{"href", href("/files/", file.id)}}, file.path)
+            .close()
+            .named("td", {{"class", "partition"}}, partitions[file.spaceId])
+            .named("td", {{"class", "holder"}}, display(file.lock->holder))
+            .open("td")
+            .time(file.lock->since)
+            .close();
+        if (age >= stale_lock_age) {
+            html.element("td", {{"class", "age stale"}}, age_text(age) + " (stale)");
+        } else {
+            html.element("td", {{"class", "age"}}, age_text(age));
+        }
+        html.open("td");
+        if (admin || file.lock->holder.id == c.session->user.id) {
+            break_form(html, c, file, "break-" + file.id, "locks");
+        }
+        html.close().close();
+    }
+    return html_reply(200, html.finish());
+}
+
+// What a break that met another lock than the one shown tells: who holds it now, if anybody.
+Reply stale_break(Context& c, const domain::FileRow& file, const std::optional<domain::LockRow>& current)
+{
+    auto html = frame(c, "Not broken");
+    html.element("h1", "The lock was not broken").open("p", {{"id", "stale-break"}, {"class", "error"}});
+    if (current) {
+        html.text("The lock on ")
+            .isolated(file.path)
+            .text(" is now held by ")
+            .open("strong", {{"class", "holder"}})
+            .isolated(display(current->holder))
+            .close()
+            .text(" since ")
+            .time(current->since)
+            .text(", not the lock the page showed. Look at the file again before you break it.");
+    } else {
+        html.text("The file ").isolated(file.path).text(" is no longer locked.");
+    }
+    html.close().open("p").element("a", {{"href", href("/files/", file.id)}}, "Back to the file");
+    return html_reply(409, html.finish());
+}
+
+// Breaking a lock asks first: the form names the lock its page showed, the confirmation says
+// whose it is and takes a reason, and the store breaks it only if it is still that lock.
+Reply unlock(Context& c)
+{
+    check_csrf(c);
+    const auto view = c.domain->file_by_id(c.param(0));
+    if (view.code != domain::ok || view.value.file.deleted) {
+        not_found();
+    }
+    const auto& file = view.value.file;
+    if (file.lock && !view.value.mayBreakLock) {
+        throw Refused{403, "Only an admin of the project or the lock's holder may break the lock."};
+    }
+    const auto holder = field(c.form, "holder");
+    Millis since = 0;
+    const auto sinceText = field(c.form, "since");
+    if (holder.empty() || std::from_chars(sinceText.data(), sinceText.data() + sinceText.size(), since).ptr !=
+                              sinceText.data() + sinceText.size()) {
+        throw Refused{400, "The form does not say which lock it breaks: reload the page."};
+    }
+    const auto back = field(c.form, "back") == "locks" && view.value.project
+                          ? href("/projects/", view.value.project->id, "/locks")
+                          : href("/files/", file.id);
+    if (field(c.form, "confirm") != "yes") {
+        if (!file.lock || file.lock->holder.id != holder || file.lock->since != since) {
+            return stale_break(c, file, file.lock);
+        }
+        auto html = frame(c, "Break the lock");
+        html.open("h1").text("Break the lock on ").isolated(last_segment(file.path)).close();
+        html.open("p", {{"id", "break-question"}})
+            .isolated(display(file.lock->holder))
+            .text(" has held the lock on ")
+            .isolated(file.path)
+            .text(" since ")
+            .time(file.lock->since)
+            .text(". Once it is broken anybody may change the file; the holder is told who broke the lock, "
+                  "and why if you say.")
+            .close()
+            .open("form", {{"method", "post"}, {"action", href("/files/", file.id, "/unlock")}, {"id", "confirm-break"}})
+            .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", c.session->csrf}})
+            .leaf("input", {{"type", "hidden"}, {"name", "holder"}, {"value", holder}})
+            .leaf("input", {{"type", "hidden"}, {"name", "since"}, {"value", sinceText}})
+            .leaf("input", {{"type", "hidden"}, {"name", "back"}, {"value", field(c.form, "back")}})
+            .leaf("input", {{"type", "hidden"}, {"name", "confirm"}, {"value", "yes"}})
+            .element("label", {{"for", "reason"}}, "Reason (optional) ")
+            .open("textarea", {{"name", "reason"}, {"id", "reason"}, {"maxlength", std::to_string(domain::max_reason_bytes)}, {"rows", "3"}})
+            .close()
+            .element("button", {{"type", "submit"}, {"id", "confirm"}}, "Break the lock")
+            .close()
+            .open("p")
+            .element("a", {{"href", back}, {"id", "cancel"}}, "Cancel");
+        return html_reply(200, html.finish());
+    }
+    const auto broken = c.domain->break_lock(file.id, holder, since, field(c.form, "reason"));
+    switch (broken.code) {
+    case domain::ok: return redirect(back);
+    case domain::conflict: return stale_break(c, file, broken.value);
+    case domain::forbidden: throw Refused{403, "Only an admin of the project or the lock's holder may break the lock."};
+    case domain::not_found: not_found();
+    default: throw Refused{broken.code, "The lock could not be broken."};
+    }
 }
 
 Reply asset(std::string_view type, std::string_view body)
@@ -998,6 +1323,7 @@ constexpr std::array pages{
     Page{"GET", "/projects/{project}", project, true},
     Page{"GET", "/projects/{project}/updates", updates, true},
     Page{"GET", "/projects/{project}/updates.json", updates_json, true},
+    Page{"GET", "/projects/{project}/locks", locks, true},
     Page{"GET", "/spaces/{space}", space, true},
     Page{"GET", "/files/{file}", file, true},
     Page{"GET", "/files/{file}/revisions/{revision}/content", content, true},

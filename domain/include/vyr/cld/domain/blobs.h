@@ -3,6 +3,7 @@
 #include <VyrCldapi/Values.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +63,22 @@ public:
     // The chunk that starts at `offset` (a multiple of chunk_size) of any whole copy of `hash`:
     // empty for an empty blob.
     virtual std::string chunk(const std::string& hash, std::int64_t offset) = 0;
+
+    // Content sent with the commit that names it: `bytes` (one chunk at most), which the caller
+    // found to hash to `hash`, become the owner's whole copy together with the next revision this
+    // thread's metadata store records naming them, while the answered guard lives. A store that
+    // shares the metadata's database writes them in that revision's transaction, so that both
+    // stand or neither does; another stores them at once, as an upload would. Either way `size`
+    // answers afterwards whether they stand.
+    virtual std::shared_ptr<void> with_next_revision(const std::string& owner, const std::string& hash,
+                                                     std::string_view bytes)
+    {
+        if (!size(owner, hash)) {
+            put_chunk(owner, hash, 0, bytes);
+            finish(owner, hash, static_cast<std::int64_t>(bytes.size()));
+        }
+        return nullptr;
+    }
 };
 
 } // namespace vyr::cld::domain

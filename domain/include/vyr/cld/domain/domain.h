@@ -62,6 +62,31 @@ struct SpaceEntry {
     RevisionRow current;
 };
 
+// One page of a folder of a space. Without a filter: its sub-folders (by name) then its files, in
+// the order asked for. With any filter: the files beneath it, in every folder under it, that pass.
+struct FolderQuery {
+    std::string folder{}; // "" the top
+    FolderSort sort = FolderSort::Name;
+    bool descending = false;
+    std::string contains{}; // in the path under the folder, whatever the case
+    bool locked = false, lockedByMe = false;
+    Millis changedSince = 0;
+    std::int64_t offset = 0;
+    int limit = 100;
+    [[nodiscard]] bool filtered() const { return !contains.empty() || locked || lockedByMe || changedSince > 0; }
+};
+inline constexpr int max_folder_page = 1000;
+inline constexpr std::size_t max_reason_bytes = 500;
+
+struct FolderPage {
+    SpaceRow space;
+    Role role = Role::Member;
+    FolderRow folder;        // its counts
+    std::int64_t total = 0;  // of the entries the query finds, on every page
+    std::vector<FolderRow> folders;
+    std::vector<FileRow> files;
+};
+
 // What the store answers when asked for the live file of `name`, given the row its key found
 // (nothing when none): 404 none or deleted; 400 a stored name that differs by case; else 200 with it.
 Answer<FileRow> live_file(const FileRow* row, const Name& name);
@@ -126,6 +151,12 @@ public:
     // The same, for the file of that id whatever its path is by then: a page names a file by id,
     // and a rename between reading the page and posting it must not move the break to another file.
     virtual int unlock_forced_by_id(const std::string& fileId) = 0;
+    // Breaks the lock the user was shown, and only that one: held by `holderId` since `since`.
+    // 200; 409 the file holds another lock or none by then (the answer carries the lock it holds);
+    // 403 and 404 as unlock_forced_by_id. The holder's Unlocked event carries `reason` as a third
+    // line, when one is given (made one line of at most max_reason_bytes).
+    virtual Answer<std::optional<LockRow>> break_lock(const std::string& fileId, const std::string& holderId,
+                                                      Millis since, const std::string& reason) = 0;
     virtual int unlock_all() = 0;
     // An answer that carries a file after writing a revision carries the change number its row holds
     // from then on, so that a working folder may take its cursor from it.
@@ -155,6 +186,11 @@ public:
     virtual Answer<std::vector<RevisionRow>> revisions(const std::string& fileId) = 0;
     // The space's live files, by path.
     virtual Answer<std::vector<SpaceEntry>> space_entries(const std::string& spaceId) = 0;
+    // A page of a folder: 200; 404 a folder holding no live file (the top always answers); 400 an
+    // unsafe folder name, a negative offset or a limit outside 1 to max_folder_page.
+    virtual Answer<FolderPage> folder(const std::string& spaceId, const FolderQuery& query) = 0;
+    // Every locked live file of the project's partitions, the oldest lock first.
+    virtual Answer<std::vector<FileRow>> locks(const std::string& projectId) = 0;
     // Newest first.
     virtual Answer<std::vector<ModelUpdateView>> model_updates(const std::string& projectId) = 0;
     // Whether a revision this user may read names this content: one of a file in a partition of a

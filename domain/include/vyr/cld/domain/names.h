@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,7 +47,10 @@ Name checked_name(std::string_view path);
 // UTF-16 of UTF-8 text; a damaged byte gives a replacement character rather than a failure.
 std::u16string utf16(std::string_view utf8);
 
-// Case-folded UTF-8 (Unicode full case folding), for names that must differ by more than case.
+// UTF-16 as UTF-8; nothing for an unpaired surrogate.
+std::optional<std::string> utf8(std::u16string_view utf16);
+
+// Case-folded UTF-8 (Unicode full case folding; the invariant lower case on Windows), for names that must differ by more than case.
 std::string folded(std::string_view utf8);
 
 using Millis = std::int64_t;

@@ -5,6 +5,7 @@
 #include <vyr/cld/domain/records.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -190,7 +191,11 @@ std::shared_ptr<MetadataStore> postgres_store(std::shared_ptr<PostgresPool> pool
 // The same, on a pool of its own.
 std::shared_ptr<MetadataStore> open_postgres_store(const PostgresSettings& settings);
 
-// File contents in chunks of BlobStore::chunk_size.
+// File contents in chunks of BlobStore::chunk_size, in the database: for small installations.
 std::shared_ptr<BlobStore> postgres_blobs(std::shared_ptr<PostgresPool> pool);
+// File contents as files in `folder`, one a blob, named by its hash, the uploads' metadata in the
+// database. Any number of processes, on this machine or others, may share the folder and the
+// database. Whole blobs kept by postgres_blobs before stay readable.
+std::shared_ptr<BlobStore> file_blobs(std::shared_ptr<PostgresPool> pool, const std::filesystem::path& folder);
 
 } // namespace vyr::cld::domain

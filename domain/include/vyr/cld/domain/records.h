@@ -53,6 +53,30 @@ struct FileRow {
     bool deleted = false;
     std::optional<LockRow> lock;
     std::int64_t seq = 0; // the space's change number of the file's newest revision
+    Millis changed = 0;   // when its newest revision was stored
+};
+
+// A folder of a space that holds live files: `files` beneath it, `direct` right in it.
+struct FolderRow {
+    std::string path; // "" the top
+    std::int64_t files = 0, direct = 0;
+};
+
+// How a folder's files are ordered: by natural name order, or by size, time or revision with the
+// name after it.
+enum class FolderSort { Name, Size, Changed, Revision };
+
+// A page of files of one folder, or, when `beneath`, of every folder under it.
+struct FolderFiles {
+    std::string spaceId, folderKey;
+    bool beneath = false;
+    FolderSort sort = FolderSort::Name;
+    bool descending = false;
+    std::string contains;   // case-folded; in the path under the folder
+    std::string lockedBy;   // a user's id; "*" any lock
+    Millis changedSince = 0; // 0 any time
+    std::int64_t offset = 0;
+    int limit = 100;
 };
 
 // What a user's working folder held when it last agreed with the store.
@@ -195,9 +219,11 @@ public:
     virtual std::optional<FileRow> file_by_id(const std::string& id) = 0;
     virtual std::vector<FileRow> files(const std::string& spaceId) = 0;
     // Adds a revision: a new file (revision 1), new content, a new path or a deletion. It takes the
-    // space's next change number and answers it: the row's seq from then on.
-    virtual std::int64_t put_revision(const FileRow& file, const std::string& pathKey, const std::string& author,
-                              Millis time) = 0;
+    // space's next change number, the row's seq from then on, and sets `seq` to it by the time the
+    // transaction commits: a store may take it last, so that commits to one space hold its
+    // counter only while they commit.
+    virtual void put_revision(const FileRow& file, const std::string& pathKey, const std::string& author, Millis time,
+                              std::int64_t& seq) = 0;
     // The files of a space changed after change number `after`, in the order of their changes.
     virtual std::vector<FileRow> changes(const std::string& spaceId, std::int64_t after) = 0;
     // A file's revisions, oldest first.
@@ -206,6 +232,17 @@ public:
     virtual std::vector<SpaceRow> spaces_naming(const std::string& blob) = 0;
     // The revision each live file of a space is at, by file id.
     virtual std::vector<std::pair<std::string, RevisionRow>> current_revisions(const std::string& spaceId) = 0;
+    // A folder's counts (nothing: no live file lies beneath it), its sub-folders by natural name
+    // order, and the files of a folder query with how many it finds. Each reads what it answers,
+    // through indexes, however large the space is; a search beneath a folder reads that folder's files.
+    virtual std::optional<FolderRow> folder(const std::string& spaceId, const std::string& key) = 0;
+    virtual std::vector<FolderRow> subfolders(const std::string& spaceId, const std::string& key,
+                                              std::int64_t offset, int limit) = 0;
+    virtual std::int64_t subfolder_count(const std::string& spaceId, const std::string& key) = 0;
+    virtual std::vector<FileRow> folder_files(const FolderFiles& query) = 0;
+    virtual std::int64_t folder_file_count(const FolderFiles& query) = 0;
+    // The locked live files of a project's partitions, the oldest lock first.
+    virtual std::vector<FileRow> project_locks(const std::string& projectId) = 0;
     virtual void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) = 0;
     // Clears the user's locks and returns the files they were on, as they were, by path.
     virtual std::vector<FileRow> unlock_all(const std::string& holderId) = 0;

@@ -27,7 +27,7 @@ enum class Op {
     project, partitions, create_partition, partition, partition_version, project_sizes,
     has_include_folder, add_include_folder,
     directories, create_directory,
-    space, files, changes, file, lock, unlock, unlock_all, commit, remove, rename, tag,
+    space, files, changes, folder, file, lock, unlock, unlock_all, commit, commit_content, remove, rename, tag,
     add_model_update, model_update,
     post_event, take_events,
     blob_head, blob_finish, blob_chunk_put, blob_chunk_get,
@@ -88,6 +88,9 @@ inline constexpr std::string_view request_id_header = "X-Request-Id";
 // every attempt: the server acts on the first and answers the others as it answered it.
 inline constexpr std::string_view idempotency_key_header = "Idempotency-Key";
 inline constexpr std::size_t idempotency_key_limit = 64;
+// The query parameter of a commit sent with its content: the commit's JSON, as the commits route
+// takes it in its body.
+inline constexpr std::string_view commit_parameter = "commit";
 
 // The service could not be reached or could not reach its database: no operation was decided.
 inline constexpr int unavailable = 503;
@@ -138,6 +141,12 @@ inline constexpr std::string_view json_type = "application/json";
 
 bool is_blob_hash(std::string_view text);
 
+// A folder page's query, from the parameters both the API and the web pages take: path, sort
+// (name, size, changed, revision), order (asc, desc), contains, locked and mine ("true"),
+// changedSince (milliseconds since 1970), offset and limit (100 when absent). Nothing when a
+// value is not one of these; the domain judges the rest.
+std::optional<domain::FolderQuery> folder_query(const std::map<std::string, std::string>& query);
+
 } // namespace vyr::cld::protocol
 
 // The rows as JSON, both ways; field names as the rows name them. A missing or mistyped field
@@ -167,6 +176,8 @@ void from_json(const nlohmann::json& in, Base& row);
 void to_json(nlohmann::json& out, const Commit& row);
 void from_json(const nlohmann::json& in, Commit& row);
 void to_json(nlohmann::json& out, const SpaceFile& row);
+void to_json(nlohmann::json& out, const FolderRow& row);
+void to_json(nlohmann::json& out, const FolderPage& page);
 void from_json(const nlohmann::json& in, SpaceFile& row);
 
 } // namespace vyr::cld::domain

@@ -8,7 +8,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The domain operations of a team service, reached over HTTP, and the transfer of file contents
 // to and from it. A server that cannot be reached answers 503 (protocol::unavailable) as a
@@ -31,12 +35,35 @@ struct Connection {
 
 class Http;
 
-// The domain operations of the token's user, as the server decides them.
-std::unique_ptr<domain::Domain> remote_domain(const Connection& connection);
+// Contents small enough to travel with their commit (one chunk at most), held from when a file's
+// bytes are put until a commit that names them stores both in one request. Bounded in count and
+// bytes: a content that does not fit is not held, and is uploaded on its own. Thread-safe.
+class SmallContents {
+public:
+    static constexpr std::size_t most_held = 64;
+    static constexpr std::size_t most_bytes = std::size_t{16} << 20;
+
+    // Holds `bytes` of blob `hash`; false when there is no room.
+    bool hold(const std::string& hash, std::string bytes);
+    std::optional<std::string> find(const std::string& hash) const;
+    // Once a commit stored them.
+    void release(const std::string& hash);
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, std::string>> held_; // oldest first
+    std::size_t bytes_ = 0;
+};
+
+// The domain operations of the token's user, as the server decides them. A commit that names
+// content `held` holds is sent with it.
+std::unique_ptr<domain::Domain> remote_domain(const Connection& connection,
+                                              std::shared_ptr<SmallContents> held = nullptr);
 // The same, once the server has told whom the token names; raises domain::NotServed when it cannot
 // be reached (503, not reached), answers that it cannot serve (503) or does not take the token
 // (401), and VyrCldapi::Exception when it refuses otherwise.
-std::unique_ptr<domain::Domain> signed_in_domain(const Connection& connection);
+std::unique_ptr<domain::Domain> signed_in_domain(const Connection& connection,
+                                                 std::shared_ptr<SmallContents> held = nullptr);
 
 class BlobClient {
 public:
