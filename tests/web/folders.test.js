@@ -51,7 +51,7 @@ describe('a partition of 2,000 drawings', () => {
     before(async () => {
         chromium = await web.launch();
         anna = await web.workingFolder('folders', 'anna');
-        bridge = await web.project(anna, 'Fjord bridge', 'P-200', { bjorn: 'admin', anna: 'member' });
+        bridge = await web.project(anna, 'Fjord bridge', 'P-300', { bjorn: 'admin', anna: 'member' });
         await anna.write('seed.dwg', 'a drawing\n');
         await anna.vyr('upload', 'seed.dwg');
         const seed = await web.file('anna', bridge.spaceId, 'seed.dwg');
