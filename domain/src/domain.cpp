@@ -101,6 +101,15 @@ public:
             return ok;
         });
     }
+    Answer<std::vector<ListedProject>> listed_projects(const std::string& tenantUniqueId) override
+    {
+        return answer<std::vector<ListedProject>>([&](auto& out) {
+            store_->read([&](Records& records) {
+                out = records.listed_projects(user_.id, tenant_of(records, tenantUniqueId).id);
+            });
+            return ok;
+        });
+    }
     Answer<ProjectRow> project(const std::string& id) override
     {
         return answer<ProjectRow>([&](auto& out) {
@@ -252,7 +261,7 @@ public:
         return answer<FileRow>([&](auto& out) {
             const auto checked = checked_name(name);
             return store_->writing([&](Records& records) {
-                space_of(records, spaceId);
+                const auto space = space_of(records, spaceId).first;
                 out = live(records, spaceId, checked);
                 if (held_by_another(out)) {
                     return static_cast<int>(conflict);
@@ -262,7 +271,7 @@ public:
                     // names when it breaks the lock.
                     const auto since = now_();
                     records.set_lock(out.id, user_.id, since);
-                    post(records, StatusEventType::Locked, ok, out.path);
+                    post(records, StatusEventType::Locked, ok, space, out, entry(ActivityKind::Locked));
                     out.lock = LockRow{user_, since};
                 }
                 return static_cast<int>(ok);
@@ -282,7 +291,7 @@ public:
                 if (!file || file->deleted) {
                     throw Refusal{not_found};
                 }
-                return release(records, *file, space_of(records, file->spaceId).second, true);
+                return release(records, *file, space_of(records, file->spaceId), true);
             });
         });
     }
@@ -295,22 +304,27 @@ public:
                 if (!file || file->deleted) {
                     throw Refusal{not_found};
                 }
-                const auto role = space_of(records, file->spaceId).second;
+                const auto space = space_of(records, file->spaceId);
                 out = file->lock;
                 // Decided in the transaction that breaks it: a lock taken after the page was
                 // shown is another's, whom the user has not seen.
                 if (!file->lock || file->lock->holder.id != holderId || file->lock->since != since) {
                     return static_cast<int>(conflict);
                 }
-                return release(records, *file, role, true, one_line(reason));
+                return release(records, *file, space, true, one_line(reason));
             });
         });
     }
     int unlock_all() override
     {
         store_->write([&](Records& records) {
-            for (const auto& path : records.unlock_all(user_.id)) {
-                post(records, StatusEventType::Unlocked, ok, path);
+            std::map<std::string, SpaceRow> spaces;
+            for (const auto& file : records.unlock_all(user_.id)) {
+                auto space = spaces.find(file.spaceId);
+                if (space == spaces.end()) {
+                    space = spaces.emplace(file.spaceId, records.space(file.spaceId).value_or(SpaceRow{})).first;
+                }
+                post(records, StatusEventType::Unlocked, ok, space->second, file, entry(ActivityKind::Unlocked));
             }
         });
         return ok;
@@ -319,8 +333,9 @@ public:
     {
         return answer<FileRow>([&](auto& out) {
             const auto checked = checked_name(commit.name);
+            SpaceRow space;
             const auto decide = [&](Records& records) {
-                space_of(records, commit.spaceId);
+                space = space_of(records, commit.spaceId).first;
                 const auto file = records.file(commit.spaceId, checked.key);
                 const bool based = commit.base && file && commit.base->fileId == file->id;
                 if (file && file->deleted && based) {
@@ -359,11 +374,12 @@ public:
                     out.size = commit.size;
                     out.deleted = false;
                     records.put_revision(out, checked.key, user_.id, now_(), out.seq);
-                    post(records, StatusEventType::Upload, code, out.path);
+                    post(records, StatusEventType::Upload, code, space, out,
+                         entry(code == created ? ActivityKind::Added : ActivityKind::Stored));
                 }
                 if (commit.unlockAfter && out.lock && out.lock->holder.id == user_.id) {
                     records.set_lock(out.id, std::nullopt, 0);
-                    post(records, StatusEventType::Unlocked, ok, out.path);
+                    post(records, StatusEventType::Unlocked, ok, space, out, entry(ActivityKind::Unlocked));
                     out.lock.reset();
                 }
                 return code;
@@ -375,7 +391,7 @@ public:
         return answer<FileRow>([&](auto& out) {
             const auto checked = checked_name(name);
             return store_->writing([&](Records& records) {
-                space_of(records, spaceId);
+                const auto space = space_of(records, spaceId).first;
                 out = live(records, spaceId, checked);
                 if (held_by_another(out)) {
                     return static_cast<int>(conflict);
@@ -387,7 +403,7 @@ public:
                 // takes its cursor from the answer does not read its own delete again.
                 records.put_revision(row, checked.key, user_.id, now_(), out.seq);
                 records.set_lock(row.id, std::nullopt, 0);
-                post(records, StatusEventType::Deleted, ok, row.path);
+                post(records, StatusEventType::Deleted, ok, space, row, entry(ActivityKind::Deleted));
                 return static_cast<int>(ok);
             });
         });
@@ -398,17 +414,19 @@ public:
             const auto source = checked_name(from);
             const auto target = portable_name(to);
             return store_->writing([&](Records& records) {
-                space_of(records, spaceId);
+                const auto space = space_of(records, spaceId).first;
                 out = live(records, spaceId, source);
                 const auto taken = records.file(spaceId, target.key);
                 if ((taken && !taken->deleted && taken->id != out.id) || held_by_another(out)) {
                     return static_cast<int>(conflict);
                 }
                 // A rename is a revision with the same content, so that other working folders follow.
+                auto renamed = entry(ActivityKind::Renamed);
+                renamed.oldPath = out.path;
                 out.path = target.relative;
                 out.revision += 1;
                 records.put_revision(out, target.key, user_.id, now_(), out.seq);
-                post(records, StatusEventType::Rename, ok, out.path);
+                post(records, StatusEventType::Rename, ok, space, out, std::move(renamed));
                 return static_cast<int>(ok);
             });
         });
@@ -615,6 +633,23 @@ public:
     {
         return store_->reading([&](Records& records) { return records.recent_events(user_.id, limit); });
     }
+    std::int64_t event_count() override
+    {
+        return store_->reading([&](Records& records) { return records.event_count(user_.id); });
+    }
+    ActivityPage activity(std::int64_t offset, int limit) override
+    {
+        return store_->reading([&](Records& records) { return records.user_activity(user_.id, offset, limit); });
+    }
+    Answer<ActivityPage> project_activity(const std::string& projectId, std::int64_t offset, int limit) override
+    {
+        return answer<ActivityPage>([&](auto& out) {
+            store_->read([&](Records& records) {
+                out = records.project_activity(project_of(records, projectId).id, offset, limit);
+            });
+            return ok;
+        });
+    }
 
     void post(const EventRow& event) override
     {
@@ -637,9 +672,27 @@ private:
         return !held_by_another(file) || role == Role::Admin;
     }
 
-    void post(Records& records, StatusEventType type, int status, const std::string& path)
+    static ActivityRow entry(ActivityKind kind)
     {
-        records.post(user_.id, {static_cast<std::int32_t>(type), status, path}, now_());
+        ActivityRow row;
+        row.kind = kind;
+        return row;
+    }
+    // A change of a file: the user's status event and the entry of the space's history, written
+    // together so that neither tells of a change the other does not.
+    void post(Records& records, StatusEventType type, int status, const SpaceRow& space, const FileRow& file,
+              ActivityRow entry)
+    {
+        records.post(user_.id, {static_cast<std::int32_t>(type), status, file.path}, now_());
+        entry.time = now_();
+        entry.actor = user_;
+        entry.projectId = space.projectId;
+        entry.spaceId = file.spaceId;
+        entry.fileId = file.id;
+        entry.path = file.path;
+        entry.revision = file.revision;
+        entry.size = file.size;
+        records.add_activity(entry);
     }
 
     // What the user may not see answers as if it did not exist, so that nobody learns of another
@@ -720,22 +773,29 @@ private:
         return code_of([&] {
             const auto checked = checked_name(name);
             return store_->writing([&](Records& records) {
-                const auto role = space_of(records, spaceId).second;
-                return release(records, live(records, spaceId, checked), role, anybodys);
+                const auto space = space_of(records, spaceId);
+                return release(records, live(records, spaceId, checked), space, anybodys);
             });
         });
     }
-    int release(Records& records, const FileRow& file, Role role, bool anybodys, const std::string& reason = {})
+    // `reason`: why another's lock is broken, as the breaker said, for the history.
+    int release(Records& records, const FileRow& file, const std::pair<SpaceRow, Role>& space, bool anybodys,
+                const std::string& reason = {})
     {
         if (held_by_another(file) && !anybodys) {
             return static_cast<int>(conflict);
         }
-        if (!may_release(file, role)) {
+        if (!may_release(file, space.second)) {
             return static_cast<int>(forbidden);
         }
         if (file.lock) {
             records.set_lock(file.id, std::nullopt, 0);
-            post(records, StatusEventType::Unlocked, ok, file.path);
+            auto told = entry(held_by_another(file) ? ActivityKind::BrokeLock : ActivityKind::Unlocked);
+            if (held_by_another(file)) {
+                told.subject = file.lock->holder;
+                told.reason = reason;
+            }
+            post(records, StatusEventType::Unlocked, ok, space.first, file, std::move(told));
             if (held_by_another(file)) {
                 lock_broken(records, file, reason);
             }
@@ -761,6 +821,17 @@ private:
 };
 
 } // namespace
+
+Answer<std::vector<ListedProject>> Domain::listed_projects(const std::string& tenantUniqueId)
+{
+    auto listed = projects(tenantUniqueId);
+    Answer<std::vector<ListedProject>> out{listed.code, {}};
+    for (auto& project : listed.value) {
+        auto partitions = this->partitions(project.id);
+        out.value.push_back({std::move(project), std::move(partitions.value)});
+    }
+    return out;
+}
 
 ViewerStatus viewer_status(Millis age)
 {

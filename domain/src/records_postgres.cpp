@@ -29,7 +29,7 @@ constexpr int event_max_count = 1000;
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 9> migrations{
+constexpr std::array<const char*, 10> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -160,6 +160,18 @@ CREATE INDEX files_folder_changed ON files(space_id, folder_key, changed, name_k
 CREATE INDEX files_folder_revision ON files(space_id, folder_key, revision, name_key) WHERE NOT deleted;
 CREATE INDEX files_path_bytes ON files(space_id, path_key COLLATE "C") WHERE NOT deleted;
 CREATE INDEX files_locked ON files(space_id, lock_time) WHERE lock_user IS NOT NULL;
+)sql",
+    // The activity history people read, kept apart from the events the desktop host takes: each
+    // space keeps its newest entries (see activity_per_space), so ids go by space and by person.
+    R"sql(
+CREATE TABLE activity(id BIGSERIAL PRIMARY KEY, time BIGINT NOT NULL, kind SMALLINT NOT NULL, actor_id TEXT NOT NULL,
+    subject_id TEXT, project_id TEXT, space_id TEXT NOT NULL, file_id TEXT NOT NULL, path TEXT NOT NULL,
+    old_path TEXT NOT NULL, revision BIGINT NOT NULL, size BIGINT NOT NULL, reason TEXT NOT NULL);
+CREATE INDEX activity_space ON activity(space_id, id);
+CREATE INDEX activity_project ON activity(project_id, id) WHERE project_id IS NOT NULL;
+CREATE INDEX activity_actor ON activity(actor_id, id);
+CREATE INDEX activity_subject ON activity(subject_id, id) WHERE subject_id IS NOT NULL;
+CREATE TABLE activity_spaces(space_id TEXT PRIMARY KEY, entries BIGINT NOT NULL);
 )sql",
 };
 // The schema from which files carry their folders.
@@ -556,6 +568,35 @@ RevisionRow read_revision(const pqxx::row& r)
             r[6].as<std::int64_t>(), text(r[7]), r[9].as<bool>()};
 }
 
+#define VYR_PG_ACTIVITY_COLUMNS                                                                                      \
+    "SELECT a.id, a.time, a.kind, a.actor_id, ua.display_name, ua.principal_name, a.subject_id, us.display_name, "   \
+    "us.principal_name, a.project_id, p.name, a.space_id, s.name, a.file_id, a.path, a.old_path, a.revision, "      \
+    "a.size, a.reason FROM activity a LEFT JOIN users ua ON ua.id = a.actor_id LEFT JOIN users us ON us.id = "      \
+    "a.subject_id LEFT JOIN projects p ON p.id = a.project_id LEFT JOIN spaces s ON s.id = a.space_id "
+
+ActivityRow read_activity(const pqxx::row& r)
+{
+    ActivityRow a;
+    a.id = r[0].as<std::int64_t>();
+    a.time = r[1].as<std::int64_t>();
+    a.kind = static_cast<ActivityKind>(r[2].as<int>());
+    a.actor = {text(r[3]), text(r[4]), text(r[5])};
+    if (!r[6].is_null()) {
+        a.subject = UserRow{text(r[6]), text(r[7]), text(r[8])};
+    }
+    a.projectId = text(r[9]);
+    a.projectName = text(r[10]);
+    a.spaceId = text(r[11]);
+    a.spaceName = text(r[12]);
+    a.fileId = text(r[13]);
+    a.path = text(r[14]);
+    a.oldPath = text(r[15]);
+    a.revision = r[16].as<std::int64_t>();
+    a.size = r[17].as<std::int64_t>();
+    a.reason = text(r[18]);
+    return a;
+}
+
 #define VYR_PG_UPDATE_COLUMNS                                                                                        \
     "SELECT id, project_id, dimensions, epsg, description, logical_id, offset_x, offset_y, created FROM "            \
     "model_updates "
@@ -675,6 +716,23 @@ public:
                                                "tenant_id = $1 ORDER BY created, id COLLATE \"C\"",
                                                tenantId),
                                read_project);
+    }
+    std::vector<ListedProject> listed_projects(const std::string& userId, const std::string& tenantId) override
+    {
+        std::vector<ListedProject> out;
+        for (const auto& r : tx_.exec_params(
+                 "SELECT p.id, p.tenant_id, p.name, p.number, p.crs, s.id, s.name, s.version_major FROM projects p "
+                 "JOIN project_roles o ON o.project_id = p.id AND o.user_id = $2 "
+                 "LEFT JOIN spaces s ON s.project_id = p.id AND s.kind = 0 WHERE p.tenant_id = $1 "
+                 "ORDER BY p.created, p.id COLLATE \"C\", s.name COLLATE \"C\"",
+                 tenantId, userId)) {
+            std::optional<SpaceRow> partition;
+            if (!r[5].is_null()) {
+                partition = SpaceRow{text(r[5]), SpaceRow::Kind::Partition, text(r[0]), {}, text(r[6]), r[7].as<int>()};
+            }
+            add_listed(out, {text(r[0]), text(r[1]), text(r[2]), text(r[3]), {}}, std::move(partition));
+        }
+        return out;
     }
     std::optional<ProjectRow> project(const std::string& id) override
     {
@@ -879,14 +937,13 @@ public:
             tx_.exec_params("UPDATE files SET lock_user = NULL, lock_time = NULL WHERE id = $1", fileId);
         }
     }
-    std::vector<std::string> unlock_all(const std::string& holderId) override
+    std::vector<FileRow> unlock_all(const std::string& holderId) override
     {
-        auto paths = all<std::string>(
-            tx_.exec_params("UPDATE files SET lock_user = NULL, lock_time = NULL WHERE lock_user = $1 RETURNING path",
-                            holderId),
-            [](const pqxx::row& r) { return text(r[0]); });
-        std::sort(paths.begin(), paths.end());
-        return paths;
+        auto files = all<FileRow>(
+            tx_.exec_params(VYR_PG_FILE_COLUMNS "WHERE f.lock_user = $1 ORDER BY f.path COLLATE \"C\"" + lock_, holderId),
+            read_file);
+        tx_.exec_params("UPDATE files SET lock_user = NULL, lock_time = NULL WHERE lock_user = $1", holderId);
+        return files;
     }
     void tag(const std::string& fileId, const std::string& projectId, const std::string& category,
              const std::string& name) override
@@ -933,6 +990,51 @@ public:
                                     return PostedEvent{{r[0].as<std::int32_t>(), r[1].as<std::int32_t>(), text(r[2])},
                                                        r[3].as<std::int64_t>()};
                                 });
+    }
+
+    std::int64_t event_count(const std::string& userId) override
+    {
+        return tx_.exec_params1("SELECT count(*) FROM events WHERE user_id = $1", userId)[0].as<std::int64_t>();
+    }
+
+    void add_activity(const ActivityRow& a) override
+    {
+        // NULL, not '', for a subject or project the entry has none of.
+        tx_.exec_params("INSERT INTO activity(time, kind, actor_id, subject_id, project_id, space_id, file_id, path, "
+                        "old_path, revision, size, reason) VALUES($1, $2, $3, NULLIF($4, ''), NULLIF($5, ''), $6, $7, "
+                        "$8, $9, $10, $11, $12)",
+                        a.time, static_cast<int>(a.kind), a.actor.id, a.subject ? a.subject->id : std::string(),
+                        a.projectId, a.spaceId, a.fileId, a.path, a.oldPath, a.revision, a.size, a.reason);
+        const auto entries = tx_.exec_params1("INSERT INTO activity_spaces VALUES($1, 1) ON CONFLICT(space_id) DO "
+                                              "UPDATE SET entries = activity_spaces.entries + 1 RETURNING entries",
+                                              a.spaceId)[0]
+                                 .as<std::int64_t>();
+        if (entries > activity_per_space + activity_slack) {
+            tx_.exec_params("DELETE FROM activity WHERE id IN (SELECT id FROM activity WHERE space_id = $1 ORDER BY id "
+                            "LIMIT $2)",
+                            a.spaceId, entries - activity_per_space);
+            tx_.exec_params("UPDATE activity_spaces SET entries = $2 WHERE space_id = $1", a.spaceId,
+                            activity_per_space);
+        }
+    }
+    ActivityPage user_activity(const std::string& userId, std::int64_t offset, int limit) override
+    {
+        // A project the user has left keeps its entries to itself.
+        const std::string where =
+            "WHERE (a.actor_id = $1 OR a.subject_id = $1) AND (a.project_id IS NULL OR EXISTS (SELECT 1 FROM "
+            "project_roles o WHERE o.user_id = $1 AND o.project_id = a.project_id)) ";
+        return {all<ActivityRow>(tx_.exec_params(VYR_PG_ACTIVITY_COLUMNS + where + "ORDER BY a.id DESC LIMIT $2 OFFSET $3",
+                                                 userId, limit, offset),
+                                 read_activity),
+                tx_.exec_params1("SELECT count(*) FROM activity a " + where, userId)[0].as<std::int64_t>()};
+    }
+    ActivityPage project_activity(const std::string& projectId, std::int64_t offset, int limit) override
+    {
+        return {all<ActivityRow>(tx_.exec_params(VYR_PG_ACTIVITY_COLUMNS
+                                                 "WHERE a.project_id = $1 ORDER BY a.id DESC LIMIT $2 OFFSET $3",
+                                                 projectId, limit, offset),
+                                 read_activity),
+                tx_.exec_params1("SELECT count(*) FROM activity WHERE project_id = $1", projectId)[0].as<std::int64_t>()};
     }
 
     void add_model_update(const ModelUpdateRow& u, const std::string& userId) override

@@ -16,7 +16,7 @@ namespace {
 
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one.
-constexpr std::array<const char*, 5> migrations{
+constexpr std::array<const char*, 6> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled INTEGER NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -100,6 +100,17 @@ CREATE INDEX files_folder_changed ON files(space_id, folder_key, changed, name_k
 CREATE INDEX files_folder_revision ON files(space_id, folder_key, revision, name_key) WHERE deleted = 0;
 CREATE INDEX files_locked ON files(space_id, lock_time) WHERE lock_user IS NOT NULL;
 )sql",
+    // The activity history the domain keeps beside the events; see the team service's schema.
+    R"sql(
+CREATE TABLE activity(id INTEGER PRIMARY KEY AUTOINCREMENT, time INTEGER NOT NULL, kind INTEGER NOT NULL,
+    actor_id TEXT NOT NULL, subject_id TEXT, project_id TEXT, space_id TEXT NOT NULL, file_id TEXT NOT NULL,
+    path TEXT NOT NULL, old_path TEXT NOT NULL, revision INTEGER NOT NULL, size INTEGER NOT NULL, reason TEXT NOT NULL);
+CREATE INDEX activity_space ON activity(space_id, id);
+CREATE INDEX activity_project ON activity(project_id, id);
+CREATE INDEX activity_actor ON activity(actor_id, id);
+CREATE INDEX activity_subject ON activity(subject_id, id);
+CREATE TABLE activity_spaces(space_id TEXT PRIMARY KEY, entries INTEGER NOT NULL);
+)sql",
 };
 // The schema from which files carry their folders.
 constexpr int folders_version = 5;
@@ -169,6 +180,35 @@ SpaceRow read_space(const SQLite::Statement& q)
     space.name = text(q, 4);
     space.versionMajor = q.getColumn(5).getInt();
     return space;
+}
+
+#define VYR_ACTIVITY_COLUMNS                                                                                         \
+    "SELECT a.id, a.time, a.kind, a.actor_id, ua.display_name, ua.principal_name, a.subject_id, us.display_name, "   \
+    "us.principal_name, a.project_id, p.name, a.space_id, s.name, a.file_id, a.path, a.old_path, a.revision, "      \
+    "a.size, a.reason FROM activity a LEFT JOIN users ua ON ua.id = a.actor_id LEFT JOIN users us ON us.id = "      \
+    "a.subject_id LEFT JOIN projects p ON p.id = a.project_id LEFT JOIN spaces s ON s.id = a.space_id "
+
+ActivityRow read_activity(const SQLite::Statement& q)
+{
+    ActivityRow a;
+    a.id = q.getColumn(0).getInt64();
+    a.time = q.getColumn(1).getInt64();
+    a.kind = static_cast<ActivityKind>(q.getColumn(2).getInt());
+    a.actor = {text(q, 3), text(q, 4), text(q, 5)};
+    if (!q.getColumn(6).isNull()) {
+        a.subject = UserRow{text(q, 6), text(q, 7), text(q, 8)};
+    }
+    a.projectId = text(q, 9);
+    a.projectName = text(q, 10);
+    a.spaceId = text(q, 11);
+    a.spaceName = text(q, 12);
+    a.fileId = text(q, 13);
+    a.path = text(q, 14);
+    a.oldPath = text(q, 15);
+    a.revision = q.getColumn(16).getInt64();
+    a.size = q.getColumn(17).getInt64();
+    a.reason = text(q, 18);
+    return a;
 }
 
 #define VYR_SPACE_COLUMNS "SELECT id, kind, coalesce(project_id, ''), coalesce(owner_id, ''), name, version_major FROM spaces "
@@ -296,6 +336,25 @@ public:
             db_, "SELECT id, name, number FROM projects WHERE tenant_id = ? ORDER BY created, id",
             [&](const SQLite::Statement& q) { return ProjectRow{text(q, 0), tenantId, text(q, 1), text(q, 2), {}}; },
             tenantId);
+    }
+    std::vector<ListedProject> listed_projects(const std::string&, const std::string& tenantId) override
+    {
+        // Every project is the one user's here, as role() answers.
+        std::vector<ListedProject> out;
+        auto query = statement(db_,
+                               "SELECT p.id, p.name, p.number, s.id, s.name, s.version_major FROM projects p "
+                               "LEFT JOIN spaces s ON s.project_id = p.id AND s.kind = 0 WHERE p.tenant_id = ? "
+                               "ORDER BY p.created, p.id, s.name",
+                               tenantId);
+        while (query.executeStep()) {
+            std::optional<SpaceRow> partition;
+            if (!query.getColumn(3).isNull()) {
+                partition = SpaceRow{text(query, 3), SpaceRow::Kind::Partition, text(query, 0), {}, text(query, 4),
+                                     query.getColumn(5).getInt()};
+            }
+            add_listed(out, {text(query, 0), tenantId, text(query, 1), text(query, 2), {}}, std::move(partition));
+        }
+        return out;
     }
     std::optional<ProjectRow> project(const std::string& id) override
     {
@@ -467,12 +526,11 @@ public:
             execute(db_, "UPDATE files SET lock_user = NULL, lock_time = NULL WHERE id = ?", fileId);
         }
     }
-    std::vector<std::string> unlock_all(const std::string& holderId) override
+    std::vector<FileRow> unlock_all(const std::string& holderId) override
     {
-        auto paths = rows<std::string>(db_, "SELECT path FROM files WHERE lock_user = ? ORDER BY path",
-                                       [](const SQLite::Statement& q) { return text(q, 0); }, holderId);
+        auto files = rows<FileRow>(db_, VYR_FILE_COLUMNS "WHERE f.lock_user = ? ORDER BY f.path", read_file, holderId);
         execute(db_, "UPDATE files SET lock_user = NULL, lock_time = NULL WHERE lock_user = ?", holderId);
-        return paths;
+        return files;
     }
     void tag(const std::string& fileId, const std::string& projectId, const std::string& category,
              const std::string& name) override
@@ -531,6 +589,71 @@ public:
                                    q.getColumn(3).getInt64()};
             },
             userId, limit);
+    }
+
+    std::int64_t event_count(const std::string& userId) override
+    {
+        return rows<std::int64_t>(
+            db_, "SELECT count(*) FROM events WHERE user_id = ?",
+            [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, userId)
+            .front();
+    }
+
+    void add_activity(const ActivityRow& a) override
+    {
+        auto insert = statement(db_, "INSERT INTO activity(time, kind, actor_id, subject_id, project_id, space_id, "
+                                     "file_id, path, old_path, revision, size, reason) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                     "?, ?)");
+        insert.bind(1, a.time);
+        insert.bind(2, static_cast<int>(a.kind));
+        insert.bind(3, a.actor.id);
+        // NULL, not '', for a subject or project the entry has none of.
+        if (a.subject) {
+            insert.bind(4, a.subject->id);
+        }
+        if (!a.projectId.empty()) {
+            insert.bind(5, a.projectId);
+        }
+        insert.bind(6, a.spaceId);
+        insert.bind(7, a.fileId);
+        insert.bind(8, a.path);
+        insert.bind(9, a.oldPath);
+        insert.bind(10, a.revision);
+        insert.bind(11, a.size);
+        insert.bind(12, a.reason);
+        insert.exec();
+        execute(db_, "INSERT INTO activity_spaces VALUES(?, 1) ON CONFLICT(space_id) DO UPDATE SET entries = entries + 1",
+                a.spaceId);
+        const auto entries = rows<std::int64_t>(
+                                 db_, "SELECT entries FROM activity_spaces WHERE space_id = ?",
+                                 [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, a.spaceId)
+                                 .front();
+        if (entries > activity_per_space + activity_slack) {
+            execute(db_, "DELETE FROM activity WHERE id IN (SELECT id FROM activity WHERE space_id = ? ORDER BY id LIMIT ?)",
+                    a.spaceId, entries - activity_per_space);
+            execute(db_, "UPDATE activity_spaces SET entries = ? WHERE space_id = ?", activity_per_space, a.spaceId);
+        }
+    }
+    ActivityPage user_activity(const std::string& userId, std::int64_t offset, int limit) override
+    {
+        // Every project is the one user's here, as role() answers.
+        return {rows<ActivityRow>(db_,
+                                  VYR_ACTIVITY_COLUMNS "WHERE a.actor_id = ?1 OR a.subject_id = ?1 ORDER BY a.id DESC "
+                                                       "LIMIT ?2 OFFSET ?3",
+                                  read_activity, userId, limit, offset),
+                rows<std::int64_t>(
+                    db_, "SELECT count(*) FROM activity WHERE actor_id = ?1 OR subject_id = ?1",
+                    [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, userId)
+                    .front()};
+    }
+    ActivityPage project_activity(const std::string& projectId, std::int64_t offset, int limit) override
+    {
+        return {rows<ActivityRow>(db_, VYR_ACTIVITY_COLUMNS "WHERE a.project_id = ? ORDER BY a.id DESC LIMIT ? OFFSET ?",
+                                  read_activity, projectId, limit, offset),
+                rows<std::int64_t>(
+                    db_, "SELECT count(*) FROM activity WHERE project_id = ?",
+                    [](const SQLite::Statement& q) { return q.getColumn(0).getInt64(); }, projectId)
+                    .front()};
     }
 
     void add_model_update(const ModelUpdateRow& u, const std::string& userId) override

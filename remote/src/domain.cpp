@@ -315,6 +315,12 @@ public:
     domain::Answer<std::vector<domain::ModelUpdateView>> model_updates(const std::string&) override { pages_only(); }
     std::optional<domain::Role> role(const std::string&) override { pages_only(); }
     std::vector<domain::PostedEvent> recent_events(int) override { pages_only(); }
+    std::int64_t event_count() override { pages_only(); }
+    domain::ActivityPage activity(std::int64_t, int) override { pages_only(); }
+    domain::Answer<domain::ActivityPage> project_activity(const std::string&, std::int64_t, int) override
+    {
+        pages_only();
+    }
     // The server decides who reads which content when it serves a blob; a client asks for the blob.
     bool reads_blob(const std::string&) override { pages_only(); }
 

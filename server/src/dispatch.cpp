@@ -1,5 +1,6 @@
 #include "dispatch.h"
 
+#include "compress.h"
 #include "web/pages.h"
 
 #include <vyr/cld/protocol/protocol.h>
@@ -82,7 +83,8 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
         if (names_nothing(found->params)) {
             return refused(404, "No such resource.", true);
         }
-        out.request = Request{method, found->route, found->params, target->query, {}, {}, nullptr, {}, {}, tls, {}};
+        out.request =
+            Request{method, found->route, found->params, target->query, {}, {}, nullptr, {}, {}, tls, {}, false, {}};
         out.route = std::string(found->route->pattern);
         out.bodyLimit = found->route->bodyLimit;
     } else if (auto page = web::find_page(method, target->path)) {
@@ -99,7 +101,7 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
         }
         out.request =
             Request{method, nullptr, std::move(page->params), std::move(form->query), {}, {}, page->page, {}, {},
-                    tls, {}};
+                    tls, {}, false, {}};
         out.route = std::string(page->page->pattern);
         out.bodyLimit = web::form_limit;
     } else {
@@ -119,6 +121,10 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
     if (const auto cookie = header.find(http::field::cookie); cookie != header.end()) {
         out.request.cookie = std::string(cookie->value());
     }
+    if (const auto coding = header.find(http::field::accept_encoding); coding != header.end()) {
+        out.request.takesGzip = accepts_gzip({coding->value().data(), coding->value().size()});
+    }
+    out.request.target = std::string(rawTarget);
     // The parser checked a declared length against its default limit only; the route's is
     // smaller. A chunked body meets the route's limit as it arrives.
     if (declaredLength && *declaredLength > out.bodyLimit) {
@@ -132,7 +138,9 @@ std::variant<Routed, Unrouted> route_request(const boost::beast::http::request_h
 Reply answer_request(const Backend& backend, const Metrics& metrics, const Limits& limits, const Request& request)
 {
     try {
-        return request.page ? web::handle_page(backend, request) : handle(backend, metrics, limits, request);
+        auto reply = request.page ? web::handle_page(backend, request) : handle(backend, metrics, limits, request);
+        compress_reply(reply, request.takesGzip);
+        return reply;
     } catch (...) {
         return problem_reply(500, "The server failed to answer.");
     }

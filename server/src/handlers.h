@@ -32,6 +32,10 @@ struct Request {
     bool tls = false;
     // A keyed request's key, as the client sent it.
     std::string idempotencyKey;
+    // The client takes a gzip-compressed body.
+    bool takesGzip = false;
+    // The target as the client sent it (path and query), for a page to come back to after sign-in.
+    std::string target;
 };
 
 // A body too large to hold: its chunks, read one at a time as the connection takes them.

@@ -367,6 +367,87 @@ TEST_P(Rules, ALockBrokenByIdFollowsTheFileThroughARename)
     EXPECT_EQ(backend->domain(anna)->unlock_forced_by_id(std::string(32, 'f')), not_found);
 }
 
+// Every change of a file the domain makes is in the activity history, told from the project's side
+// and from each person's, with a broken lock on the breaker's and the holder's; a space keeps its
+// newest entries only.
+TEST_P(Rules, TheActivityHistoryKeepsEveryChangeForProjectAndPersonWithinItsBound)
+{
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "a.txt").code, ok);
+    ASSERT_EQ(backend->domain(anna)->unlock_forced(space.id, "a.txt"), ok);
+    ASSERT_EQ(backend->domain(bert)->rename(space.id, "b.txt", "c.txt").code, ok);
+    const auto a = backend->domain(bert)->file(space.id, "a.txt").value;
+    ASSERT_EQ(backend->domain(bert)->commit({space.id, "a.txt", Base{a.id, 1}, "two", 3, false, false}).code, ok);
+    ASSERT_EQ(backend->domain(bert)->remove(space.id, "d.txt").code, ok);
+    ASSERT_EQ(backend->domain(bert)->lock(space.id, "a.txt").code, ok);
+    ASSERT_EQ(backend->domain(bert)->unlock_all(), ok);
+
+    using K = ActivityKind;
+    const auto kinds = [](const ActivityPage& page) {
+        std::vector<K> out;
+        for (const auto& row : page.rows) {
+            out.push_back(row.kind);
+        }
+        return out;
+    };
+    const auto all = backend->domain(anna)->project_activity(project.id, 0, 100);
+    ASSERT_EQ(all.code, ok);
+    EXPECT_EQ(all.value.total, 10);
+    EXPECT_EQ(kinds(all.value), (std::vector<K>{K::Unlocked, K::Locked, K::Deleted, K::Stored, K::Renamed,
+                                                K::BrokeLock, K::Locked, K::Added, K::Added, K::Added}));
+    const auto& broke = all.value.rows[5];
+    EXPECT_EQ(broke.actor.id, anna.id);
+    ASSERT_TRUE(broke.subject);
+    EXPECT_EQ(broke.subject->id, bert.id);
+    EXPECT_EQ(broke.subject->displayName, bert.displayName);
+    EXPECT_EQ(broke.path, "a.txt");
+    EXPECT_EQ(broke.projectName, "Bridge");
+    EXPECT_EQ(broke.spaceName, "Design");
+    const auto& renamed = all.value.rows[4];
+    EXPECT_EQ(renamed.oldPath, "b.txt");
+    EXPECT_EQ(renamed.path, "c.txt");
+    EXPECT_EQ(all.value.rows[3].revision, 2);
+    EXPECT_EQ(all.value.rows[3].size, 3);
+    EXPECT_GT(all.value.rows[3].time, 0);
+
+    const auto page = backend->domain(anna)->project_activity(project.id, 8, 5).value;
+    EXPECT_EQ(page.total, 10);
+    EXPECT_EQ(kinds(page), (std::vector<K>{K::Added, K::Added}));
+    // Bert's own: what he did, and the break of his lock.
+    const auto his = backend->domain(bert)->activity(0, 100);
+    EXPECT_EQ(kinds(his), (std::vector<K>{K::Unlocked, K::Locked, K::Deleted, K::Stored, K::Renamed, K::BrokeLock,
+                                          K::Locked}));
+    if (backend->isolates()) {
+        EXPECT_EQ(backend->domain(carl)->project_activity(project.id, 0, 10).code, not_found);
+        EXPECT_EQ(backend->domain(carl)->activity(0, 10).total, 0);
+    }
+
+    // The bound: the space's oldest entries go as new ones come.
+    const auto add = [&](const std::string& prefix, std::int64_t count) {
+        backend->store()->write([&](Records& records) {
+            ActivityRow row;
+            row.actor = anna;
+            row.spaceId = space.id;
+            row.projectId = project.id;
+            for (std::int64_t i = 0; i < count; ++i) {
+                row.path = prefix + std::to_string(i);
+                records.add_activity(row);
+            }
+        });
+    };
+    add("bulk", activity_per_space);
+    // 10 + activity_per_space entries: within the slack, all kept.
+    EXPECT_EQ(backend->domain(anna)->project_activity(project.id, 0, 1).value.total, activity_per_space + 10);
+    add("more", activity_slack);
+    // The entry one past the slack dropped the oldest down to the bound (the domain's 10, then the
+    // first bulk ones); the entries after it are kept.
+    const auto dropped = activity_slack + 1;
+    const auto after = 10 + activity_per_space + activity_slack - (activity_per_space + activity_slack + 1);
+    const auto bounded = backend->domain(anna)->project_activity(project.id, activity_per_space, 100).value;
+    EXPECT_EQ(bounded.total, activity_per_space + after);
+    ASSERT_EQ(static_cast<std::int64_t>(bounded.rows.size()), after);
+    EXPECT_EQ(bounded.rows.back().path, "bulk" + std::to_string(dropped - 10));
+}
+
 // What the team service's pages read: a file's history with its authors, a space's live files, a
 // project's viewer updates and the user's events, each only for a user who may see it.
 TEST_P(Rules, ThePagesReadHistoriesListsAndEventsOfWhatTheUserMaySee)
@@ -596,7 +677,7 @@ TEST_P(Rules, AFolderPageListsOneFolderAndAFilterSearchesBeneathIt)
 }
 
 // A lock is broken only as it was shown: a page rendered before the holder changed breaks nothing
-// and is told who holds it now; the reason given reaches the holder as one line.
+// and is told who holds it now; the reason given reaches the holder, and their history, as one line.
 TEST_P(Rules, ALockIsBrokenOnlyAsItWasShown)
 {
     const auto admin = backend->domain(anna);
@@ -644,6 +725,11 @@ TEST_P(Rules, ALockIsBrokenOnlyAsItWasShown)
     const auto by = anna.principalName.empty() ? anna.id : anna.principalName;
     const auto expected = "a.txt\n" + by + "\nAway until Monday " + std::string(max_reason_bytes - 18, 'x');
     EXPECT_EQ(told.back().responseId, expected);
+    // The holder's history keeps the break with the same one-line reason.
+    const auto history = member->activity(0, 1);
+    ASSERT_EQ(history.rows.size(), 1u);
+    EXPECT_EQ(history.rows[0].kind, ActivityKind::BrokeLock);
+    EXPECT_EQ(history.rows[0].reason, expected.substr(expected.rfind('\n') + 1));
 
     const auto gone = admin->break_lock(id, bert.id, now.since, "");
     EXPECT_EQ(gone.code, conflict);

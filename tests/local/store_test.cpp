@@ -88,6 +88,8 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
         DROP INDEX files_space_seq;
         ALTER TABLE files DROP COLUMN seq;
         ALTER TABLE model_update_files DROP COLUMN position;
+        DROP TABLE activity;
+        DROP TABLE activity_spaces;
         PRAGMA user_version = 1;)sql";
     ASSERT_EQ(sqlite3_exec(db, first.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
@@ -130,6 +132,7 @@ TEST(Store, OfTheThirdVersionHandsEachWorkingFolderWhatItKeptForIt)
                        "', id, path, revision, blob, size, 0 FROM files WHERE path = 'plan.dwg';"
                        "INSERT INTO upload_queue SELECT 'anna-id', space_id, 'field.txt', 0 FROM files;"
                        "ALTER TABLE model_update_files DROP COLUMN position;"
+                       "DROP TABLE activity; DROP TABLE activity_spaces;"
                        "PRAGMA user_version = 3;";
     ASSERT_EQ(sqlite3_exec(db, third.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);

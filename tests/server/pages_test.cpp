@@ -78,7 +78,7 @@ Browser signed_in(const std::string& user)
 
 TEST(Pages, SignInGivesAStrictSessionCookieThatSignOutEnds)
 {
-    EXPECT_EQ(header_of(Browser::send("GET", "/projects", ""), "Location"), "/signin");
+    EXPECT_EQ(header_of(Browser::send("GET", "/projects", ""), "Location"), "/signin?next=%2Fprojects"); // where sign-in leads back to
     Browser anna;
     const auto posted = anna.sign_in(world->tokens.at("anna"));
     EXPECT_EQ(status_of(posted), 303);
@@ -121,7 +121,7 @@ TEST(Pages, SignInGivesAStrictSessionCookieThatSignOutEnds)
     EXPECT_EQ(status_of(anna.post("/signout", "csrf=wrong")), 403);
     EXPECT_EQ(status_of(anna.get("/projects")), 200); // still signed in
     EXPECT_EQ(status_of(anna.post("/signout", "csrf=" + anna.csrf())), 303);
-    EXPECT_EQ(header_of(anna.get("/projects"), "Location"), "/signin");
+    EXPECT_EQ(header_of(anna.get("/projects"), "Location"), "/signin?next=%2Fprojects");
 }
 
 TEST(Pages, HostileNamesRenderAsText)
@@ -293,6 +293,10 @@ TEST(Pages, BreakingALockTakesTheSessionsCsrfTokenAndTheForcedUnlockRule)
     ASSERT_FALSE(told.empty());
     EXPECT_EQ(told.back().status, 409);
     EXPECT_EQ(told.back().responseId, "locked.dwg\nanna@example.org\nGone for the week");
+    // The holder's history says why, after the events are taken.
+    const auto history = body_of(member.get("/activity"));
+    EXPECT_NE(history.find("broke your lock on"), std::string::npos) << history;
+    EXPECT_NE(history.find("<q class=\"reason\"><bdi>Gone for the week</bdi></q>"), std::string::npos) << history;
     // Confirmed again, it meets no lock.
     EXPECT_EQ(status_of(admin.post(target, shown + "&confirm=yes")), 409);
 }

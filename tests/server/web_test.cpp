@@ -97,5 +97,23 @@ TEST(Web, TextAndAttributeValuesNeverBecomeMarkup)
                                "2025-12-08T05:20:12Z</time></li></ul>\n");
 }
 
+TEST(Web, SizesReadInThreeFiguresWithTheExactBytesOnHover)
+{
+    const struct {
+        std::int64_t bytes;
+        const char* shown;
+    } cases[] = {
+        {0, "0 bytes"},          {1, "1 byte"},           {1023, "1023 bytes"},     {1024, "1.00 KB"},
+        {12390, "12.1 KB"},      {1048063, "1023 KB"},    {1048525, "1.00 MB"},     {3565158, "3.40 MB"},
+        {1073741824, "1.00 GB"}, {INT64_MAX, "8.00 EB"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(human_size(c.bytes), c.shown) << c.bytes;
+    }
+    Html html;
+    EXPECT_NE(html.bytes(12390).finish().find("<span class=\"size\" title=\"12390 bytes\">12.1 KB</span>"),
+              std::string::npos);
+}
+
 } // namespace
 } // namespace vyr::cld::server::web

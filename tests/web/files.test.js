@@ -45,9 +45,10 @@ describe('a plan shared by Anna and Bjorn', () => {
         await web.follow(bjorn, `tr[data-project-id="${plan.id}"] a`);
         assert.equal(await web.text(bjorn, 'h1'), 'Bridge');
         await web.follow(bjorn, `a[href="/spaces/${plan.spaceId}"]`);
-        // The folder's row tells the size, the revision and who holds it since when.
+        // The folder's row tells the size, the revision and who holds it since when; times read
+        // in the reader's zone and language, the UTC time in the element.
         const entry = await bjorn.$eval('tr.file[data-path="plan.dwg"]', (tr) => tr.innerText.replace(/\s+/g, ' '));
-        for (const shown of [/\b273 bytes/, /\d{4}-\S+ 1 Locked/, /Locked by Anna Berg since \d{4}-/]) {
+        for (const shown of [/\b273 bytes/, /\b\d{4}\b\S* \S.* 1 Locked/, /Locked by Anna Berg since \S.*\b\d{4}\b/]) {
             assert.match(entry, shown);
         }
         await web.shot(bjorn, '02-space-folder');
@@ -72,7 +73,9 @@ describe('a plan shared by Anna and Bjorn', () => {
             trs.map((tr) => ({
                 revision: tr.dataset.revision,
                 text: tr.innerText,
-                sha256: tr.querySelector('.sha256').textContent.trim(),
+                sha256: tr.querySelector('.sha256 button.copy').dataset.copy,
+                shown: tr.querySelector('.sha256 code').textContent.trim(),
+                bytes: tr.querySelector('.size').getAttribute('title'),
                 download: tr.querySelector('a.download').getAttribute('href'),
             })));
         const expected = { 1: revision1, 2: revision2 };
@@ -80,8 +83,9 @@ describe('a plan shared by Anna and Bjorn', () => {
         for (const row of rows) {
             const bytes = expected[row.revision];
             assert.equal(row.sha256, web.sha256(bytes));
+            assert.equal(row.shown, `${web.sha256(bytes).slice(0, 12)}\u2026`);
             assert.match(row.text, /Anna Berg/);
-            assert.ok(row.text.includes(String(bytes.length)), `revision ${row.revision} shows its size: ${row.text}`);
+            assert.equal(row.bytes, `${bytes.length} bytes`, `revision ${row.revision} tells its exact size`);
             assert.equal(row.download, `/files/${fileId}/revisions/${row.revision}/content`);
         }
         await web.shot(bjorn, '04-file-revisions');
@@ -115,10 +119,11 @@ describe('a plan shared by Anna and Bjorn', () => {
         }
     });
 
-    test('Bjorn breaks the lock in the browser; Anna learns from her events who broke it', async () => {
+    test('Bjorn breaks the lock in the browser; Anna learns from her events and history who broke it and why', async () => {
         await web.submit(bjorn, '#break-lock');
         // A question first, naming the holder.
         assert.match(await web.text(bjorn, '#break-question'), /^Anna Berg has held the lock on plan\.dwg since /);
+        await bjorn.type('#reason', 'Anna is on leave');
         await web.submit(bjorn, '#confirm-break');
         assert.equal(new URL(bjorn.url()).pathname, `/files/${fileId}`);
         assert.equal(await web.text(bjorn, '#lock'), 'Not locked');
@@ -128,7 +133,10 @@ describe('a plan shared by Anna and Bjorn', () => {
         // Her events page shows it without taking it from the feed that vyr-cld reads.
         await web.signIn(annasPage);
         await annasPage.goto(`${web.base}/events`);
-        assert.match(await web.text(annasPage), /Unlocked.*409.*bjorn@example\.org/);
+        assert.match(await web.text(annasPage, '#events'), /bjorn@example\.org broke your lock on plan\.dwg: \W?Anna is on leave/);
+        // And her history keeps it, with who broke it, once the events are taken.
+        await annasPage.goto(`${web.base}/activity`);
+        assert.match(await web.text(annasPage, '#activity'), /Bjorn Dahl broke your lock on plan\.dwg in Drawings of Bridge: \W?Anna is on leave/);
         await web.shot(annasPage, '06-events');
         const { events } = await anna.vyr('events');
         assert.ok(events.some((event) => event.type === 'Unlocked' && event.status === 409 &&

@@ -51,7 +51,7 @@ describe('a partition of 2,000 drawings', () => {
     before(async () => {
         chromium = await web.launch();
         anna = await web.workingFolder('folders', 'anna');
-        bridge = await web.project(anna, 'Fjord bridge', 'P-200', { bjorn: 'admin', anna: 'member' });
+        bridge = await web.project(anna, 'Fjord bridge', 'P-300', { bjorn: 'admin', anna: 'member' });
         await anna.write('seed.dwg', 'a drawing\n');
         await anna.vyr('upload', 'seed.dwg');
         const seed = await web.file('anna', bridge.spaceId, 'seed.dwg');
@@ -108,12 +108,15 @@ describe('a partition of 2,000 drawings', () => {
         await web.follow(bjorn, 'th a[data-sort="name"]');
         assert.equal(await bjorn.$eval('th[aria-sort]', (th) => th.getAttribute('aria-sort')), 'descending');
         assert.equal(await bjorn.$eval('#entries tr.file', (row) => row.dataset.path), 'Tegninger/Plan/liggende 400.dwg');
-        // A lock shows on its row, with its holder and since when.
+        // A lock shows on its row, with its holder and since when: in the reader's zone and
+        // language, the UTC time in the element.
         await bjorn.goto(`${web.base}/spaces/${bridge.spaceId}?path=Tegninger%2FPlan&locked=true`);
-        const badges = await bjorn.$$eval('#entries tr.file .lock-badge', (spans) => spans.map((span) => span.innerText));
+        const badges = await bjorn.$$eval('#entries tr.file .lock-badge', (spans) => spans.map((span) =>
+            ({ text: span.innerText, utc: span.querySelector('time').getAttribute('datetime') })));
         assert.ok(badges.length > 0);
         for (const badge of badges) {
-            assert.match(badge, /^Locked by Anna Berg since \d{4}-/);
+            assert.match(badge.text, /^Locked by Anna Berg since \S.*\b\d{4}\b/);
+            assert.match(badge.utc, /^\d{4}-\d\d-\d\dT/);
         }
         await web.shot(bjorn, '21-folder-locked');
         assert.deepEqual(await axeViolations(bjorn), []);

@@ -90,12 +90,18 @@ const sessions = new Set();
 
 export async function signIn(page) {
     await page.goto(`${base}/signin`);
+    assert.equal((await signInHere(page)).pathname, '/projects', `${page.user} was not signed in`);
+}
+
+// Signs in on the sign-in form the page shows (where a deep link was sent, say), and answers the
+// address the browser landed on.
+export async function signInHere(page) {
     await page.type('#token', await token(page.user));
     await follow(page, '#signin');
-    assert.equal(new URL(page.url()).pathname, '/projects', `${page.user} was not signed in`);
     for (const cookie of await page.cookies()) {
         sessions.add(cookie.value);
     }
+    return new URL(page.url());
 }
 
 // Clicks what the selector finds, as a user does, and answers the response the browser then

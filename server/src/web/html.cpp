@@ -2,6 +2,9 @@
 
 #include <vyr/cld/domain/names.h>
 
+#include <array>
+#include <cstdio>
+
 namespace vyr::cld::server::web {
 
 std::string escaped(std::string_view text)
@@ -94,6 +97,11 @@ Html& Html::time(std::int64_t millis)
     return element("time", {{"datetime", when}}, when);
 }
 
+Html& Html::bytes(std::int64_t size)
+{
+    return element("span", {{"class", "size"}, {"title", std::to_string(size) + " bytes"}}, human_size(size));
+}
+
 std::string Html::finish()
 {
     while (!open_.empty()) {
@@ -101,6 +109,25 @@ std::string Html::finish()
     }
     out_ += '\n';
     return std::move(out_);
+}
+
+std::string human_size(std::int64_t size)
+{
+    if (size < 1024) {
+        return std::to_string(size) + (size == 1 ? " byte" : " bytes");
+    }
+    static constexpr std::array units{"KB", "MB", "GB", "TB", "PB", "EB"};
+    auto value = static_cast<double>(size) / 1024;
+    std::size_t unit = 0;
+    while (value >= 1023.95 && unit + 1 < units.size()) {
+        value /= 1024;
+        ++unit;
+    }
+    std::array<char, 32> out{};
+    // Three figures: 3.40, 12.1, 815.
+    const int decimals = value < 9.995 ? 2 : value < 99.95 ? 1 : 0;
+    std::snprintf(out.data(), out.size(), "%.*f %s", decimals, value, units[unit]);
+    return out.data();
 }
 
 std::string utc_seconds(std::int64_t millis)

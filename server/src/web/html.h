@@ -48,6 +48,8 @@ public:
     Html& leaf(Name tag, std::initializer_list<Attribute> attributes);
     // "<time datetime=...>" of a time in milliseconds since 1970, to the second, UTC.
     Html& time(std::int64_t millis);
+    // A size in bytes as a reader takes it in ("12.1 KB"), the exact count on hover.
+    Html& bytes(std::int64_t size);
 
     // The document, with every element still open closed.
     std::string finish();
@@ -58,6 +60,9 @@ private:
     std::string out_ = "<!DOCTYPE html>\n";
     std::vector<Name> open_;
 };
+
+// "815 bytes", "12.1 KB", "3.40 MB": three figures at most, in steps of 1024.
+std::string human_size(std::int64_t size);
 
 // "2026-12-08T05:40:12Z".
 std::string utc_seconds(std::int64_t millis);

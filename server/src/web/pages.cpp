@@ -178,6 +178,7 @@ Html frame(const Context& c, std::string_view title)
         .leaf("meta", {{"name", "viewport"}, {"content", "width=device-width, initial-scale=1"}})
         .element("title", std::string(title) + " - vyr-cld")
         .leaf("link", {{"rel", "stylesheet"}, {"href", "/static/app.css"}})
+        .leaf("link", {{"rel", "icon"}, {"href", "/static/icon.svg"}, {"type", "image/svg+xml"}})
         .open("script", {{"src", "/static/app.js"}, {"defer", ""}})
         .close()
         .close()
@@ -185,6 +186,7 @@ Html frame(const Context& c, std::string_view title)
         .open("header");
     if (c.session) {
         html.element("a", {{"href", "/projects"}}, "Projects")
+            .element("a", {{"href", "/activity"}}, "Activity")
             .element("a", {{"href", "/events"}}, "Events")
             .named("span", {{"class", "user"}}, display(c.session->user))
             .open("form", {{"method", "post"}, {"action", "/signout"}, {"id", "signout"}})
@@ -219,7 +221,40 @@ void check_csrf(const Context& c)
     check_form_secret(c, c.session ? std::string_view(c.session->csrf) : std::string_view{});
 }
 
-Reply signin_page(const Context& c, int status, std::string_view message)
+} // namespace
+
+std::optional<std::string> return_address(std::string_view next)
+{
+    // Printable ASCII only: a browser drops tabs and line breaks from an address and reads a
+    // backslash as a slash, so "/\\evil" or "/<TAB>/evil" would leave the site. One leading slash:
+    // "//evil" is another host. Every address a page links is percent-encoded, so nothing of
+    // this site's is lost.
+    if (next.size() < 2 || next.size() > 2048 || next[0] != '/' || next[1] == '/') {
+        return std::nullopt;
+    }
+    for (const char c : next) {
+        if (c <= ' ' || c >= '\x7F' || c == '\\') {
+            return std::nullopt;
+        }
+    }
+    // And a page one signs in to see: no sign-in or sign-out, no asset, no unknown path.
+    const auto target = protocol::parse_target(next, protocol::Encoding::form);
+    const auto page = target ? find_page("GET", target->path) : std::nullopt;
+    if (!page || !page->page || !page->page->signedIn || page->page->pattern.ends_with(".json")) {
+        return std::nullopt;
+    }
+    return std::string(next);
+}
+
+namespace {
+
+// Where a signed-in user goes: back to the page that sent them to sign in, or the projects.
+std::string after_signin(const std::string& next)
+{
+    return return_address(next).value_or("/projects");
+}
+
+Reply signin_page(const Context& c, int status, std::string_view message, const std::string& next)
 {
     const auto csrf = domain::random_hex(32);
     auto html = frame(c, "Sign in");
@@ -228,8 +263,11 @@ Reply signin_page(const Context& c, int status, std::string_view message)
         html.element("p", {{"class", "error"}, {"id", "signin-error"}}, message);
     }
     html.open("form", {{"method", "post"}, {"action", "/signin"}})
-        .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", csrf}})
-        .element("label", {{"for", "token"}}, "Token ")
+        .leaf("input", {{"type", "hidden"}, {"name", "csrf"}, {"value", csrf}});
+    if (return_address(next)) {
+        html.leaf("input", {{"type", "hidden"}, {"name", "next"}, {"value", next}});
+    }
+    html.element("label", {{"for", "token"}}, "Token ")
         .leaf("input", {{"name", "token"}, {"type", "password"}, {"id", "token"}, {"autocomplete", "off"}, {"required", ""}})
         .element("button", {{"type", "submit"}, {"id", "signin"}}, "Sign in")
         .close();
@@ -243,21 +281,35 @@ Reply root(Context& c)
     return redirect(c.session ? "/projects" : "/signin");
 }
 
+std::string query_field(const Context& c, const std::string& name)
+{
+    const auto found = c.request.query.find(name);
+    return found == c.request.query.end() ? std::string{} : found->second;
+}
+
 Reply signin_form(Context& c)
 {
-    return c.session ? redirect("/projects") : signin_page(c, 200, {});
+    const auto next = query_field(c, "next");
+    return c.session ? redirect(after_signin(next)) : signin_page(c, 200, {}, next);
 }
 
 Reply signin(Context& c)
 {
     const auto expected = c.cookies.find(std::string(signin_cookie));
-    check_form_secret(c, expected == c.cookies.end() ? std::string_view{} : std::string_view(expected->second));
+    try {
+        check_form_secret(c, expected == c.cookies.end() ? std::string_view{} : std::string_view(expected->second));
+    } catch (const Refused& refused) {
+        // A fresh form with the refusal, not a page that asks for a reload: reloading a refused
+        // post sends the same stale form again, and again.
+        return signin_page(c, refused.status, "The sign-in form was too old or not this site's own: sign in again.",
+                           field(c.form, "next"));
+    }
     const auto now = c.backend.now();
     const auto started = c.backend.accounts->start_session(field(c.form, "token"), now, now + session_length);
     if (!started) {
-        return signin_page(c, 401, "The token was not accepted.");
+        return signin_page(c, 401, "The token was not accepted.", field(c.form, "next"));
     }
-    auto reply = redirect("/projects");
+    auto reply = redirect(after_signin(field(c.form, "next")));
     reply.headers.emplace_back("Set-Cookie", cookie(c, session_cookie, started->first, "/"));
     reply.headers.emplace_back("Set-Cookie", cookie(c, signin_cookie, "", "/signin", true));
     return reply;
@@ -274,7 +326,7 @@ Reply signout(Context& c)
 
 Reply projects(Context& c)
 {
-    const auto q = c.request.query.contains("q") ? c.request.query.at("q") : std::string{};
+    const auto q = query_field(c, "q");
     const auto key = domain::folded(q);
     const auto matches = [&](const std::string& text) { return domain::folded(text).find(key) != std::string::npos; };
     auto html = frame(c, "Projects");
@@ -284,10 +336,23 @@ Reply projects(Context& c)
         .leaf("input", {{"name", "q"}, {"id", "search"}, {"type", "search"}, {"value", q}})
         .element("button", {{"type", "submit"}}, "Search")
         .close();
+    bool anyShown = false;
     for (const auto& tenant : c.domain->tenants()) {
-        html.open("section", {{"class", "tenant"}, {"data-tenant-id", tenant.uniqueId}})
-            .named("h2", tenant.displayName)
-            .open("table")
+        auto listed = c.domain->listed_projects(tenant.uniqueId).value;
+        std::erase_if(listed, [&](const domain::ListedProject& entry) {
+            return !key.empty() && !matches(entry.project.name) && !matches(entry.project.number);
+        });
+        html.open("section", {{"class", "tenant"}, {"data-tenant-id", tenant.uniqueId}}).named("h2", tenant.displayName);
+        if (listed.empty()) {
+            html.element("p", {{"class", "empty"}},
+                         key.empty() ? "You belong to no project here yet. Create one with vyr-cld project create, "
+                                       "or ask a project's admin to add you."
+                                     : "No project here has that name or number.");
+            html.close();
+            continue;
+        }
+        anyShown = true;
+        html.open("table")
             .open("thead")
             .open("tr")
             .element("th", "Name")
@@ -296,25 +361,31 @@ Reply projects(Context& c)
             .close()
             .close()
             .open("tbody");
-        for (const auto& project : c.domain->projects(tenant.uniqueId).value) {
-            if (!key.empty() && !matches(project.name) && !matches(project.number)) {
-                continue;
-            }
+        for (const auto& [project, partitions] : listed) {
             html.open("tr", {{"data-project-id", project.id}})
                 .open("td")
                 .named("a", {{"href", href("/projects/", project.id)}}, project.name)
                 .close()
                 .named("td", project.number)
                 .open("td", {{"class", "partitions"}});
-            for (const auto& partition : c.domain->partitions(project.id).value) {
+            for (const auto& partition : partitions) {
                 html.named("a", {{"href", href("/spaces/", partition.id)}}, partition.name).text(" ");
             }
             html.close().close();
         }
         html.close().close().close();
     }
-    html.open("section", {{"id", "directories"}}).element("h2", "My directories").open("ul");
-    for (const auto& directory : c.domain->user_directories()) {
+    if (!anyShown && !key.empty()) {
+        html.open("p").element("a", {{"href", "/projects"}}, "Every project").close();
+    }
+    html.open("section", {{"id", "directories"}}).element("h2", "My directories");
+    const auto directories = c.domain->user_directories();
+    if (directories.empty()) {
+        html.element("p", {{"class", "empty"}},
+                     "You have no directory of your own yet: the desktop host makes one when you first use it.");
+    }
+    html.open("ul");
+    for (const auto& directory : directories) {
         html.open("li").named("a", {{"href", href("/spaces/", directory.id)}}, directory.name).close();
     }
     return html_reply(200, html.finish());
@@ -331,8 +402,15 @@ Reply project(Context& c)
     if (!project.value.number.empty()) {
         html.open("p", {{"class", "number"}}).text("Number ").isolated(project.value.number).close();
     }
-    html.element("h2", "Partitions").open("ul", {{"id", "partitions"}});
-    for (const auto& partition : c.domain->partitions(project.value.id).value) {
+    html.element("h2", "Partitions");
+    const auto partitions = c.domain->partitions(project.value.id).value;
+    if (partitions.empty()) {
+        html.element("p", {{"class", "empty"}},
+                     "This project has no partitions yet. Create one with vyr-cld partition create NAME --project " +
+                         project.value.id + ".");
+    }
+    html.open("ul", {{"id", "partitions"}});
+    for (const auto& partition : partitions) {
         html.open("li")
             .named("a", {{"href", href("/spaces/", partition.id)}}, partition.name)
             .text(" (version " + std::to_string(partition.versionMajor) + ")")
@@ -340,7 +418,15 @@ Reply project(Context& c)
     }
     html.close().open("p").element("a", {{"href", href("/projects/", project.value.id, "/updates")}, {"id", "updates-link"}},
                                      "Online viewer updates");
+    html.close().open("p").element("a", {{"href", href("/projects/", project.value.id, "/activity")}, {"id", "activity-link"}},
+                                     "Activity");
     return html_reply(200, html.finish());
+}
+
+// A page's title naming the project it belongs to, when it belongs to one.
+std::string titled(const std::string& what, const domain::Answer<domain::ProjectRow>& project)
+{
+    return project.code == domain::ok ? what + " - " + project.value.name : what;
 }
 
 Reply folder_page(Context& c);
@@ -349,6 +435,43 @@ void break_form(Html& html, const Context& c, const domain::FileRow& file, std::
 Reply space(Context& c)
 {
     return folder_page(c);
+}
+
+// A SHA-256 shortened to what tells revisions apart, the whole in its title and on a copy control.
+void write_hash(Html& html, const std::string& id, const std::string& hash)
+{
+    html.element("code", {{"class", "hash"}, {"id", id}, {"title", hash}}, hash.substr(0, 12) + "\u2026")
+        .element("button", {{"type", "button"}, {"class", "copy"}, {"data-copy", hash}, {"aria-controls", id},
+                            {"aria-label", "Copy the whole SHA-256"}},
+                 "Copy");
+}
+
+// Each rename of a file, oldest first: a rename is a revision under another path.
+void write_renames(Html& html, const std::vector<domain::RevisionRow>& revisions)
+{
+    bool any = false;
+    for (std::size_t i = 1; i < revisions.size(); ++i) {
+        if (revisions[i].path == revisions[i - 1].path) {
+            continue;
+        }
+        if (!any) {
+            html.open("ul", {{"id", "renames"}});
+            any = true;
+        }
+        html.open("li", {{"class", "renamed"}})
+            .text("Renamed from ")
+            .named("span", {{"class", "path"}}, revisions[i - 1].path)
+            .text(" to ")
+            .named("span", {{"class", "path"}}, revisions[i].path)
+            .text(" in revision " + std::to_string(revisions[i].revision) + " by ")
+            .isolated(display(revisions[i].author))
+            .text(", ")
+            .time(revisions[i].time)
+            .close();
+    }
+    if (any) {
+        html.close();
+    }
 }
 
 Reply file(Context& c)
@@ -372,6 +495,7 @@ Reply file(Context& c)
     if (file.deleted) {
         html.element("p", {{"class", "deleted"}}, "Deleted in revision " + std::to_string(file.revision) + ".");
     }
+    write_renames(html, revisions.value);
     html.open("section", {{"id", "lock"}});
     if (file.lock) {
         html.text("Locked by ").isolated(display(file.lock->holder)).text(" since ").time(file.lock->since);
@@ -386,7 +510,7 @@ Reply file(Context& c)
         .open("table", {{"id", "revisions"}})
         .open("thead")
         .open("tr");
-    for (const auto* heading : {"Revision", "Author", "Time", "Size (bytes)", "SHA-256", "Content"}) {
+    for (const auto* heading : {"Revision", "Author", "Time", "Size", "SHA-256", "Content"}) {
         html.element("th", heading);
     }
     html.close().close().open("tbody");
@@ -398,14 +522,22 @@ Reply file(Context& c)
             .open("td")
             .time(revision->time)
             .close()
-            .element("td", {{"class", "size"}}, std::to_string(revision->size))
-            .element("td", {{"class", "sha256"}}, revision->blob)
-            .open("td");
+            .open("td")
+            .bytes(revision->size)
+            .close()
+            .open("td", {{"class", "sha256"}});
+        write_hash(html, "sha256-" + number, revision->blob);
+        html.close().open("td", {{"class", "content"}});
         if (revision->deleted) {
             html.text("deleted");
         } else {
-            html.element("a", {{"class", "download"}, {"href", href("/files/", file.id, "/revisions/" + number + "/content")}},
-                         "Download");
+            // A revision downloads under the name it had then; a link says so when that is not today's.
+            html.open("a", {{"class", "download"}, {"href", href("/files/", file.id, "/revisions/" + number + "/content")}})
+                .text("Download");
+            if (revision->path != file.path) {
+                html.text(" as ").named("span", {{"class", "old-name"}}, last_segment(revision->path));
+            }
+            html.close();
         }
         html.close().close();
     }
@@ -473,12 +605,17 @@ Reply updates(Context& c)
 {
     const auto project = project_or_not_found(c);
     const auto updates = c.domain->model_updates(project.id);
-    auto html = frame(c, "Viewer updates");
+    auto html = frame(c, "Viewer updates - " + project.name);
     html.element("h1", "Online viewer updates")
         .open("p")
         .named("a", {{"href", href("/projects/", project.id)}}, project.name)
-        .close()
-        .open("table", {{"id", "updates"}, {"data-poll", href("/projects/", project.id, "/updates.json")}})
+        .close();
+    if (updates.value.empty()) {
+        html.element("p", {{"class", "empty"}},
+                     "No updates have been sent to the online viewer yet. Send one with vyr-cld viewer 2d or "
+                     "viewer 3d and its files.");
+    }
+    html.open("table", {{"id", "updates"}, {"data-poll", href("/projects/", project.id, "/updates.json")}})
         .open("thead")
         .open("tr");
     for (const auto* heading : {"Kind", "Files", "EPSG", "Description", "Logical id", "Offsets", "Notified", "Status"}) {
@@ -544,23 +681,183 @@ std::string_view event_type_name(std::int32_t type)
     return "Other";
 }
 
+// An event in words: what the desktop host is told, as its user reads it.
+void write_event(Html& html, const domain::PostedEvent& posted)
+{
+    using VyrCldapi::StatusEventType;
+    const auto& event = posted.event;
+    const auto type = static_cast<StatusEventType>(event.type);
+    html.open("li", {{"data-type", std::string(event_type_name(event.type))}, {"data-status", std::to_string(event.status)}});
+    const auto path = [&](std::string_view text) { html.named("span", {{"class", "path"}}, text); };
+    if (type == StatusEventType::Unlocked && event.status == domain::conflict) {
+        // "path\nwho", then "\nreason" when the breaker gave one: another user broke this user's lock.
+        const std::string_view text = event.responseId;
+        const auto newline = text.find('\n');
+        const auto who = newline == std::string_view::npos ? std::string_view("Someone") : text.substr(newline + 1);
+        const auto why = who.find('\n');
+        html.isolated(who.substr(0, why)).text(" broke your lock on ");
+        path(text.substr(0, newline));
+        if (why != std::string_view::npos) {
+            html.text(": ").named("q", {{"class", "reason"}}, who.substr(why + 1));
+        }
+    } else if (event.status >= 300 && type != StatusEventType::ConnectionStatus) {
+        html.text(std::string(event_type_name(event.type)) + " failed (" + std::to_string(event.status) + "): ");
+        path(event.responseId);
+    } else if (type == StatusEventType::Upload) {
+        html.text(event.status == domain::created ? "You added " : "You stored a new revision of ");
+        path(event.responseId);
+    } else if (type == StatusEventType::Locked || type == StatusEventType::Unlocked ||
+               type == StatusEventType::Deleted) {
+        html.text(type == StatusEventType::Locked ? "You locked " : type == StatusEventType::Unlocked ? "You unlocked " : "You deleted ");
+        path(event.responseId);
+    } else if (type == StatusEventType::Rename) {
+        html.text("You renamed a file to ");
+        path(event.responseId);
+    } else {
+        html.text(std::string(event_type_name(event.type)) + " (" + std::to_string(event.status) + ")");
+        if (!event.responseId.empty()) {
+            html.text(": ");
+            path(event.responseId);
+        }
+    }
+    html.text(" ").time(posted.time).close();
+}
+
 Reply events(Context& c)
 {
+    constexpr int shown = 200;
+    const auto recent = c.domain->recent_events(shown);
+    const auto total = c.domain->event_count();
     auto html = frame(c, "Events");
-    html.element("h1", "Status events").open("table", {{"id", "events"}}).open("thead").open("tr");
-    for (const auto* heading : {"Time", "Type", "Status", "Response id"}) {
-        html.element("th", heading);
+    html.element("h1", "Status events")
+        .open("p")
+        .text("What the desktop host is told of your changes. It takes these as it runs, so they go from here then; ")
+        .element("a", {{"href", "/activity"}}, "your activity")
+        .text(" keeps what happened.")
+        .close();
+    if (recent.empty()) {
+        html.element("p", {{"class", "empty"}}, "No events are waiting for the desktop host.");
+        return html_reply(200, html.finish());
     }
-    html.close().close().open("tbody");
-    for (const auto& posted : c.domain->recent_events(200)) {
-        html.open("tr")
-            .open("td")
-            .time(posted.time)
-            .close()
-            .element("td", {{"class", "type"}}, event_type_name(posted.event.type))
-            .element("td", {{"class", "status"}}, std::to_string(posted.event.status))
-            .named("td", {{"class", "response-id"}}, posted.event.responseId)
-            .close();
+    html.element("p", {{"class", "count"}, {"id", "events-count"}},
+                 static_cast<std::int64_t>(recent.size()) == total
+                     ? "All " + std::to_string(total) + (total == 1 ? " event." : " events.")
+                     : "The newest " + std::to_string(recent.size()) + " of " + std::to_string(total) + " events.");
+    html.open("ol", {{"id", "events"}, {"class", "activity"}});
+    for (const auto& posted : recent) {
+        write_event(html, posted);
+    }
+    return html_reply(200, html.finish());
+}
+
+// The activity history: what people did to files, in sentences that link what they name.
+constexpr int activity_page_size = 50;
+
+std::string_view activity_kind_name(domain::ActivityKind kind)
+{
+    using domain::ActivityKind;
+    switch (kind) {
+    case ActivityKind::Added: return "added";
+    case ActivityKind::Stored: return "stored";
+    case ActivityKind::Locked: return "locked";
+    case ActivityKind::Unlocked: return "unlocked";
+    case ActivityKind::BrokeLock: return "broke-lock";
+    case ActivityKind::Deleted: return "deleted";
+    case ActivityKind::Renamed: return "renamed";
+    }
+    return "other";
+}
+
+// "Ingrid Saether broke your lock on plans/a.dwg in Drawings of North Bridge: stale. <time>"
+void write_activity(Html& html, const domain::ActivityRow& a, const domain::UserRow& reader)
+{
+    using domain::ActivityKind;
+    html.open("li", {{"data-kind", activity_kind_name(a.kind)}});
+    if (a.actor.id == reader.id) {
+        html.text("You");
+    } else {
+        html.isolated(display(a.actor));
+    }
+    const auto file = [&] { html.named("a", {{"href", href("/files/", a.fileId)}, {"class", "path"}}, a.path); };
+    switch (a.kind) {
+    case ActivityKind::Added:
+    case ActivityKind::Stored:
+        html.text(a.kind == ActivityKind::Added ? " added " : " stored revision " + std::to_string(a.revision) + " of ");
+        file();
+        html.text(" (").bytes(a.size).text(")");
+        break;
+    case ActivityKind::Locked: html.text(" locked "); file(); break;
+    case ActivityKind::Unlocked: html.text(" unlocked "); file(); break;
+    case ActivityKind::BrokeLock:
+        html.text(" broke ");
+        if (a.subject && a.subject->id == reader.id) {
+            html.text("your");
+        } else {
+            html.isolated(a.subject ? display(*a.subject) : std::string("someone")).text("\u2019s");
+        }
+        html.text(" lock on ");
+        file();
+        break;
+    case ActivityKind::Deleted: html.text(" deleted "); file(); break;
+    case ActivityKind::Renamed:
+        html.text(" renamed ").named("span", {{"class", "path"}}, a.oldPath).text(" to ");
+        file();
+        break;
+    }
+    html.text(" in ").named("a", {{"href", href("/spaces/", a.spaceId)}}, a.spaceName.empty() ? a.spaceId : a.spaceName);
+    if (!a.projectId.empty()) {
+        html.text(" of ").named("a", {{"href", href("/projects/", a.projectId)}}, a.projectName);
+    }
+    if (!a.reason.empty()) {
+        html.text(": ").named("q", {{"class", "reason"}}, a.reason);
+    }
+    html.text(". ").time(a.time).close();
+}
+
+// The page of a history that the query asks for: 1 without one, or for one that is not a number.
+std::int64_t page_number(const Context& c)
+{
+    const auto text = query_field(c, "page");
+    std::int64_t page = 1;
+    const auto end = text.data() + text.size();
+    if (std::from_chars(text.data(), end, page).ptr != end || page < 1) {
+        return 1;
+    }
+    // Past the largest history the store keeps, every page is empty.
+    return std::min<std::int64_t>(page, 1'000'000'000);
+}
+
+Reply activity_page(Context& c, const std::string& title, const std::string& base, std::int64_t page,
+                    const domain::ActivityPage& history, const std::function<void(Html&)>& intro)
+{
+    auto html = frame(c, title);
+    html.element("h1", title);
+    intro(html);
+    const auto first = (page - 1) * activity_page_size;
+    if (history.rows.empty()) {
+        html.element("p", {{"class", "empty"}},
+                     history.total == 0 ? "Nothing has happened here yet. Adding, locking or renaming a file from a "
+                                          "working folder (vyr-cld upload, lock, mv) is listed here."
+                                        : "This page is past the end of the history.");
+        if (history.total > 0) {
+            html.open("p").element("a", {{"href", base}}, "The newest entries").close();
+        }
+        return html_reply(200, html.finish());
+    }
+    const auto last = first + static_cast<std::int64_t>(history.rows.size());
+    html.element("p", {{"class", "count"}, {"id", "activity-count"}},
+                 "Entries " + std::to_string(first + 1) + " to " + std::to_string(last) + " of " +
+                     std::to_string(history.total) + ", newest first.");
+    html.open("ol", {{"id", "activity"}, {"class", "activity"}});
+    for (const auto& row : history.rows) {
+        write_activity(html, row, c.session->user);
+    }
+    html.close().open("nav", {{"class", "pages"}, {"aria-label", "Pages of the history"}});
+    if (page > 1) {
+        html.element("a", {{"href", base + "?page=" + std::to_string(page - 1)}, {"rel", "prev"}}, "Newer");
+    }
+    if (last < history.total) {
+        html.element("a", {{"href", base + "?page=" + std::to_string(page + 1)}, {"rel", "next"}}, "Older");
     }
     return html_reply(200, html.finish());
 }
@@ -666,12 +963,15 @@ Reply folder_page(Context& c)
         return folder_href(space.id, std::move(params));
     };
 
-    auto html = frame(c, folderPath.empty() ? space.name : last_segment(folderPath) + " - " + space.name);
+    const auto found = space.kind == domain::SpaceRow::Kind::Partition ? c.domain->project(space.projectId)
+                                                                        : domain::Answer<domain::ProjectRow>{};
+    auto html =
+        frame(c, titled(folderPath.empty() ? space.name : last_segment(folderPath) + " - " + space.name, found));
     html.named("h1", folderPath.empty() ? space.name : last_segment(folderPath));
     std::optional<domain::ProjectRow> project;
     if (space.kind == domain::SpaceRow::Kind::Partition) {
-        if (auto found = c.domain->project(space.projectId); found.code == domain::ok) {
-            project = std::move(found.value);
+        if (found.code == domain::ok) {
+            project = found.value;
             html.open("p")
                 .text("Partition of ")
                 .named("a", {{"href", href("/projects/", project->id)}}, project->name)
@@ -808,6 +1108,33 @@ Reply folder_page(Context& c)
         html.close();
     }
     return html_reply(200, html.finish());
+}
+
+Reply my_activity(Context& c)
+{
+    const auto page = page_number(c);
+    const auto history = c.domain->activity((page - 1) * activity_page_size, activity_page_size);
+    return activity_page(c, "Your activity", "/activity", page, history, [](Html& html) {
+        html.element("p", "What you did to files, and what others did to your locks, in the projects you belong to.");
+    });
+}
+
+Reply project_activity(Context& c)
+{
+    const auto project = project_or_not_found(c);
+    const auto page = page_number(c);
+    const auto history = c.domain->project_activity(project.id, (page - 1) * activity_page_size, activity_page_size);
+    if (history.code != domain::ok) {
+        not_found();
+    }
+    return activity_page(c, "Activity - " + project.name, href("/projects/", project.id, "/activity"), page,
+                         history.value, [&](Html& html) {
+                             html.open("p")
+                                 .text("Everything that happened to the files of ")
+                                 .named("a", {{"href", href("/projects/", project.id)}}, project.name)
+                                 .text(".")
+                                 .close();
+                         });
 }
 
 // The form that starts breaking a lock: it names the lock as the page shows it, so that the
@@ -982,6 +1309,11 @@ Reply js(Context&)
     return asset("text/javascript; charset=utf-8", script());
 }
 
+Reply icon_svg(Context&)
+{
+    return asset("image/svg+xml", icon());
+}
+
 constexpr std::array pages{
     Page{"GET", "/", root, false},
     Page{"GET", "/signin", signin_form, false},
@@ -997,8 +1329,13 @@ constexpr std::array pages{
     Page{"GET", "/files/{file}/revisions/{revision}/content", content, true},
     Page{"POST", "/files/{file}/unlock", unlock, true},
     Page{"GET", "/events", events, true},
+    Page{"GET", "/activity", my_activity, true},
+    Page{"GET", "/projects/{project}/activity", project_activity, true},
     Page{"GET", "/static/app.css", css, false},
     Page{"GET", "/static/app.js", js, false},
+    // Browsers ask for /favicon.ico of every new tab whatever a page links; both answer the icon.
+    Page{"GET", "/static/icon.svg", icon_svg, false},
+    Page{"GET", "/favicon.ico", icon_svg, false},
 };
 
 } // namespace
@@ -1035,8 +1372,13 @@ Reply handle_page(const Backend& backend, const Request& request)
             c.domain = domain::store_domain(backend.store, c.session->user, backend.now);
         } else if (request.page->signedIn) {
             // A script's request gets a status it can read; a person is shown the way in.
-            return request.page->pattern.ends_with(".json") ? problem_reply(401, "Sign in first.")
-                                                            : redirect("/signin");
+            if (request.page->pattern.ends_with(".json")) {
+                return problem_reply(401, "Sign in first.");
+            }
+            // A page asked for by address (a link from the desktop host, a bookmark) is where the
+            // sign-in leads back to.
+            const bool comeBack = request.method == "GET" && return_address(request.target);
+            return redirect(comeBack ? "/signin?next=" + protocol::percent_encoded(request.target) : "/signin");
         }
         if (request.method == "POST") {
             c.form = parse_form(request.body);

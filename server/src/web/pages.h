@@ -30,6 +30,10 @@ std::span<const Page> all_pages();
 // The page of a request's path; nothing when no page has that path.
 std::optional<PageMatch> find_page(std::string_view method, std::string_view path);
 
+// A same-site address to return to after sign-in: a signed-in page's path and query, never one a
+// browser could read as another site's; nothing when it is not one.
+std::optional<std::string> return_address(std::string_view next);
+
 // Blocking, as handle() is: runs on a worker thread.
 Reply handle_page(const Backend& backend, const Request& request);
 
@@ -38,5 +42,7 @@ inline constexpr std::size_t form_limit = 16 * 1024;
 
 std::string_view stylesheet();
 std::string_view script();
+// The site's icon, an SVG of its own.
+std::string_view icon();
 
 } // namespace vyr::cld::server::web

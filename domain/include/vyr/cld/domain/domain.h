@@ -114,6 +114,9 @@ public:
     // The tenant's projects as a list shows them (see Records::projects); 404 for an unknown tenant.
     virtual Answer<std::vector<ProjectRow>> projects(const std::string& tenantUniqueId) = 0;
     virtual Answer<ProjectRow> project(const std::string& id) = 0;
+    // The tenant's projects with their partitions, as the projects page shows them; 404 for an
+    // unknown tenant. A store answers it in a fixed number of queries.
+    virtual Answer<std::vector<ListedProject>> listed_projects(const std::string& tenantUniqueId);
     // 201; 400 empty name; 404 unknown tenant; 409 number taken in the tenant.
     virtual Answer<ProjectRow> create_project(const std::string& tenantUniqueId, const std::string& name,
                                               const std::string& number) = 0;
@@ -197,6 +200,13 @@ public:
     virtual std::optional<Role> role(const std::string& projectId) = 0;
     // The user's newest `limit` events, newest first, left for take_events().
     virtual std::vector<PostedEvent> recent_events(int limit) = 0;
+    // How many events the user has, left for take_events().
+    virtual std::int64_t event_count() = 0;
+    // The activity history of what the user did or was the subject of (another broke their lock),
+    // newest first: `limit` entries from `offset`, and how many there are in all.
+    virtual ActivityPage activity(std::int64_t offset, int limit) = 0;
+    // A project's history; 404 for a project the user holds no role in.
+    virtual Answer<ActivityPage> project_activity(const std::string& projectId, std::int64_t offset, int limit) = 0;
 
     // The user's status events.
     virtual void post(const EventRow& event) = 0;

@@ -130,6 +130,54 @@ struct ContractRow {
     std::string projectId, id, name;
 };
 
+// A project as the projects page lists it: with its partitions, by name.
+struct ListedProject {
+    ProjectRow project;
+    std::vector<SpaceRow> partitions;
+};
+
+// Adds one row of a query of projects joined with their partitions (none: a project without any),
+// in project order, to the list it builds.
+inline void add_listed(std::vector<ListedProject>& list, ProjectRow project, std::optional<SpaceRow> partition)
+{
+    if (list.empty() || list.back().project.id != project.id) {
+        list.push_back({std::move(project), {}});
+    }
+    if (partition) {
+        list.back().partitions.push_back(std::move(*partition));
+    }
+}
+
+// What happened to a file, as the activity history tells it. Unlike the events, which the desktop
+// host takes, the history stays on the server for people to read.
+enum class ActivityKind { Added = 0, Stored = 1, Locked = 2, Unlocked = 3, BrokeLock = 4, Deleted = 5, Renamed = 6 };
+
+struct ActivityRow {
+    std::int64_t id = 0; // the store's, in the order entries were added
+    Millis time = 0;
+    ActivityKind kind = ActivityKind::Stored;
+    UserRow actor;
+    std::optional<UserRow> subject; // whose lock was broken
+    std::string projectId, projectName; // empty in a user directory
+    std::string spaceId, spaceName;
+    std::string fileId, path;
+    std::string oldPath; // a rename's former path
+    std::int64_t revision = 0, size = 0;
+    std::string reason; // why a lock was broken, when the breaker said
+};
+
+// One page of a history, newest first, and how many entries the history holds.
+struct ActivityPage {
+    std::vector<ActivityRow> rows;
+    std::int64_t total = 0;
+};
+
+// A space's history keeps its newest entries only, so that it stays bounded however long the
+// space lives: 10,000 entries (each a few hundred bytes), and up to activity_slack more before the
+// oldest go together, so that a write drops entries once in a hundred, not every time.
+inline constexpr std::int64_t activity_per_space = 10000;
+inline constexpr std::int64_t activity_slack = 100;
+
 // What a user may do in a project: any member may lock, upload, rename and delete; an admin may
 // also break another user's lock.
 enum class Role { Member, Admin };
@@ -152,6 +200,9 @@ public:
     // The tenant's projects as a list shows them: id, tenant, name and number (project() has the rest).
     virtual std::vector<ProjectRow> projects(const std::string& tenantId) = 0;
     virtual std::optional<ProjectRow> project(const std::string& id) = 0;
+    // The tenant's projects in which the user holds a role, as projects() lists them, each with
+    // its partitions: one query however many projects there are.
+    virtual std::vector<ListedProject> listed_projects(const std::string& userId, const std::string& tenantId) = 0;
     virtual bool project_number_taken(const std::string& tenantId, const std::string& number) = 0;
     virtual void add_project(const ProjectRow& project, Millis created) = 0;
 
@@ -193,8 +244,8 @@ public:
     // The locked live files of a project's partitions, the oldest lock first.
     virtual std::vector<FileRow> project_locks(const std::string& projectId) = 0;
     virtual void set_lock(const std::string& fileId, const std::optional<std::string>& holderId, Millis since) = 0;
-    // Clears the user's locks and returns the files they were on.
-    virtual std::vector<std::string> unlock_all(const std::string& holderId) = 0;
+    // Clears the user's locks and returns the files they were on, as they were, by path.
+    virtual std::vector<FileRow> unlock_all(const std::string& holderId) = 0;
     virtual void tag(const std::string& fileId, const std::string& projectId, const std::string& category,
                      const std::string& name) = 0;
     virtual std::vector<std::string> tags(const std::string& fileId) = 0;
@@ -223,6 +274,14 @@ public:
     virtual std::vector<EventRow> take_events(const std::string& userId) = 0;
     // The user's newest `limit` events, newest first; they stay to be taken.
     virtual std::vector<PostedEvent> recent_events(const std::string& userId, int limit) = 0;
+    virtual std::int64_t event_count(const std::string& userId) = 0;
+
+    // Adds an entry (id and names are the store's to fill) and drops the oldest of its space's
+    // beyond activity_per_space.
+    virtual void add_activity(const ActivityRow& row) = 0;
+    // The entries a user did or was the subject of, in the spaces the user may still see.
+    virtual ActivityPage user_activity(const std::string& userId, std::int64_t offset, int limit) = 0;
+    virtual ActivityPage project_activity(const std::string& projectId, std::int64_t offset, int limit) = 0;
 
     virtual void add_model_update(const ModelUpdateRow& update, const std::string& userId) = 0;
     virtual std::optional<ModelUpdateRow> model_update(const std::string& id) = 0;
