@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <functional>
-#include <cstdlib>
 #include <map>
 #include <optional>
 #include <ostream>
