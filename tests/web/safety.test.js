@@ -6,7 +6,9 @@ import * as web from './harness.js';
 
 const hostileProject = '<script>alert(1)</script>';
 const hostileNumber = `'"><svg onload=alert(2)>`;
-const hostileFile = '"><img src=x onerror=alert(1)>';
+// A file name may hold no < > " (a Windows folder could not hold it): its attack is on single
+// quotes, entities and escapes instead.
+const hostileFile = "x' onfocus='alert(1)' autofocus='&amp;%22;.txt";
 const hostileDescription = '<img src=x onerror=alert(3)>';
 const hostileLogicalId = '"><script>alert(4)</script>';
 
