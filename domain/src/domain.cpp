@@ -22,6 +22,24 @@ std::string app_type(const std::string& path)
     return folded(name.substr(dot + 1));
 }
 
+// Whether each folder of `path` is spelt as the live files beneath it spell it. A host that
+// ignores case would put `a/y` into the folder `A` that holds `A/x`, under a path the store does
+// not know; a file moving out of the folder (`moving`, its folded path) does not count as one that stays.
+bool spelt_as_stored(Records& records, const std::string& spaceId, const std::string& path,
+                     const std::string& moving = {})
+{
+    for (auto slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1)) {
+        const auto folder = path.substr(0, slash);
+        const auto key = folded(folder);
+        const auto row = records.folder(spaceId, key);
+        const bool onlyMoving = !moving.empty() && moving.rfind(key + "/", 0) == 0 && row && row->files == 1;
+        if (row && row->path != folder && !onlyMoving) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Runs `body`, which answers a code or ends early with a Refusal or an unsafe name (400).
 template <class T, class F> Answer<T> answer(F&& body)
 {
@@ -230,12 +248,14 @@ public:
             return ok;
         });
     }
-    void add_include_folder(const std::string& projectId, const std::string& folder) override
+    int add_include_folder(const std::string& projectId, const std::string& folder) override
     {
-        store_->write([&](Records& records) {
-            if (records.role(user_.id, projectId)) {
-                records.add_include_folder(projectId, folder);
+        return store_->writing([&](Records& records) {
+            if (!records.role(user_.id, projectId)) {
+                return static_cast<int>(not_found);
             }
+            records.add_include_folder(projectId, folder);
+            return static_cast<int>(ok);
         });
     }
     bool has_include_folder(const std::string& projectId, const std::string& folder) override
@@ -343,7 +363,7 @@ public:
                     throw Refusal{conflict};
                 }
                 if (!file || file->deleted) {
-                    if (!portable(checked.relative)) {
+                    if (!portable(checked.relative) || !spelt_as_stored(records, commit.spaceId, checked.relative)) {
                         throw UnsafePath{}; // a name a file is given now: see portable_name()
                     }
                     out = file ? *file : FileRow{new_id(), commit.spaceId, checked.relative, 0, {}, 0, false, {}, 0};
@@ -417,7 +437,8 @@ public:
                 const auto space = space_of(records, spaceId).first;
                 out = live(records, spaceId, source);
                 const auto taken = records.file(spaceId, target.key);
-                if ((taken && !taken->deleted && taken->id != out.id) || held_by_another(out)) {
+                if ((taken && !taken->deleted && taken->id != out.id) || held_by_another(out) ||
+                    !spelt_as_stored(records, spaceId, target.relative, folded(out.path))) {
                     return static_cast<int>(conflict);
                 }
                 // A rename is a revision with the same content, so that other working folders follow.

@@ -6,6 +6,7 @@
 #include <unicode/locid.h>
 
 #include <memory>
+#include <set>
 
 namespace vyr::cld::domain {
 namespace {
@@ -106,12 +107,16 @@ std::vector<FolderDelta> folder_deltas(const std::string* before, const std::str
     if (before) {
         count(byKey, *before, -1);
     }
+    std::set<std::string> respelt;
     if (after) {
         // Counted last, so that a folder a rename keeps is named as the new path spells it.
         std::map<std::string, FolderDelta> added;
         count(added, *after, 1);
         for (auto& [key, delta] : added) {
             auto& into = byKey[key];
+            if (into.files != 0 && into.path != delta.path) {
+                respelt.insert(key);
+            }
             const auto files = into.files, direct = into.direct;
             into = std::move(delta);
             into.files += files;
@@ -120,7 +125,7 @@ std::vector<FolderDelta> folder_deltas(const std::string* before, const std::str
     }
     std::vector<FolderDelta> out;
     for (auto& [key, delta] : byKey) {
-        if (delta.files != 0 || delta.direct != 0) {
+        if (delta.files != 0 || delta.direct != 0 || respelt.count(key) != 0) {
             out.push_back(std::move(delta));
         }
     }

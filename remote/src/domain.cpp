@@ -217,9 +217,9 @@ public:
     {
         return answer_of<std::map<std::string, std::int64_t>>(get(path(Op::project_sizes, {projectId})));
     }
-    void add_include_folder(const std::string& projectId, const std::string& folder) override
+    int add_include_folder(const std::string& projectId, const std::string& folder) override
     {
-        value_of(send(Op::add_include_folder, path(Op::add_include_folder, {projectId}), {{"folder", folder}}));
+        return send(Op::add_include_folder, path(Op::add_include_folder, {projectId}), {{"folder", folder}}).status;
     }
     bool has_include_folder(const std::string& projectId, const std::string& folder) override
     {

@@ -289,8 +289,7 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
     case Op::has_include_folder:
         return json_reply(200, {{"present", domain.has_include_folder(p.at(0), query(request, "folder"))}});
     case Op::add_include_folder:
-        domain.add_include_folder(p.at(0), body_of(request).at("folder").get<std::string>());
-        return json_reply(200, json::object());
+        return code_reply(domain.add_include_folder(p.at(0), body_of(request).at("folder").get<std::string>()));
     case Op::directories: return json_reply(200, json(domain.user_directories()));
     case Op::create_directory:
         return answer_reply(domain.create_user_directory(protocol::integer<int>(body_of(request).at("versionMajor"))));

@@ -152,6 +152,10 @@ TEST_P(Rules, NamesEveryWorkingFolderCanHold)
         {"A.TXT", bad_request, "a.txt differs only by case", conflict},
         {"site/plan 2.DWG", bad_request, "Site/Plan 2.dwg differs only by case", conflict},
         {"SITE/Plan 2.dwg", bad_request, "the same, by the folder's case", conflict},
+        // A folder is spelt as the files in it spell it: a host that ignores case has one folder.
+        {"site/other.dwg", bad_request, "the folder Site spelt otherwise", conflict},
+        {"SITE/deeper/x.dwg", bad_request, "the same, further down", conflict},
+        {"Site/deeper/x.dwg", created, "the folder as stored"},
     };
     const auto domain = backend->domain(anna);
     ASSERT_EQ(domain->commit({space.id, "Site/Plan 2.dwg", std::nullopt, "blob", 4, false, false}).code, created);
@@ -168,6 +172,11 @@ TEST_P(Rules, NamesEveryWorkingFolderCanHold)
     // A case-only twin of another file is taken; of the file itself, a new spelling.
     EXPECT_EQ(domain->rename(space.id, "b.txt", "A.txt").code, conflict);
     EXPECT_EQ(domain->rename(space.id, "a.txt", "A.txt").code, ok);
+    // The only file of a folder may spell it anew; one of two may not.
+    ASSERT_EQ(domain->commit({space.id, "Solo/x.dwg", std::nullopt, "blob", 4, false, false}).code, created);
+    EXPECT_EQ(domain->rename(space.id, "Solo/x.dwg", "SOLO/x.dwg").code, ok);
+    ASSERT_EQ(domain->commit({space.id, "SOLO/y.dwg", std::nullopt, "blob", 4, false, false}).code, created);
+    EXPECT_EQ(domain->rename(space.id, "SOLO/x.dwg", "solo/x.dwg").code, conflict);
     // A file stored before the rule keeps its name until it is renamed or deleted.
     backend->store()->write([&](Records& records) {
         std::int64_t seq = 0;

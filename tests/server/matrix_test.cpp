@@ -254,8 +254,9 @@ std::vector<Row> api_rows(Fixture& f)
          [](Caller caller, const std::string& body) {
              EXPECT_EQ(body.find("true") != std::string::npos, sees_project(caller)) << body;
          }},
+        // Adding one is refused, as for no project, to whoever may not see it: nothing is stored.
         {"PUT /v1/projects/{project}/include-folders",
-         plain("PUT", "/v1/projects/" + p + "/include-folders", R"({"folder":"matrix"})"), anyUser,
+         plain("PUT", "/v1/projects/" + p + "/include-folders", R"({"folder":"matrix"})"), seen,
          plain("PUT", "/v1/projects/" + x + "/include-folders", R"({"folder":"matrix"})")},
         {"GET /v1/me/directories", plain("GET", "/v1/me/directories"), anyUser},
         {"POST /v1/me/directories",

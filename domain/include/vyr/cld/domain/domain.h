@@ -136,7 +136,8 @@ public:
     // The live files' bytes of a project per application type: the extension in lower case,
     // "other" without one.
     virtual Answer<std::map<std::string, std::int64_t>> project_sizes(const std::string& projectId) = 0;
-    virtual void add_include_folder(const std::string& projectId, const std::string& folder) = 0;
+    // 200; 404 a project the user holds no role in (nothing stored).
+    virtual int add_include_folder(const std::string& projectId, const std::string& folder) = 0;
     virtual bool has_include_folder(const std::string& projectId, const std::string& folder) = 0;
 
     // The live file of that name: 200; 404 none; 400 the stored name differs by case.
