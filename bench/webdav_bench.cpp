@@ -504,12 +504,13 @@ void fill_project(World& world, const Apache& apache, const Options& options)
     }
 }
 
-// The team side's listing of one folder. The service has no request for one folder yet: this asks
-// for the whole space, and the row of the table says so. The folder request goes here.
-constexpr bool teamHasFolderListing = false;
-std::string team_folder_target(const World& world, const std::string& /*folder*/)
+// The team side's listing of one folder: the folder request, one page large enough for the
+// whole folder, as a client showing that folder asks for it.
+constexpr bool teamHasFolderListing = true;
+std::string team_folder_target(const World& world, const std::string& folder)
 {
-    return protocol::path(protocol::Op::files, {world.spaceId});
+    return protocol::path(protocol::Op::folder, {world.spaceId}) +
+           protocol::query_string({{"path", folder}, {"limit", "200"}});
 }
 
 // One listing at a time, `count` times: the median in ms, and the bytes of one answer.
