@@ -8,10 +8,11 @@
 //   a large upload and download, MiB/s (PUT/GET)      the whole listing of a project (PROPFIND infinity)
 //   one folder's listing (PROPFIND depth 1)
 //
-//   vyr-cld-webdav-bench [--quick] [--rounds R] [--seconds S] [--files N] [--transfer-mib M] [--pool N]
+//   vyr-cld-webdav-bench [--quick] [--file-store] [--rounds R] [--seconds S] [--files N] [--transfer-mib M] [--pool N]
 //
 // --quick is a short run for CI (one round, fewer files, a smaller transfer); the figures of the
-// full run are the ones to compare.
+// full run are the ones to compare. --file-store gives the team server a content folder
+// (--content-dir) instead of PostgreSQL's chunk table.
 #include "team_world.h"
 
 #include <vyr/cld/domain/postgres.h>
@@ -49,6 +50,7 @@ struct Options {
     std::int64_t transferMib = 256;
     int pool = 8;
     int listings = 5;          // listings per round, of which the median counts
+    bool fileStore = false;    // the team server keeps contents in a folder, not in PostgreSQL
 };
 
 const std::vector<int> clientCounts{1, 8, 32};
@@ -650,6 +652,10 @@ int main(int argc, char** argv)
             options.listings = 3;
             continue;
         }
+        if (name == "--file-store") {
+            options.fileStore = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             fail("option " + name + " lacks its value");
         }
@@ -689,7 +695,8 @@ int main(int argc, char** argv)
             fs::remove_all(path, ignored);
         }
     } cleanup{world.scratch};
-    build_world(world, options.pool, clientCounts.back());
+    build_world(world, options.pool, clientCounts.back(),
+                options.fileStore ? (world.scratch / "contents").string() : std::string());
     Apache apache(world.scratch, world.clients[0].token.substr(0, 32));
     // The same starting files on the WebDAV side: a file per client.
     for (std::size_t i = 0; i < world.clients.size(); ++i) {
@@ -702,9 +709,9 @@ int main(int argc, char** argv)
                 "httpd event MPM\n",
                 std::thread::hardware_concurrency(), load_average(), options.pool, options.pool);
     std::printf("medians of %d interleaved rounds (%.1f s per rate); a project of %d files in folders of %d; "
-                "%lld MiB transfers\n\n",
+                "%lld MiB transfers; team contents in %s\n\n",
                 options.rounds, options.seconds, options.files, options.perFolder,
-                static_cast<long long>(options.transferMib));
+                static_cast<long long>(options.transferMib), options.fileStore ? "a folder" : "PostgreSQL");
     std::fflush(stdout);
 
     // Each figure's samples per round, team and WebDAV alternating within a round.
