@@ -424,6 +424,27 @@ std::optional<std::string> bearer(const std::string& authorization)
     return authorization.substr(scheme.size());
 }
 
+// Answers as the user the credentials name. Credentials from the cache are confirmed by the
+// request's first transaction, or before the answer when it ran none.
+Reply act_as(const Backend& backend, const Limits& limits, const Request& request,
+             const domain::Admitted<domain::UserRow>& admitted)
+{
+    if (!admitted.who) {
+        Reply reply = problem_reply(401, "A valid bearer token is required.");
+        reply.headers.emplace_back("WWW-Authenticate", "Bearer");
+        return reply;
+    }
+    const auto& user = *admitted.who;
+    const auto domain = domain::store_domain(backend.store, user, backend.now);
+    auto reply = backend.requestKeys && !request.idempotencyKey.empty() && protocol::keyed(*request.route)
+                     ? keyed_act(backend, limits, *domain, request, user.id)
+                     : act(backend, limits, *domain, request);
+    if (admitted.check) {
+        admitted.check->confirm();
+    }
+    return reply;
+}
+
 } // namespace
 
 Reply problem_reply(int status, std::string_view detail)
@@ -441,17 +462,19 @@ Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limit
         default: break;
         }
         const auto token = bearer(request.authorization);
-        const auto user = token ? backend.accounts->authenticate(*token) : std::nullopt;
-        if (!user) {
-            Reply reply = problem_reply(401, "A valid bearer token is required.");
-            reply.headers.emplace_back("WWW-Authenticate", "Bearer");
-            return reply;
+        if (!token) {
+            return act_as(backend, limits, request, {});
         }
-        const auto domain = domain::store_domain(backend.store, *user, backend.now);
-        if (backend.requestKeys && !request.idempotencyKey.empty() && protocol::keyed(*request.route)) {
-            return keyed_act(backend, limits, *domain, request, user->id);
+        auto admitted = backend.accounts->admit(*token);
+        try {
+            return act_as(backend, limits, request, admitted);
+        } catch (const domain::CredentialsChanged&) {
+            // Revoked, or something else changed, since the token was cached: nothing was done, and
+            // the database says whom it names now.
+            admitted.check.reset();
+            admitted.who = backend.accounts->authenticate(*token);
+            return act_as(backend, limits, request, admitted);
         }
-        return act(backend, limits, *domain, request);
     } catch (const Refused& refused) {
         return problem_reply(refused.status, refused.detail);
     } catch (const domain::UnsafePath&) {
@@ -516,6 +539,15 @@ std::string Metrics::text(const Backend& backend) const
                "vyr_cld_pool_in_use "
             << inUse << "\n# HELP vyr_cld_pool_size The most database connections the pool opens.\n"
             << "# TYPE vyr_cld_pool_size gauge\nvyr_cld_pool_size " << size << '\n';
+    }
+    if (backend.credentialCache) {
+        const auto [hits, misses] = backend.credentialCache();
+        out << "# HELP vyr_cld_credential_cache_hits_total Tokens and sessions taken from the cache.\n"
+               "# TYPE vyr_cld_credential_cache_hits_total counter\n"
+               "vyr_cld_credential_cache_hits_total "
+            << hits << "\n# HELP vyr_cld_credential_cache_misses_total Tokens and sessions asked of the database.\n"
+            << "# TYPE vyr_cld_credential_cache_misses_total counter\nvyr_cld_credential_cache_misses_total " << misses
+            << '\n';
     }
     return out.str();
 }
