@@ -196,6 +196,41 @@ TEST(Administration, RevocationHoldsAtTheVeryNextRequestWhileCredentialsAreCache
     EXPECT_GT(metric("vyr_cld_credential_cache_hits_total"), hitsBefore + 10);
 }
 
+TEST(Administration, EventRetentionIsAServeOptionWithinBounds)
+{
+    const std::vector<std::vector<std::string>> refused{
+        {"--event-max-count", "5"},      {"--event-max-count", "2000000"}, {"--event-max-age", "30s"},
+        {"--event-max-age", "400d"},     {"--event-max-age", "week"},
+    };
+    for (const auto& options : refused) {
+        std::vector<std::string> all{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", program, "serve", "--listen",
+                                     "127.0.0.1:0"};
+        all.insert(all.end(), options.begin(), options.end());
+        const auto ran = run(all, 10s);
+        EXPECT_NE(ran.status, 0) << options[0] << ' ' << options[1] << ": " << ran.output;
+        EXPECT_NE(ran.output.find(options[0]), std::string::npos) << ran.output;
+    }
+
+    ServerProcess server({"--event-max-count", "10", "--event-max-age", "1h"});
+    admin({"user", "add", "eve", "--tenant", "acme"});
+    const auto token = new_token("eve").first;
+    const auto call = [&](const std::string& target, const std::string& body) {
+        return world->request("POST " + target + " HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + token + "\r\n",
+                              body, server.port);
+    };
+    for (int i = 0; i < 25; ++i) {
+        const auto posted = call("/v1/me/events", R"({"event":{"type":1,"status":0,"responseId":"e)" +
+                                                      std::to_string(i) + "\"}}");
+        ASSERT_EQ(status_of(posted), 201) << posted;
+    }
+    const auto taken = call("/v1/me/events/take", "");
+    const auto events = json::parse(taken.substr(taken.find("\r\n\r\n") + 4), nullptr, false);
+    ASSERT_TRUE(events.is_array()) << taken;
+    ASSERT_EQ(events.size(), 10u) << taken;
+    EXPECT_EQ(events.front().value("responseId", ""), "e15"); // the newest ten
+    EXPECT_EQ(events.back().value("responseId", ""), "e24");
+}
+
 TEST(Administration, WithJsonEachCommandPrintsWhatItMadeOrTouched)
 {
     const auto& project = world->projectId;
