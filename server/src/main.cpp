@@ -2,6 +2,8 @@
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/server/server.h>
 
+#include "memory.h"
+
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 #include <spdlog/sinks/stdout_sinks.h>
@@ -12,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <malloc.h>
 #include <string>
 
 namespace {
@@ -78,10 +79,7 @@ struct Refused {
 
 int main(int argc, char** argv)
 {
-    // A chunk passes through buffers of a few MiB on whichever worker serves it. Above glibc's
-    // default, which rises with each such buffer freed, every worker's arena would keep its own;
-    // mapped afresh, they go back as soon as a request is done, and the server stays small.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    server::tune_allocator();
     CLI::App app{"The team service: projects, files, locks and their contents on PostgreSQL."};
     // What a bug report needs: the release, and the database schema this build migrates to.
     app.set_version_flag("--version", "vyr-cld-server " VYR_CLD_VERSION " (database schema " +
