@@ -184,18 +184,19 @@ BEGIN
     END IF;
     RETURN NULL;
 END $$;
-CREATE TRIGGER tokens_updated AFTER UPDATE ON tokens REFERENCING OLD TABLE AS changed
-    FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed();
-CREATE TRIGGER tokens_deleted AFTER DELETE ON tokens REFERENCING OLD TABLE AS changed
-    FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed();
-CREATE TRIGGER users_updated AFTER UPDATE ON users REFERENCING OLD TABLE AS changed
-    FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed();
-CREATE TRIGGER users_deleted AFTER DELETE ON users REFERENCING OLD TABLE AS changed
-    FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed();
-CREATE TRIGGER web_sessions_updated AFTER UPDATE ON web_sessions REFERENCING OLD TABLE AS changed
-    FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed();
-CREATE TRIGGER web_sessions_deleted AFTER DELETE ON web_sessions REFERENCING OLD TABLE AS changed
-    FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed();
+DO $$
+DECLARE
+    t TEXT;
+    e TEXT;
+BEGIN
+    FOREACH t IN ARRAY ARRAY['tokens', 'users', 'web_sessions'] LOOP
+        FOREACH e IN ARRAY ARRAY['UPDATE', 'DELETE'] LOOP
+            EXECUTE format('CREATE TRIGGER %I AFTER %s ON %I REFERENCING OLD TABLE AS changed '
+                           'FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed()',
+                           t || '_' || lower(e) || 'd', e, t);
+        END LOOP;
+    END LOOP;
+END $$;
 )sql",
 };
 // The schema from which files carry their folders.
