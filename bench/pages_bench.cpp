@@ -48,7 +48,7 @@ struct World {
         domain::migrate_postgres(settings.url);
         pool = std::make_shared<domain::PostgresPool>(settings);
         accounts = std::make_shared<domain::PostgresAccounts>(pool);
-        backend = {domain::postgres_store(pool), domain::postgres_blobs(pool), accounts, now, {}, {}};
+        backend = {domain::postgres_store(pool), domain::postgres_blobs(pool), accounts, now, {}, {}, {}};
         for (const auto& [name, projects, shown] :
              {std::tuple{"20", 20, 20}, std::tuple{"200", 200, 200}, std::tuple{"20 of 200", 200, 20}}) {
             const auto id = domain::new_id();

@@ -11,25 +11,23 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace vyr::cld::domain {
 namespace {
 
-// How long, and how many a user, the events nobody took are kept.
-constexpr std::chrono::milliseconds event_max_age = std::chrono::hours(24 * 7);
-constexpr int event_max_count = 1000;
-
 // Forward migrations: entry N takes the schema from version N to N + 1. Never edit an entry that
 // has shipped; add one. Text that is sorted for an answer is compared byte by byte (COLLATE "C"),
 // as SQLite compares it, whatever the database's locale.
-constexpr std::array<const char*, 10> migrations{
+constexpr std::array<const char*, 11> migrations{
     R"sql(
 CREATE TABLE tenants(id TEXT PRIMARY KEY, unique_id TEXT NOT NULL UNIQUE, display_name TEXT NOT NULL,
     enabled BOOLEAN NOT NULL, provider_id TEXT NOT NULL, organization_id TEXT NOT NULL);
@@ -173,6 +171,33 @@ CREATE INDEX activity_actor ON activity(actor_id, id);
 CREATE INDEX activity_subject ON activity(subject_id, id) WHERE subject_id IS NOT NULL;
 CREATE TABLE activity_spaces(space_id TEXT PRIMARY KEY, entries BIGINT NOT NULL);
 )sql",
+    // One counter that every change able to end a token's or a session's use counts up, in the
+    // same transaction, so that a server that keeps credentials at hand learns of it with the
+    // next request's first statement. Triggers count every such change, whoever makes it.
+    R"sql(
+CREATE TABLE credentials_epoch(one BOOLEAN PRIMARY KEY DEFAULT TRUE CHECK(one), n BIGINT NOT NULL);
+INSERT INTO credentials_epoch VALUES(TRUE, 0);
+CREATE FUNCTION credentials_changed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF EXISTS (SELECT 1 FROM changed) THEN
+        UPDATE credentials_epoch SET n = n + 1;
+    END IF;
+    RETURN NULL;
+END $$;
+DO $$
+DECLARE
+    t TEXT;
+    e TEXT;
+BEGIN
+    FOREACH t IN ARRAY ARRAY['tokens', 'users', 'web_sessions'] LOOP
+        FOREACH e IN ARRAY ARRAY['UPDATE', 'DELETE'] LOOP
+            EXECUTE format('CREATE TRIGGER %I AFTER %s ON %I REFERENCING OLD TABLE AS changed '
+                           'FOR EACH STATEMENT EXECUTE FUNCTION credentials_changed()',
+                           t || '_' || lower(e) || 'd', e, t);
+        END LOOP;
+    END LOOP;
+END $$;
+)sql",
 };
 // The schema from which files carry their folders.
 constexpr int folders_version = 9;
@@ -297,7 +322,116 @@ struct PostgresAccess {
     static State& state(const PostgresPool& pool) { return *pool.state_; }
 };
 
+// Tokens and sessions by the SHA-256 of their secret, each with the credentials counter it was
+// read at. An entry read before the newest counter seen is stale.
+struct PostgresAccounts::Cache {
+    using Clock = std::chrono::steady_clock;
+    struct Entry {
+        UserRow user;
+        std::string csrf;
+        Millis expires = 0; // a session's end
+        std::int64_t epoch = 0;
+        Clock::time_point until;
+    };
+    using Map = std::unordered_map<std::string, Entry>;
+
+    CredentialCacheSettings settings;
+    std::mutex mutex;
+    Map tokens, sessions;
+    std::int64_t epoch = 0;
+    std::atomic<std::uint64_t> hits{0}, misses{0};
+
+    std::optional<Entry> find(Map& map, const std::string& hash)
+    {
+        const std::lock_guard lock(mutex);
+        const auto found = map.find(hash);
+        if (found == map.end()) {
+            ++misses;
+            return std::nullopt;
+        }
+        if (found->second.epoch < epoch || Clock::now() >= found->second.until) {
+            map.erase(found);
+            ++misses;
+            return std::nullopt;
+        }
+        ++hits;
+        return found->second;
+    }
+    void put(Map& map, const std::string& hash, Entry entry)
+    {
+        const std::lock_guard lock(mutex);
+        if (entry.epoch < epoch) {
+            return;
+        }
+        seen(entry.epoch);
+        entry.until = Clock::now() + settings.lifetime;
+        if (map.size() >= settings.entries && !map.contains(hash)) {
+            std::erase_if(map, [now = Clock::now()](const auto& e) { return now >= e.second.until; });
+            if (map.size() >= settings.entries) {
+                map.erase(map.begin());
+            }
+        }
+        map.insert_or_assign(hash, std::move(entry));
+    }
+    void drop(Map& map, const std::string& hash)
+    {
+        const std::lock_guard lock(mutex);
+        map.erase(hash);
+    }
+    // A newer counter: every entry read before it goes.
+    void saw(std::int64_t newer)
+    {
+        const std::lock_guard lock(mutex);
+        seen(newer);
+    }
+
+private:
+    void seen(std::int64_t newer)
+    {
+        if (newer > epoch) {
+            epoch = newer;
+            tokens.clear();
+            sessions.clear();
+        }
+    }
+};
+
 namespace {
+
+// The check of the cached credentials of the request this thread serves, while it has one.
+struct CredentialGuard {
+    enum class State { pending, confirmed, refused };
+    const PostgresPool* pool = nullptr;
+    std::shared_ptr<PostgresAccounts::Cache> cache;
+    std::int64_t epoch = 0;
+    State state = State::pending;
+};
+thread_local CredentialGuard* credentialGuard = nullptr;
+
+std::int64_t credentials_epoch(pqxx::transaction_base& tx)
+{
+    return tx.exec("SELECT n FROM credentials_epoch")[0][0].as<std::int64_t>();
+}
+
+// The first statement of every transaction of a request let in from the cache: nothing it does
+// stands on credentials revoked since they were read.
+void check_credentials(const PostgresPool& pool, pqxx::transaction_base& tx)
+{
+    auto* guard = credentialGuard;
+    if (!guard || guard->pool != &pool || guard->state == CredentialGuard::State::confirmed) {
+        return;
+    }
+    if (guard->state == CredentialGuard::State::pending) {
+        const auto epoch = credentials_epoch(tx);
+        if (epoch == guard->epoch) {
+            guard->state = CredentialGuard::State::confirmed;
+            return;
+        }
+        guard->state = CredentialGuard::State::refused;
+        guard->cache->saw(epoch);
+    }
+    throw CredentialsChanged{};
+}
 
 using Writing = pqxx::transaction<pqxx::read_committed, pqxx::read_write>;
 using Snapshot = pqxx::transaction<pqxx::repeatable_read, pqxx::read_only>;
@@ -464,12 +598,14 @@ template <class Body> void in_transaction(PostgresPool& pool, bool write, Body&&
         try {
             if (write) {
                 Writing tx(lease.connection());
+                check_credentials(pool, tx);
                 body(static_cast<pqxx::transaction_base&>(tx));
                 xid = assigned_xid(tx);
                 committing = true;
                 tx.commit();
             } else {
                 Snapshot tx(lease.connection());
+                check_credentials(pool, tx);
                 body(static_cast<pqxx::transaction_base&>(tx));
                 committing = true;
                 tx.commit();
@@ -647,6 +783,10 @@ struct PendingContent {
 };
 thread_local PendingContent* pendingContent = nullptr;
 
+// Stores a small blob's bytes as its only chunk, sent binary (defined with the chunk statements).
+void insert_first_chunk(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash,
+                        std::string_view bytes);
+
 // Makes `bytes` the owner's whole copy of `hash` in the transaction, unless it is whole already.
 void store_whole(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash, std::string_view bytes)
 {
@@ -662,14 +802,18 @@ void store_whole(pqxx::transaction_base& tx, const std::string& owner, const std
     // What an unfinished upload of it held goes: the bytes are all here.
     tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2", owner, hash);
     if (!bytes.empty()) {
-        tx.exec_params("INSERT INTO blob_chunks(owner, hash, start, bytes) VALUES($1, $2, 0, $3)", owner, hash,
-                       pqxx::binarystring(bytes.data(), bytes.size()));
+        insert_first_chunk(tx, owner, hash, bytes);
     }
 }
 
 class PostgresRecords final : public Records {
 public:
-    PostgresRecords(pqxx::transaction_base& tx, bool write) : tx_(tx), lock_(write ? " FOR UPDATE OF f" : "") {}
+    PostgresRecords(pqxx::transaction_base& tx, bool write, const PostgresSettings* retention = nullptr)
+        : tx_(tx), lock_(write ? " FOR UPDATE OF f" : ""),
+          eventMaxAge_(retention ? retention->eventMaxAge : PostgresSettings{}.eventMaxAge),
+          eventMaxCount_(retention ? retention->eventMaxCount : PostgresSettings{}.eventMaxCount)
+    {
+    }
 
     std::vector<TenantRow> tenants() override
     {
@@ -960,15 +1104,15 @@ public:
     }
 
     // Events nobody takes (a client that stopped asking) are kept for a bounded time and count: a
-    // post drops the user's events older than event_max_age and those beyond the newest
-    // event_max_count, in the same statement, so the table stays bounded by its users.
+    // post drops the user's events older than the settings' eventMaxAge and those beyond the
+    // newest eventMaxCount, in the same statement, so the table stays bounded by its users.
     void post(const std::string& userId, const EventRow& e, Millis time) override
     {
         tx_.exec_params("WITH posted AS (INSERT INTO events(user_id, type, status, response_id, time) VALUES($1, $2, "
                         "$3, $4, $5)) DELETE FROM events WHERE user_id = $1 AND (time < $6 OR seq <= (SELECT seq FROM "
                         "events WHERE user_id = $1 ORDER BY seq DESC OFFSET $7 LIMIT 1))",
-                        userId, e.type, e.status, e.responseId, time, time - event_max_age.count(),
-                        event_max_count - 1);
+                        userId, e.type, e.status, e.responseId, time, time - eventMaxAge_.count(),
+                        eventMaxCount_ - 1);
     }
     std::vector<EventRow> take_events(const std::string& userId) override
     {
@@ -1108,6 +1252,8 @@ private:
     pqxx::transaction_base& tx_;
     // What a read of a file adds in a write: the row is locked until the transaction ends.
     std::string lock_;
+    std::chrono::milliseconds eventMaxAge_;
+    int eventMaxCount_;
     struct Change {
         std::string spaceId, fileId;
         std::int64_t revision = 0;
@@ -1157,7 +1303,7 @@ private:
                                .affected_rows() == 0) {
                 throw RequestKeyTaken{};
             }
-            PostgresRecords records(tx, write);
+            PostgresRecords records(tx, write, &PostgresAccess::state(*pool_).settings);
             body(records);
             records.take_change_numbers();
         });
@@ -1283,6 +1429,16 @@ private:
     std::vector<int> lengths_;
     std::vector<int> formats_;
 };
+
+void insert_first_chunk(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash,
+                        std::string_view bytes)
+{
+    BinaryStatement("INSERT INTO blob_chunks(owner, hash, start, bytes) VALUES($1, $2, 0, $3)")
+        .text(owner)
+        .text(hash)
+        .bytes(bytes)
+        .run(tx);
+}
 
 // The owner's upload of a hash, made when new and marked as touched now, its row locked until the
 // transaction ends, so that two uploads of one blob by its owner take turns: the size of the copy
@@ -1865,7 +2021,20 @@ std::shared_ptr<BlobStore> file_blobs(std::shared_ptr<PostgresPool> pool, const 
     return std::make_shared<FileBlobs>(std::move(pool), folder);
 }
 
-PostgresAccounts::PostgresAccounts(std::shared_ptr<PostgresPool> pool) : pool_(std::move(pool)) {}
+PostgresAccounts::PostgresAccounts(std::shared_ptr<PostgresPool> pool, CredentialCacheSettings cache) : pool_(std::move(pool))
+{
+    if (cache.lifetime.count() > 0 && cache.entries > 0) {
+        cache_ = std::make_shared<Cache>();
+        cache_->settings = cache;
+    }
+}
+
+PostgresAccounts::~PostgresAccounts() = default;
+
+std::pair<std::uint64_t, std::uint64_t> PostgresAccounts::cache_use() const
+{
+    return cache_ ? std::pair{cache_->hits.load(), cache_->misses.load()} : std::pair<std::uint64_t, std::uint64_t>{};
+}
 
 namespace {
 
@@ -1880,22 +2049,78 @@ std::optional<std::pair<std::string, UserRow>> live_token(pqxx::transaction_base
         [](const pqxx::row& r) { return std::pair{text(r[0]), UserRow{text(r[1]), text(r[2]), text(r[3])}}; });
 }
 
+// Cached credentials, checked by the request's own first transaction while this lives on its thread.
+class CachedCheck final : public CredentialCheck {
+public:
+    CachedCheck(std::shared_ptr<PostgresPool> pool, std::shared_ptr<PostgresAccounts::Cache> cache,
+                std::int64_t epoch)
+        : pool_(std::move(pool)), previous_(credentialGuard)
+    {
+        guard_.pool = pool_.get();
+        guard_.cache = std::move(cache);
+        guard_.epoch = epoch;
+        credentialGuard = &guard_;
+    }
+    ~CachedCheck() override { credentialGuard = previous_; }
+    CachedCheck(const CachedCheck&) = delete;
+    CachedCheck& operator=(const CachedCheck&) = delete;
+
+    void confirm() override
+    {
+        if (guard_.state == CredentialGuard::State::pending) {
+            // An empty transaction: its first statement is the check.
+            in_transaction(*pool_, false, [](pqxx::transaction_base&) {});
+        }
+        if (guard_.state != CredentialGuard::State::confirmed) {
+            throw CredentialsChanged{};
+        }
+    }
+
+private:
+    std::shared_ptr<PostgresPool> pool_;
+    CredentialGuard guard_;
+    CredentialGuard* previous_;
+};
+
+// The user of a token's hash, asked of the database, with the credentials counter it was read at.
+std::optional<UserRow> token_user(PostgresPool& pool, PostgresAccounts::Cache* cache, const std::string& hash)
+{
+    std::optional<UserRow> out;
+    std::int64_t epoch = 0;
+    in_transaction(pool, false, [&](pqxx::transaction_base& tx) {
+        out.reset();
+        if (auto found = live_token(tx, hash)) {
+            out = std::move(found->second);
+            epoch = cache ? credentials_epoch(tx) : 0;
+        }
+    });
+    if (out && cache) {
+        cache->put(cache->tokens, hash, {*out, {}, 0, epoch, {}});
+    }
+    return out;
+}
+
 } // namespace
 
 std::optional<UserRow> PostgresAccounts::authenticate(const std::string& token)
 {
-    std::optional<UserRow> out;
     // A token is 64 hex digits; anything else names nobody and costs no query.
     if (!is_sha256_hex(token)) {
-        return out;
+        return std::nullopt;
+    }
+    return token_user(*pool_, cache_.get(), sha256_hex(token));
+}
+
+Admitted<UserRow> PostgresAccounts::admit(const std::string& token)
+{
+    if (!cache_ || !is_sha256_hex(token)) {
+        return {authenticate(token), nullptr};
     }
     const auto hash = sha256_hex(token);
-    in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
-        if (auto found = live_token(tx, hash)) {
-            out = std::move(found->second);
-        }
-    });
-    return out;
+    if (auto hit = cache_->find(cache_->tokens, hash)) {
+        return {std::move(hit->user), std::make_unique<CachedCheck>(pool_, cache_, hit->epoch)};
+    }
+    return {token_user(*pool_, cache_.get(), hash), nullptr};
 }
 
 std::optional<std::pair<std::string, WebSession>> PostgresAccounts::start_session(const std::string& token, Millis now,
@@ -1929,17 +2154,39 @@ std::optional<WebSession> PostgresAccounts::session(const std::string& id, Milli
         return out;
     }
     const auto hash = sha256_hex(id);
+    Millis expires = 0;
+    std::int64_t epoch = 0;
     in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
-        out = first<WebSession>(tx.exec_params("SELECT u.id, u.display_name, u.principal_name, s.csrf FROM "
-                                               "web_sessions s JOIN tokens t ON t.id = s.token_id JOIN users u ON "
-                                               "u.id = t.user_id WHERE s.hash = $1 AND s.expires > $2 AND t.revoked "
-                                               "IS NULL AND u.disabled IS NULL",
-                                               hash, now),
-                                [](const pqxx::row& r) {
-                                    return WebSession{{text(r[0]), text(r[1]), text(r[2])}, text(r[3])};
-                                });
+        out.reset();
+        const auto found = tx.exec_params("SELECT u.id, u.display_name, u.principal_name, s.csrf, s.expires FROM "
+                                          "web_sessions s JOIN tokens t ON t.id = s.token_id JOIN users u ON "
+                                          "u.id = t.user_id WHERE s.hash = $1 AND s.expires > $2 AND t.revoked "
+                                          "IS NULL AND u.disabled IS NULL",
+                                          hash, now);
+        if (found.empty()) {
+            return;
+        }
+        const auto& r = found[0];
+        out = WebSession{{text(r[0]), text(r[1]), text(r[2])}, text(r[3])};
+        expires = r[4].as<Millis>();
+        epoch = cache_ ? credentials_epoch(tx) : 0;
     });
+    if (out && cache_) {
+        cache_->put(cache_->sessions, hash, {out->user, out->csrf, expires, epoch, {}});
+    }
     return out;
+}
+
+Admitted<WebSession> PostgresAccounts::admit_session(const std::string& id, Millis now)
+{
+    if (!cache_ || !is_sha256_hex(id)) {
+        return {session(id, now), nullptr};
+    }
+    if (auto hit = cache_->find(cache_->sessions, sha256_hex(id)); hit && now < hit->expires) {
+        return {WebSession{std::move(hit->user), std::move(hit->csrf)},
+                std::make_unique<CachedCheck>(pool_, cache_, hit->epoch)};
+    }
+    return {session(id, now), nullptr};
 }
 
 void PostgresAccounts::end_session(const std::string& id)
@@ -1947,6 +2194,9 @@ void PostgresAccounts::end_session(const std::string& id)
     const auto hash = sha256_hex(id);
     in_transaction(*pool_, true,
                    [&](pqxx::transaction_base& tx) { tx.exec_params("DELETE FROM web_sessions WHERE hash = $1", hash); });
+    if (cache_) {
+        cache_->drop(cache_->sessions, hash);
+    }
 }
 
 void PostgresAccounts::add_tenant(const TenantRow& t)

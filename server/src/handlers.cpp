@@ -45,6 +45,22 @@ Reply code_reply(int code)
     return code < 300 ? json_reply(code, json::object()) : problem_reply(code, "The operation was refused.");
 }
 
+// A long list as JSON a row at a time, the same text as the list's document would make: that
+// document of a 10,000-file listing costs several times its text in small allocations.
+template <class T> Reply rows_reply(std::vector<T> rows)
+{
+    std::string body = "[";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i > 0) {
+            body += ',';
+        }
+        body += protocol::serialized(json(rows[i]));
+        rows[i] = T{};
+    }
+    body += ']';
+    return {200, std::string(protocol::json_type), std::move(body), {}, {}, {}};
+}
+
 template <class T> Reply optional_reply(const std::optional<T>& value)
 {
     return value ? json_reply(200, json(*value)) : problem_reply(404, "No such resource.");
@@ -294,11 +310,9 @@ Reply act(const Backend& backend, const Limits& limits, domain::Domain& domain, 
     case Op::create_directory:
         return answer_reply(domain.create_user_directory(protocol::integer<int>(body_of(request).at("versionMajor"))));
     case Op::space: return optional_reply(domain.space(p.at(0)));
-    case Op::files: return json_reply(200, json(domain.files(p.at(0))));
+    case Op::files: return rows_reply(domain.files(p.at(0)));
     case Op::changes:
-        return json_reply(200, json(domain.changes(p.at(0), request.query.contains("after")
-                                                                ? number(request.query.at("after"))
-                                                                : 0)));
+        return rows_reply(domain.changes(p.at(0), request.query.contains("after") ? number(request.query.at("after")) : 0));
     case Op::folder: {
         const auto folder = protocol::folder_query(request.query);
         if (!folder) {
@@ -423,6 +437,27 @@ std::optional<std::string> bearer(const std::string& authorization)
     return authorization.substr(scheme.size());
 }
 
+// Answers as the user the credentials name. Credentials from the cache are confirmed by the
+// request's first transaction, or before the answer when it ran none.
+Reply act_as(const Backend& backend, const Limits& limits, const Request& request,
+             const domain::Admitted<domain::UserRow>& admitted)
+{
+    if (!admitted.who) {
+        Reply reply = problem_reply(401, "A valid bearer token is required.");
+        reply.headers.emplace_back("WWW-Authenticate", "Bearer");
+        return reply;
+    }
+    const auto& user = *admitted.who;
+    const auto domain = domain::store_domain(backend.store, user, backend.now);
+    auto reply = backend.requestKeys && !request.idempotencyKey.empty() && protocol::keyed(*request.route)
+                     ? keyed_act(backend, limits, *domain, request, user.id)
+                     : act(backend, limits, *domain, request);
+    if (admitted.check) {
+        admitted.check->confirm();
+    }
+    return reply;
+}
+
 } // namespace
 
 Reply problem_reply(int status, std::string_view detail)
@@ -440,17 +475,19 @@ Reply handle(const Backend& backend, const Metrics& metrics, const Limits& limit
         default: break;
         }
         const auto token = bearer(request.authorization);
-        const auto user = token ? backend.accounts->authenticate(*token) : std::nullopt;
-        if (!user) {
-            Reply reply = problem_reply(401, "A valid bearer token is required.");
-            reply.headers.emplace_back("WWW-Authenticate", "Bearer");
-            return reply;
+        if (!token) {
+            return act_as(backend, limits, request, {});
         }
-        const auto domain = domain::store_domain(backend.store, *user, backend.now);
-        if (backend.requestKeys && !request.idempotencyKey.empty() && protocol::keyed(*request.route)) {
-            return keyed_act(backend, limits, *domain, request, user->id);
+        auto admitted = backend.accounts->admit(*token);
+        try {
+            return act_as(backend, limits, request, admitted);
+        } catch (const domain::CredentialsChanged&) {
+            // Revoked, or something else changed, since the token was cached: nothing was done, and
+            // the database says whom it names now.
+            admitted.check.reset();
+            admitted.who = backend.accounts->authenticate(*token);
+            return act_as(backend, limits, request, admitted);
         }
-        return act(backend, limits, *domain, request);
     } catch (const Refused& refused) {
         return problem_reply(refused.status, refused.detail);
     } catch (const domain::UnsafePath&) {
@@ -515,6 +552,15 @@ std::string Metrics::text(const Backend& backend) const
                "vyr_cld_pool_in_use "
             << inUse << "\n# HELP vyr_cld_pool_size The most database connections the pool opens.\n"
             << "# TYPE vyr_cld_pool_size gauge\nvyr_cld_pool_size " << size << '\n';
+    }
+    if (backend.credentialCache) {
+        const auto [hits, misses] = backend.credentialCache();
+        out << "# HELP vyr_cld_credential_cache_hits_total Tokens and sessions taken from the cache.\n"
+               "# TYPE vyr_cld_credential_cache_hits_total counter\n"
+               "vyr_cld_credential_cache_hits_total "
+            << hits << "\n# HELP vyr_cld_credential_cache_misses_total Tokens and sessions asked of the database.\n"
+            << "# TYPE vyr_cld_credential_cache_misses_total counter\nvyr_cld_credential_cache_misses_total " << misses
+            << '\n';
     }
     return out.str();
 }

@@ -2,6 +2,8 @@
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/server/server.h>
 
+#include "memory.h"
+
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 #include <spdlog/sinks/stdout_sinks.h>
@@ -12,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <malloc.h>
 #include <string>
 
 namespace {
@@ -36,8 +37,10 @@ std::pair<std::string, unsigned short> listen_address(const std::string& text)
     return {address, static_cast<unsigned short>(port)};
 }
 
-// "90s", "30m", "24h", "7d": how long ago, for the clean-up of abandoned uploads.
-std::chrono::milliseconds duration_of(const std::string& text)
+// "90s", "30m", "24h", "7d": how long ago, for the clean-up of abandoned uploads and the events
+// kept; at least `least`.
+std::chrono::milliseconds duration_of(const std::string& text, const std::string& option = "--older-than",
+                                      std::chrono::seconds least = std::chrono::seconds(0))
 {
     std::size_t end = 0;
     long long count = -1;
@@ -48,8 +51,9 @@ std::chrono::milliseconds duration_of(const std::string& text)
     const auto unit = end > 0 && end + 1 == text.size() ? text.back() : '?';
     const long long seconds = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : unit == 'd' ? 86400 : 0;
     // A year at most: past that the figure is a typing error, not a policy.
-    if (count < 0 || seconds == 0 || count * seconds > 366LL * 86400) {
-        throw CLI::ValidationError("--older-than", "expected a count and a unit (s, m, h, d), at most a year");
+    if (count < 0 || seconds == 0 || count * seconds > 366LL * 86400 || count * seconds < least.count()) {
+        throw CLI::ValidationError(option, "expected a count and a unit (s, m, h, d), at least " +
+                                               std::to_string(least.count()) + "s and at most a year");
     }
     return std::chrono::seconds(count * seconds);
 }
@@ -75,10 +79,7 @@ struct Refused {
 
 int main(int argc, char** argv)
 {
-    // A chunk passes through buffers of a few MiB on whichever worker serves it. Above glibc's
-    // default, which rises with each such buffer freed, every worker's arena would keep its own;
-    // mapped afresh, they go back as soon as a request is done, and the server stays small.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    server::tune_allocator();
     CLI::App app{"The team service: projects, files, locks and their contents on PostgreSQL."};
     // What a bug report needs: the release, and the database schema this build migrates to.
     app.set_version_flag("--version", "vyr-cld-server " VYR_CLD_VERSION " (database schema " +
@@ -109,6 +110,13 @@ int main(int argc, char** argv)
     std::size_t maxConnections = settings.limits.maxConnections;
     serve->add_option("--max-connections", maxConnections, "connections at once; one address may hold a quarter")
         ->check(CLI::Range(4, 1000000));
+    std::string eventMaxAge = "7d";
+    int eventMaxCount = domain::PostgresSettings{}.eventMaxCount;
+    serve->add_option("--event-max-age", eventMaxAge, "events nobody takes are dropped after this: 1m to 366d")
+        ->capture_default_str();
+    serve->add_option("--event-max-count", eventMaxCount, "events a user keeps at most, the newest")
+        ->check(CLI::Range(10, 1000000))
+        ->capture_default_str();
 
     auto* user = app.add_subcommand("user", "users")->require_subcommand(1);
     auto* userAdd = user->add_subcommand("add", "add a user to a tenant, or update one");
@@ -168,7 +176,12 @@ int main(int argc, char** argv)
     spdlog::set_default_logger(spdlog::stderr_logger_mt("vyr-cld-server"));
 
     try {
-        const domain::PostgresSettings pgSettings{.url = database, .poolSize = poolSize};
+        domain::PostgresSettings pgSettings{.url = database, .poolSize = poolSize};
+        if (serve->parsed()) {
+            // Shorter than a minute, events would go before a client polling for them took them.
+            pgSettings.eventMaxAge = duration_of(eventMaxAge, "--event-max-age", std::chrono::minutes(1));
+            pgSettings.eventMaxCount = eventMaxCount;
+        }
         if (migrate->parsed()) {
             const auto version = domain::migrate_postgres(database);
             std::cout << (json ? nlohmann::json{{"schemaVersion", version}}.dump()
@@ -177,7 +190,11 @@ int main(int argc, char** argv)
             return 0;
         }
         auto pool = std::make_shared<domain::PostgresPool>(pgSettings);
-        auto accounts = std::make_shared<domain::PostgresAccounts>(pool);
+        // A server keeps tokens and sessions at hand for a few seconds; revocation holds at once all
+        // the same (see CredentialCacheSettings). Administration commands ask every time.
+        auto accounts = std::make_shared<domain::PostgresAccounts>(
+            pool, serve->parsed() ? domain::CredentialCacheSettings{std::chrono::seconds(5), 4096}
+                                  : domain::CredentialCacheSettings{});
         const auto blobs = contentDir.empty() ? domain::postgres_blobs(pool) : domain::file_blobs(pool, contentDir);
         if (serve->parsed()) {
             const auto [address, port] = listen_address(listen);
@@ -192,7 +209,8 @@ int main(int argc, char** argv)
                                         const auto stats = pool->stats();
                                         return std::pair{stats.inUse, stats.size};
                                     },
-                                    std::make_shared<domain::PostgresRequestKeys>(pool)};
+                                    std::make_shared<domain::PostgresRequestKeys>(pool),
+                                    [accounts] { return accounts->cache_use(); }};
             server::Server server(settings, std::move(backend));
             // A line a supervisor (or a test) reads to learn the port taken.
             std::cout << "listening on " << address << ':' << server.port() << std::endl;

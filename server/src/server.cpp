@@ -2,6 +2,7 @@
 
 #include "dispatch.h"
 #include "handlers.h"
+#include "memory.h"
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -312,6 +313,9 @@ private:
             } catch (...) {
                 // Out of memory even for a problem: the connection closes, the process serves on.
             }
+            if (reply && reply->body.size() >= large_answer) {
+                give_back_free_memory();
+            }
             asio::post(self->stream_.get_executor(), [self, reply = std::move(reply)]() mutable {
                 if (!reply) {
                     return self->close();
@@ -474,7 +478,11 @@ private:
         head_.reset();
         streamed_.reset();
         headSerializer_.reset();
-        chunk_ = {};
+        // An idle connection keeps no request or answer: a chunk or a listing's text would stay
+        // with each connection kept open.
+        request_ = {};
+        response_ = {};
+        std::string().swap(chunk_);
         read_head();
     }
 

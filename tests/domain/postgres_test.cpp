@@ -166,34 +166,55 @@ TEST_F(Team, TwoCommitsOnOneBaseNeverBothWin)
     }
 }
 
-// Events nobody takes stay bounded: a post drops the user's events beyond the newest 1000 and
-// those older than a week, and nobody else's.
+// Events nobody takes stay bounded: a post drops the user's events beyond the newest count and
+// those older than the age the store was given (by default 1000 and a week), and nobody else's.
 TEST_F(Team, EventsNobodyTakesStayBounded)
 {
-    const auto user = member("poster");
-    const auto other = member("bystander");
-    pqxx::connection direct(test_settings().url);
-    {
-        pqxx::work tx(direct);
-        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', 0 FROM "
-                       "generate_series(1, 3)",
-                       other.id);
-        tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', "
-                       "CASE WHEN i = 1 THEN 0 ELSE $2::bigint END FROM generate_series(1, 1100) i",
-                       user.id, clock_now());
-        tx.commit();
-    }
-    const auto count = [&](const UserRow& whose) {
-        pqxx::work tx(direct);
-        return tx.exec_params("SELECT count(*), min(time) FROM events WHERE user_id = $1", whose.id)[0];
+    const auto hour = std::int64_t{3600 * 1000};
+    const struct {
+        const char* what;
+        std::optional<std::pair<std::chrono::milliseconds, int>> retention; // the defaults when empty
+        int count;
+        std::int64_t age; // of the old events
+    } cases[] = {
+        {"the defaults", std::nullopt, 1000, 8 * 24 * hour},
+        {"an hour and 50", std::pair{std::chrono::hours(1), 50}, 50, 2 * hour},
     };
-    ASSERT_EQ(count(user)[0].as<int>(), 1100);
-    const auto domain = on(first, user);
-    ASSERT_EQ(domain->commit({space.id, "posted", {}, "x", 1, false, false}).code, created);
-    const auto after = count(user);
-    EXPECT_EQ(after[0].as<int>(), 1000);
-    EXPECT_GT(after[1].as<std::int64_t>(), 0); // the week-old one went first
-    EXPECT_EQ(count(other)[0].as<int>(), 3);   // another user's wait for their own post
+    int n = 0;
+    for (const auto& c : cases) {
+        auto settings = test_settings();
+        if (c.retention) {
+            settings.eventMaxAge = c.retention->first;
+            settings.eventMaxCount = c.retention->second;
+        }
+        const auto pool = std::make_shared<PostgresPool>(settings);
+        const auto user = member("poster" + std::to_string(++n));
+        const auto other = member("bystander" + std::to_string(n));
+        pqxx::connection direct(test_settings().url);
+        {
+            pqxx::work tx(direct);
+            tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', 0 FROM "
+                           "generate_series(1, 3)",
+                           other.id);
+            // The first is too old whatever the count; the rest are recent.
+            tx.exec_params("INSERT INTO events(user_id, type, status, response_id, time) SELECT $1, 1, 0, '', "
+                           "CASE WHEN i = 1 THEN $2::bigint ELSE $3::bigint END FROM generate_series(1, $4) i",
+                           user.id, clock_now() - c.age, clock_now(), c.count + 100);
+            tx.commit();
+        }
+        const auto count = [&](const UserRow& whose) {
+            pqxx::work tx(direct);
+            return tx.exec_params("SELECT count(*), min(time) FROM events WHERE user_id = $1", whose.id)[0];
+        };
+        ASSERT_EQ(count(user)[0].as<int>(), c.count + 100) << c.what;
+        const auto domain = on(pool, user);
+        ASSERT_EQ(domain->commit({space.id, "posted" + std::to_string(n), {}, "x", 1, false, false}).code, created)
+            << c.what;
+        const auto after = count(user);
+        EXPECT_EQ(after[0].as<int>(), c.count) << c.what;
+        EXPECT_GT(after[1].as<std::int64_t>(), clock_now() - c.age + hour / 2) << c.what; // the old one went
+        EXPECT_EQ(count(other)[0].as<int>(), 3) << c.what; // another user's wait for their own post
+    }
 }
 
 TEST(Postgres, UsersSeeOnlyTheirTenants)
@@ -258,6 +279,72 @@ TEST(Postgres, TokensNameTheirUserUntilRevoked)
         if (found) {
             EXPECT_EQ(found->id, user.id) << c.what;
         }
+    }
+}
+
+// A server's cache of credentials (one process) against an administrator's changes (another):
+// a request let in from the cache does nothing once they changed, whichever way.
+TEST(Postgres, CachedCredentialsAreCheckedByTheRequestsOwnTransaction)
+{
+    const auto pool = std::make_shared<PostgresPool>(test_settings());
+    PostgresAccounts server(pool, {std::chrono::minutes(1), 8});
+    PostgresAccounts admin(std::make_shared<PostgresPool>(test_settings()));
+    const auto tenant = new_tenant(admin);
+    const auto store = postgres_store(pool);
+    const struct {
+        const char* what;
+        std::function<void(const UserRow&, const PostgresAccounts::Token&, const std::string& session)> change;
+        bool counted;        // whether it moves the counter, so that every cached entry is asked again
+        bool token, session; // whether each is admitted afterwards
+    } cases[] = {
+        {"nothing", [](auto&&...) {}, false, true, true},
+        {"token revoked", [&](const UserRow&, const PostgresAccounts::Token& t, auto&) { admin.revoke_token(t.id); },
+         true, false, false},
+        {"user disabled", [&](const UserRow& u, auto&&...) { admin.set_disabled(u.id, true); }, true, false, false},
+        {"session ended", [&](const UserRow&, auto&, const std::string& s) { admin.end_session(s); }, true, true,
+         false},
+        {"another user's token revoked",
+         [&](auto&&...) { admin.revoke_token(admin.create_token(new_user(admin, tenant.uniqueId, "x").id).id); },
+         true, true, true},
+        {"a user and a token added", [&](auto&&...) { admin.create_token(new_user(admin, tenant.uniqueId, "y").id); },
+         false, true, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto user = new_user(admin, tenant.uniqueId, "cached" + std::to_string(++n));
+        const auto token = admin.create_token(user.id);
+        const auto now = clock_now();
+        const auto session = admin.start_session(token.secret, now, now + 60000).value().first;
+        EXPECT_FALSE(server.admit(token.secret).check) << c.what; // asked of the database, then kept
+        EXPECT_FALSE(server.admit_session(session, now).check) << c.what;
+        c.change(user, token, session);
+        const auto [hits, misses] = server.cache_use();
+        {
+            // Still in the cache: the request's first transaction tells.
+            auto admitted = server.admit(token.secret);
+            ASSERT_TRUE(admitted.who && admitted.check) << c.what;
+            const auto read = [&] { store->read([](Records& r) { r.tenants(); }); };
+            if (!c.counted) {
+                EXPECT_NO_THROW(read()) << c.what;
+                EXPECT_NO_THROW(admitted.check->confirm()) << c.what;
+            } else {
+                EXPECT_THROW(read(), CredentialsChanged) << c.what;
+                EXPECT_THROW(read(), CredentialsChanged) << c.what; // and every transaction after it
+                EXPECT_THROW(admitted.check->confirm(), CredentialsChanged) << c.what;
+            }
+        }
+        {
+            // A request that runs no transaction of its own is confirmed before its answer.
+            auto admitted = server.admit_session(session, now);
+            EXPECT_EQ(admitted.check != nullptr, !c.counted) << c.what; // all asked again once counted
+            if (admitted.check) {
+                EXPECT_NO_THROW(admitted.check->confirm()) << c.what;
+            }
+        }
+        EXPECT_EQ(server.admit(token.secret).who.has_value(), c.token) << c.what;
+        EXPECT_EQ(server.admit_session(session, now).who.has_value(), c.session) << c.what;
+        EXPECT_GT(server.cache_use().first, hits) << c.what;
+        EXPECT_GE(server.cache_use().second, misses) << c.what;
     }
 }
 

@@ -165,7 +165,7 @@ struct Fixture {
             std::int64_t seq = 0;
             records.put_revision(file, "plan.dwg", anna.id, 0, seq);
         });
-        backend = {store, blobs, std::make_shared<FixedAccounts>(), [] { return domain::Millis{1765193000000}; }, {}, {}};
+        backend = {store, blobs, std::make_shared<FixedAccounts>(), [] { return domain::Millis{1765193000000}; }, {}, {}, {}};
     }
 };
 

@@ -5,6 +5,10 @@
 
 #include <vyr/cld/domain/postgres.h>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 namespace vyr::cld::test {
 namespace {
 
@@ -112,6 +116,119 @@ TEST(Administration, ATokenIsRevokedByItsIdAndNeverTypedIn)
         {"once", {"token", "revoke", id}, 1, "no live token has that id", "", secret, "", 401},
         {"an unknown user's", {"token", "list", "nobody"}, 1, "No such user", "", secret, "", 401},
     });
+}
+
+// The server's count of a metric; 0 when it shows none.
+std::uint64_t metric(const std::string& name)
+{
+    const auto text = world->request("GET /metrics HTTP/1.1\r\nHost: t\r\n");
+    const auto at = text.find("\n" + name + " ");
+    return at == std::string::npos ? 0 : std::stoull(text.substr(at + name.size() + 2));
+}
+
+TEST(Administration, RevocationHoldsAtTheVeryNextRequestWhileCredentialsAreCached)
+{
+    const auto& project = world->projectId;
+    struct Victim {
+        std::string token, id;
+        SignedIn page;
+    };
+    const auto victim = [&](const std::string& user) {
+        admin({"user", "add", user, "--tenant", "acme", "--name", "Before"});
+        admin({"project", "grant", user, project});
+        const auto [token, id] = new_token(user);
+        return Victim{token, id, sign_in(token)};
+    };
+    const auto me = [](const Victim& v) {
+        return world->request("GET /v1/me HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + v.token + "\r\n");
+    };
+    const auto page = [&](const Victim& v) {
+        return status_of(browser_request("GET", "/projects/" + project, v.page.cookie));
+    };
+    const struct {
+        const char* what;
+        std::function<void(const std::string& user, const Victim&)> change;
+        int me, page;
+        const char* name; // in /v1/me's answer, when it is 200
+    } cases[] = {
+        {"token revoked", [](const std::string&, const Victim& v) { admin({"token", "revoke", v.id}); }, 401, 303, ""},
+        {"user disabled", [](const std::string& u, const Victim&) { admin({"user", "disable", u}); }, 401, 303, ""},
+        {"user renamed",
+         [](const std::string& u, const Victim&) { admin({"user", "add", u, "--tenant", "acme", "--name", "After"}); },
+         200, 200, "After"},
+        {"signed out",
+         [](const std::string&, const Victim& v) {
+             EXPECT_EQ(status_of(browser_request("POST", "/signout", v.page.cookie, "csrf=" + v.page.csrf)), 303);
+         },
+         200, 303, "Before"},
+        {"role taken away", [&](const std::string& u, const Victim&) { admin({"project", "revoke", u, project}); },
+         200, 404, "Before"},
+    };
+    const auto hitsBefore = metric("vyr_cld_credential_cache_hits_total");
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto user = "cached" + std::to_string(++n);
+        const auto v = victim(user);
+        ASSERT_EQ(status_of(me(v)), 200) << c.what;
+        ASSERT_EQ(page(v), 200) << c.what;
+        // A client keeps asking while the change is made, so that its token and session stay cached.
+        std::atomic<bool> done{false};
+        std::thread client([&] {
+            while (!done) {
+                me(v);
+                page(v);
+            }
+        });
+        std::this_thread::sleep_for(100ms);
+        c.change(user, v);
+        const auto answer = me(v);
+        const auto shown = page(v);
+        done = true;
+        client.join();
+        EXPECT_EQ(status_of(answer), c.me) << c.what << ": " << answer;
+        EXPECT_EQ(shown, c.page) << c.what;
+        if (c.me == 200) {
+            EXPECT_NE(answer.find(std::string("\"displayName\":\"") + c.name + "\""), std::string::npos)
+                << c.what << ": " << answer;
+        }
+    }
+    // The cache served meanwhile: the client's requests did not each ask the database.
+    EXPECT_GT(metric("vyr_cld_credential_cache_hits_total"), hitsBefore + 10);
+}
+
+TEST(Administration, EventRetentionIsAServeOptionWithinBounds)
+{
+    const std::vector<std::vector<std::string>> refused{
+        {"--event-max-count", "5"},      {"--event-max-count", "2000000"}, {"--event-max-age", "30s"},
+        {"--event-max-age", "400d"},     {"--event-max-age", "week"},
+    };
+    for (const auto& options : refused) {
+        std::vector<std::string> all{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", program, "serve", "--listen",
+                                     "127.0.0.1:0"};
+        all.insert(all.end(), options.begin(), options.end());
+        const auto ran = run(all, 10s);
+        EXPECT_NE(ran.status, 0) << options[0] << ' ' << options[1] << ": " << ran.output;
+        EXPECT_NE(ran.output.find(options[0]), std::string::npos) << ran.output;
+    }
+
+    ServerProcess server({"--event-max-count", "10", "--event-max-age", "1h"});
+    admin({"user", "add", "eve", "--tenant", "acme"});
+    const auto token = new_token("eve").first;
+    const auto call = [&](const std::string& target, const std::string& body) {
+        return world->request("POST " + target + " HTTP/1.1\r\nHost: t\r\nAuthorization: Bearer " + token + "\r\n",
+                              body, server.port);
+    };
+    for (int i = 0; i < 25; ++i) {
+        const auto posted = call("/v1/me/events", R"({"event":{"type":1,"status":0,"responseId":"e)" +
+                                                      std::to_string(i) + "\"}}");
+        ASSERT_EQ(status_of(posted), 201) << posted;
+    }
+    const auto taken = call("/v1/me/events/take", "");
+    const auto events = json::parse(taken.substr(taken.find("\r\n\r\n") + 4), nullptr, false);
+    ASSERT_TRUE(events.is_array()) << taken;
+    ASSERT_EQ(events.size(), 10u) << taken;
+    EXPECT_EQ(events.front().value("responseId", ""), "e15"); // the newest ten
+    EXPECT_EQ(events.back().value("responseId", ""), "e24");
 }
 
 TEST(Administration, WithJsonEachCommandPrintsWhatItMadeOrTouched)

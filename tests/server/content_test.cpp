@@ -234,8 +234,14 @@ TEST(Contents, AFileSentWithItsCommitAnswersAsAnUploadAndTheCommit)
         std::function<std::optional<domain::Base>(const std::string& folder)> before;
         int expected;
         std::string spaceId = {};
-    } cases[] = {
+    };
+    std::string everyByte(256, '\0');
+    for (std::size_t i = 0; i < everyByte.size(); ++i) {
+        everyByte[i] = static_cast<char>(i);
+    }
+    const Case cases[] = {
         {"a new file", "new.txt", "new content", [](const std::string&) { return std::nullopt; }, 201},
+        {"every byte value", "bytes.bin", everyByte, [](const std::string&) { return std::nullopt; }, 201},
         {"the empty file", "empty.txt", "", [](const std::string&) { return std::nullopt; }, 201},
         {"a revision on its base", "next.txt", "next content",
          [&](const std::string& folder) {

@@ -1361,12 +1361,22 @@ std::optional<PageMatch> find_page(std::string_view method, std::string_view pat
     return pathKnown ? std::optional{PageMatch{}} : std::nullopt;
 }
 
-Reply handle_page(const Backend& backend, const Request& request)
+namespace {
+
+// A page as the session names its user: from the cache unless `fresh`.
+Reply serve_page(const Backend& backend, const Request& request, bool fresh)
 {
     Context c{backend, request, parse_cookies(request.cookie), {}, {}, {}};
     try {
+        std::unique_ptr<domain::CredentialCheck> check;
         if (const auto id = c.cookies.find(std::string(session_cookie)); id != c.cookies.end()) {
-            c.session = backend.accounts->session(id->second, backend.now());
+            if (fresh) {
+                c.session = backend.accounts->session(id->second, backend.now());
+            } else {
+                auto admitted = backend.accounts->admit_session(id->second, backend.now());
+                c.session = std::move(admitted.who);
+                check = std::move(admitted.check);
+            }
         }
         if (c.session) {
             c.domain = domain::store_domain(backend.store, c.session->user, backend.now);
@@ -1383,7 +1393,13 @@ Reply handle_page(const Backend& backend, const Request& request)
         if (request.method == "POST") {
             c.form = parse_form(request.body);
         }
-        return request.page->serve(c);
+        auto reply = request.page->serve(c);
+        if (check) {
+            check->confirm();
+        }
+        return reply;
+    } catch (const domain::CredentialsChanged&) {
+        throw;
     } catch (const Refused& refused) {
         return error_page(c, refused.status, refused.message);
     } catch (const domain::OutcomeUnknown&) {
@@ -1392,6 +1408,18 @@ Reply handle_page(const Backend& backend, const Request& request)
         return error_page(c, 503, "The store's database is unavailable; try again later.");
     } catch (const std::exception&) {
         return error_page(c, 500, "The server failed to answer.");
+    }
+}
+
+} // namespace
+
+Reply handle_page(const Backend& backend, const Request& request)
+{
+    try {
+        return serve_page(backend, request, false);
+    } catch (const domain::CredentialsChanged&) {
+        // The session was cached and something changed since: nothing was done; ask afresh.
+        return serve_page(backend, request, true);
     }
 }
 

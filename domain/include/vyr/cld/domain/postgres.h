@@ -5,10 +5,13 @@
 #include <vyr/cld/domain/records.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The team service's stores on PostgreSQL: metadata, accounts and file contents, sharing one pool
@@ -53,6 +56,10 @@ struct PostgresSettings {
     int writeAttempts = 30;
     // How long a statement waits for a row another transaction holds before StoreUnavailable.
     std::chrono::milliseconds lockTimeout{10000};
+    // The events nobody took: each post drops the user's events older than this, and those
+    // beyond the user's newest eventMaxCount.
+    std::chrono::milliseconds eventMaxAge{std::chrono::hours(24 * 7)};
+    int eventMaxCount = 1000;
 };
 
 // Creates the schema or migrates it forward, to `upTo` when given (an older schema, for a test of
@@ -84,13 +91,29 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Tokens and sessions a server keeps at hand, by the SHA-256 of their secret, so that a request
+// does not spend a transaction of its own on them. Every change that could end one (a token
+// revoked, a user disabled or renamed, a session ended) counts up one counter in the
+// database, in the transaction that makes it; a request let in from the cache reads that counter in its
+// own first transaction, and is checked afresh when it moved. Revocation holds at once.
+struct CredentialCacheSettings {
+    std::chrono::milliseconds lifetime{0}; // 0: no cache
+    std::size_t entries = 0;               // of tokens, and of sessions, each
+};
+
 // Administration of the team service's users: tenants, users, their tokens and project roles.
 class PostgresAccounts final : public Accounts {
 public:
-    explicit PostgresAccounts(std::shared_ptr<PostgresPool> pool);
+    explicit PostgresAccounts(std::shared_ptr<PostgresPool> pool, CredentialCacheSettings cache = {});
+    ~PostgresAccounts() override;
 
     // The token's user: nothing for an unknown, revoked or malformed token, or a disabled user's.
+    // Always asks the database (and refreshes the cache).
     std::optional<UserRow> authenticate(const std::string& token) override;
+    Admitted<UserRow> admit(const std::string& token) override;
+    Admitted<WebSession> admit_session(const std::string& id, Millis now) override;
+    // Credentials admitted from the cache, and those asked of the database, so far.
+    [[nodiscard]] std::pair<std::uint64_t, std::uint64_t> cache_use() const;
     std::optional<std::pair<std::string, WebSession>> start_session(const std::string& token, Millis now,
                                                                     Millis expires) override;
     std::optional<WebSession> session(const std::string& id, Millis now) override;
@@ -131,8 +154,11 @@ public:
     // Raises VyrCldapi::Exception (Argument) for an unknown user.
     void set_disabled(const std::string& userId, bool disabled);
 
+    struct Cache;
+
 private:
     std::shared_ptr<PostgresPool> pool_;
+    std::shared_ptr<Cache> cache_;
 };
 
 // The requests a client may send again without acting twice, known by their user and the key the

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,6 +29,9 @@ struct Backend {
     std::function<std::pair<int, int>()> poolUse;
     // The answers of keyed requests; without it a key is ignored.
     std::shared_ptr<domain::PostgresRequestKeys> requestKeys;
+    // Requests let in by cached credentials, and those that asked the database, for /metrics;
+    // nothing when unset.
+    std::function<std::pair<std::uint64_t, std::uint64_t>()> credentialCache;
 };
 
 // How long the answer of a keyed request is kept for a client that sends it again.
