@@ -61,8 +61,16 @@ std::optional<std::string> file_hash(const std::filesystem::path& file)
     return hash.hex();
 }
 
-BlobClient::BlobClient(const Connection& connection) : http_(std::make_shared<Http>(connection)) {}
+BlobClient::BlobClient(const Connection& connection)
+    : http_(std::make_shared<Http>(connection)), uploadWindow_(upload_window)
+{
+}
 BlobClient::~BlobClient() = default;
+
+void BlobClient::set_upload_window(std::size_t chunks)
+{
+    uploadWindow_ = std::clamp<std::size_t>(chunks, 1, upload_window);
+}
 
 BlobClient::Held BlobClient::held(const std::string& hash)
 {
@@ -105,7 +113,7 @@ int BlobClient::upload(const std::filesystem::path& file, const std::string& has
     if (!in) {
         return domain::failed;
     }
-    // Up to `upload_window` chunks go out at once, each on a connection of its own, so that the
+    // Up to `uploadWindow_` chunks go out at once, each on a connection of its own, so that the
     // server stores one while the next travel; it keeps those that arrive ahead of a gap until the
     // gap fills. They are counted done in order, and at most that many chunks are held.
     const auto send = [this, &hash](std::int64_t at, std::string chunk) {
@@ -123,7 +131,7 @@ int BlobClient::upload(const std::filesystem::path& file, const std::string& has
     std::int64_t resume = -1; // where to go on from once the chunks still out are back
     int code = domain::ok;
     while (next < size || !inFlight.empty()) {
-        while (code == domain::ok && resume < 0 && inFlight.size() < upload_window && next < size) {
+        while (code == domain::ok && resume < 0 && inFlight.size() < uploadWindow_ && next < size) {
             const auto length = std::min(chunk_size, size - next);
             std::string chunk(static_cast<std::size_t>(length), '\0');
             in.clear();
