@@ -9,12 +9,17 @@
 //   one folder's listing (PROPFIND depth 1)
 //
 //   vyr-cld-webdav-bench [--quick] [--file-store] [--rounds R] [--seconds S] [--files N] [--transfer-mib M] [--pool N]
+//                        [--content-dir DIR]   (contents as files there instead of in the database)
+//
+// The team upload is measured twice a round: with the client's window of chunks in flight, and
+// with one chunk at a time, as uploads went before the window, for the ratio between them.
 //
 // --quick is a short run for CI (one round, fewer files, a smaller transfer); the figures of the
-// full run are the ones to compare. --file-store gives the team server a content folder
-// (--content-dir) instead of PostgreSQL's chunk table.
+// full run are the ones to compare. --file-store gives the team server a content folder in the
+// run's scratch folder (as --content-dir does with one of your choice).
 #include "team_world.h"
 
+#include <vyr/cld/domain/blobs.h>
 #include <vyr/cld/domain/postgres.h>
 #include <vyr/cld/protocol/protocol.h>
 
@@ -51,6 +56,7 @@ struct Options {
     int pool = 8;
     int listings = 5;          // listings per round, of which the median counts
     bool fileStore = false;    // the team server keeps contents in a folder, not in PostgreSQL
+    std::string contentDir;    // empty: the chunk table
 };
 
 const std::vector<int> clientCounts{1, 8, 32};
@@ -539,10 +545,11 @@ Listing time_listing(int count, const std::function<Curl::Reply()>& once, std::i
 // ---- Large contents. ----
 
 double team_upload_mibs(const World& world, const fs::path& file, std::int64_t bytes, std::uint64_t seed,
-                        std::string& hash)
+                        std::string& hash, std::size_t window = domain::BlobStore::upload_window)
 {
     renew(file, seed);
     remote::BlobClient client(world.connection(world.clients[0]));
+    client.set_upload_window(window);
     const auto begun = Clock::now();
     hash = remote::file_hash(file).value();
     const auto code = client.upload(file, hash, bytes);
@@ -670,6 +677,8 @@ int main(int argc, char** argv)
             options.transferMib = std::max<std::int64_t>(1, std::stoll(value));
         } else if (name == "--pool") {
             options.pool = std::stoi(value);
+        } else if (name == "--content-dir") {
+            options.contentDir = value;
         } else {
             fail("unknown option " + name);
         }
@@ -696,7 +705,8 @@ int main(int argc, char** argv)
         }
     } cleanup{world.scratch};
     build_world(world, options.pool, clientCounts.back(),
-                options.fileStore ? (world.scratch / "contents").string() : std::string());
+                !options.contentDir.empty() || !options.fileStore ? options.contentDir
+                                                                  : (world.scratch / "contents").string());
     Apache apache(world.scratch, world.clients[0].token.substr(0, 32));
     // The same starting files on the WebDAV side: a file per client.
     for (std::size_t i = 0; i < world.clients.size(); ++i) {
@@ -709,14 +719,15 @@ int main(int argc, char** argv)
                 "httpd event MPM\n",
                 std::thread::hardware_concurrency(), load_average(), options.pool, options.pool);
     std::printf("medians of %d interleaved rounds (%.1f s per rate); a project of %d files in folders of %d; "
-                "%lld MiB transfers; team contents in %s\n\n",
+                "%lld MiB transfers; contents %s\n\n",
                 options.rounds, options.seconds, options.files, options.perFolder,
-                static_cast<long long>(options.transferMib), options.fileStore ? "a folder" : "PostgreSQL");
+                static_cast<long long>(options.transferMib),
+                options.contentDir.empty() && !options.fileStore ? "in the database" : "as files (--content-dir)");
     std::fflush(stdout);
 
     // Each figure's samples per round, team and WebDAV alternating within a round.
     std::map<std::pair<int, int>, std::vector<Rate>> teamRates, davRates; // (operation, clients)
-    std::vector<double> teamUp, teamDown, davUp, davDown, teamWhole, davWhole, teamFolder, davFolder;
+    std::vector<double> teamUp, teamUpOne, teamDown, davUp, davDown, teamWhole, davWhole, teamFolder, davFolder;
     Listing teamWholeListing, davWholeListing, teamFolderListing, davFolderListing;
     const auto transferBytes = options.transferMib << 20;
     const auto big = write_file(world.scratch / "big", transferBytes, 7);
@@ -741,6 +752,8 @@ int main(int argc, char** argv)
         }
         std::string hash;
         const auto seed = 1000 + static_cast<std::uint64_t>(round);
+        std::string sequential;
+        teamUpOne.push_back(team_upload_mibs(world, big, transferBytes, seed + 5000, sequential, 1));
         teamUp.push_back(team_upload_mibs(world, big, transferBytes, seed, hash));
         davUp.push_back(dav_upload_mibs(apache, big, transferBytes, seed));
         teamDown.push_back(team_download_mibs(world, hash, transferBytes));
@@ -785,6 +798,8 @@ int main(int argc, char** argv)
     const auto mib = std::to_string(options.transferMib) + " MiB";
     row(mib + " upload, MiB/s", rates({median_of(teamUp)}, "%.0f"), rates({median_of(davUp)}, "%.0f"),
         rates({median_of(teamUp) / median_of(davUp)}, "%.2f") + "×");
+    row(mib + " upload one chunk at a time, MiB/s", rates({median_of(teamUpOne)}, "%.0f"),
+        rates({median_of(davUp)}, "%.0f"), rates({median_of(teamUpOne) / median_of(davUp)}, "%.2f") + "×");
     row(mib + " download, MiB/s", rates({median_of(teamDown)}, "%.0f"), rates({median_of(davDown)}, "%.0f"),
         rates({median_of(teamDown) / median_of(davDown)}, "%.2f") + "×");
     // Time: the ratio is WebDAV's time over the team's, so that above 1 is the team faster, as in

@@ -1461,6 +1461,39 @@ std::optional<std::int64_t> whole_size_locked(pqxx::transaction_base& tx, const 
     return !blob.empty() && blob[0][0].as<bool>() ? std::optional(blob[0][1].as<std::int64_t>()) : std::nullopt;
 }
 
+// Where an upload stands, from its last upload_window chunks' (start, length), the highest start
+// first: the end of its chunks without a gap from the start. A chunk is taken only before where
+// the upload stands plus the window, so fewer than upload_window lie beyond it, and the lowest of
+// these rows is within the gap-free start whenever there are upload_window of them.
+std::int64_t upload_stands(const pqxx::result& last)
+{
+    if (last.empty()) {
+        return 0;
+    }
+    const auto all = static_cast<std::int64_t>(last.size()) < BlobStore::upload_window;
+    std::int64_t end = all ? 0 : last[last.size() - 1][0].as<std::int64_t>();
+    for (auto i = last.size(); i-- > 0;) {
+        const auto start = last[i][0].as<std::int64_t>();
+        const auto length = last[i][1].as<std::int64_t>();
+        if (start != end) {
+            break;
+        }
+        end += length;
+        if (length != BlobStore::chunk_size) {
+            break; // the last chunk: nothing follows it
+        }
+    }
+    return end;
+}
+
+// Whether a chunk at `offset` is out of the window of an upload standing at `stands`: too far
+// ahead, or after its short last chunk.
+bool out_of_window(std::int64_t stands, std::int64_t offset)
+{
+    return offset >= stands + BlobStore::upload_window * BlobStore::chunk_size ||
+           (stands % BlobStore::chunk_size != 0 && offset > stands);
+}
+
 // A finished upload becomes a whole copy of `size` bytes, or is dropped with its chunks.
 void settle_upload(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash, std::int64_t size,
                    bool whole)
@@ -1527,42 +1560,66 @@ public:
                 out = {true, *whole};
                 return; // written once: the store already holds these bytes
             }
-            // The chunks stay whole and without a gap from the start: each follows a whole chunk
-            // and drops what stood after it, so the one before is all there is to check.
-            std::optional<ResumableSha256> digest;
-            if (offset == 0) {
-                digest.emplace();
-            } else {
-                const auto before = BinaryStatement("SELECT state FROM blob_chunks WHERE owner = $1 AND hash = $2 AND "
-                                                    "start = $3 AND octet_length(bytes) = $4")
-                                        .text(owner)
-                                        .text(hash)
-                                        .text(offset - chunk_size)
-                                        .text(chunk_size)
-                                        .run(tx);
-                if (before.rows() == 0) {
-                    throw ChunkOutOfPlace{};
-                }
-                if (!before.null(0, 0)) {
-                    digest.emplace(std::string(before.bytes(0, 0)));
-                }
+            // The upload's row is locked: the chunks of one upload are stored one at a time, while
+            // the next ones travel.
+            auto stands = contiguous(tx, owner, hash);
+            if (out_of_window(stands, offset)) {
+                throw ChunkOutOfPlace{};
             }
-            // What followed the chunk belonged to another attempt: it would only be hashed wrongly.
-            tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start >= $3", owner, hash,
-                           offset);
+            // A chunk held already: the same bytes are a request sent again whose answer was lost,
+            // and change nothing; other bytes replace it, and what followed was chained onto it.
+            const auto held = BinaryStatement("SELECT bytes = $4 FROM blob_chunks WHERE owner = $1 AND hash = $2 AND "
+                                              "start = $3")
+                                  .text(owner)
+                                  .text(hash)
+                                  .text(offset)
+                                  .bytes(bytes)
+                                  .run(tx);
+            if (held.rows() == 1 && held.bytes(0, 0) == std::string_view("\1", 1)) {
+                out.held = stands;
+                return;
+            }
+            if (held.rows() == 1) {
+                tx.exec_params("DELETE FROM blob_chunks WHERE owner = $1 AND hash = $2 AND start >= $3", owner, hash,
+                               offset);
+                stands = std::min(stands, offset);
+            }
             BinaryStatement insert("INSERT INTO blob_chunks(owner, hash, start, bytes, state) VALUES($1, $2, $3, $4, "
                                    "$5)");
             insert.text(owner).text(hash).text(offset).bytes(bytes);
+            if (offset > stands) {
+                // Ahead of a gap: kept without a digest, which is taken up when the gap fills.
+                insert.null().run(tx);
+                out.held = stands;
+                return;
+            }
+            // The chunk follows the gap-free start: the digest's state after the chunk before it,
+            // which the chunks stored before states were kept lack (finishing reads those back).
+            std::optional<ResumableSha256> digest;
+            if (offset == 0) {
+                digest.emplace();
+            } else if (const auto before = BinaryStatement("SELECT state FROM blob_chunks WHERE owner = $1 AND hash = "
+                                                           "$2 AND start = $3")
+                                               .text(owner)
+                                               .text(hash)
+                                               .text(offset - chunk_size)
+                                               .run(tx);
+                       before.rows() == 1 && !before.null(0, 0)) {
+                digest.emplace(std::string(before.bytes(0, 0)));
+            }
             std::string saved;
             if (digest) {
                 digest->add(bytes);
                 saved = digest->saved();
                 insert.bytes(saved);
             } else {
-                insert.null(); // no state: finishing reads the chunks back
+                insert.null();
             }
             insert.run(tx);
             out.held = offset + static_cast<std::int64_t>(bytes.size());
+            if (static_cast<std::int64_t>(bytes.size()) == chunk_size) {
+                out.held = chain_kept(tx, owner, hash, out.held, digest);
+            }
         });
         return out;
     }
@@ -1637,14 +1694,47 @@ public:
     }
 
 private:
-    // The bytes held in chunks without a gap from the start: as chunks are stored only after a
-    // whole one, the end of the last is that, found on the key alone.
+    // The bytes held in chunks without a gap from the start, found from the last few on the key.
     static std::int64_t contiguous(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash)
     {
-        const auto last = tx.exec_params("SELECT start + octet_length(bytes) FROM blob_chunks WHERE owner = $1 AND "
-                                         "hash = $2 ORDER BY start DESC LIMIT 1",
-                                         owner, hash);
-        return last.empty() ? 0 : last[0][0].as<std::int64_t>();
+        return upload_stands(tx.exec_params("SELECT start, octet_length(bytes)::bigint FROM blob_chunks WHERE owner "
+                                            "= $1 AND hash = $2 ORDER BY start DESC LIMIT $3",
+                                            owner, hash, upload_window));
+    }
+
+    // Takes up the chunks kept ahead of a gap that closed at `end`: each is read back once, to
+    // carry the digest on, and the end of the chunks now without a gap is answered.
+    static std::int64_t chain_kept(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash,
+                                   std::int64_t end, std::optional<ResumableSha256>& digest)
+    {
+        for (;;) {
+            const auto kept = BinaryStatement(digest ? "SELECT octet_length(bytes)::bigint, bytes FROM blob_chunks "
+                                                       "WHERE owner = $1 AND hash = $2 AND start = $3"
+                                                     : "SELECT octet_length(bytes)::bigint FROM blob_chunks WHERE "
+                                                       "owner = $1 AND hash = $2 AND start = $3")
+                                  .text(owner)
+                                  .text(hash)
+                                  .text(end)
+                                  .run(tx);
+            if (kept.rows() == 0) {
+                return end;
+            }
+            const auto length = kept.int8(0, 0);
+            if (digest) {
+                digest->add(kept.bytes(0, 1));
+                const auto saved = digest->saved();
+                BinaryStatement("UPDATE blob_chunks SET state = $4 WHERE owner = $1 AND hash = $2 AND start = $3")
+                    .text(owner)
+                    .text(hash)
+                    .text(end)
+                    .bytes(saved)
+                    .run(tx);
+            }
+            end += length;
+            if (length != chunk_size) {
+                return end;
+            }
+        }
     }
 
     // Whether the chunks are whole chunks but the last, count `size` bytes and hash to `hash`: from
@@ -1731,12 +1821,7 @@ public:
     {
         std::int64_t out = 0;
         if (is_sha256_hex(hash)) {
-            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) {
-                const auto last = tx.exec_params("SELECT start + length FROM blob_parts WHERE owner = $1 AND hash = "
-                                                 "$2 ORDER BY start DESC LIMIT 1",
-                                                 owner, hash);
-                out = last.empty() ? 0 : last[0][0].as<std::int64_t>();
-            });
+            in_transaction(*pool_, false, [&](pqxx::transaction_base& tx) { out = stands(tx, owner, hash); });
         }
         return out;
     }
@@ -1757,22 +1842,30 @@ public:
                 out = {true, *whole};
                 return; // written once: the store already holds these bytes
             }
-            if (offset > 0 && tx.exec_params("SELECT 1 FROM blob_parts WHERE owner = $1 AND hash = $2 AND start = $3 "
-                                             "AND length = $4",
-                                             owner, hash, offset - chunk_size, chunk_size)
-                                  .empty()) {
+            if (out_of_window(stands(tx, owner, hash), offset)) {
                 throw ChunkOutOfPlace{};
+            }
+            // A chunk held already with the same bytes is a request sent again: nothing changes.
+            const auto held = tx.exec_params("SELECT length, name FROM blob_parts WHERE owner = $1 AND hash = $2 AND "
+                                             "start = $3",
+                                             owner, hash, offset);
+            if (!held.empty() && held[0][0].as<std::int64_t>() == static_cast<std::int64_t>(bytes.size()) &&
+                content_files::read_at(folder / text(held[0][1]), 0, chunk_size) == bytes) {
+                out.held = stands(tx, owner, hash);
+                return;
             }
             const auto name = std::to_string(offset) + "-" + random_hex(8);
             content_files::write_new(folder / name, bytes);
-            for (const auto& row : tx.exec_params("DELETE FROM blob_parts WHERE owner = $1 AND hash = $2 AND start "
-                                                  ">= $3 RETURNING name",
-                                                  owner, hash, offset)) {
+            // Other bytes replace the chunk, and what follows it belonged to another attempt.
+            for (const auto& row : held.empty() ? pqxx::result{}
+                                                : tx.exec_params("DELETE FROM blob_parts WHERE owner = $1 AND hash = "
+                                                                 "$2 AND start >= $3 RETURNING name",
+                                                                 owner, hash, offset)) {
                 replaced.push_back(text(row[0]));
             }
             tx.exec_params("INSERT INTO blob_parts VALUES($1, $2, $3, $4, $5)", owner, hash, offset,
                            static_cast<std::int64_t>(bytes.size()), name);
-            out.held = offset + static_cast<std::int64_t>(bytes.size());
+            out.held = stands(tx, owner, hash);
         });
         for (const auto& name : replaced) {
             std::error_code ignored;
@@ -1847,6 +1940,14 @@ public:
     }
 
 private:
+    // The bytes held in chunks without a gap from the start, found from the last few on the key.
+    static std::int64_t stands(pqxx::transaction_base& tx, const std::string& owner, const std::string& hash)
+    {
+        return upload_stands(tx.exec_params("SELECT start, length FROM blob_parts WHERE owner = $1 AND hash = $2 "
+                                            "ORDER BY start DESC LIMIT $3",
+                                            owner, hash, upload_window));
+    }
+
     [[nodiscard]] std::filesystem::path blob_path(const std::string& hash) const
     {
         return folder_ / "blobs" / hash.substr(0, 2) / hash;

@@ -19,6 +19,7 @@ constexpr auto chunk_size = domain::BlobStore::chunk_size;
 // Chunks of a download asked for at once: enough to keep the server and the network busy
 // together, few enough that a download holds at most this many MiB.
 constexpr std::size_t download_window = 4;
+constexpr auto upload_window = static_cast<std::size_t>(domain::BlobStore::upload_window);
 
 std::optional<std::int64_t> header_number(const HttpResponse& response, std::string_view name)
 {
@@ -60,8 +61,16 @@ std::optional<std::string> file_hash(const std::filesystem::path& file)
     return hash.hex();
 }
 
-BlobClient::BlobClient(const Connection& connection) : http_(std::make_shared<Http>(connection)) {}
+BlobClient::BlobClient(const Connection& connection)
+    : http_(std::make_shared<Http>(connection)), uploadWindow_(upload_window)
+{
+}
 BlobClient::~BlobClient() = default;
+
+void BlobClient::set_upload_window(std::size_t chunks)
+{
+    uploadWindow_ = std::clamp<std::size_t>(chunks, 1, upload_window);
+}
 
 BlobClient::Held BlobClient::held(const std::string& hash)
 {
@@ -104,32 +113,65 @@ int BlobClient::upload(const std::filesystem::path& file, const std::string& has
     if (!in) {
         return domain::failed;
     }
-    std::string chunk;
-    auto offset = state.received;
-    tell(offset);
+    // Up to `uploadWindow_` chunks go out at once, each on a connection of its own, so that the
+    // server stores one while the next travel; it keeps those that arrive ahead of a gap until the
+    // gap fills. They are counted done in order, and at most that many chunks are held.
+    const auto send = [this, &hash](std::int64_t at, std::string chunk) {
+        return std::async(std::launch::async, [this, hash, at, chunk = std::move(chunk)] {
+            return http_->send("PUT", path(Op::blob_chunk_put, {hash, std::to_string(at)}), chunk,
+                               "application/octet-stream", true);
+        });
+    };
+    std::deque<std::pair<std::int64_t, std::future<HttpResponse>>> inFlight; // each chunk's end
+    auto next = state.received;
+    tell(next);
     // A server that keeps moving its offset (another client racing on the same blob) is asked a
-    // bounded number of times.
+    // bounded number of times; the chunks still out are waited for, then it goes on from there.
     int realigned = 0;
-    while (offset < size) {
-        const auto length = std::min(chunk_size, size - offset);
-        chunk.resize(static_cast<std::size_t>(length));
-        in.clear();
-        in.seekg(offset);
-        in.read(chunk.data(), length);
-        if (in.gcount() != length) {
-            return domain::failed;
+    std::int64_t resume = -1; // where to go on from once the chunks still out are back
+    int code = domain::ok;
+    while (next < size || !inFlight.empty()) {
+        while (code == domain::ok && resume < 0 && inFlight.size() < uploadWindow_ && next < size) {
+            const auto length = std::min(chunk_size, size - next);
+            std::string chunk(static_cast<std::size_t>(length), '\0');
+            in.clear();
+            in.seekg(next);
+            in.read(chunk.data(), length);
+            if (in.gcount() != length) {
+                code = domain::failed;
+                break;
+            }
+            inFlight.emplace_back(next + length, send(next, std::move(chunk)));
+            next += length;
         }
-        const auto response = http_->send("PUT", path(Op::blob_chunk_put, {hash, std::to_string(offset)}), chunk,
-                                          "application/octet-stream", true);
+        if (inFlight.empty()) {
+            if (code != domain::ok) {
+                return code;
+            }
+            if (resume >= 0) {
+                next = resume;
+                resume = -1;
+            }
+            continue;
+        }
+        const auto end = inFlight.front().first;
+        const auto response = inFlight.front().second.get();
+        inFlight.pop_front();
+        if (code != domain::ok || resume >= 0) {
+            continue; // leaving, or starting again from where the server stands
+        }
         if (response.reached && response.status == 409 && ++realigned < 8) {
-            offset = header_number(response, protocol::upload_offset_header).value_or(0);
+            resume = header_number(response, protocol::upload_offset_header).value_or(0);
             continue;
         }
         if (!response.reached || response.status != 200) {
-            return failure_code(response);
+            code = failure_code(response);
+            continue;
         }
-        offset += length;
-        tell(offset);
+        tell(end);
+    }
+    if (code != domain::ok) {
+        return code;
     }
     const auto body = nlohmann::json{{"size", size}}.dump();
     const auto finished = http_->send("PUT", path(Op::blob_finish, {hash}), body, protocol::json_type, true);

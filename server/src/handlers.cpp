@@ -182,8 +182,9 @@ Reply blob_chunk_put(domain::BlobStore& blobs, domain::Domain& domain, const Req
         } catch (const domain::ChunkOutOfPlace&) {
         }
     }
-    Reply reply = problem_reply(409, "A chunk starts at a multiple of the chunk size, at most where the "
-                                     "upload stands.");
+    Reply reply = problem_reply(409, "A chunk starts at a multiple of the chunk size, within " +
+                                         std::to_string(domain::BlobStore::upload_window) +
+                                         " chunks of where the upload stands.");
     reply.headers.emplace_back(protocol::upload_offset_header, std::to_string(blobs.received(owner, hash)));
     return reply;
 }

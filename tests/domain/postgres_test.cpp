@@ -471,15 +471,19 @@ TEST_P(Blobs, UploadsResumeAndWrongBytesAreDropped)
     // Another process resumes after the last whole chunk; gaps and odd offsets are refused.
     const auto blobs = open();
     EXPECT_EQ(blobs->received(mine, hash), chunk);
-    EXPECT_THROW(blobs->put_chunk(mine, hash, 2 * chunk, view.substr(2 * chunk)), ChunkOutOfPlace);
+    EXPECT_THROW(blobs->put_chunk(mine, hash, (1 + BlobStore::upload_window) * chunk, view.substr(0, chunk)),
+                 ChunkOutOfPlace);
     EXPECT_THROW(blobs->put_chunk(mine, hash, 100, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->put_chunk(mine, "not a hash", 0, "x"), VyrCldapi::Exception);
     EXPECT_THROW(blobs->chunk(hash, 0), VyrCldapi::Exception); // never served before it is whole
     EXPECT_EQ(blobs->put_chunk(mine, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
     EXPECT_EQ(blobs->put_chunk(mine, hash, 2 * chunk, view.substr(2 * chunk)).held, std::int64_t(bytes.size()));
-    // A chunk stored again drops those after it.
-    EXPECT_EQ(blobs->put_chunk(mine, hash, chunk, view.substr(chunk, chunk)).held, 2 * chunk);
+    // A chunk stored again with other bytes drops those after it.
+    std::string other(view.substr(chunk, chunk));
+    other[0] = '!';
+    EXPECT_EQ(blobs->put_chunk(mine, hash, chunk, other).held, 2 * chunk);
     EXPECT_EQ(blobs->received(mine, hash), 2 * chunk);
+    blobs->put_chunk(mine, hash, chunk, view.substr(chunk, chunk));
     blobs->put_chunk(mine, hash, 2 * chunk, view.substr(2 * chunk));
     EXPECT_FALSE(blobs->finish(mine, hash, static_cast<std::int64_t>(bytes.size()) + 1)); // a wrong size drops it
     EXPECT_EQ(blobs->received(mine, hash), 0);
@@ -500,6 +504,77 @@ TEST_P(Blobs, UploadsResumeAndWrongBytesAreDropped)
     EXPECT_EQ(blobs->chunk(hash, 2 * chunk), bytes.substr(2 * chunk));
 }
 
+// Several chunks of an upload in flight: any chunk within the window of where the upload stands is
+// taken, in any order; one ahead of a gap is kept and counted once the gap fills, and the digest
+// is carried over it then, so that finishing reads nothing back from the chunk table.
+TEST_P(Blobs, ChunksAreTakenInAnyOrderWithinTheWindow)
+{
+    const auto chunk = BlobStore::chunk_size;
+    constexpr std::int64_t refused = -1;
+    struct Put {
+        int index;          // of the chunk; 4 and beyond carry the first chunk's bytes
+        bool wrong;         // a byte of it differs from the blob's
+        std::int64_t holds; // whole chunks where the upload stands after it (4: all), or refused
+    };
+    struct Case {
+        const char* what;
+        std::vector<Put> puts;
+        bool whole;
+    };
+    const Case cases[] = {
+        {"out of order within the window", {{2, false, 0}, {3, false, 0}, {1, false, 0}, {0, false, 4}}, true},
+        {"beyond the window, or after the short last chunk",
+         {{0, false, 1}, {5, false, refused}, {3, false, 1}, {1, false, 2}, {2, false, 4}, {4, false, refused}}, true},
+        {"the same bytes again", {{0, false, 1}, {2, false, 1}, {2, false, 1}, {1, false, 3}, {3, false, 4}}, true},
+        {"other bytes again drop what follows",
+         {{0, false, 1}, {1, false, 2}, {2, false, 3}, {1, true, 2}, {1, false, 2}, {2, false, 3}, {3, false, 4}},
+         true},
+        {"wrong bytes ahead of a gap", {{0, false, 1}, {2, true, 1}, {1, false, 3}, {3, false, 4}}, false},
+    };
+    const auto blobs = open();
+    char seed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes(static_cast<std::size_t>(3 * chunk + 100), 'w');
+        bytes[0] = ++seed;
+        bytes[1] = salt;
+        const auto size = static_cast<std::int64_t>(bytes.size());
+        const auto hash = sha256(bytes);
+        for (const auto& put : c.puts) {
+            SCOPED_TRACE(put.index);
+            std::string piece = bytes.substr(static_cast<std::size_t>(put.index < 4 ? put.index * chunk : 0),
+                                             static_cast<std::size_t>(chunk));
+            if (put.wrong) {
+                piece[9] = '!';
+            }
+            const auto offset = put.index * chunk;
+            if (put.holds == refused) {
+                EXPECT_THROW(blobs->put_chunk(mine, hash, offset, piece), ChunkOutOfPlace);
+                continue;
+            }
+            const auto holds = std::min(put.holds * chunk, size);
+            EXPECT_EQ(blobs->put_chunk(mine, hash, offset, piece).held, holds);
+            EXPECT_EQ(blobs->received(mine, hash), holds);
+        }
+        if (GetParam() == "table" && c.whole) {
+            pqxx::connection direct(test_settings().url);
+            pqxx::work tx(direct);
+            EXPECT_EQ(tx.exec_params1("SELECT count(*) FROM blob_chunks WHERE owner = $1 AND hash = $2 AND state IS "
+                                      "NULL",
+                                      mine, hash)[0]
+                          .as<int>(),
+                      0);
+        }
+        EXPECT_EQ(blobs->finish(mine, hash, size), c.whole);
+        EXPECT_EQ(blobs->size(mine, hash).has_value(), c.whole);
+        if (!c.whole) {
+            EXPECT_EQ(blobs->received(mine, hash), 0); // dropped
+        } else {
+            EXPECT_EQ(blobs->chunk(hash, 2 * chunk), bytes.substr(static_cast<std::size_t>(2 * chunk), chunk));
+        }
+    }
+}
+
 // An upload is its uploader's alone: another user's chunks and finish never reach it.
 TEST_P(Blobs, AnUploadIsItsUploadersAlone)
 {
@@ -510,7 +585,7 @@ TEST_P(Blobs, AnUploadIsItsUploadersAlone)
     const std::string other = mine + "-other";
     blobs->put_chunk(mine, hash, 0, std::string_view(bytes).substr(0, chunk));
     EXPECT_EQ(blobs->received(other, hash), 0);
-    EXPECT_THROW(blobs->put_chunk(other, hash, chunk, "tail"), ChunkOutOfPlace);
+    EXPECT_THROW(blobs->put_chunk(other, hash, BlobStore::upload_window * chunk, "tail"), ChunkOutOfPlace);
     EXPECT_FALSE(blobs->finish(other, hash, std::int64_t(bytes.size())));
     blobs->put_chunk(other, hash, 0, "spoilt");
     EXPECT_EQ(blobs->put_chunk(mine, hash, chunk, "tail").held, std::int64_t(bytes.size()));

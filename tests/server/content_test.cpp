@@ -103,7 +103,7 @@ TEST(Contents, AHashGivesNobodyAnotherUsersContentOrUpload)
     const std::vector<Step> steps{
         {"HEAD", "", "", 404},
         {"GET", "/chunks/0", "", 404},
-        {"PUT", "/chunks/" + std::to_string(chunk), "junk", 409}, // beyond the caller's own upload
+        {"PUT", "/chunks/" + std::to_string(4 * chunk), "junk", 409}, // beyond the caller's upload's window
         {"PUT", "/chunks/0", "junk", 200},                       // into the caller's own upload
         {"HEAD", "", "", 404},                                   // which holds the junk
         {"PUT", "", "", 400},   // finish, at the target's true size: the caller's junk is dropped
@@ -148,6 +148,94 @@ TEST(Contents, AHashGivesNobodyAnotherUsersContentOrUpload)
     EXPECT_EQ(ask("bob", "GET", "/v1/blobs/" + committed.blob + "/chunks/0").body, secret);
     const auto carls = world->content("contents/carls.txt", secret, "carl");
     EXPECT_EQ(ask("carl", "GET", "/v1/blobs/" + carls.blob + "/chunks/0").body, secret);
+}
+
+// An upload takes its chunks in any order within 4 of where it stands, on connections of their
+// own: Upload-Offset stays the bytes without a gap from the start, a chunk ahead of a gap is kept
+// (over a restart of the server too) and counted once the gap fills, one beyond the window is
+// refused with where to go on from, and the blob is exact or refused at its finish.
+TEST(Contents, AnUploadTakesChunksInAnyOrderWithinItsWindow)
+{
+    constexpr int all = 5; // the blob's pieces: four whole chunks and a tail
+    struct Step {
+        char what;   // 'P' a chunk, 'K' the server killed and the upload gone on with another, 'F' finish
+        int index;   // of the chunk
+        bool wrong;  // a byte of it differs from the blob's
+        int status;
+        int stands;  // whole chunks where the upload stands after it (all: the whole size)
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"in order", {{'P', 0, false, 200, 1}, {'P', 1, false, 200, 2}, {'P', 2, false, 200, 3},
+                      {'P', 3, false, 200, 4}, {'P', 4, false, 200, all}, {'F', 0, false, 201, 0}}},
+        {"out of order within the window", {{'P', 3, false, 200, 0}, {'P', 1, false, 200, 0},
+                                            {'P', 2, false, 200, 0}, {'P', 0, false, 200, 4},
+                                            {'P', 4, false, 200, all}, {'F', 0, false, 201, 0}}},
+        {"beyond the window", {{'P', 4, false, 409, 0}, {'P', 0, false, 200, 1}, {'P', 4, false, 200, 1},
+                               {'P', 2, false, 200, 1}, {'P', 3, false, 200, 1}, {'P', 1, false, 200, all},
+                               {'F', 0, false, 201, 0}}},
+        {"a chunk sent again", {{'P', 0, false, 200, 1}, {'P', 0, false, 200, 1}, {'P', 2, false, 200, 1},
+                                {'P', 2, false, 200, 1}, {'P', 1, false, 200, 3}, {'P', 1, false, 200, 3},
+                                {'P', 3, false, 200, 4}, {'P', 4, false, 200, all}, {'F', 0, false, 201, 0}}},
+        {"a gap, then resumed after a kill", {{'P', 0, false, 200, 1}, {'P', 2, false, 200, 1},
+                                              {'P', 3, false, 200, 1}, {'K', 0, false, 404, 1},
+                                              {'P', 1, false, 200, 4}, {'P', 4, false, 200, all},
+                                              {'F', 0, false, 201, 0}}},
+        {"a damaged chunk", {{'P', 0, false, 200, 1}, {'P', 2, true, 200, 1}, {'P', 1, false, 200, 3},
+                             {'P', 3, false, 200, 4}, {'P', 4, false, 200, all}, {'F', 0, false, 400, 0}}},
+    };
+    const auto& token = world->tokens.at("anna");
+    char seed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes(4 * chunk + 500, 'u');
+        bytes[0] = ++seed;
+        const auto size = static_cast<std::int64_t>(bytes.size());
+        const auto hash = hash_of(bytes);
+        const auto killed = std::any_of(c.steps.begin(), c.steps.end(), [](const Step& s) { return s.what == 'K'; });
+        auto doomed = killed ? std::make_unique<ServerProcess>() : nullptr;
+        for (const auto& step : c.steps) {
+            SCOPED_TRACE(std::string(1, step.what) + std::to_string(step.index));
+            const auto stands = std::to_string(step.stands == all ? size : step.stands * chunk);
+            std::string target = "/v1/blobs/" + hash, body;
+            std::string method = "PUT";
+            if (step.what == 'K') {
+                doomed->child->kill();
+                ASSERT_TRUE(doomed->child->wait(10s));
+                doomed.reset();
+                method = "HEAD";
+            } else if (step.what == 'F') {
+                body = R"({"size":)" + std::to_string(size) + "}";
+            } else {
+                target += "/chunks/" + std::to_string(step.index * chunk);
+                body = bytes.substr(static_cast<std::size_t>(step.index * chunk), chunk);
+                if (step.wrong) {
+                    body[9] = '!';
+                }
+            }
+            const auto answered = seen(world->request(method + " " + target + " HTTP/1.1\r\nHost: t\r\n"
+                                                      "Authorization: Bearer " + token + "\r\n",
+                                                      body, doomed ? doomed->port : 0));
+            EXPECT_EQ(answered.status, step.status) << answered.body;
+            if (step.what == 'K' || step.status == 409) {
+                EXPECT_EQ(answered.uploadOffset, stands);
+            } else if (step.what == 'P') {
+                EXPECT_NE(answered.body.find(R"("received":)" + stands + ","), std::string::npos) << answered.body;
+            }
+        }
+        remote::BlobClient blobs(world->connection("anna"));
+        if (c.steps.back().status == 201) {
+            std::string back;
+            EXPECT_EQ(blobs.read(hash, size, [&](const char* data, std::size_t n) { back.append(data, n); }, nullptr),
+                      200);
+            EXPECT_TRUE(back == bytes);
+        } else {
+            EXPECT_EQ(blobs.held(hash).received, 0); // the bytes were dropped
+        }
+    }
 }
 
 // A model update lists files its project's members see: only files of the project's partitions.

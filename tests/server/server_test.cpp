@@ -319,11 +319,21 @@ TEST(TeamServer, AWindowedDownloadIsExactAndRefusesADamagedChunk)
     EXPECT_EQ(shares.size(), 6u);
     EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
 
-    const auto damaged = run({"/usr/bin/psql", "-qAt", "-c",
-                              "UPDATE blob_chunks SET bytes = set_byte(bytes, 10, (get_byte(bytes, 10) + 1) % 256) "
-                              "WHERE hash = '" + hash + "' AND start = " + std::to_string(3 << 20) + " RETURNING 1"});
-    ASSERT_EQ(damaged.status, 0) << damaged.output;
-    ASSERT_EQ(damaged.output, "1\n");
+    // The fourth chunk's eleventh byte, where the store keeps it: the blob's file, or its row.
+    if (const char* contents = std::getenv("VYR_CLD_CONTENT_DIR")) {
+        std::fstream file(fs::path(contents) / "blobs" / hash.substr(0, 2) / hash,
+                          std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp((3 << 20) + 10);
+        file.put(static_cast<char>(bytes[(3 << 20) + 10] + 1));
+        ASSERT_TRUE(file.flush());
+    } else {
+        const auto damaged = run({"/usr/bin/psql", "-qAt", "-c",
+                                  "UPDATE blob_chunks SET bytes = set_byte(bytes, 10, (get_byte(bytes, 10) + 1) % "
+                                  "256) WHERE hash = '" + hash + "' AND start = " + std::to_string(3 << 20) +
+                                      " RETURNING 1"});
+        ASSERT_EQ(damaged.status, 0) << damaged.output;
+        ASSERT_EQ(damaged.output, "1\n");
+    }
     const auto target = world->scratch / "window.back";
     EXPECT_EQ(blobs.download(hash, static_cast<std::int64_t>(bytes.size()), target), 500);
     EXPECT_FALSE(fs::exists(target));

@@ -10,7 +10,7 @@
 
 // File contents on the store's side, named by the SHA-256 of their bytes (64 lower-case hex
 // digits). A blob is written once, in chunks, and becomes readable only when its bytes were found
-// to match its name; an upload cut short resumes after its last whole chunk.
+// to match its name; an upload cut short resumes after its last whole chunk without a gap before it.
 //
 // An upload belongs to its uploader: each user writes a copy of their own, keyed by (owner, hash),
 // so that nobody learns of, resumes, spoils or drops another user's upload by naming its hash.
@@ -18,14 +18,20 @@
 // hash is the domain's rule (Domain::reads_blob), not the store's.
 namespace vyr::cld::domain {
 
-// A chunk that would leave a gap in its blob: the upload resumes from what the store holds.
+// A chunk beyond the upload's window: the upload resumes from what the store holds.
 struct ChunkOutOfPlace : VyrCldapi::Exception {
-    ChunkOutOfPlace() : Exception(VyrCldapi::ExceptionKind::Argument, "A chunk may not leave a gap in its blob.") {}
+    ChunkOutOfPlace()
+        : Exception(VyrCldapi::ExceptionKind::Argument, "A chunk must start within the upload's window.")
+    {
+    }
 };
 
 class BlobStore {
 public:
     static constexpr std::int64_t chunk_size = std::int64_t{1} << 20;
+    // Chunks an upload takes ahead of its gap-free start: a client may send this many at once,
+    // and the store keeps at most one fewer beyond where the upload stands.
+    static constexpr std::int64_t upload_window = 4;
 
     virtual ~BlobStore() = default;
 
@@ -42,15 +48,17 @@ public:
     // The size of any whole copy of `hash`; nothing when the store holds none whole.
     virtual std::optional<std::int64_t> whole_size(const std::string& hash) = 0;
     // How many bytes of the owner's unfinished upload of `hash` the store holds, in whole chunks
-    // from the start.
+    // from the start without a gap: where the upload stands.
     virtual std::int64_t received(const std::string& owner, const std::string& hash) = 0;
-    // Stores the chunk that starts at `offset` in the owner's upload: fits_chunk, at most
-    // `received` (ChunkOutOfPlace otherwise); every chunk but the last is chunk_size long. Storing
-    // a chunk again replaces it and drops those after it. Nothing is stored when the owner's copy
-    // is whole already.
+    // Stores the chunk that starts at `offset` in the owner's upload: fits_chunk, and before
+    // `received` + upload_window chunks (ChunkOutOfPlace otherwise, and after a last chunk shorter
+    // than chunk_size); every chunk but the last is chunk_size long. A chunk ahead of a gap is kept
+    // until the gap fills. A chunk stored again with the same bytes changes nothing; with other
+    // bytes it replaces the one there and drops those after it. Nothing is stored when the
+    // owner's copy is whole already.
     struct Stored {
         bool whole = false;    // the owner's copy was whole already
-        std::int64_t held = 0; // its size then; else the bytes the upload holds now
+        std::int64_t held = 0; // its size then; else where the upload stands now (`received`)
     };
     virtual Stored put_chunk(const std::string& owner, const std::string& hash, std::int64_t offset,
                              std::string_view bytes) = 0;

@@ -77,6 +77,9 @@ public:
     // once for what it held already, then after each chunk it takes.
     int upload(const std::filesystem::path& file, const std::string& hash, std::int64_t size,
                const std::function<void(double)>& progress = {});
+    // How many chunks of an upload go out at once: 1 to the server's window (its default), which
+    // bounds it; 1 sends them one after the other.
+    void set_upload_window(std::size_t chunks);
     // Writes blob `hash` to `target` through a temporary file beside it, renamed only after the
     // bytes were found to count `size` and hash to `hash`. 200; 404 not stored; 500 the bytes
     // differ or the file cannot be written; 503 unreachable.
@@ -96,6 +99,7 @@ public:
 
 private:
     std::shared_ptr<Http> http_;
+    std::size_t uploadWindow_;
 };
 
 // SHA-256 of a file as 64 lower-case hex digits, read in pieces; nothing when it cannot be read.
