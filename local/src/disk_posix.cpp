@@ -65,6 +65,13 @@ bool full(const std::error_code& error) noexcept
     return quota || error == std::errc::no_space_on_device || error == std::errc::file_too_large;
 }
 
+bool held(const std::error_code& /*error*/) noexcept
+{
+    return false; // advisory locks bind only those who ask for them
+}
+
+void check_replaceable(const std::filesystem::path& /*target*/) {}
+
 File File::reading(const std::filesystem::path& path)
 {
     return File(descriptor(path, O_RDONLY));

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -325,6 +327,53 @@ TEST(HostileFolders, AWorkingFolderMayNotHoldTheStoreOrLieInsideIt)
     w.services_["carl"] = open_service(options);
     w.as("carl");
     EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, (w.root_ / "work-carl").string(), "", ""));
+}
+
+} // namespace
+} // namespace vyr::cld::local::test
+
+namespace vyr::cld::local::test {
+namespace {
+
+// Lowers the process's file-size limit for its scope; a write past it fails with EFBIG instead
+// of ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = saved_;
+        lower.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(FullDisk, AnUploadAnswers507AndLeavesTheStoreAsItWas)
+{
+    World w;
+    w.write("big.bin", std::string(2 << 20, 'x'));
+    int code = 0;
+    {
+        const FileSizeLimit limit(1 << 20);
+        UploadFile("big.bin", code);
+    }
+    EXPECT_EQ(code, 507);
+    EXPECT_FALSE(FileExistsInProject("big.bin"));
+    EXPECT_TRUE(fs::is_empty(w.store_ / "blobs" / "tmp"));
+    UploadFile("big.bin", code);
+    EXPECT_EQ(code, 201);
 }
 
 } // namespace

@@ -3,15 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
+#include <stdexcept>
 #include <sstream>
-#include <unistd.h>
 
 namespace vyr::cld::local::test {
 
 World::World()
 {
-    std::string pattern = (fs::temp_directory_path() / "vyr-local-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
+    // A folder of a name no other has, as mkdtemp makes one, on every platform.
+    std::random_device random;
+    for (int attempt = 0; root_.empty(); ++attempt) {
+        const auto candidate = fs::temp_directory_path() / ("vyr-local-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            root_ = candidate;
+        } else if (attempt == 64) {
+            throw std::runtime_error("no scratch folder");
+        }
+    }
     open_store();
     for (const std::string user : {"anna", "bert"}) {
         services_[user] = open(user);

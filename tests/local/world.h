@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <vyr/cld/local/service.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -46,6 +47,11 @@ public:
     std::shared_ptr<VyrCldapi::ICld_Integration> open(const std::string& user, const DialogAnswers& dialogs = {});
     // Grants the project a road database contract, an administrator's act outside the client.
     void add_road_contract(const std::string& id, const std::string& name);
+    // Until `done`, does what processes opening the store do to its staged uploads, over and over:
+    // takes what no writer holds. A team server stages them out of other processes' reach.
+    void sweep_staged(const std::atomic<bool>& done) const;
+    // Kills the team server as a crash would and starts it again on the same address (team only).
+    void restart_server();
     Options options(const std::string& user) const;
     void select(const std::string& user);
 
@@ -60,6 +66,9 @@ public:
     // The store's own: made for the world, then the project shared with every user.
     void open_store();
     void share_project();
+    // A remote service of the user whose token this is, on the server at `url`.
+    std::shared_ptr<VyrCldapi::ICld_Integration> open_remote(const std::string& url, const std::string& token,
+                                                             const DialogAnswers& dialogs) const;
     struct Team;
     std::shared_ptr<Team> team_;
 };
