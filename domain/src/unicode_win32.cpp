@@ -67,4 +67,32 @@ std::optional<std::u16string> case_folded(std::u16string_view utf16)
     return out;
 }
 
+std::optional<std::string> sort_key(std::u16string_view utf16)
+{
+    // An empty name has the empty key, first of all; the function refuses empty text.
+    if (utf16.empty()) {
+        return std::string();
+    }
+    if (utf16.size() > INT_MAX / 8) {
+        return std::nullopt;
+    }
+    // The invariant locale's order, digits read as numbers. A sort key is counted in bytes.
+    constexpr DWORD flags = LCMAP_SORTKEY | SORT_DIGITSASNUMBERS;
+    const auto* units = reinterpret_cast<const wchar_t*>(utf16.data());
+    const auto count = static_cast<int>(utf16.size());
+    const int needed = LCMapStringEx(LOCALE_NAME_INVARIANT, flags, units, count, nullptr, 0, nullptr, nullptr, 0);
+    if (needed <= 0) {
+        return std::nullopt;
+    }
+    std::string key(static_cast<std::size_t>(needed), '\0');
+    const int written = LCMapStringEx(LOCALE_NAME_INVARIANT, flags, units, count, reinterpret_cast<wchar_t*>(key.data()),
+                                      needed, nullptr, nullptr, 0);
+    if (written <= 0 || written > needed) {
+        return std::nullopt;
+    }
+    // The key ends with a zero byte, which orders nothing.
+    key.resize(static_cast<std::size_t>(written - 1));
+    return key;
+}
+
 } // namespace vyr::cld::domain::platform

@@ -35,7 +35,7 @@ WorkingPath join(const std::filesystem::path& root, std::string_view relative)
 {
     auto name = domain::checked_name(relative);
     WorkingPath out{std::move(name.relative), std::move(name.key), {}};
-    out.local = root / std::filesystem::path(out.relative);
+    out.local = root / u8_path(out.relative);
     if (out.local.native().size() > max_path_bytes) {
         throw UnsafePath{};
     }
@@ -50,15 +50,27 @@ WorkingPath join(const std::filesystem::path& root, std::string_view relative)
 
 } // namespace
 
+std::filesystem::path u8_path(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string path_text(const std::filesystem::path& path)
+{
+    const auto text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 WorkingPath resolve(const std::filesystem::path& root, std::string_view path)
 {
     if (path.empty() || path.find('\0') != std::string_view::npos || root.empty()) {
         throw UnsafePath{};
     }
     auto parts = split(path);
-    if (parts.front().empty()) {
-        // Absolute: it must lie inside the working folder, compared part by part.
-        const auto rootParts = split(root.native());
+    // Absolute ("/..." or, on Windows, "C:\..."): it must lie inside the working folder, compared
+    // part by part.
+    if (parts.front().empty() || u8_path(path).is_absolute()) {
+        const auto rootParts = split(path_text(root));
         std::vector<std::string> given;
         std::copy_if(parts.begin(), parts.end(), std::back_inserter(given),
                      [](const std::string& p) { return !p.empty() && p != "."; });
@@ -89,7 +101,7 @@ std::optional<WorkingPath> place(const std::filesystem::path& root, std::string_
 bool too_long(const std::filesystem::path& root, std::string_view relative)
 {
     const auto parts = split(relative);
-    return (root / std::filesystem::path(relative)).native().size() > max_path_bytes ||
+    return (root / u8_path(relative)).native().size() > max_path_bytes ||
            std::any_of(parts.begin(), parts.end(), [](const std::string& part) { return part.size() > max_name_bytes; });
 }
 
