@@ -91,6 +91,15 @@ std::vector<T> gone(const std::filesystem::path& root, std::vector<T> items, Pat
     return out;
 }
 
+// Whether the host's `path` names something below `root`: the folder's own path, then a slash or
+// a backslash, which separate folders alike (Paths).
+bool below(const std::filesystem::path& root, const std::string& path)
+{
+    const auto folder = path_text(root);
+    return path.size() > folder.size() && path.starts_with(folder) &&
+           (path[folder.size()] == '/' || path[folder.size()] == '\\');
+}
+
 // Forgets what the store answered lately once the change a write made is done, whether or not it
 // succeeded: a failed write may have changed the store too.
 class ForgetAfter {
@@ -133,7 +142,7 @@ Target Client::target(const Context& context, const String& file, bool askHost)
         throw Refusal{no_project};
     }
     std::optional<Target> found;
-    if (context.userDirectory && path.starts_with(context.userDirectory->root.string() + "/")) {
+    if (context.userDirectory && below(context.userDirectory->root, path)) {
         found = Target{*context.userDirectory, resolve(context.userDirectory->root, path), file};
     } else if (context.partition) {
         found = Target{*context.partition, resolve(context.partition->root, path), file};

@@ -56,16 +56,26 @@ void World::select(const std::string& user)
     ASSERT_TRUE(VyrCldapiIntegration::SetProjectAndPartition(projectId, "", partitionId, folder(user).string(), "", ""));
 }
 
+namespace {
+
+// A name as UTF-8, whatever the platform's narrow encoding of paths is.
+fs::path named(const std::string& file)
+{
+    return fs::path(std::u8string(file.begin(), file.end()));
+}
+
+} // namespace
+
 void World::write(const std::string& file, const std::string& text) const
 {
-    const auto path = folder() / file;
+    const auto path = folder() / named(file);
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string World::read(const std::string& file) const
 {
-    std::ifstream in(folder() / file, std::ios::binary);
+    std::ifstream in(folder() / named(file), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();

@@ -73,6 +73,10 @@ public:
     std::shared_ptr<Team> team_;
 };
 
+// Makes `link` a symbolic link to the folder `target`; false where the platform's test cannot
+// make one (Wine 8 makes none for a Windows program), and a test of links then stands aside.
+bool link_folder(const fs::path& target, const fs::path& link);
+
 // A test name made of a table row's name.
 template <class Row> std::string row_name(const testing::TestParamInfo<Row>& row)
 {
