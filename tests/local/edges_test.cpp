@@ -1,12 +1,9 @@
 // The service at its edges: files lost locally, content damaged under the store, a revision stored
 // by another user in the middle of an upload, what killed transfers leave, and a store that is gone.
+#include "held.h"
 #include "world.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/file.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -274,16 +271,17 @@ TEST(Temporaries, WhatAKilledTransferLeftIsSweptAndWhatIsBeingWrittenIsNot)
     make(left);
     make(held);
     make(blob);
-    const int fd = ::open(held.c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as a live writer holds it
+    {
+        const HeldFile writer(held);
+        ASSERT_TRUE(writer.held());
 
-    StartSyncDir();
-    EXPECT_EQ(wait_for_tasks(), 200);
-    StopSyncDir();
-    EXPECT_FALSE(fs::exists(left));
-    EXPECT_TRUE(fs::exists(held));
-    EXPECT_TRUE(fs::exists(other));
-    ::close(fd);
+        StartSyncDir();
+        EXPECT_EQ(wait_for_tasks(), 200);
+        StopSyncDir();
+        EXPECT_FALSE(fs::exists(left));
+        EXPECT_TRUE(fs::exists(held));
+        EXPECT_TRUE(fs::exists(other));
+    }
     // A store opened again sweeps its own.
     EXPECT_TRUE(fs::exists(blob));
     static_cast<void>(open_service(w.options("carl")));
