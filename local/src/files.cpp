@@ -132,7 +132,7 @@ Target Client::target(const Context& context, const String& file, bool askHost)
         throw Refusal{no_project};
     }
     std::optional<Target> found;
-    if (context.userDirectory && path.starts_with(path_text(context.userDirectory->root) + "/")) {
+    if (context.userDirectory && below(context.userDirectory->root, path)) {
         found = Target{*context.userDirectory, resolve(context.userDirectory->root, path), file};
     } else if (context.partition) {
         found = Target{*context.partition, resolve(context.partition->root, path), file};

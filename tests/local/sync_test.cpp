@@ -194,7 +194,7 @@ TEST_P(Wildcards, ChooseTheFilesToFetch)
     std::set<std::string> fetched;
     for (const auto& entry : fs::recursive_directory_iterator(w.folder())) {
         if (entry.is_regular_file()) {
-            fetched.insert(entry.path().lexically_relative(w.folder()).string());
+            fetched.insert(reinterpret_cast<const char*>(entry.path().lexically_relative(w.folder()).generic_u8string().c_str()));
         }
     }
     EXPECT_EQ(fetched, GetParam().expected);
@@ -624,7 +624,9 @@ const Standing standings[] = {
      [](World& w) {
          fs::remove_all(w.folder() / "sub");
          fs::create_directories(w.root_ / "elsewhere");
-         fs::create_directory_symlink(w.root_ / "elsewhere", w.folder() / "sub");
+         if (!World::link_folder(w.root_ / "elsewhere", w.folder() / "sub")) {
+             GTEST_SKIP() << World::no_links;
+         }
      },
      0, 0},
 };
@@ -641,6 +643,9 @@ TEST_P(SyncStatus, CountsWhatASyncWouldBring)
         ASSERT_TRUE(GetProjectFiles(std::nullopt, std::nullopt));
     }
     GetParam().change(w);
+    if (IsSkipped()) {
+        return;
+    }
     const auto status = GetFileSyncStatus();
     EXPECT_EQ(std::pair(status.filesLeftToDownload, status.bytesLeftToDownload),
               std::pair(GetParam().files, GetParam().bytes));

@@ -52,14 +52,14 @@ void World::select(const std::string& user)
 
 void World::write(const std::string& file, const std::string& text) const
 {
-    const auto path = folder() / file;
+    const auto path = folder() / fs::path(std::u8string(file.begin(), file.end()));
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string World::read(const std::string& file) const
 {
-    std::ifstream in(folder() / file, std::ios::binary);
+    std::ifstream in(folder() / fs::path(std::u8string(file.begin(), file.end())), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -71,6 +71,13 @@ void World::stored(const std::string& file, const std::string& text)
     int code = 0;
     ASSERT_TRUE(VyrCldapiIntegration::UploadFile(file, code));
     ASSERT_TRUE(code == 200 || code == 201) << file << " " << code;
+}
+
+bool World::link_folder(const fs::path& target, const fs::path& link)
+{
+    std::error_code error;
+    fs::create_directory_symlink(target, link, error);
+    return !error;
 }
 
 std::map<std::string, std::string> World::snapshot() const

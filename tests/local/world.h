@@ -30,7 +30,7 @@ public:
     // Makes `user` the one the bridge's calls reach.
     void as(const std::string& user);
 
-    // Writes `text` into the current user's working folder as `file`.
+    // Writes `text` into the current user's working folder as `file` (UTF-8).
     void write(const std::string& file, const std::string& text) const;
     [[nodiscard]] std::string read(const std::string& file) const;
     [[nodiscard]] fs::path folder(const std::string& user) const { return root_ / ("work-" + user); }
@@ -38,6 +38,11 @@ public:
 
     // The current user writes `file` and uploads it; the test fails unless the store took it.
     void stored(const std::string& file, const std::string& text);
+
+    // Makes `link` a symbolic link to the folder `target`; false where the test cannot make one
+    // (mingw-w64's std::filesystem has no symbolic links).
+    [[nodiscard]] static bool link_folder(const fs::path& target, const fs::path& link);
+    static constexpr const char* no_links = "no symbolic link can be made here";
 
     // Everything below the scratch folder: path, size and modification time.
     [[nodiscard]] std::map<std::string, std::string> snapshot() const;
