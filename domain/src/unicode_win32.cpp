@@ -13,8 +13,13 @@ namespace vyr::cld::domain::platform {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
+// The Win32 conversions refuse empty text, which converts to itself.
+
 std::optional<std::u16string> utf16_of(std::string_view utf8)
 {
+    if (utf8.empty()) {
+        return std::u16string();
+    }
     if (utf8.size() > INT_MAX) {
         return std::nullopt;
     }
@@ -31,6 +36,9 @@ std::optional<std::u16string> utf16_of(std::string_view utf8)
 
 std::optional<std::string> utf8_of(std::u16string_view utf16)
 {
+    if (utf16.empty()) {
+        return std::string();
+    }
     if (utf16.size() > INT_MAX / 3) {
         return std::nullopt;
     }
@@ -52,6 +60,9 @@ std::optional<std::u16string> case_folded(std::u16string_view utf16)
 {
     // Windows has no case folding; the invariant locale's lower case is what its file systems
     // compare by, and one unit maps to one.
+    if (utf16.empty()) {
+        return std::u16string();
+    }
     if (utf16.size() > INT_MAX) {
         return std::nullopt;
     }
@@ -69,7 +80,7 @@ std::optional<std::u16string> case_folded(std::u16string_view utf16)
 
 std::optional<std::string> sort_key(std::u16string_view utf16)
 {
-    // An empty name has the empty key, first of all; the function refuses empty text.
+    // An empty name has the empty key, first of all.
     if (utf16.empty()) {
         return std::string();
     }

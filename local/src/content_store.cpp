@@ -189,7 +189,7 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
     std::error_code error;
     auto options = std::filesystem::directory_options::skip_permission_denied;
     const auto sweep = [&](const std::filesystem::directory_entry& entry) {
-        if (!temporary_name(entry.path().filename().string()) || !entry.is_regular_file(error) ||
+        if (!temporary_name(path_text(entry.path().filename())) || !entry.is_regular_file(error) ||
             entry.is_symlink(error)) {
             return;
         }

@@ -71,7 +71,7 @@ std::vector<T> gone(const std::filesystem::path& root, std::vector<T> items, Pat
         const auto [found, fresh] = listings.try_emplace(folder);
         if (fresh) {
             // Unreadable or missing: every file of it is looked up on its own.
-            found->second = disk::names_in(root / folder);
+            found->second = disk::names_in(root / u8_path(folder));
         }
         return found->second;
     };
@@ -89,15 +89,6 @@ std::vector<T> gone(const std::filesystem::path& root, std::vector<T> items, Pat
         }
     }
     return out;
-}
-
-// Whether the host's `path` names something below `root`: the folder's own path, then a slash or
-// a backslash, which separate folders alike (Paths).
-bool below(const std::filesystem::path& root, const std::string& path)
-{
-    const auto folder = path_text(root);
-    return path.size() > folder.size() && path.starts_with(folder) &&
-           (path[folder.size()] == '/' || path[folder.size()] == '\\');
 }
 
 // Forgets what the store answered lately once the change a write made is done, whether or not it
@@ -393,7 +384,7 @@ void Client::tell_once(const Space& space, const FileRow& file, Journal::Notice 
 
 std::shared_ptr<Journal> Client::journal(const Space& space)
 {
-    const auto key = std::pair{space.root.string(), space.id};
+    const auto key = std::pair{path_text(space.root), space.id};
     {
         const std::lock_guard lock(mutex_);
         if (const auto found = openJournals_.find(key); found != openJournals_.end()) {
@@ -526,7 +517,7 @@ void Client::RenameFile(const String& originalFile, const String& renamedFile, i
             }
             return static_cast<int>(conflict);
         }
-        const auto root = from.space.root.string();
+        const auto root = path_text(from.space.root);
         const ForgetAfter forget([this] { forget_answers(); });
         const auto renamed = domain_->rename(from.space.id, from.path.relative, to.path.relative);
         if (renamed.code != ok) {
@@ -833,7 +824,7 @@ Ref<FileSyncStatus> Client::GetFileSyncStatus()
         for (const auto& queued : space ? journal(*space)->queued() : std::vector<QueuedUpload>{}) {
             if (queued.spaceId == space->id) {
                 std::error_code error;
-                const auto size = std::filesystem::file_size(space->root / queued.path, error);
+                const auto size = std::filesystem::file_size(space->root / u8_path(queued.path), error);
                 status->FilesLeftToUpload += 1;
                 status->BytesLeftToUpload += error ? 0 : static_cast<std::int64_t>(size);
             }

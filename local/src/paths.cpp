@@ -61,30 +61,45 @@ std::string path_text(const std::filesystem::path& path)
     return {text.begin(), text.end()};
 }
 
+bool absolute(std::string_view path)
+{
+    return path.starts_with('/') || path.starts_with('\\') || u8_path(path).is_absolute();
+}
+
+std::optional<std::string> below(const std::filesystem::path& root, std::string_view path)
+{
+    if (!absolute(path)) {
+        return std::nullopt;
+    }
+    const auto parts = split(path);
+    const auto rootParts = split(path_text(root));
+    std::vector<std::string> given;
+    std::copy_if(parts.begin(), parts.end(), std::back_inserter(given),
+                 [](const std::string& p) { return !p.empty() && p != "."; });
+    std::vector<std::string> base;
+    std::copy_if(rootParts.begin(), rootParts.end(), std::back_inserter(base),
+                 [](const std::string& p) { return !p.empty(); });
+    if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin())) {
+        return std::nullopt;
+    }
+    std::string relative;
+    for (auto part = given.begin() + static_cast<std::ptrdiff_t>(base.size()); part != given.end(); ++part) {
+        relative += (relative.empty() ? "" : "/") + *part;
+    }
+    return relative;
+}
+
 WorkingPath resolve(const std::filesystem::path& root, std::string_view path)
 {
     if (path.empty() || path.find('\0') != std::string_view::npos || root.empty()) {
         throw UnsafePath{};
     }
-    auto parts = split(path);
-    // Absolute ("/..." or, on Windows, "C:\..."): it must lie inside the working folder, compared
-    // part by part.
-    if (parts.front().empty() || u8_path(path).is_absolute()) {
-        const auto rootParts = split(path_text(root));
-        std::vector<std::string> given;
-        std::copy_if(parts.begin(), parts.end(), std::back_inserter(given),
-                     [](const std::string& p) { return !p.empty() && p != "."; });
-        std::vector<std::string> base;
-        std::copy_if(rootParts.begin(), rootParts.end(), std::back_inserter(base),
-                     [](const std::string& p) { return !p.empty(); });
-        if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin())) {
+    if (absolute(path)) {
+        const auto relative = below(root, path);
+        if (!relative) {
             throw UnsafePath{};
         }
-        std::string relative;
-        for (auto part = given.begin() + static_cast<std::ptrdiff_t>(base.size()); part != given.end(); ++part) {
-            relative += (relative.empty() ? "" : "/") + *part;
-        }
-        return join(root, relative);
+        return join(root, *relative);
     }
     return join(root, path);
 }

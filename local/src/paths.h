@@ -32,6 +32,13 @@ struct WorkingPath {
     std::filesystem::path local;
 };
 
+// Whether `path` (UTF-8) is absolute: from the top of a drive or, on Windows, with a drive letter.
+bool absolute(std::string_view path);
+
+// An absolute `path` (UTF-8) as the '/'-separated path below `root` it names, compared part by
+// part; nothing when it is not absolute or not below `root`. Backslashes separate folders too.
+std::optional<std::string> below(const std::filesystem::path& root, std::string_view path);
+
 // `path` (UTF-8) relative to `root`, or absolute inside it. Backslashes separate folders too.
 // Raises UnsafePath.
 WorkingPath resolve(const std::filesystem::path& root, std::string_view path);

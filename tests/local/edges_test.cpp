@@ -1,14 +1,9 @@
 // The service at its edges: files lost locally, content damaged under the store, a revision stored
 // by another user in the middle of an upload, what killed transfers leave, and a store that is gone.
+#include "held.h"
 #include "world.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/file.h>
-#include <sys/resource.h>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -276,16 +271,17 @@ TEST(Temporaries, WhatAKilledTransferLeftIsSweptAndWhatIsBeingWrittenIsNot)
     make(left);
     make(held);
     make(blob);
-    const int fd = ::open(held.c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as a live writer holds it
+    {
+        const HeldFile writer(held);
+        ASSERT_TRUE(writer.held());
 
-    StartSyncDir();
-    EXPECT_EQ(wait_for_tasks(), 200);
-    StopSyncDir();
-    EXPECT_FALSE(fs::exists(left));
-    EXPECT_TRUE(fs::exists(held));
-    EXPECT_TRUE(fs::exists(other));
-    ::close(fd);
+        StartSyncDir();
+        EXPECT_EQ(wait_for_tasks(), 200);
+        StopSyncDir();
+        EXPECT_FALSE(fs::exists(left));
+        EXPECT_TRUE(fs::exists(held));
+        EXPECT_TRUE(fs::exists(other));
+    }
     // A store opened again sweeps its own.
     EXPECT_TRUE(fs::exists(blob));
     static_cast<void>(open_service(w.options("carl")));
@@ -327,53 +323,6 @@ TEST(HostileFolders, AWorkingFolderMayNotHoldTheStoreOrLieInsideIt)
     w.services_["carl"] = open_service(options);
     w.as("carl");
     EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, (w.root_ / "work-carl").string(), "", ""));
-}
-
-} // namespace
-} // namespace vyr::cld::local::test
-
-namespace vyr::cld::local::test {
-namespace {
-
-// Lowers the process's file-size limit for its scope; a write past it fails with EFBIG instead
-// of ending the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lower = saved_;
-        lower.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lower);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
-
-TEST(FullDisk, AnUploadAnswers507AndLeavesTheStoreAsItWas)
-{
-    World w;
-    w.write("big.bin", std::string(2 << 20, 'x'));
-    int code = 0;
-    {
-        const FileSizeLimit limit(1 << 20);
-        UploadFile("big.bin", code);
-    }
-    EXPECT_EQ(code, 507);
-    EXPECT_FALSE(FileExistsInProject("big.bin"));
-    EXPECT_TRUE(fs::is_empty(w.store_ / "blobs" / "tmp"));
-    UploadFile("big.bin", code);
-    EXPECT_EQ(code, 201);
 }
 
 } // namespace

@@ -4,23 +4,17 @@
 
 #include <fstream>
 #include <random>
-#include <stdexcept>
 #include <sstream>
 
 namespace vyr::cld::local::test {
 
 World::World()
 {
-    // A folder of a name no other has, as mkdtemp makes one, on every platform.
+    // A folder no other world has: its creation fails when the name is taken.
     std::random_device random;
-    for (int attempt = 0; root_.empty(); ++attempt) {
-        const auto candidate = fs::temp_directory_path() / ("vyr-local-" + std::to_string(random()));
-        if (fs::create_directory(candidate)) {
-            root_ = candidate;
-        } else if (attempt == 64) {
-            throw std::runtime_error("no scratch folder");
-        }
-    }
+    do {
+        root_ = fs::temp_directory_path() / ("vyr-local-" + std::to_string(random()));
+    } while (!fs::create_directory(root_));
     open_store();
     for (const std::string user : {"anna", "bert"}) {
         services_[user] = open(user);
@@ -56,26 +50,16 @@ void World::select(const std::string& user)
     ASSERT_TRUE(VyrCldapiIntegration::SetProjectAndPartition(projectId, "", partitionId, folder(user).string(), "", ""));
 }
 
-namespace {
-
-// A name as UTF-8, whatever the platform's narrow encoding of paths is.
-fs::path named(const std::string& file)
-{
-    return fs::path(std::u8string(file.begin(), file.end()));
-}
-
-} // namespace
-
 void World::write(const std::string& file, const std::string& text) const
 {
-    const auto path = folder() / named(file);
+    const auto path = folder() / fs::path(std::u8string(file.begin(), file.end()));
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string World::read(const std::string& file) const
 {
-    std::ifstream in(folder() / named(file), std::ios::binary);
+    std::ifstream in(folder() / fs::path(std::u8string(file.begin(), file.end())), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -89,16 +73,26 @@ void World::stored(const std::string& file, const std::string& text)
     ASSERT_TRUE(code == 200 || code == 201) << file << " " << code;
 }
 
+bool World::link_folder(const fs::path& target, const fs::path& link)
+{
+    std::error_code error;
+    fs::create_directory_symlink(target, link, error);
+    return !error;
+}
+
 std::map<std::string, std::string> World::snapshot() const
 {
     std::map<std::string, std::string> out;
     for (const auto& entry : fs::recursive_directory_iterator(root_)) {
-        if (entry.path().string().ends_with("-shm")) {
+        // UTF-8 whatever the platform's narrow strings are: the hostile names are not ASCII.
+        const auto utf8 = entry.path().u8string();
+        const std::string name(utf8.begin(), utf8.end());
+        if (name.ends_with("-shm")) {
             continue; // readers mark their place in the shared-memory index; that is not content
         }
         std::error_code error;
         const auto size = entry.is_regular_file() ? entry.file_size(error) : 0;
-        out[entry.path().string()] = std::to_string(size) + "@" +
+        out[name] = std::to_string(size) + "@" +
             std::to_string(fs::last_write_time(entry.path(), error).time_since_epoch().count());
     }
     return out;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <vyr/cld/local/service.h>
 
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -31,7 +30,7 @@ public:
     // Makes `user` the one the bridge's calls reach.
     void as(const std::string& user);
 
-    // Writes `text` into the current user's working folder as `file`.
+    // Writes `text` into the current user's working folder as `file` (UTF-8).
     void write(const std::string& file, const std::string& text) const;
     [[nodiscard]] std::string read(const std::string& file) const;
     [[nodiscard]] fs::path folder(const std::string& user) const { return root_ / ("work-" + user); }
@@ -40,6 +39,11 @@ public:
     // The current user writes `file` and uploads it; the test fails unless the store took it.
     void stored(const std::string& file, const std::string& text);
 
+    // Makes `link` a symbolic link to the folder `target`; false where the test cannot make one
+    // (mingw-w64's std::filesystem has no symbolic links).
+    [[nodiscard]] static bool link_folder(const fs::path& target, const fs::path& link);
+    static constexpr const char* no_links = "no symbolic link can be made here";
+
     // Everything below the scratch folder: path, size and modification time.
     [[nodiscard]] std::map<std::string, std::string> snapshot() const;
 
@@ -47,9 +51,6 @@ public:
     std::shared_ptr<VyrCldapi::ICld_Integration> open(const std::string& user, const DialogAnswers& dialogs = {});
     // Grants the project a road database contract, an administrator's act outside the client.
     void add_road_contract(const std::string& id, const std::string& name);
-    // Until `done`, does what processes opening the store do to its staged uploads, over and over:
-    // takes what no writer holds. A team server stages them out of other processes' reach.
-    void sweep_staged(const std::atomic<bool>& done) const;
     // Kills the team server as a crash would and starts it again on the same address (team only).
     void restart_server();
     Options options(const std::string& user) const;
@@ -72,10 +73,6 @@ public:
     struct Team;
     std::shared_ptr<Team> team_;
 };
-
-// Makes `link` a symbolic link to the folder `target`; false where the platform's test cannot
-// make one (Wine 8 makes none for a Windows program), and a test of links then stands aside.
-bool link_folder(const fs::path& target, const fs::path& link);
 
 // A test name made of a table row's name.
 template <class Row> std::string row_name(const testing::TestParamInfo<Row>& row)

@@ -3,10 +3,6 @@
 
 #include <stdexcept>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 namespace vyr::cld::local::test {
 
 const bool World::team = false;
@@ -28,23 +24,6 @@ std::shared_ptr<VyrCldapi::ICld_Integration> World::open(const std::string& user
 void World::add_road_contract(const std::string& id, const std::string& name)
 {
     add_road_database_contract(store_, projectId, id, name);
-}
-
-void World::sweep_staged(const std::atomic<bool>& done) const
-{
-    const auto folder = store_ / "blobs" / "tmp";
-    while (!done) {
-        std::error_code error;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-            const int fd = ::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                ::unlink(it->path().c_str());
-            }
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
 }
 
 void World::restart_server()

@@ -55,8 +55,6 @@ void World::add_road_contract(const std::string& id, const std::string& name)
     team_->store.add_road_contract(projectId, id, name);
 }
 
-void World::sweep_staged(const std::atomic<bool>& /*done*/) const {}
-
 void World::restart_server()
 {
     team_->store.restart_server();

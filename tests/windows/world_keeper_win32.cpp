@@ -134,8 +134,6 @@ void World::add_road_contract(const std::string& id, const std::string& name)
     Keeper::connection().ask("contract " + team_->id + " " + projectId + " " + id + " " + name);
 }
 
-void World::sweep_staged(const std::atomic<bool>& /*done*/) const {}
-
 void World::restart_server()
 {
     team_->url = Keeper::connection().ask("restart " + team_->id);
