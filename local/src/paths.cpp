@@ -50,17 +50,6 @@ WorkingPath join(const std::filesystem::path& root, std::string_view relative)
 
 } // namespace
 
-std::filesystem::path u8_path(std::string_view utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string path_text(const std::filesystem::path& path)
-{
-    const auto text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
 bool absolute(std::string_view path)
 {
     return path.starts_with('/') || path.starts_with('\\') || u8_path(path).is_absolute();
