@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include "disk.h"
 #include "text.h"
 
 #include <algorithm>
@@ -68,7 +69,7 @@ std::optional<std::string> below(const std::filesystem::path& root, std::string_
     std::vector<std::string> base;
     std::copy_if(rootParts.begin(), rootParts.end(), std::back_inserter(base),
                  [](const std::string& p) { return !p.empty(); });
-    if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin())) {
+    if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin(), disk::same_folder_name)) {
         return std::nullopt;
     }
     std::string relative;
