@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <unordered_set>
 
@@ -86,6 +87,10 @@ void sync_folder(const std::filesystem::path& folder);
 
 // The time a file's bytes last changed, in nanoseconds since 1970; -1 when it cannot be read.
 [[nodiscard]] std::int64_t modified_nanos(const std::filesystem::path& file) noexcept;
+
+// Whether two names of folders on the way to a working folder (UTF-8) name the same folder: to the
+// letter outside Windows, regardless of case on it, as its file systems compare them.
+[[nodiscard]] bool same_folder_name(std::string_view a, std::string_view b);
 
 // The names in `folder` as the platform spells them; nothing when it cannot be read.
 [[nodiscard]] std::optional<std::unordered_set<std::string>> names_in(const std::filesystem::path& folder);

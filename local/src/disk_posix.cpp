@@ -223,4 +223,9 @@ std::optional<std::unordered_set<std::string>> names_in(const std::filesystem::p
     return names;
 }
 
+bool same_folder_name(std::string_view a, std::string_view b)
+{
+    return a == b;
+}
+
 } // namespace vyr::cld::local::disk

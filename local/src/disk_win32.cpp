@@ -277,4 +277,23 @@ std::optional<std::unordered_set<std::string>> names_in(const std::filesystem::p
     return names;
 }
 
+bool same_folder_name(std::string_view a, std::string_view b)
+{
+    if (a == b) {
+        return true;
+    }
+    try {
+        const auto wideA = std::filesystem::path(std::u8string(a.begin(), a.end())).native();
+        const auto wideB = std::filesystem::path(std::u8string(b.begin(), b.end())).native();
+        if (wideA.size() > INT_MAX || wideB.size() > INT_MAX) {
+            return false;
+        }
+        // The ordinal comparison without case is the one NTFS makes.
+        return CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                                    static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace vyr::cld::local::disk

@@ -517,7 +517,6 @@ void Client::RenameFile(const String& originalFile, const String& renamedFile, i
             }
             return static_cast<int>(conflict);
         }
-        const auto root = path_text(from.space.root);
         const ForgetAfter forget([this] { forget_answers(); });
         const auto renamed = domain_->rename(from.space.id, from.path.relative, to.path.relative);
         if (renamed.code != ok) {

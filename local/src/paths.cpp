@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include "disk.h"
 #include "text.h"
 
 #include <algorithm>
@@ -50,17 +51,6 @@ WorkingPath join(const std::filesystem::path& root, std::string_view relative)
 
 } // namespace
 
-std::filesystem::path u8_path(std::string_view utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string path_text(const std::filesystem::path& path)
-{
-    const auto text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
 bool absolute(std::string_view path)
 {
     return path.starts_with('/') || path.starts_with('\\') || u8_path(path).is_absolute();
@@ -79,7 +69,7 @@ std::optional<std::string> below(const std::filesystem::path& root, std::string_
     std::vector<std::string> base;
     std::copy_if(rootParts.begin(), rootParts.end(), std::back_inserter(base),
                  [](const std::string& p) { return !p.empty(); });
-    if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin())) {
+    if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin(), disk::same_folder_name)) {
         return std::nullopt;
     }
     std::string relative;

@@ -23,8 +23,15 @@ inline constexpr std::size_t max_path_bytes = 4095;
 
 // Paths from UTF-8 and back. A path made from or read as a narrow std::string is in the ANSI code
 // page on Windows, so no path of the service ever passes through one.
-std::filesystem::path u8_path(std::string_view utf8);
-std::string path_text(const std::filesystem::path& path);
+inline std::filesystem::path u8_path(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string path_text(const std::filesystem::path& path)
+{
+    const auto text = path.u8string();
+    return {text.begin(), text.end()};
+}
 
 struct WorkingPath {
     std::string relative; // '/'-separated UTF-8, never empty, no "." or ".." parts

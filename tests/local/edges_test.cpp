@@ -325,5 +325,29 @@ TEST(HostileFolders, AWorkingFolderMayNotHoldTheStoreOrLieInsideIt)
     EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, (w.root_ / "work-carl").string(), "", ""));
 }
 
+// A host's absolute path names the working folder as its file system compares names: its own
+// spelling with either separator, and in another case only where the system ignores case.
+TEST(AbsolutePaths, NameTheWorkingFolderAsItsFileSystemComparesNames)
+{
+    World w;
+    w.write("plan.dwg", "revision 1");
+    const auto other_case = w.root_ / "WORK-ANNA";
+    const bool ignores_case = fs::exists(other_case);
+    const struct {
+        std::string path;
+        int code;
+    } cases[] = {
+        {(w.folder() / "plan.dwg").string(), 201},
+        {(w.folder() / "plan.dwg").generic_string(), 200},
+        {(other_case / "plan.dwg").string(), ignores_case ? 200 : 400},
+    };
+    for (const auto& c : cases) {
+        int code = 0;
+        UploadFile(c.path, code);
+        EXPECT_EQ(code, c.code) << c.path;
+    }
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 1u);
+}
+
 } // namespace
 } // namespace vyr::cld::local::test

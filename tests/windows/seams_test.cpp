@@ -3,6 +3,7 @@
 #include "content_store.h"
 #include "disk.h"
 
+#include <vyr/cld/domain/folders.h>
 #include <vyr/cld/domain/names.h>
 
 #include <gtest/gtest.h>
@@ -39,6 +40,21 @@ TEST(WindowsSeams, UnicodeConvertsAndFoldsCase)
     EXPECT_EQ(domain::utf8(u"\u00C4\U0001F600"), "\xC3\x84\xF0\x9F\x98\x80");
     EXPECT_FALSE(domain::utf8(std::u16string(1, char16_t(0xD800))));
     EXPECT_EQ(domain::folded("Plan \xC3\x84.DWG"), "plan \xC3\xA4.dwg");
+    // The top folder's name is empty, which the Win32 functions refuse to convert.
+    EXPECT_EQ(domain::folded(""), "");
+    EXPECT_EQ(domain::utf8(u""), "");
+    EXPECT_EQ(domain::utf16(""), u"");
+}
+
+TEST(WindowsSeams, NaturalKeysOrderNamesAsPeopleReadThem)
+{
+    const std::vector<std::string> ordered{"", "1", "2", "10", "a", "A", "\xC3\x85", "b", "\xC3\xA9", "f",
+                                           "liggende 5", "liggende 21", "liggende 100", "\xC3\xB8st", "z"};
+    for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
+        EXPECT_LT(domain::natural_key(ordered[i]), domain::natural_key(ordered[i + 1]))
+            << ordered[i] << " < " << ordered[i + 1];
+    }
+    EXPECT_EQ(domain::natural_key("plan"), domain::natural_key("plan"));
 }
 
 TEST(WindowsSeams, AFileIsReplacedWholeAndALiveTemporaryIsNeverSwept)
