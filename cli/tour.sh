@@ -34,8 +34,9 @@ step "Anna creates a project with a partition and puts revision 1 of the plan in
 created=$(as anna project create Bridge --number P-100)
 printf '%s\n' "$created"
 if [[ -n ${VYR_CLD_GRANT:-} ]]; then
-    # On a team service a project is its creator's until shared.
-    "$VYR_CLD_GRANT" bjorn "$(sed -n 's/^created project .* (\([0-9a-f]*\))$/\1/p' <<<"$created")"
+    # On a team service a project is its creator's until shared. A Windows vyr-cld ends its
+    # lines with CR LF.
+    "$VYR_CLD_GRANT" bjorn "$(sed -n 's/^created project .* (\([0-9a-f]*\))$/\1/p' <<<"${created//$'\r'/}")"
 fi
 as anna partition create --project Bridge Drawings
 as anna use Bridge Drawings

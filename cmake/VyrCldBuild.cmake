@@ -15,6 +15,16 @@ if(VYR_CLD_SANITIZERS)
     add_compile_definitions(VYR_CLD_SANITIZED=1)
 endif()
 
+# The export attribute `macro` of a service library's header: on Windows the DLL exports what it
+# marks and its users import it, elsewhere the header's default visibility stands.
+function(vyr_cld_export_attribute target macro)
+    if(WIN32)
+        target_compile_definitions(${target}
+            PRIVATE "${macro}=__declspec(dllexport)"
+            INTERFACE "${macro}=__declspec(dllimport)")
+    endif()
+endfunction()
+
 # Installs the local service: with the bridge's CMake package and headers for hosts that develop
 # against it, or, in the Debian layout, as a library private to vyr-cld.
 function(vyr_cld_install_local_service target headers)
@@ -26,6 +36,7 @@ function(vyr_cld_install_local_service target headers)
             EXPORT VyrCldapiIntegrationTargets
             LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT cli NAMELINK_COMPONENT dev
             ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli
         )
         install(DIRECTORY ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
     endif()

@@ -2,32 +2,12 @@
 #include <vyr/cld/domain/names.h>
 #include <vyr/cld/domain/records.h>
 
-#include <unicode/coll.h>
-#include <unicode/locid.h>
+#include "unicode.h"
 
-#include <memory>
 #include <set>
 
 namespace vyr::cld::domain {
 namespace {
-
-// The root collation, numbers compared by value: one order for every user of a server, as the
-// keys are stored once.
-const icu::Collator& collator()
-{
-    thread_local const std::unique_ptr<icu::Collator> instance = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(icu::Locale::getRoot(), status));
-        if (U_SUCCESS(status)) {
-            made->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
-        }
-        if (U_FAILURE(status) || !made) {
-            throw UnsafePath{};
-        }
-        return made;
-    }();
-    return *instance;
-}
 
 std::string parent_of(std::string_view path)
 {
@@ -76,20 +56,17 @@ void count(std::map<std::string, FolderDelta>& into, const std::string& path, st
 
 std::string natural_key(std::string_view utf8)
 {
-    const auto wide = utf16(utf8);
-    const icu::UnicodeString text(false, wide.data(), static_cast<int32_t>(wide.size()));
-    std::vector<std::uint8_t> key(wide.size() * 4 + 16);
-    auto length = collator().getSortKey(text, key.data(), static_cast<int32_t>(key.size()));
-    if (length > static_cast<int32_t>(key.size())) {
-        key.resize(static_cast<std::size_t>(length));
-        length = collator().getSortKey(text, key.data(), length);
+    const auto key = platform::sort_key(utf16(utf8));
+    if (!key) {
+        throw UnsafePath{};
     }
-    // The key ends with a zero byte, which orders nothing.
     static constexpr char digits[] = "0123456789abcdef";
     std::string out;
-    for (int32_t i = 0; i + 1 < length; ++i) {
-        out.push_back(digits[key[static_cast<std::size_t>(i)] >> 4]);
-        out.push_back(digits[key[static_cast<std::size_t>(i)] & 0xf]);
+    out.reserve(key->size() * 2);
+    for (const char c : *key) {
+        const auto byte = static_cast<unsigned char>(c);
+        out.push_back(digits[byte >> 4]);
+        out.push_back(digits[byte & 0xf]);
     }
     return out;
 }

@@ -5,8 +5,9 @@
 #include <SQLiteCpp/VariadicBind.h>
 #include <sqlite3.h>
 
+#include "system_error.h"
+
 #include <array>
-#include <cerrno>
 #include <mutex>
 #include <string_view>
 #include <utility>
@@ -727,19 +728,16 @@ private:
 
 // SQLite failures leave the store as the exception kinds of the client, except a full disk,
 // which the handlers answer with an error code. SQLite reports a write refused for the process's
-// file-size limit as an I/O error; the system's errno tells it from a failing disk.
+// file-size limit as an I/O error; the system's error tells it from a failing disk.
 template <class F> void translated(F&& body, sqlite3* db = nullptr)
 {
     try {
         body();
     } catch (const SQLite::Exception& e) {
         // SQLite keeps the system's error only on some of its paths (not for a failed write of
-        // the log at commit); the thread's errno still holds it then, as nothing between the
-        // failed write and this handler fails another call.
+        // the log at commit); the thread's last error still holds it then.
         const int kept = db ? sqlite3_system_errno(db) : 0;
-        const int error = kept != 0 ? kept : errno;
-        if (e.getErrorCode() == SQLITE_FULL ||
-            (e.getErrorCode() == SQLITE_IOERR && (error == ENOSPC || error == EFBIG || error == EDQUOT))) {
+        if (e.getErrorCode() == SQLITE_FULL || (e.getErrorCode() == SQLITE_IOERR && platform::store_full(kept))) {
             throw StoreFull{};
         }
         throw VyrCldapi::Exception(VyrCldapi::ExceptionKind::InvalidOperation,

@@ -18,4 +18,10 @@ namespace vyr::cld::domain::platform {
 // folder. Nothing when the platform fails.
 [[nodiscard]] std::optional<std::u16string> case_folded(std::u16string_view utf16);
 
+// The bytes of a collation key that orders names as people read them, one order for every user:
+// numbers by value, accents beside their letters, case after everything else. Keys are stored, so
+// they must agree within one store: one platform's key, never compared with another's. Nothing
+// when the platform fails.
+[[nodiscard]] std::optional<std::string> sort_key(std::u16string_view utf16);
+
 } // namespace vyr::cld::domain::platform

@@ -1,10 +1,34 @@
 // Unicode on ICU, outside Windows.
 #include "unicode.h"
 
+#include <unicode/coll.h>
+#include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include <memory>
+
 namespace vyr::cld::domain::platform {
+namespace {
+
+// The root collation, numbers compared by value; nothing when ICU cannot make it.
+const icu::Collator* collator()
+{
+    thread_local const std::unique_ptr<icu::Collator> instance = []() -> std::unique_ptr<icu::Collator> {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> made(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        if (U_SUCCESS(status) && made) {
+            made->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        }
+        if (U_FAILURE(status) || !made) {
+            return nullptr;
+        }
+        return made;
+    }();
+    return instance.get();
+}
+
+} // namespace
 
 std::optional<std::u16string> utf16_of(std::string_view utf8)
 {
@@ -51,6 +75,27 @@ std::optional<std::u16string> case_folded(std::u16string_view utf16)
     }
     fold.resize(static_cast<std::size_t>(length));
     return fold;
+}
+
+std::optional<std::string> sort_key(std::u16string_view utf16)
+{
+    const auto* made = collator();
+    if (!made) {
+        return std::nullopt;
+    }
+    const icu::UnicodeString text(false, utf16.data(), static_cast<int32_t>(utf16.size()));
+    std::string key(utf16.size() * 4 + 16, '\0');
+    auto length = made->getSortKey(text, reinterpret_cast<std::uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+    if (length > static_cast<int32_t>(key.size())) {
+        key.resize(static_cast<std::size_t>(length));
+        length = made->getSortKey(text, reinterpret_cast<std::uint8_t*>(key.data()), length);
+    }
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    // The key ends with a zero byte, which orders nothing.
+    key.resize(static_cast<std::size_t>(length - 1));
+    return key;
 }
 
 } // namespace vyr::cld::domain::platform

@@ -13,8 +13,13 @@ namespace vyr::cld::domain::platform {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
+// The Win32 conversions refuse empty text, which converts to itself.
+
 std::optional<std::u16string> utf16_of(std::string_view utf8)
 {
+    if (utf8.empty()) {
+        return std::u16string();
+    }
     if (utf8.size() > INT_MAX) {
         return std::nullopt;
     }
@@ -31,6 +36,9 @@ std::optional<std::u16string> utf16_of(std::string_view utf8)
 
 std::optional<std::string> utf8_of(std::u16string_view utf16)
 {
+    if (utf16.empty()) {
+        return std::string();
+    }
     if (utf16.size() > INT_MAX / 3) {
         return std::nullopt;
     }
@@ -52,6 +60,9 @@ std::optional<std::u16string> case_folded(std::u16string_view utf16)
 {
     // Windows has no case folding; the invariant locale's lower case is what its file systems
     // compare by, and one unit maps to one.
+    if (utf16.empty()) {
+        return std::u16string();
+    }
     if (utf16.size() > INT_MAX) {
         return std::nullopt;
     }
@@ -65,6 +76,34 @@ std::optional<std::u16string> case_folded(std::u16string_view utf16)
     }
     out.resize(static_cast<std::size_t>(written));
     return out;
+}
+
+std::optional<std::string> sort_key(std::u16string_view utf16)
+{
+    // An empty name has the empty key, first of all.
+    if (utf16.empty()) {
+        return std::string();
+    }
+    if (utf16.size() > INT_MAX / 8) {
+        return std::nullopt;
+    }
+    // The invariant locale's order, digits read as numbers. A sort key is counted in bytes.
+    constexpr DWORD flags = LCMAP_SORTKEY | SORT_DIGITSASNUMBERS;
+    const auto* units = reinterpret_cast<const wchar_t*>(utf16.data());
+    const auto count = static_cast<int>(utf16.size());
+    const int needed = LCMapStringEx(LOCALE_NAME_INVARIANT, flags, units, count, nullptr, 0, nullptr, nullptr, 0);
+    if (needed <= 0) {
+        return std::nullopt;
+    }
+    std::string key(static_cast<std::size_t>(needed), '\0');
+    const int written = LCMapStringEx(LOCALE_NAME_INVARIANT, flags, units, count, reinterpret_cast<wchar_t*>(key.data()),
+                                      needed, nullptr, nullptr, 0);
+    if (written <= 0 || written > needed) {
+        return std::nullopt;
+    }
+    // The key ends with a zero byte, which orders nothing.
+    key.resize(static_cast<std::size_t>(written - 1));
+    return key;
 }
 
 } // namespace vyr::cld::domain::platform

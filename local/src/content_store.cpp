@@ -19,6 +19,9 @@ void disk::raise_failure(const std::error_code& error)
     if (full(error)) {
         throw NoSpace{};
     }
+    if (held(error)) {
+        throw HeldOpen{};
+    }
     throw IoFailure{error.value()};
 }
 
@@ -147,6 +150,8 @@ std::int64_t FolderContents::copy_out(const Blob& expected, const std::filesyste
 
 std::int64_t write_verified(const Blob& expected, const std::filesystem::path& target, const Producer& produce)
 {
+    // Before a byte is fetched: a file another program holds would refuse the rename at the end.
+    disk::check_replaceable(target);
     disk::Temporary temp(target.parent_path());
     // A blob's name is its hash: checking the bytes as they pass costs no extra reading, and a
     // blob changed or cut short under the store never replaces a working copy.
@@ -184,7 +189,7 @@ void sweep_temporaries(const std::filesystem::path& folder, bool below)
     std::error_code error;
     auto options = std::filesystem::directory_options::skip_permission_denied;
     const auto sweep = [&](const std::filesystem::directory_entry& entry) {
-        if (!temporary_name(entry.path().filename().string()) || !entry.is_regular_file(error) ||
+        if (!temporary_name(path_text(entry.path().filename())) || !entry.is_regular_file(error) ||
             entry.is_symlink(error)) {
             return;
         }

@@ -27,6 +27,13 @@ struct IoFailure : VyrCldapi::Exception {
     int error = 0;
 };
 
+// Another program holds the file open so that it cannot be read whole or replaced now (a CAD
+// application keeps its drawing open without sharing writing). Only Windows has such sharing
+// modes; it passes when that program lets go.
+struct HeldOpen : VyrCldapi::Exception {
+    HeldOpen() : Exception(VyrCldapi::ExceptionKind::InvalidOperation, "Another program holds the file open.") {}
+};
+
 // A blob's bytes are not the ones its name promises: it was changed or cut short under the store.
 struct DamagedContent : VyrCldapi::Exception {
     DamagedContent()

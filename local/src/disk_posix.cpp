@@ -65,6 +65,13 @@ bool full(const std::error_code& error) noexcept
     return quota || error == std::errc::no_space_on_device || error == std::errc::file_too_large;
 }
 
+bool held(const std::error_code& /*error*/) noexcept
+{
+    return false; // advisory locks bind only those who ask for them
+}
+
+void check_replaceable(const std::filesystem::path& /*target*/) {}
+
 File File::reading(const std::filesystem::path& path)
 {
     return File(descriptor(path, O_RDONLY));
@@ -214,6 +221,11 @@ std::optional<std::unordered_set<std::string>> names_in(const std::filesystem::p
     }
     ::closedir(dir);
     return names;
+}
+
+bool same_folder_name(std::string_view a, std::string_view b)
+{
+    return a == b;
 }
 
 } // namespace vyr::cld::local::disk

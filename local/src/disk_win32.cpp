@@ -80,11 +80,34 @@ bool full(const std::error_code& error) noexcept
     return error == std::errc::no_space_on_device || error == std::errc::file_too_large;
 }
 
+bool held(const std::error_code& error) noexcept
+{
+    return error.category() == std::system_category() &&
+           (error.value() == ERROR_SHARING_VIOLATION || error.value() == ERROR_LOCK_VIOLATION);
+}
+
+void check_replaceable(const std::filesystem::path& target)
+{
+    // Replacing needs the target open for writing and deleting, which a program that shares either
+    // not refuses: asked of the file itself, opened but never changed, it answers which.
+    const HANDLE probe = CreateFileW(native(target).c_str(), DELETE | FILE_WRITE_DATA,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        CloseHandle(probe);
+        return;
+    }
+    if (held(last_error())) {
+        throw HeldOpen{};
+    }
+}
+
 File File::reading(const std::filesystem::path& path)
 {
-    // Others may read and write it meanwhile, as on POSIX; the bytes are verified by their hash.
-    return File(opened(CreateFileW(native(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
+    // Shared for reading and for deleting (a blob replaced by a fresh copy of itself), never for
+    // writing: the bytes read are the file as it was when it was opened, not a mix of two saves.
+    return File(opened(CreateFileW(native(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)));
 }
 
 File::File(File&& other) noexcept : handle_(other.handle_)
@@ -182,7 +205,10 @@ void Temporary::rename_to(const std::filesystem::path& target)
     info->FileNameLength = bytes;
     std::memcpy(info->FileName, name.data(), bytes);
     if (!SetFileInformationByHandle(handle_of(file_.handle_), FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
-        raise_last();
+        // A target held open refuses as "access denied": the target itself tells whether it is held.
+        const auto error = last_error();
+        check_replaceable(target);
+        raise_failure(error);
     }
     path_.clear();
 }
@@ -249,6 +275,25 @@ std::optional<std::unordered_set<std::string>> names_in(const std::filesystem::p
     } while (FindNextFileW(find, &entry));
     FindClose(find);
     return names;
+}
+
+bool same_folder_name(std::string_view a, std::string_view b)
+{
+    if (a == b) {
+        return true;
+    }
+    try {
+        const auto wideA = std::filesystem::path(std::u8string(a.begin(), a.end())).native();
+        const auto wideB = std::filesystem::path(std::u8string(b.begin(), b.end())).native();
+        if (wideA.size() > INT_MAX || wideB.size() > INT_MAX) {
+            return false;
+        }
+        // The ordinal comparison without case is the one NTFS makes.
+        return CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                                    static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+    } catch (...) {
+        return false;
+    }
 }
 
 } // namespace vyr::cld::local::disk

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -70,7 +71,7 @@ std::vector<T> gone(const std::filesystem::path& root, std::vector<T> items, Pat
         const auto [found, fresh] = listings.try_emplace(folder);
         if (fresh) {
             // Unreadable or missing: every file of it is looked up on its own.
-            found->second = disk::names_in(root / folder);
+            found->second = disk::names_in(root / u8_path(folder));
         }
         return found->second;
     };
@@ -132,7 +133,7 @@ Target Client::target(const Context& context, const String& file, bool askHost)
         throw Refusal{no_project};
     }
     std::optional<Target> found;
-    if (context.userDirectory && path.starts_with(context.userDirectory->root.string() + "/")) {
+    if (context.userDirectory && below(context.userDirectory->root, path)) {
         found = Target{*context.userDirectory, resolve(context.userDirectory->root, path), file};
     } else if (context.partition) {
         found = Target{*context.partition, resolve(context.partition->root, path), file};
@@ -383,7 +384,7 @@ void Client::tell_once(const Space& space, const FileRow& file, Journal::Notice 
 
 std::shared_ptr<Journal> Client::journal(const Space& space)
 {
-    const auto key = std::pair{space.root.string(), space.id};
+    const auto key = std::pair{path_text(space.root), space.id};
     {
         const std::lock_guard lock(mutex_);
         if (const auto found = openJournals_.find(key); found != openJournals_.end()) {
@@ -407,6 +408,28 @@ bool Client::known_damaged(const FileRow& file) const
 {
     const std::lock_guard lock(mutex_);
     return damaged_.contains({file.id, file.revision});
+}
+
+bool Client::waiting_for_holder(const FileRow& file)
+{
+    const std::lock_guard lock(mutex_);
+    const auto found = held_.find(file.id);
+    return found != held_.end() && std::chrono::steady_clock::now() < found->second.retry;
+}
+
+void Client::tried_held(const FileRow& file, bool stillHeld)
+{
+    const std::lock_guard lock(mutex_);
+    if (!stillHeld) {
+        held_.erase(file.id);
+        return;
+    }
+    const auto [found, fresh] = held_.try_emplace(file.id, Held{{}, first_held_pause});
+    auto& held = found->second;
+    if (!fresh) {
+        held.pause = std::min(held.pause * 2, last_held_pause);
+    }
+    held.retry = std::chrono::steady_clock::now() + held.pause;
 }
 
 void Client::follow(const Space& space, Journal& folder)
@@ -445,7 +468,18 @@ void Client::DownloadFile(const String& file, int& responsecode)
         const auto working = journal(place.space)->working(row.id);
         // What a killed download left beside this file goes before this one writes there.
         sweep_temporaries(place.path.local.parent_path(), false);
-        return bring(place.space, row, working, file, true);
+        // A file held open only for a moment (a scanner, an indexer) is waited for, briefly: the
+        // host's thread waits. A longer hold answers 423 and the host asks again.
+        for (auto pause = first_held_pause / 2;; pause *= 2) {
+            try {
+                return bring(place.space, row, working, file, true);
+            } catch (const HeldOpen&) {
+                if (pause > first_held_pause * 2) {
+                    throw;
+                }
+                std::this_thread::sleep_for(pause);
+            }
+        }
     });
 }
 
@@ -483,7 +517,6 @@ void Client::RenameFile(const String& originalFile, const String& renamedFile, i
             }
             return static_cast<int>(conflict);
         }
-        const auto root = from.space.root.string();
         const ForgetAfter forget([this] { forget_answers(); });
         const auto renamed = domain_->rename(from.space.id, from.path.relative, to.path.relative);
         if (renamed.code != ok) {
@@ -790,7 +823,7 @@ Ref<FileSyncStatus> Client::GetFileSyncStatus()
         for (const auto& queued : space ? journal(*space)->queued() : std::vector<QueuedUpload>{}) {
             if (queued.spaceId == space->id) {
                 std::error_code error;
-                const auto size = std::filesystem::file_size(space->root / queued.path, error);
+                const auto size = std::filesystem::file_size(space->root / u8_path(queued.path), error);
                 status->FilesLeftToUpload += 1;
                 status->BytesLeftToUpload += error ? 0 : static_cast<std::int64_t>(size);
             }
@@ -832,8 +865,20 @@ std::size_t Client::sync_space(const Space& space, const Filters& filters, bool 
         if (!filters.wanted(item.file.path) || known_damaged(item.file)) {
             continue;
         }
+        if (waiting_for_holder(item.file)) {
+            left += 1; // held open by another program a moment ago: not asked again yet
+            continue;
+        }
         int code = 0;
         respond(code, [&] { return bring(space, item.file, item.working, service_text(item.file.path), true); });
+        tried_held(item.file, code == domain::held_open);
+        if (code == domain::held_open) {
+            // Nothing was written; the file comes once its holder lets go, and the host is told once.
+            left += 1;
+            tell_once(space, item.file, Journal::Notice::Held,
+                      item.file.deleted ? StatusEventType::Deleted : StatusEventType::Download, code, item.file.path);
+            continue;
+        }
         if (code == domain::token_refused || code == domain::unavailable) {
             // The back end serves no request now: every other file of the pass would be refused
             // alike, one request each. The pass ends as one that failed (see StartSyncDir).
@@ -936,8 +981,9 @@ void Client::flush(const Context& session, const Space& space, Journal& folder, 
     if (code >= bad_request) {
         tell_user(StatusEventType::Upload, code, queued.path);
     }
-    // A full disk or a failing folder passes; the upload stays queued for the next flush.
-    if (code < failed) {
+    // A full disk, a failing folder or a file another program holds passes; the upload stays
+    // queued for the next flush.
+    if (code < failed && code != domain::held_open) {
         folder.unqueue(queued);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "content_store.h"
 #include "disk.h"
+#include "paths.h"
 
 #include <SQLiteCpp/VariadicBind.h>
 #include <sqlite3.h>
@@ -95,7 +96,7 @@ template <class F> auto translated(F&& body)
 SQLite::Database opened(const std::filesystem::path& file, int busyTimeoutMs)
 {
     return translated([&] {
-        SQLite::Database db(file.string(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOFOLLOW,
+        SQLite::Database db(path_text(file), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE | SQLite::OPEN_NOFOLLOW,
                             busyTimeoutMs);
         db.exec("PRAGMA journal_mode = WAL");
         db.exec("PRAGMA synchronous = FULL");

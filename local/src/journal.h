@@ -34,7 +34,7 @@ public:
     void set_working(const std::string& fileId, const std::optional<WorkingRow>& row);
 
     // The first time the folder meets `kind` for this revision of a file: true, and remembered.
-    enum class Notice { Conflict = 1, Damaged = 2, Full = 3 };
+    enum class Notice { Conflict = 1, Damaged = 2, Full = 3, Held = 4 };
     bool first_notice(const std::string& fileId, std::int64_t revision, Notice kind);
 
     std::vector<QueuedUpload> queued();

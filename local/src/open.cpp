@@ -29,7 +29,7 @@ std::shared_ptr<ICld_Integration> open_service(const Options& options)
     }
     const auto folder = prepared_store(options.store, options.createStore);
     std::shared_ptr<MetadataStore> store = domain::open_sqlite_store(
-        {(folder / "store.sqlite").string(), static_cast<int>(options.busyTimeout.count()), options.createStore});
+        {path_text(folder / "store.sqlite"), static_cast<int>(options.busyTimeout.count()), options.createStore});
     const UserRow user{options.user.id, options.user.displayName, options.user.principalName};
     store->write([&](Records& records) { records.put_user(user); });
     ClientSettings settings;
@@ -52,7 +52,7 @@ std::shared_ptr<ICld_Integration> open_service(const Options& options)
 void add_road_database_contract(const std::filesystem::path& store, const std::string& projectId,
                                 const std::string& contractId, const std::string& contractName)
 {
-    auto metadata = domain::open_sqlite_store({(prepared_store(store, false) / "store.sqlite").string(), 10000, false});
+    auto metadata = domain::open_sqlite_store({path_text(prepared_store(store, false) / "store.sqlite"), 10000, false});
     metadata->write([&](Records& records) {
         if (!records.project(projectId)) {
             fail(ExceptionKind::Argument, "No project has that id.");

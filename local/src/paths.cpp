@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include "disk.h"
 #include "text.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ WorkingPath join(const std::filesystem::path& root, std::string_view relative)
 {
     auto name = domain::checked_name(relative);
     WorkingPath out{std::move(name.relative), std::move(name.key), {}};
-    out.local = root / std::filesystem::path(out.relative);
+    out.local = root / u8_path(out.relative);
     if (out.local.native().size() > max_path_bytes) {
         throw UnsafePath{};
     }
@@ -50,29 +51,45 @@ WorkingPath join(const std::filesystem::path& root, std::string_view relative)
 
 } // namespace
 
+bool absolute(std::string_view path)
+{
+    return path.starts_with('/') || path.starts_with('\\') || u8_path(path).is_absolute();
+}
+
+std::optional<std::string> below(const std::filesystem::path& root, std::string_view path)
+{
+    if (!absolute(path)) {
+        return std::nullopt;
+    }
+    const auto parts = split(path);
+    const auto rootParts = split(path_text(root));
+    std::vector<std::string> given;
+    std::copy_if(parts.begin(), parts.end(), std::back_inserter(given),
+                 [](const std::string& p) { return !p.empty() && p != "."; });
+    std::vector<std::string> base;
+    std::copy_if(rootParts.begin(), rootParts.end(), std::back_inserter(base),
+                 [](const std::string& p) { return !p.empty(); });
+    if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin(), disk::same_folder_name)) {
+        return std::nullopt;
+    }
+    std::string relative;
+    for (auto part = given.begin() + static_cast<std::ptrdiff_t>(base.size()); part != given.end(); ++part) {
+        relative += (relative.empty() ? "" : "/") + *part;
+    }
+    return relative;
+}
+
 WorkingPath resolve(const std::filesystem::path& root, std::string_view path)
 {
     if (path.empty() || path.find('\0') != std::string_view::npos || root.empty()) {
         throw UnsafePath{};
     }
-    auto parts = split(path);
-    if (parts.front().empty()) {
-        // Absolute: it must lie inside the working folder, compared part by part.
-        const auto rootParts = split(root.native());
-        std::vector<std::string> given;
-        std::copy_if(parts.begin(), parts.end(), std::back_inserter(given),
-                     [](const std::string& p) { return !p.empty() && p != "."; });
-        std::vector<std::string> base;
-        std::copy_if(rootParts.begin(), rootParts.end(), std::back_inserter(base),
-                     [](const std::string& p) { return !p.empty(); });
-        if (given.size() <= base.size() || !std::equal(base.begin(), base.end(), given.begin())) {
+    if (absolute(path)) {
+        const auto relative = below(root, path);
+        if (!relative) {
             throw UnsafePath{};
         }
-        std::string relative;
-        for (auto part = given.begin() + static_cast<std::ptrdiff_t>(base.size()); part != given.end(); ++part) {
-            relative += (relative.empty() ? "" : "/") + *part;
-        }
-        return join(root, relative);
+        return join(root, *relative);
     }
     return join(root, path);
 }
@@ -89,7 +106,7 @@ std::optional<WorkingPath> place(const std::filesystem::path& root, std::string_
 bool too_long(const std::filesystem::path& root, std::string_view relative)
 {
     const auto parts = split(relative);
-    return (root / std::filesystem::path(relative)).native().size() > max_path_bytes ||
+    return (root / u8_path(relative)).native().size() > max_path_bytes ||
            std::any_of(parts.begin(), parts.end(), [](const std::string& part) { return part.size() > max_name_bytes; });
 }
 

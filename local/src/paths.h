@@ -21,11 +21,30 @@ using domain::UnsafePath;
 
 inline constexpr std::size_t max_path_bytes = 4095;
 
+// Paths from UTF-8 and back. A path made from or read as a narrow std::string is in the ANSI code
+// page on Windows, so no path of the service ever passes through one.
+inline std::filesystem::path u8_path(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string path_text(const std::filesystem::path& path)
+{
+    const auto text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 struct WorkingPath {
     std::string relative; // '/'-separated UTF-8, never empty, no "." or ".." parts
     std::string key;      // case-folded `relative`: two files may not share it
     std::filesystem::path local;
 };
+
+// Whether `path` (UTF-8) is absolute: from the top of a drive or, on Windows, with a drive letter.
+bool absolute(std::string_view path);
+
+// An absolute `path` (UTF-8) as the '/'-separated path below `root` it names, compared part by
+// part; nothing when it is not absolute or not below `root`. Backslashes separate folders too.
+std::optional<std::string> below(const std::filesystem::path& root, std::string_view path);
 
 // `path` (UTF-8) relative to `root`, or absolute inside it. Backslashes separate folders too.
 // Raises UnsafePath.

@@ -239,6 +239,10 @@ private:
     // has lost locally.
     std::vector<Journal::Behind> pending(const Space& space, bool missing);
     [[nodiscard]] bool known_damaged(const FileRow& file) const;
+    // Whether the worker still waits before it tries again a file another program held open.
+    bool waiting_for_holder(const FileRow& file);
+    // Notes whether a try found the file held: the pause before the next doubles, up to a bound.
+    void tried_held(const FileRow& file, bool stillHeld);
     std::size_t sync_space(const Space& space, const Filters& filters, bool missing,
                            const std::function<bool()>& stopping);
     std::size_t sync_pass(const std::function<bool()>& stopping);
@@ -301,6 +305,13 @@ private:
     // Revisions whose content this session found damaged: the worker leaves them until a host asks
     // for the file again, rather than reading a damaged blob on every pass.
     std::set<std::pair<std::string, std::int64_t>> damaged_;
+    // Files (by id) another program held open at the worker's last try: when to try again, and the
+    // pause the next hold waits (see first_held_pause).
+    struct Held {
+        std::chrono::steady_clock::time_point retry;
+        std::chrono::milliseconds pause;
+    };
+    std::unordered_map<std::string, Held> held_;
     // A sync pass looks for files removed locally, and sweeps what killed transfers left, when asked.
     std::atomic<bool> rescan_{true};
     std::chrono::steady_clock::time_point lastRescan_{};
@@ -343,12 +354,14 @@ template <class F> void respond(int& responsecode, F&& body)
         responsecode = no_space;
     } catch (const NoSpace&) {
         responsecode = no_space;
+    } catch (const HeldOpen&) {
+        responsecode = domain::held_open;
     } catch (const DamagedContent&) {
         responsecode = failed;
     } catch (const IoFailure&) {
         responsecode = failed;
     } catch (const std::filesystem::filesystem_error& error) {
-        responsecode = disk::full(error.code()) ? no_space : failed;
+        responsecode = disk::full(error.code()) ? no_space : disk::held(error.code()) ? domain::held_open : failed;
     }
 }
 

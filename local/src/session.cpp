@@ -15,8 +15,8 @@ std::filesystem::path working_folder(const std::string& path, const std::filesys
         fail(ExceptionKind::Argument, "A working folder path holds U+FFFD, which may stand for another name.");
     }
     std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(path), error);
-    auto real = std::filesystem::canonical(std::filesystem::path(path), error);
+    std::filesystem::create_directories(u8_path(path), error);
+    auto real = std::filesystem::canonical(u8_path(path), error);
     if (error || !std::filesystem::is_directory(real)) {
         fail(ExceptionKind::InvalidOperation, "A working folder cannot be created.");
     }
@@ -67,7 +67,7 @@ void Client::select(const String& projectId, const String& projectpath, const St
         fail(ExceptionKind::Argument, "The project has no partition with that id.");
     }
     if (partitionFolder.empty() && !projectFolder.empty()) {
-        partitionFolder = (std::filesystem::path(projectFolder) / space->name).string();
+        partitionFolder = path_text(u8_path(projectFolder) / u8_path(space->name));
     }
     const auto root = working_folder(partitionFolder, store_folder_, journals_);
     const auto userRoot = userFolder.empty() ? std::filesystem::path() : working_folder(userFolder, store_folder_, journals_);

@@ -16,6 +16,11 @@ namespace vyr::cld::local {
 // the interval up to this.
 inline constexpr std::chrono::milliseconds longest_pause{30000};
 
+// A file another program holds open is tried again after a pause that doubles from the first to
+// the last, each time it is still held: soon after a short hold, rarely during a long one.
+inline constexpr std::chrono::milliseconds first_held_pause{250};
+inline constexpr std::chrono::milliseconds last_held_pause{8000};
+
 class Worker {
 public:
     // A pass returns how much work it had to leave for a later pass.

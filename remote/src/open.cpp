@@ -1,5 +1,6 @@
 // The remote service: the client on this machine, its domain and contents on a team server.
 #include "service.h"
+#include "disk.h"
 
 #include <vyr/cld/remote/remote.h>
 #include <vyr/cld/remote/service.h>
@@ -78,13 +79,18 @@ private:
     // The whole file and what its bytes are, read once; nothing when it grew past one chunk.
     static std::optional<std::pair<local::Blob, std::string>> read_small(const std::filesystem::path& source)
     {
-        std::ifstream in(source, std::ios::binary);
+        // Read as one consistent copy (local::disk::File), as the hash of a larger file is taken.
+        auto in = local::disk::File::reading(source);
         std::string bytes(static_cast<std::size_t>(domain::BlobStore::chunk_size) + 1, '\0');
-        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (in.bad() || (!in.eof() && !in)) {
-            throw domain::Refusal{domain::failed};
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const auto more = in.read(bytes.data() + got, bytes.size() - got);
+            if (more == 0) {
+                break;
+            }
+            got += more;
         }
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        bytes.resize(got);
         if (static_cast<std::int64_t>(bytes.size()) > domain::BlobStore::chunk_size) {
             return std::nullopt;
         }

@@ -1,12 +1,9 @@
 // The service at its edges: files lost locally, content damaged under the store, a revision stored
 // by another user in the middle of an upload, what killed transfers leave, and a store that is gone.
+#include "held.h"
 #include "world.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/file.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -274,16 +271,17 @@ TEST(Temporaries, WhatAKilledTransferLeftIsSweptAndWhatIsBeingWrittenIsNot)
     make(left);
     make(held);
     make(blob);
-    const int fd = ::open(held.c_str(), O_RDONLY);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0); // as a live writer holds it
+    {
+        const HeldFile writer(held);
+        ASSERT_TRUE(writer.held());
 
-    StartSyncDir();
-    EXPECT_EQ(wait_for_tasks(), 200);
-    StopSyncDir();
-    EXPECT_FALSE(fs::exists(left));
-    EXPECT_TRUE(fs::exists(held));
-    EXPECT_TRUE(fs::exists(other));
-    ::close(fd);
+        StartSyncDir();
+        EXPECT_EQ(wait_for_tasks(), 200);
+        StopSyncDir();
+        EXPECT_FALSE(fs::exists(left));
+        EXPECT_TRUE(fs::exists(held));
+        EXPECT_TRUE(fs::exists(other));
+    }
     // A store opened again sweeps its own.
     EXPECT_TRUE(fs::exists(blob));
     static_cast<void>(open_service(w.options("carl")));
@@ -325,6 +323,30 @@ TEST(HostileFolders, AWorkingFolderMayNotHoldTheStoreOrLieInsideIt)
     w.services_["carl"] = open_service(options);
     w.as("carl");
     EXPECT_FALSE(SetProjectAndPartition(w.projectId, "", w.partitionId, (w.root_ / "work-carl").string(), "", ""));
+}
+
+// A host's absolute path names the working folder as its file system compares names: its own
+// spelling with either separator, and in another case only where the system ignores case.
+TEST(AbsolutePaths, NameTheWorkingFolderAsItsFileSystemComparesNames)
+{
+    World w;
+    w.write("plan.dwg", "revision 1");
+    const auto other_case = w.root_ / "WORK-ANNA";
+    const bool ignores_case = fs::exists(other_case);
+    const struct {
+        std::string path;
+        int code;
+    } cases[] = {
+        {(w.folder() / "plan.dwg").string(), 201},
+        {(w.folder() / "plan.dwg").generic_string(), 200},
+        {(other_case / "plan.dwg").string(), ignores_case ? 200 : 400},
+    };
+    for (const auto& c : cases) {
+        int code = 0;
+        UploadFile(c.path, code);
+        EXPECT_EQ(code, c.code) << c.path;
+    }
+    EXPECT_EQ(GetFileRevision("plan.dwg"), 1u);
 }
 
 } // namespace

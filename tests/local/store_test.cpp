@@ -8,10 +8,17 @@ namespace {
 
 using namespace VyrCldapiIntegration;
 
+// SQLite names its files in UTF-8 on every platform.
+std::string utf8(const fs::path& path)
+{
+    const auto text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 void set_schema_version(const fs::path& database, int version)
 {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(utf8(database).c_str(), &db), SQLITE_OK);
     const auto sql = "PRAGMA user_version = " + std::to_string(version);
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
@@ -29,7 +36,7 @@ constexpr const char* before_folders = R"sql(
 std::int64_t count(const fs::path& database, const char* sql)
 {
     sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_open(utf8(database).c_str(), &db), SQLITE_OK);
     sqlite3_stmt* statement = nullptr;
     EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     const auto out = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
@@ -76,7 +83,7 @@ TEST(Store, OfTheFirstVersionIsMigratedKeepingItsRecords)
     // The store as the first version wrote it: numbers unique even when empty, no notices, no
     // change numbers, no order of a model update's files.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(utf8(w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
     const auto first = std::string(before_folders) + R"sql(
         CREATE TABLE projects_v1(id TEXT PRIMARY KEY, tenant_id TEXT NOT NULL REFERENCES tenants(id),
             name TEXT NOT NULL, number TEXT NOT NULL, crs TEXT NOT NULL, created INTEGER NOT NULL,
@@ -127,7 +134,7 @@ TEST(Store, OfTheThirdVersionHandsEachWorkingFolderWhatItKeptForIt)
     // The store as the third version kept it: the folder's agreement and queue in its own tables.
     fs::remove_all(w.store_ / "journals");
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(utf8(w.store_ / "store.sqlite").c_str(), &db), SQLITE_OK);
     const auto third = std::string(before_folders) + "INSERT INTO working SELECT 'anna-id', '" + fs::canonical(w.folder("anna")).string() +
                        "', id, path, revision, blob, size, 0 FROM files WHERE path = 'plan.dwg';"
                        "INSERT INTO upload_queue SELECT 'anna-id', space_id, 'field.txt', 0 FROM files;"

@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
-#include <unistd.h>
 
 namespace vyr::cld::local::test {
 
 World::World()
 {
-    std::string pattern = (fs::temp_directory_path() / "vyr-local-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
+    // A folder no other world has: its creation fails when the name is taken.
+    std::random_device random;
+    do {
+        root_ = fs::temp_directory_path() / ("vyr-local-" + std::to_string(random()));
+    } while (!fs::create_directory(root_));
     open_store();
     for (const std::string user : {"anna", "bert"}) {
         services_[user] = open(user);
@@ -49,14 +52,14 @@ void World::select(const std::string& user)
 
 void World::write(const std::string& file, const std::string& text) const
 {
-    const auto path = folder() / file;
+    const auto path = folder() / fs::path(std::u8string(file.begin(), file.end()));
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string World::read(const std::string& file) const
 {
-    std::ifstream in(folder() / file, std::ios::binary);
+    std::ifstream in(folder() / fs::path(std::u8string(file.begin(), file.end())), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -70,16 +73,26 @@ void World::stored(const std::string& file, const std::string& text)
     ASSERT_TRUE(code == 200 || code == 201) << file << " " << code;
 }
 
+bool World::link_folder(const fs::path& target, const fs::path& link)
+{
+    std::error_code error;
+    fs::create_directory_symlink(target, link, error);
+    return !error;
+}
+
 std::map<std::string, std::string> World::snapshot() const
 {
     std::map<std::string, std::string> out;
     for (const auto& entry : fs::recursive_directory_iterator(root_)) {
-        if (entry.path().string().ends_with("-shm")) {
+        // UTF-8 whatever the platform's narrow strings are: the hostile names are not ASCII.
+        const auto utf8 = entry.path().u8string();
+        const std::string name(utf8.begin(), utf8.end());
+        if (name.ends_with("-shm")) {
             continue; // readers mark their place in the shared-memory index; that is not content
         }
         std::error_code error;
         const auto size = entry.is_regular_file() ? entry.file_size(error) : 0;
-        out[entry.path().string()] = std::to_string(size) + "@" +
+        out[name] = std::to_string(size) + "@" +
             std::to_string(fs::last_write_time(entry.path(), error).time_since_epoch().count());
     }
     return out;

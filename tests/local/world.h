@@ -30,7 +30,7 @@ public:
     // Makes `user` the one the bridge's calls reach.
     void as(const std::string& user);
 
-    // Writes `text` into the current user's working folder as `file`.
+    // Writes `text` into the current user's working folder as `file` (UTF-8).
     void write(const std::string& file, const std::string& text) const;
     [[nodiscard]] std::string read(const std::string& file) const;
     [[nodiscard]] fs::path folder(const std::string& user) const { return root_ / ("work-" + user); }
@@ -39,6 +39,11 @@ public:
     // The current user writes `file` and uploads it; the test fails unless the store took it.
     void stored(const std::string& file, const std::string& text);
 
+    // Makes `link` a symbolic link to the folder `target`; false where the test cannot make one
+    // (mingw-w64's std::filesystem has no symbolic links).
+    [[nodiscard]] static bool link_folder(const fs::path& target, const fs::path& link);
+    static constexpr const char* no_links = "no symbolic link can be made here";
+
     // Everything below the scratch folder: path, size and modification time.
     [[nodiscard]] std::map<std::string, std::string> snapshot() const;
 
@@ -46,6 +51,8 @@ public:
     std::shared_ptr<VyrCldapi::ICld_Integration> open(const std::string& user, const DialogAnswers& dialogs = {});
     // Grants the project a road database contract, an administrator's act outside the client.
     void add_road_contract(const std::string& id, const std::string& name);
+    // Kills the team server as a crash would and starts it again on the same address (team only).
+    void restart_server();
     Options options(const std::string& user) const;
     void select(const std::string& user);
 
@@ -60,6 +67,9 @@ public:
     // The store's own: made for the world, then the project shared with every user.
     void open_store();
     void share_project();
+    // A remote service of the user whose token this is, on the server at `url`.
+    std::shared_ptr<VyrCldapi::ICld_Integration> open_remote(const std::string& url, const std::string& token,
+                                                             const DialogAnswers& dialogs) const;
     struct Team;
     std::shared_ptr<Team> team_;
 };

@@ -1,6 +1,8 @@
 // The world on a local store in the scratch folder.
 #include "world.h"
 
+#include <stdexcept>
+
 namespace vyr::cld::local::test {
 
 const bool World::team = false;
@@ -22,6 +24,11 @@ std::shared_ptr<VyrCldapi::ICld_Integration> World::open(const std::string& user
 void World::add_road_contract(const std::string& id, const std::string& name)
 {
     add_road_database_contract(store_, projectId, id, name);
+}
+
+void World::restart_server()
+{
+    throw std::logic_error("a local store has no server");
 }
 
 Options World::options(const std::string& user) const

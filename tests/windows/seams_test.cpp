@@ -3,6 +3,7 @@
 #include "content_store.h"
 #include "disk.h"
 
+#include <vyr/cld/domain/folders.h>
 #include <vyr/cld/domain/names.h>
 
 #include <gtest/gtest.h>
@@ -39,6 +40,21 @@ TEST(WindowsSeams, UnicodeConvertsAndFoldsCase)
     EXPECT_EQ(domain::utf8(u"\u00C4\U0001F600"), "\xC3\x84\xF0\x9F\x98\x80");
     EXPECT_FALSE(domain::utf8(std::u16string(1, char16_t(0xD800))));
     EXPECT_EQ(domain::folded("Plan \xC3\x84.DWG"), "plan \xC3\xA4.dwg");
+    // The top folder's name is empty, which the Win32 functions refuse to convert.
+    EXPECT_EQ(domain::folded(""), "");
+    EXPECT_EQ(domain::utf8(u""), "");
+    EXPECT_EQ(domain::utf16(""), u"");
+}
+
+TEST(WindowsSeams, NaturalKeysOrderNamesAsPeopleReadThem)
+{
+    const std::vector<std::string> ordered{"", "1", "2", "10", "a", "A", "\xC3\x85", "b", "\xC3\xA9", "f",
+                                           "liggende 5", "liggende 21", "liggende 100", "\xC3\xB8st", "z"};
+    for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
+        EXPECT_LT(domain::natural_key(ordered[i]), domain::natural_key(ordered[i + 1]))
+            << ordered[i] << " < " << ordered[i + 1];
+    }
+    EXPECT_EQ(domain::natural_key("plan"), domain::natural_key("plan"));
 }
 
 TEST(WindowsSeams, AFileIsReplacedWholeAndALiveTemporaryIsNeverSwept)
@@ -143,6 +159,76 @@ TEST(WindowsSeams, PathsBeyondMaxPathAreWrittenReadAndListed)
     fs::current_path(before);
     EXPECT_TRUE(local::disk::names_in(rows[0].folder / part / part)->contains(part));
     EXPECT_TRUE(remove_long(LR"(\\?\)" + top.wstring()));
+}
+
+// Another program holds a working copy open (a CAD application keeps its drawing so): a
+// replacement is refused before a byte is written and the file stays whole; a read for an upload
+// is one consistent copy or refused. Each row is how the other program opened or locked it.
+TEST(WindowsSeams, AFileAnotherProgramHoldsIsNeitherReplacedNorReadInPart)
+{
+    const auto folder = fs::temp_directory_path() / ("vyr-cld held " + domain::random_hex(4));
+    fs::create_directories(folder);
+    const auto target = folder / "drawing.dwg";
+    const struct {
+        const char* why;
+        DWORD access, share;
+        bool lockRange;
+        bool replaceable, read; // replacing is tried only where sharing refuses it
+    } rows[] = {
+        {"written, shared for reading only", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, false, false, false},
+        {"read, shared for reading only", GENERIC_READ, FILE_SHARE_READ, false, false, true},
+        {"shared for anything, its bytes locked", GENERIC_READ | GENERIC_WRITE,
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true, true, false},
+    };
+    const std::string bytes = "the store's revision";
+    const local::Blob blob{local::hash_text(bytes), static_cast<std::int64_t>(bytes.size())};
+    for (const auto& row : rows) {
+        std::ofstream(target, std::ios::binary | std::ios::trunc) << "the user's drawing";
+        const HANDLE holder =
+            CreateFileW(target.wstring().c_str(), row.access, row.share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE) << row.why;
+        OVERLAPPED start{};
+        if (row.lockRange) {
+            ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1024, 0, &start));
+        }
+        if (!row.replaceable) {
+            bool fetched = false;
+            EXPECT_THROW(local::write_verified(blob, target,
+                                               [&](const local::Sink& sink) {
+                                                   fetched = true;
+                                                   sink(bytes.data(), bytes.size());
+                                               }),
+                         local::HeldOpen)
+                << row.why;
+            EXPECT_FALSE(fetched) << row.why << ": nothing is fetched for a file that cannot be replaced";
+        }
+        bool read = true;
+        try {
+            static_cast<void>(local::hash_file(target));
+        } catch (const local::HeldOpen&) {
+            read = false;
+        }
+        EXPECT_EQ(read, row.read) << row.why;
+        if (row.lockRange) {
+            UnlockFileEx(holder, 0, 1024, 0, &start);
+        }
+        CloseHandle(holder);
+        {
+            std::ifstream in(target, std::ios::binary);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's drawing") << row.why;
+        }
+        // Its holder gone, the file is replaced and read as any other.
+        EXPECT_GT(local::write_verified(blob, target, [&](const local::Sink& sink) { sink(bytes.data(), bytes.size()); }),
+                  0)
+            << row.why;
+        EXPECT_EQ(local::hash_file(target).hash, blob.hash) << row.why;
+    }
+    std::size_t left = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        left += entry.path().filename() != "drawing.dwg";
+    }
+    EXPECT_EQ(left, 0U) << "no temporary file is left";
+    fs::remove_all(folder);
 }
 
 } // namespace

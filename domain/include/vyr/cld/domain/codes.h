@@ -13,6 +13,8 @@ enum Code : int {
     timed_out = 408,
     conflict = 409,
     no_project = 412,
+    held_open = 423, // another program holds the working copy open; tried again, see the sync rules
+
     failed = 500,
     no_space = 507,
 };

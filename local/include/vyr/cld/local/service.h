@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
-// The library is built for Linux only, so its one export attribute needs no platform switch.
+// What the library exports. A Windows build defines it, as the DLL's export when building it and
+// its import when using it (cmake/VyrCldBuild.cmake); elsewhere it is default visibility.
+#ifndef VYR_CLD_LOCAL_API
 #define VYR_CLD_LOCAL_API __attribute__((visibility("default")))
+#endif
 
 // The local service: the service client implemented on one machine, on a SQLite store and a
 // folder of file contents. Several processes, each with its own user, may open the same store.

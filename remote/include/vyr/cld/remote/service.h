@@ -10,8 +10,11 @@
 #include <string_view>
 #include <utility>
 
-// The library is built for Linux only, so its one export attribute needs no platform switch.
+// What the library exports. A Windows build defines it, as the DLL's export when building it and
+// its import when using it (cmake/VyrCldBuild.cmake); elsewhere it is default visibility.
+#ifndef VYR_CLD_REMOTE_API
 #define VYR_CLD_REMOTE_API __attribute__((visibility("default")))
+#endif
 
 // The remote service: the service client of a team service, which keeps its store on a server.
 // Working folders, their journals and the sync worker stay on this machine and behave as the
